@@ -1,0 +1,125 @@
+#include "app/string_table.h"
+
+#include <array>
+#include <utility>
+
+#include "product_config.h"
+
+namespace upd::app {
+namespace {
+
+struct StringRow {
+    int id;
+    const char* english;  // nullptr where the text is built (122 names the vendor's host)
+    const char* chinese;
+};
+
+// clang-format off
+constexpr std::array<StringRow, kLastStringId - kFirstStringId + 1> kStrings = {{
+    {100, "Update", "在线升级程序"},
+    {101, "Welcome", "欢迎信息"},
+    {102, "Welcome use update!", "欢迎使用在线升级程序！"},
+    {103, "The steps for updating to latest version:Please make sure that you have already linked the Internet.if install the network fire wall,you must allow the application passing the fire wall.Then click the \"next\" and following the guide.It's automatically update to latest version.", "新版本程序更新步骤：请确定您已经连接到Internet，如果安装了网络防火墙，必须允许程序通过。点击“下一步”后按照向导提示进行更新。下载更新文件后会自动帮您运行，以便完成升级。"},
+    {104, "Click \"Next\" and choose the server.", "单击“下一步”选择升级服务器。"},
+    {105, "&Auto update", "自动升级(&A)"},
+    {106, "&Next", "下一步(&N)"},
+    {107, "&Cancel", "取消(&C)"},
+    {108, "Choose the server", "选择下载服务器"},
+    {109, "Server", "服务器"},
+    {110, "Address:", "地址："},
+    {111, "Resume broken downloads", "使用断点续传(&P)"},
+    {112, "Click \"Next\" and obtain the update file list.", "单击“下一步”下载更新信息与文件。"},
+    {113, "&Back", "上一步(&B)"},
+    {114, "Update have not finished,and do you make sure to end the application", "升级尚未完成，您确定要退出吗"},
+    {115, "Download update information", "下载升级信息"},
+    {116, "Obtain and analyze the information for update:", "获取并分析升级信息："},
+    {117, "Downloading the information for update now.", "正在下载升级信息，视网络情况而定，可能需要几分钟。"},
+    {118, "What's new", "更新内容"},
+    {119, "Can't analyze the on-line upgrade document, please return to re-choose the server.", "无法分析在线升级文件，请返回重新选择服务器"},
+    {120, "FileName", "更新文件"},
+    {121, "Description", "文件说明"},
+    {122, nullptr, "在下载更新文件的过程中，访问Norvane网察看最新咨讯"},
+    {123, "Click \"next\" and start downloading.", "单击“下一步”，开始下载更新文件。"},
+    {124, "Because of the version,you need to download the full pack.", "由于文件版本问题，您需要下载完整安装包。"},
+    {125, "Are you sure downloading it now", "您是否打算现在就下载"},
+    {126, "FullPack", "完整安装包"},
+    {127, "Unknown type", "未知类型"},
+    {128, "Update", "在线升级程序"},
+    {129, "Update Assistant", "辅助在线升级程序"},
+    {130, "Downloading latest files", "下载更新文件"},
+    {131, "The percentage of current downloading file:", "当前文件下载进度："},
+    {132, "Downloaded:", "已下载："},
+    {133, "Size:", "总大小："},
+    {134, "Percent:", "完成度："},
+    {135, "Average:", "平均速度："},
+    {136, "Unknown", "未知"},
+    {137, "Are you sure to cancel downloading", "您确定要取消下载文件吗"},
+    {138, "Downloading the latest file,please wait a while.", "正在下载更新文件，视网络情况而定，可能需要几分钟。"},
+    {139, "Finish", "完成"},
+    {140, "Update Finished", "升级完成"},
+    {141, "You have already updated to the latest version!", "您已经升级到最新的版本啦！"},
+    {142, "Can't move", "无法移动"},
+    {143, " .Please try again after all documents are closed", " 。请关闭所有文件后再试"},
+    {144, "Proxy", "代理设置"},
+    {145, " Proxy Server ", " 代理服务器 "},
+    {146, "Type:", "类型："},
+    {147, "No Proxy", "无代理"},
+    {148, "HTTP Proxy", "HTTP 代理"},
+    {149, "SOCKS4 Proxy", "SOCKS4 代理"},
+    {150, "SOCKS5 Proxy", "SOCKS5 代理"},
+    {151, "Server:", "服务器："},
+    {152, "Port:", "端口："},
+    {153, "Username:", "用户名："},
+    {154, "Password:", "密码："},
+    {155, "Use remote DNS", "使用远程DNS"},
+    {156, "&OK", "确定(&O)"},
+}};
+// clang-format on
+
+constexpr bool idsInOrder() {
+    for (std::size_t i = 0; i < kStrings.size(); ++i) {
+        if (kStrings[i].id != kFirstStringId + static_cast<int>(i)) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(idsInOrder(), "the table is indexed by id - 100");
+
+// "新細明體", "ＭＳ Ｐゴシック", "굴림", "宋体"
+constexpr std::array kFonts = {
+    std::pair<platform::LangId, LocaleFont>{1028, {136, "\u65B0\u7D30\u660E\u9AD4", 9}},
+    std::pair<platform::LangId, LocaleFont>{
+        1041, {128, "\uFF2D\uFF33 \uFF30\u30B4\u30B7\u30C3\u30AF", 9}},
+    std::pair<platform::LangId, LocaleFont>{1042, {129, "\uAD74\uB9BC", 9}},
+    std::pair<platform::LangId, LocaleFont>{2052, {134, "\u5B8B\u4F53", 9}},
+};
+
+constexpr LocaleFont kDefaultFont{1, "", 8};
+
+}  // namespace
+
+std::string LoadResString(int id, platform::LangId language) {
+    if (id < kFirstStringId || id > kLastStringId) {
+        return {};
+    }
+    const StringRow& row = kStrings[static_cast<std::size_t>(id - kFirstStringId)];
+    if (language == platform::kLangChineseSimplified) {
+        return row.chinese;
+    }
+    if (row.english == nullptr) {
+        return std::string("Visit to ") + product::kVendorHost + " for latest news.";
+    }
+    return row.english;
+}
+
+LocaleFont localeFontFor(platform::LangId locale) {
+    for (const auto& [id, font] : kFonts) {
+        if (id == locale) {
+            return font;
+        }
+    }
+    return kDefaultFont;
+}
+
+}  // namespace upd::app

@@ -1,0 +1,66 @@
+#!/bin/sh
+# updtool from the outside: exit statuses, output formats, and that a line written by
+# server-line reads back through servers in both languages.
+# usage: updtool_cli_test.sh UPDTOOL SOURCE_DIR VERSION_KEY
+set -u
+tool=$1
+src=$2
+key=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+passes=0
+
+check() {  # check NAME EXPECTED ACTUAL
+  if [ "$2" = "$3" ]; then
+    passes=$((passes + 1))
+  else
+    failures=$((failures + 1))
+    printf 'FAIL %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"
+  fi
+}
+
+status() { "$@" >/dev/null 2>&1; echo $?; }
+
+check "no arguments is a usage error" 2 "$(status "$tool")"
+check "unknown command is a usage error" 2 "$(status "$tool" frobnicate)"
+check "--help succeeds" 0 "$(status "$tool" --help)"
+check "version --help succeeds" 0 "$(status "$tool" version --help)"
+check "version without files" 2 "$(status "$tool" version)"
+check "--entry without name" 2 "$(status "$tool" version --entry)"
+check "server-line with a bad tag" 2 "$(status "$tool" server-line a b c de)"
+check "server-line with a comma" 2 "$(status "$tool" server-line "a,b" b c EN)"
+check "servers of a missing file" 1 "$(status "$tool" servers "$work/none.svr")"
+check "version of a missing file" 1 "$(status "$tool" version "$work/none.dll")"
+check "missing file message names it" 1 \
+  "$("$tool" servers "$work/none.svr" 2>&1 | grep -c "none.svr")"
+
+# The tool carries its own product version, as the wizard's executables do.
+check "own version" "$(printf '%s\t%s' "$key" "$tool")" "$("$tool" version "$tool")"
+# A file without a version block reads as 0; the tool goes on with the next file.
+printf 'plain' > "$work/plain.txt"
+check "no version block" "$(printf '0\t%s' "$work/plain.txt")" \
+  "$("$tool" version --entry FileVersion "$work/plain.txt")"
+
+# server-line output is CR LF terminated Base64 that servers reads back.
+"$tool" server-line "Main server" "http://127.0.0.1:8080/" "upd/update.ini" EN > "$work/update.svr"
+"$tool" server-line "主服务器" "http://127.0.0.1:8081/" "upd/cn.ini" CHS >> "$work/update.svr"
+check "CR LF line ends" 2 "$(grep -c "$(printf '\r')\$" "$work/update.svr")"
+"$tool" servers "$work/update.svr" > "$work/out.txt"
+check "English record" "$(printf 'Main server\thttp://127.0.0.1:8080/\tupd/update.ini\tEN')" \
+  "$(sed -n 1p "$work/out.txt")"
+check "Chinese record" "$(printf '主服务器\thttp://127.0.0.1:8081/\tupd/cn.ini\tCHS')" \
+  "$(sed -n 2p "$work/out.txt")"
+check "info file of the last line" "$(printf 'info-file\tupd/cn.ini')" \
+  "$(sed -n 3p "$work/out.txt")"
+# The Chinese line is GBK underneath: 主 is D6 F7.
+check "GBK bytes" "d6f7" \
+  "$(sed -n 2p "$work/update.svr" | tr -d '\r' | base64 -d | head -c 2 | od -An -tx1 | tr -d ' \n')"
+
+# The bundled sample lists servers of both languages.
+check "sample servers" 0 "$(status "$tool" servers "$src/resources/samples/update.svr")"
+check "sample has both languages" 2 \
+  "$("$tool" servers "$src/resources/samples/update.svr" | cut -f4 | grep -E '^(EN|CHS)$' | sort -u | wc -l | tr -d ' ')"
+
+echo "$passes passed, $failures failed"
+[ "$failures" -eq 0 ]

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs what building and testing the project needs on Debian 12 (run as root).
+# Packages already installed are not fetched again.
+set -euo pipefail
+
+packages=(
+  g++ cmake ninja-build pkg-config clang-14 libclang-rt-14-dev clang-format binutils
+  libgtest-dev libgmock-dev libbenchmark-dev
+  qt6-base-dev fonts-wqy-microhei
+  nginx-light dante-server tinyproxy microsocks curl
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}"
+  # Keep the system services of nginx and tinyproxy from starting: the tests run their own.
+  if [ ! -e /usr/sbin/policy-rc.d ]; then
+    printf '#!/bin/sh\nexit 101\n' > /usr/sbin/policy-rc.d
+    chmod +x /usr/sbin/policy-rc.d
+    trap 'rm -f /usr/sbin/policy-rc.d' EXIT
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update
+  apt-get install -y --no-install-recommends "${missing[@]}"
+fi

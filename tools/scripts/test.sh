@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Sets everything up on a fresh Debian 12 machine (as root) and runs the whole test suite:
+# the normal build with its tests and benchmark figures, then the sanitizer build
+# (AddressSanitizer + UndefinedBehaviorSanitizer) with its tests and the fuzzers.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+
+bash tools/scripts/setup.sh
+
+jobs=$(nproc)
+
+echo "== normal build =="
+cmake --preset default
+cmake --build --preset default -j "$jobs"
+ctest --preset default -j "$jobs"
+
+echo "== benchmark =="
+build/tests/bench/profile_file_bench --benchmark_min_time=0.2
+
+echo "== sanitizer build =="
+cmake --preset asan
+cmake --build --preset asan -j "$jobs"
+ctest --preset asan -j "$jobs"
+
+echo "== formatting =="
+git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
+echo "all test stages passed"

@@ -1,0 +1,151 @@
+// updtool: the release engineer's command-line companion of the wizard. It reads what the
+// wizard reads (version resources, update.svr) and writes update.svr lines.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/server_list.h"
+#include "platform/code_page.h"
+#include "platform/language.h"
+#include "wizard/file_version.h"
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+constexpr const char* kUsage =
+    "usage: updtool COMMAND [ARGS]\n"
+    "\n"
+    "commands:\n"
+    "  version [--entry NAME] FILE...   print the version key of each file's NAME entry\n"
+    "                                   (default ProductVersion): KEY<TAB>FILE\n"
+    "  servers FILE                     list the records of an update.svr file, then its\n"
+    "                                   info file\n"
+    "  server-line NAME ADDRESS INFOFILE EN|CHS\n"
+    "                                   print one update.svr line for that server\n"
+    "  --help                           show this text\n";
+
+int usageError(std::string_view message) {
+    std::cerr << "updtool: " << message << "\n\n" << kUsage;
+    return kExitUsage;
+}
+
+bool readable(const std::string& path) { return access(path.c_str(), R_OK) == 0; }
+
+std::string withoutNuls(std::string text) {
+    std::erase(text, '\0');
+    return text;
+}
+
+int runVersion(const std::vector<std::string>& args) {
+    std::string entry = "ProductVersion";
+    std::vector<std::string> files;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--entry") {
+            if (i + 1 >= args.size() || args[i + 1].empty()) {
+                return usageError("--entry needs a name");
+            }
+            entry = args[++i];
+        } else if (args[i].starts_with("--entry=")) {
+            entry = args[i].substr(8);
+        } else if (args[i].starts_with("--") && args[i] != "--") {
+            return usageError("unknown option " + args[i]);
+        } else {
+            files.push_back(args[i]);
+        }
+    }
+    if (files.empty()) {
+        return usageError("version needs at least one FILE");
+    }
+    int status = kExitOk;
+    for (const auto& file : files) {
+        if (!readable(file)) {
+            std::cerr << "updtool: cannot read " << file << ": " << std::strerror(errno) << '\n';
+            status = kExitFailure;
+            continue;
+        }
+        std::cout << upd::wizard::GetFileVersionText(file, entry) << '\t' << file << '\n';
+    }
+    return status;
+}
+
+int runServers(const std::vector<std::string>& args) {
+    if (args.size() != 1) {
+        return usageError("servers needs exactly one FILE");
+    }
+    const auto file = upd::app::readServerFileInRecordCodePages(args[0]);
+    if (!file.readable) {
+        std::cerr << "updtool: cannot read " << args[0] << ": " << std::strerror(errno) << '\n';
+        return kExitFailure;
+    }
+    for (const auto& fields : file.records) {
+        for (std::size_t i = 0; i < 4; ++i) {
+            if (i > 0) {
+                std::cout << '\t';
+            }
+            if (i < fields.size()) {
+                std::cout << withoutNuls(fields[i]);
+            }
+        }
+        std::cout << '\n';
+    }
+    std::cout << "info-file\t" << withoutNuls(file.infoFile) << '\n';
+    return kExitOk;
+}
+
+int runServerLine(const std::vector<std::string>& args) {
+    if (args.size() != 4) {
+        return usageError("server-line needs NAME ADDRESS INFOFILE EN|CHS");
+    }
+    const std::string& tag = args[3];
+    if (tag != "EN" && tag != "CHS") {
+        return usageError("the language must be EN or CHS");
+    }
+    for (std::size_t i = 0; i < 3; ++i) {
+        if (args[i].find(',') != std::string::npos) {
+            return usageError("a field of update.svr cannot hold a comma: " + args[i]);
+        }
+    }
+    const upd::platform::CodePage cp = tag == "CHS" ? 936 : 1252;
+    // update.svr is a Windows text file: lines end with CR LF.
+    std::cout << upd::app::encodeServerLine(args[0], args[1], args[2], tag, cp) << "\r\n";
+    return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) {
+        return usageError("no command given");
+    }
+    const std::string command = args.front();
+    args.erase(args.begin());
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::cout << kUsage;
+        return kExitOk;
+    }
+    for (const auto& arg : args) {
+        if (arg == "--help" || arg == "-h") {
+            std::cout << kUsage;
+            return kExitOk;
+        }
+    }
+    if (command == "version") {
+        return runVersion(args);
+    }
+    if (command == "servers") {
+        return runServers(args);
+    }
+    if (command == "server-line") {
+        return runServerLine(args);
+    }
+    return usageError("unknown command " + command);
+}
