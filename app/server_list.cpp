@@ -72,8 +72,7 @@ ServerFile readServerFile(const std::string& path, platform::CodePage cp) {
 ServerFile readServerFileInRecordCodePages(const std::string& path) {
     return readRecords(path, [](const net::Bytes& decoded) -> platform::CodePage {
         // The tag is ASCII, so it can be found in the bytes before they are decoded.
-        const std::string_view text(reinterpret_cast<const char*>(decoded.data()),
-                                    decoded.size());
+        const std::string_view text(reinterpret_cast<const char*>(decoded.data()), decoded.size());
         const auto fields = splitAtCommas(std::string(text));
         return fields.size() >= 4 && fields[3] == "CHS" ? 936 : 1252;
     });
@@ -92,8 +91,8 @@ ServerList serversForLanguage(const ServerFile& file, platform::LangId language)
 }
 
 ServerList loadServerList(const std::string& path, platform::LangId systemLanguage) {
-    return serversForLanguage(
-        readServerFile(path, platform::codePageForLanguage(systemLanguage)), systemLanguage);
+    return serversForLanguage(readServerFile(path, platform::codePageForLanguage(systemLanguage)),
+                              systemLanguage);
 }
 
 std::string encodeServerLine(std::string_view name, std::string_view address,

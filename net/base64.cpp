@@ -135,8 +135,8 @@ std::string AnsiBytesToText(const Bytes& bytes, platform::CodePage cp) {
         }
         end = pos;
     }
-    return platform::fromAnsi(
-        std::string_view(reinterpret_cast<const char*>(bytes.data()), end), cp);
+    return platform::fromAnsi(std::string_view(reinterpret_cast<const char*>(bytes.data()), end),
+                              cp);
 }
 
 std::string Base64DecodeText(std::string_view text, platform::CodePage cp) {

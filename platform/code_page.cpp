@@ -27,7 +27,7 @@ const char* iconvName(CodePage cp) {
 // One converter per direction and code page, opened on first use and kept: the program
 // converts often (every profile-file value, every decoded server line).
 class Converter {
-public:
+  public:
     Converter(const char* to, const char* from) : m_handle(iconv_open(to, from)) {}
     ~Converter() {
         if (valid()) {
@@ -58,7 +58,7 @@ public:
         return in.size() - inLeft;
     }
 
-private:
+  private:
     iconv_t m_handle;
 };
 
@@ -126,7 +126,9 @@ CodePage codePageForLanguage(LangId language) {
     }
 }
 
-CodePage systemCodePage() { return codePageForLanguage(systemLanguageId()); }
+CodePage systemCodePage() {
+    return codePageForLanguage(systemLanguageId());
+}
 
 bool isDoubleByteCodePage(CodePage cp) {
     return cp == 936 || cp == 950 || cp == 932 || cp == 949;

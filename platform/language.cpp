@@ -15,33 +15,33 @@ struct LocaleRow {
 // Windows ids of the common locales. A name with a territory is looked up whole first,
 // then by its language alone, which gives the language's primary locale.
 constexpr std::array kLocales = {
-    LocaleRow{"zh_CN", 2052}, LocaleRow{"zh_SG", 2052}, LocaleRow{"zh_TW", 1028},
-    LocaleRow{"zh_HK", 1028}, LocaleRow{"zh_MO", 1028}, LocaleRow{"zh", 2052},
-    LocaleRow{"en_US", 1033}, LocaleRow{"en_GB", 2057}, LocaleRow{"en_AU", 3081},
-    LocaleRow{"en_CA", 4105}, LocaleRow{"en_NZ", 5129}, LocaleRow{"en_IE", 6153},
+    LocaleRow{"zh_CN", 2052}, LocaleRow{"zh_SG", 2052},  LocaleRow{"zh_TW", 1028},
+    LocaleRow{"zh_HK", 1028}, LocaleRow{"zh_MO", 1028},  LocaleRow{"zh", 2052},
+    LocaleRow{"en_US", 1033}, LocaleRow{"en_GB", 2057},  LocaleRow{"en_AU", 3081},
+    LocaleRow{"en_CA", 4105}, LocaleRow{"en_NZ", 5129},  LocaleRow{"en_IE", 6153},
     LocaleRow{"en_ZA", 7177}, LocaleRow{"en_IN", 16393}, LocaleRow{"en", 1033},
-    LocaleRow{"de_DE", 1031}, LocaleRow{"de_CH", 2055}, LocaleRow{"de_AT", 3079},
-    LocaleRow{"de", 1031}, LocaleRow{"fr_FR", 1036}, LocaleRow{"fr_BE", 2060},
-    LocaleRow{"fr_CA", 3084}, LocaleRow{"fr_CH", 4108}, LocaleRow{"fr", 1036},
-    LocaleRow{"es_MX", 2058}, LocaleRow{"es", 3082}, LocaleRow{"it_CH", 2064},
-    LocaleRow{"it", 1040}, LocaleRow{"nl_BE", 2067}, LocaleRow{"nl", 1043},
-    LocaleRow{"pt_PT", 2070}, LocaleRow{"pt", 1046}, LocaleRow{"sv_FI", 2077},
-    LocaleRow{"sv", 1053}, LocaleRow{"ja", 1041}, LocaleRow{"ko", 1042},
-    LocaleRow{"ar", 1025}, LocaleRow{"bg", 1026}, LocaleRow{"ca", 1027},
-    LocaleRow{"cs", 1029}, LocaleRow{"da", 1030}, LocaleRow{"el", 1032},
-    LocaleRow{"fi", 1035}, LocaleRow{"he", 1037}, LocaleRow{"hu", 1038},
-    LocaleRow{"is", 1039}, LocaleRow{"nb", 1044}, LocaleRow{"no", 1044},
-    LocaleRow{"nn", 2068}, LocaleRow{"pl", 1045}, LocaleRow{"ro", 1048},
-    LocaleRow{"ru", 1049}, LocaleRow{"hr", 1050}, LocaleRow{"sk", 1051},
-    LocaleRow{"sq", 1052}, LocaleRow{"th", 1054}, LocaleRow{"tr", 1055},
-    LocaleRow{"ur", 1056}, LocaleRow{"id", 1057}, LocaleRow{"uk", 1058},
-    LocaleRow{"be", 1059}, LocaleRow{"sl", 1060}, LocaleRow{"et", 1061},
-    LocaleRow{"lv", 1062}, LocaleRow{"lt", 1063}, LocaleRow{"fa", 1065},
-    LocaleRow{"vi", 1066}, LocaleRow{"hy", 1067}, LocaleRow{"eu", 1069},
-    LocaleRow{"mk", 1071}, LocaleRow{"af", 1078}, LocaleRow{"ka", 1079},
-    LocaleRow{"hi", 1081}, LocaleRow{"ms", 1086}, LocaleRow{"kk", 1087},
-    LocaleRow{"sw", 1089}, LocaleRow{"bn", 1093}, LocaleRow{"ta", 1097},
-    LocaleRow{"te", 1098}, LocaleRow{"sr", 3098},
+    LocaleRow{"de_DE", 1031}, LocaleRow{"de_CH", 2055},  LocaleRow{"de_AT", 3079},
+    LocaleRow{"de", 1031},    LocaleRow{"fr_FR", 1036},  LocaleRow{"fr_BE", 2060},
+    LocaleRow{"fr_CA", 3084}, LocaleRow{"fr_CH", 4108},  LocaleRow{"fr", 1036},
+    LocaleRow{"es_MX", 2058}, LocaleRow{"es", 3082},     LocaleRow{"it_CH", 2064},
+    LocaleRow{"it", 1040},    LocaleRow{"nl_BE", 2067},  LocaleRow{"nl", 1043},
+    LocaleRow{"pt_PT", 2070}, LocaleRow{"pt", 1046},     LocaleRow{"sv_FI", 2077},
+    LocaleRow{"sv", 1053},    LocaleRow{"ja", 1041},     LocaleRow{"ko", 1042},
+    LocaleRow{"ar", 1025},    LocaleRow{"bg", 1026},     LocaleRow{"ca", 1027},
+    LocaleRow{"cs", 1029},    LocaleRow{"da", 1030},     LocaleRow{"el", 1032},
+    LocaleRow{"fi", 1035},    LocaleRow{"he", 1037},     LocaleRow{"hu", 1038},
+    LocaleRow{"is", 1039},    LocaleRow{"nb", 1044},     LocaleRow{"no", 1044},
+    LocaleRow{"nn", 2068},    LocaleRow{"pl", 1045},     LocaleRow{"ro", 1048},
+    LocaleRow{"ru", 1049},    LocaleRow{"hr", 1050},     LocaleRow{"sk", 1051},
+    LocaleRow{"sq", 1052},    LocaleRow{"th", 1054},     LocaleRow{"tr", 1055},
+    LocaleRow{"ur", 1056},    LocaleRow{"id", 1057},     LocaleRow{"uk", 1058},
+    LocaleRow{"be", 1059},    LocaleRow{"sl", 1060},     LocaleRow{"et", 1061},
+    LocaleRow{"lv", 1062},    LocaleRow{"lt", 1063},     LocaleRow{"fa", 1065},
+    LocaleRow{"vi", 1066},    LocaleRow{"hy", 1067},     LocaleRow{"eu", 1069},
+    LocaleRow{"mk", 1071},    LocaleRow{"af", 1078},     LocaleRow{"ka", 1079},
+    LocaleRow{"hi", 1081},    LocaleRow{"ms", 1086},     LocaleRow{"kk", 1087},
+    LocaleRow{"sw", 1089},    LocaleRow{"bn", 1093},     LocaleRow{"ta", 1097},
+    LocaleRow{"te", 1098},    LocaleRow{"sr", 3098},
 };
 
 LangId lookup(std::string_view key) {
@@ -87,8 +87,12 @@ LangId languageIdFromLocaleName(std::string_view name) {
     return kLangEnglishUS;
 }
 
-LangId systemLanguageId() { return languageIdFromLocaleName(firstSet("LC_CTYPE")); }
+LangId systemLanguageId() {
+    return languageIdFromLocaleName(firstSet("LC_CTYPE"));
+}
 
-LangId userLocaleId() { return languageIdFromLocaleName(firstSet("LC_MESSAGES")); }
+LangId userLocaleId() {
+    return languageIdFromLocaleName(firstSet("LC_MESSAGES"));
+}
 
 }  // namespace upd::platform

@@ -7,7 +7,9 @@
 namespace upd::platform {
 namespace {
 
-bool isSeparator(char c) { return c == '\\' || c == '/'; }
+bool isSeparator(char c) {
+    return c == '\\' || c == '/';
+}
 
 }  // namespace
 

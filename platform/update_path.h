@@ -9,12 +9,12 @@ namespace upd::platform {
 
 enum class PathError {
     None,
-    Empty,          // "" or only separators
-    Absolute,       // "\x", "/x"
-    DriveLetter,    // "C:x", "C:\x"
-    Unc,            // "\\server\share"
-    ParentFolder,   // a ".." component
-    BadCharacter,   // a NUL or ':' inside the name
+    Empty,         // "" or only separators
+    Absolute,      // "\x", "/x"
+    DriveLetter,   // "C:x", "C:\x"
+    Unc,           // "\\server\share"
+    ParentFolder,  // a ".." component
+    BadCharacter,  // a NUL or ':' inside the name
 };
 
 struct UpdatePath {

@@ -10,20 +10,22 @@ namespace {
 
 using namespace std::string_literals;
 
-std::string line(std::string_view record) { return net::base64EncodeBytes(record); }
+std::string line(std::string_view record) {
+    return net::base64EncodeBytes(record);
+}
 
 class ServerFileTest : public ::testing::Test {
-protected:
+  protected:
     std::string writeSvr(const std::string& content) { return m_dir.write("update.svr", content); }
     test::TempDir m_dir;
 };
 
 TEST_F(ServerFileTest, MixedLanguagesKeepFileOrderAndAlignment) {
-    const std::string path = writeSvr(
-        line("East,http://east/,info/update.ini,EN,") + "\r\n" +
-        line("\xB1\xB1\xBE\xA9,http://bj/,info/update.ini,CHS,") + "\r\n" +  // 北京
-        line("West,http://west/,info/update.ini,EN,") + "\r\n" +
-        line("\xC9\xCF\xBA\xA3,http://sh/,info/cn.ini,CHS,") + "\r\n");  // 上海
+    const std::string path =
+        writeSvr(line("East,http://east/,info/update.ini,EN,") + "\r\n" +
+                 line("\xB1\xB1\xBE\xA9,http://bj/,info/update.ini,CHS,") + "\r\n" +  // 北京
+                 line("West,http://west/,info/update.ini,EN,") + "\r\n" +
+                 line("\xC9\xCF\xBA\xA3,http://sh/,info/cn.ini,CHS,") + "\r\n");  // 上海
     const ServerList en = loadServerList(path, 1033);
     ASSERT_EQ(en.servers.size(), 2u);
     EXPECT_EQ(en.servers[0].name, "East");
@@ -42,11 +44,10 @@ TEST_F(ServerFileTest, MixedLanguagesKeepFileOrderAndAlignment) {
 }
 
 TEST_F(ServerFileTest, LanguageTagMustMatchExactly) {
-    const std::string path = writeSvr(line("A,http://a/,u.ini,en,") + "\n" +
-                                      line("B,http://b/,u.ini,EN ,") + "\n" +
-                                      // No trailing field: the NULs stay on the tag.
-                                      line("C,http://c/,u.ini,EN") + "\n" +
-                                      line("D,http://d/,u.ini,EN,") + "\n");
+    const std::string path =
+        writeSvr(line("A,http://a/,u.ini,en,") + "\n" + line("B,http://b/,u.ini,EN ,") + "\n" +
+                 // No trailing field: the NULs stay on the tag.
+                 line("C,http://c/,u.ini,EN") + "\n" + line("D,http://d/,u.ini,EN,") + "\n");
     const ServerList list = loadServerList(path, 1033);
     ASSERT_EQ(list.servers.size(), 1u);
     EXPECT_EQ(list.servers[0].name, "D");
@@ -84,9 +85,8 @@ TEST_F(ServerFileTest, ShortLastLineEmptiesTheInfoFile) {
 }
 
 TEST_F(ServerFileTest, BlankLinesAreNeitherRecordsNorTheLastLine) {
-    const std::string path =
-        writeSvr(line("A,http://a/,u.ini,EN,") + "\r\n\r\n" + line("B,http://b/,v.ini,EN,") +
-                 "\r\n\r\n   \r\n");
+    const std::string path = writeSvr(line("A,http://a/,u.ini,EN,") + "\r\n\r\n" +
+                                      line("B,http://b/,v.ini,EN,") + "\r\n\r\n   \r\n");
     const ServerFile file = readServerFile(path, 1252);
     EXPECT_EQ(file.records.size(), 2u);
     EXPECT_EQ(file.infoFile, "v.ini");

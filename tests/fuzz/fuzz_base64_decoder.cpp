@@ -17,8 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // What the encoder writes, the decoder reads back.
     const std::string encoded = upd::net::base64EncodeBytes(input);
     const upd::net::Bytes back = upd::net::base64DecodeBytes(encoded);
-    if (back.size() < size || std::string_view(reinterpret_cast<const char*>(back.data()), size) !=
-                                  input) {
+    if (back.size() < size ||
+        std::string_view(reinterpret_cast<const char*>(back.data()), size) != input) {
         __builtin_trap();
     }
     return 0;

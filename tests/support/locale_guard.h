@@ -10,7 +10,7 @@
 namespace upd::test {
 
 class LocaleGuard {
-public:
+  public:
     // LANG = `lang`; LC_ALL, LC_CTYPE and LC_MESSAGES unset.
     explicit LocaleGuard(const char* lang) {
         for (const char* name : {"LANG", "LC_ALL", "LC_CTYPE", "LC_MESSAGES"}) {
@@ -32,7 +32,7 @@ public:
     LocaleGuard(const LocaleGuard&) = delete;
     LocaleGuard& operator=(const LocaleGuard&) = delete;
 
-private:
+  private:
     std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
 };
 

@@ -10,8 +10,8 @@ namespace upd::test {
 
 TempDir::TempDir() {
     const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                          "/upd-test-XXXXXX";
+    std::string pattern =
+        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/upd-test-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("mkdtemp failed");
     }
@@ -23,7 +23,9 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(m_path, ignored);
 }
 
-std::string TempDir::file(std::string_view name) const { return m_path + std::string(name); }
+std::string TempDir::file(std::string_view name) const {
+    return m_path + std::string(name);
+}
 
 std::string TempDir::write(std::string_view name, std::string_view bytes) const {
     const std::string full = file(name);

@@ -7,7 +7,7 @@
 namespace upd::test {
 
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -22,7 +22,7 @@ public:
     // Writes `bytes` to path() + name (creating folders along the way) and returns the path.
     std::string write(std::string_view name, std::string_view bytes) const;
 
-private:
+  private:
     std::string m_path;
 };
 
