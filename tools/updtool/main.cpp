@@ -12,6 +12,7 @@
 #include "app/server_list.h"
 #include "platform/code_page.h"
 #include "platform/language.h"
+#include "tools/updtool/fetch_command.h"
 #include "wizard/file_version.h"
 
 namespace {
@@ -30,6 +31,14 @@ constexpr const char* kUsage =
     "                                   info file\n"
     "  server-line NAME ADDRESS INFOFILE EN|CHS\n"
     "                                   print one update.svr line for that server\n"
+    "  fetch [-o FILE | --temp | --memory] [--proxy none|http|socks4|socks5]\n"
+    "        [--proxy-host H] [--proxy-port N] [--proxy-user U] [--proxy-pass P]\n"
+    "        [--remote-dns] [--proxy-auth 0|2] [--user U] [--password P]\n"
+    "        [--resume-from N] [--max N] [--no-redirect] [--packet-size N]\n"
+    "        [--allow-cache] [--id N] [--timeout SECONDS] [--trace] URL\n"
+    "                                   download URL with the wizard's engine: into FILE, a\n"
+    "                                   temporary file (its name printed), memory or standard\n"
+    "                                   output; --trace lists the events on standard error\n"
     "  --help                           show this text\n";
 
 int usageError(std::string_view message) {
@@ -37,7 +46,9 @@ int usageError(std::string_view message) {
     return kExitUsage;
 }
 
-bool readable(const std::string& path) { return access(path.c_str(), R_OK) == 0; }
+bool readable(const std::string& path) {
+    return access(path.c_str(), R_OK) == 0;
+}
 
 std::string withoutNuls(std::string text) {
     std::erase(text, '\0');
@@ -146,6 +157,9 @@ int main(int argc, char** argv) {
     }
     if (command == "server-line") {
         return runServerLine(args);
+    }
+    if (command == "fetch") {
+        return runFetch(args);
     }
     return usageError("unknown command " + command);
 }

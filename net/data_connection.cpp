@@ -1,0 +1,727 @@
+#include "net/data_connection.h"
+
+#include <sys/socket.h>
+
+#include <algorithm>
+
+#include "net/failure_code.h"
+#include "net/http_request.h"
+#include "net/mdl_data_connection.h"
+#include "net/socket_layer.h"
+#include "net/temp_file.h"
+#include "net/url.h"
+#include "platform/code_page.h"
+
+namespace upd::net {
+namespace {
+
+// PacketSize is a 32-bit property; a receive buffer of gigabytes would only waste memory,
+// since one recv never returns more than the socket holds.
+constexpr std::size_t kMaxReceiveBuffer = 1 << 20;
+
+std::string ansi(std::string_view text) {
+    return platform::toAnsi(text, platform::systemCodePage());
+}
+
+bool startsWithHttpScheme(std::string_view url) {
+    if (url.size() < 7) {
+        return false;
+    }
+    std::string head(url.substr(0, 7));
+    std::transform(head.begin(), head.end(), head.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
+    return head == "http://";
+}
+
+std::span<const std::uint8_t> asBytes(const std::uint8_t* data, std::int64_t n) {
+    return {data, static_cast<std::size_t>(n)};
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- creation, destruction
+
+DataConnection::DataConnection(DataConnectionEvents events)
+    : m_events(std::make_shared<const DataConnectionEvents>(std::move(events))) {
+    if (!createSocketWindow()) {
+        raiseDownloadFailed(toWhy(FailureCode::NoWindow));
+        return;
+    }
+    RegisterConnection(*this);
+}
+
+DataConnection::~DataConnection() {
+    closeSocket(m_socket, mainReactor());
+    m_socket = -1;
+    m_file.close();
+    ClearBuffer();
+    UnregisterConnection(*this);
+    if (LiveConnections() == 0) {
+        destroySocketWindow();
+    }
+}
+
+void DataConnection::setEvents(DataConnectionEvents events) {
+    m_events = std::make_shared<const DataConnectionEvents>(std::move(events));
+}
+
+// ---------------------------------------------------------------- properties
+
+void DataConnection::setPacketSize(std::int32_t v) {
+    if (v > 0) {
+        m_PacketSize = v;
+    }
+}
+
+std::int64_t DataConnection::ReceivedBytes() const {
+    if (m_MaxDownload >= 0) {
+        return std::min(m_ReceivedCount, m_MaxDownload);
+    }
+    return m_ReceivedCount;
+}
+
+std::int64_t DataConnection::RealReceivedBytes() const {
+    return m_UseResume ? ReceivedBytes() - m_ResumeFrom : ReceivedBytes();
+}
+
+std::string DataConnection::FailureToString(std::int32_t Why) {
+    return net::FailureToString(Why);
+}
+
+// ---------------------------------------------------------------- buffer
+
+std::int64_t DataConnection::GetBuffer(std::vector<std::uint8_t>& bBytes) {
+    return m_buffer.copyTo(bBytes);
+}
+
+std::string DataConnection::GetBufferAsString() const {
+    if (m_buffer.used() == 0) {
+        return {};
+    }
+    return platform::fromAnsi(m_buffer.bytes(), platform::systemCodePage());
+}
+
+// ---------------------------------------------------------------- re-entrancy
+
+bool DataConnection::stillCurrent(const DataConnection* self, const Scope& s) {
+    // The weak pointer is checked before `self` is touched: it may be gone.
+    return !s.life.expired() && self->m_transfer == s.transfer && self->m_epoch == s.epoch;
+}
+
+bool DataConnection::sameTransfer(const DataConnection* self, const Scope& s) {
+    return !s.life.expired() && self->m_transfer == s.transfer;
+}
+
+// Each raise takes its own reference to the handlers: a handler may replace them or
+// destroy the object, and nothing of the object is touched after the call.
+void DataConnection::raiseConnected() {
+    const auto events = m_events;
+    if (events->Connected) {
+        events->Connected(m_id);
+    }
+}
+
+void DataConnection::raiseDisconnected() {
+    const auto events = m_events;
+    if (events->Disconnected) {
+        events->Disconnected(m_id);
+    }
+}
+
+void DataConnection::raiseDownloadFailed(std::int32_t why) {
+    const auto events = m_events;
+    if (events->DownloadFailed) {
+        events->DownloadFailed(why, m_id);
+    }
+}
+
+void DataConnection::raiseBytesReceived(std::int64_t count) {
+    const auto events = m_events;
+    if (events->BytesReceived) {
+        events->BytesReceived(count, m_id);
+    }
+}
+
+void DataConnection::raiseStreamBytes(std::int64_t count, std::span<const std::uint8_t> bytes) {
+    const auto events = m_events;
+    if (events->StreamBytes) {
+        events->StreamBytes(count, bytes, m_id);
+    }
+}
+
+void DataConnection::raiseQuerySent() {
+    const auto events = m_events;
+    if (events->QuerySent) {
+        events->QuerySent(m_id);
+    }
+}
+
+void DataConnection::raiseObjectMoved(std::string url) {
+    // A copy: the handler may destroy the object whose member the text came from.
+    const auto events = m_events;
+    if (events->ObjectMoved) {
+        events->ObjectMoved(url, m_id);
+    }
+}
+
+// ---------------------------------------------------------------- starting a transfer
+
+void DataConnection::FetchURLString(std::string sURL) {
+    const std::string encoded = UrlEncode(sURL);
+    const auto target = splitUrl(encoded);
+    if (!target) {
+        raiseDownloadFailed(toWhy(FailureCode::BadUrl));
+        return;
+    }
+    m_URL = encoded;
+    m_Hostname = target->host;
+    m_Port = target->port;
+    // A URL from the owner starts a transfer of its own, never the rest of a redirect.
+    m_Redirecting = false;
+    FetchURL();
+}
+
+void DataConnection::FetchURL() {
+    ++m_transfer;
+    m_CloseHandled = false;
+    m_closeInProgress = false;
+    m_InHeader = true;
+    m_HeaderText.clear();
+    m_header.reset();
+    m_ProxyHandshakeDone = false;
+    m_ReceivedCount = 0;
+    m_DownloadLength = -1;
+    m_Socks5Stage = 0;
+    m_HTTPReply = 0;
+    m_UserAborted = false;
+    m_socks4.reset();
+    m_socks5.reset();
+    m_pendingOutput.clear();
+    m_requestSent = false;
+    m_discardBody = false;
+    if (!m_Redirecting) {
+        m_redirects = 0;
+    }
+    ClearBuffer();
+    if (m_ResumeFrom == 0) {
+        m_UseResume = false;
+    }
+
+    if (!m_Redirecting) {
+        m_file.close();  // a file of an abandoned earlier transfer
+    }
+    if (m_DownloadType == 0 && !m_Redirecting) {
+        if (m_UseTempFile) {
+            m_Filename = MakeTempFileName();
+        }
+        if (!m_file.open(m_Filename, m_UseResume)) {
+            // No connection is attempted; one left over from an earlier transfer goes too.
+            if (m_socket >= 0) {
+                endConnection();
+            }
+            m_CloseHandled = true;
+            raiseDownloadFailed(toWhy(FailureCode::FileFailed));
+            return;
+        }
+    }
+
+    Reactor& reactor = mainReactor();
+    if (m_socket >= 0) {
+        closeSocket(m_socket, reactor);
+        m_socket = -1;
+        ++m_epoch;
+        // Pending notifications run once, as the message loop would run them here.
+        const Scope s = scope();
+        reactor.processReady();
+        if (!stillCurrent(this, s)) {
+            return;
+        }
+    }
+
+    const bool viaProxy = m_ProxyType != 0;
+    const int fd = ConnectToHost(viaProxy ? m_ProxyHostname : m_Hostname,
+                                 viaProxy ? m_ProxyPort : m_Port, reactor, socketWindowSink());
+    m_SocketHandle = fd;
+    if (fd < 0) {
+        m_file.close();
+        m_IsConnected = false;
+        m_Redirecting = false;
+        m_CloseHandled = true;
+        raiseDownloadFailed(
+            toWhy(viaProxy ? FailureCode::ProxyUnreachable : FailureCode::HostUnreachable));
+        return;
+    }
+    m_socket = fd;
+    m_IsConnected = true;
+    if (!m_Redirecting) {
+        raiseConnected();
+    }
+}
+
+// ---------------------------------------------------------------- notifications
+
+void DataConnection::ProcessMessage(std::int32_t Message) {
+    switch (Message) {
+        case static_cast<std::int32_t>(kFdRead):
+            readHandling();
+            break;
+        case static_cast<std::int32_t>(kFdWrite):
+            writeHandling();
+            break;
+        case static_cast<std::int32_t>(kFdClose):
+            closeHandling();
+            break;
+        default:
+            break;
+    }
+}
+
+bool DataConnection::socksPending() const {
+    return (m_ProxyType == 2 || m_ProxyType == 3) && !m_ProxyHandshakeDone;
+}
+
+void DataConnection::readHandling() {
+    if (!m_IsConnected || m_socket < 0) {
+        return;
+    }
+    if (socksPending()) {
+        socksReadStep();
+    } else {
+        receiveLoop();
+    }
+}
+
+void DataConnection::writeHandling() {
+    if (!m_IsConnected || m_socket < 0) {
+        return;
+    }
+    if (!m_pendingOutput.empty()) {
+        flushPendingOutput();
+    } else if (socksPending()) {
+        socksWriteStep();
+    } else if (!m_requestSent) {
+        sendRequest();
+    }
+}
+
+std::size_t DataConnection::receiveSize() const {
+    return std::min(static_cast<std::size_t>(m_PacketSize), kMaxReceiveBuffer);
+}
+
+// The receive buffer is lent out for one receive loop: a nested loop (a handler that
+// disconnects runs one) gets a buffer of its own, so the bytes a StreamBytes handler is
+// looking at are never overwritten under it.
+std::vector<std::uint8_t> DataConnection::borrowReceiveBuffer(std::size_t size) {
+    std::vector<std::uint8_t> buffer = std::move(m_receiveBuffer);
+    m_receiveBuffer.clear();
+    if (buffer.size() != size) {
+        buffer.resize(size);
+    }
+    return buffer;
+}
+
+void DataConnection::receiveLoop() {
+    const Scope s = scope();
+    const std::size_t size = receiveSize();
+    std::vector<std::uint8_t> buffer = borrowReceiveBuffer(size);
+    for (;;) {
+        const std::int64_t n = receiveData(m_socket, buffer.data(), size, mainReactor());
+        if (n > 0 && !handleChunk(buffer.data(), n)) {
+            break;
+        }
+        if (n != static_cast<std::int64_t>(size)) {
+            break;
+        }
+    }
+    if (!s.life.expired() && m_receiveBuffer.empty()) {
+        m_receiveBuffer = std::move(buffer);
+    }
+}
+
+// ---------------------------------------------------------------- request
+
+void DataConnection::sendRequest() {
+    m_requestSent = true;
+    HttpRequestFields fields;
+    fields.URL = m_URL;
+    fields.Hostname = m_Hostname;
+    fields.UseResume = m_UseResume;
+    fields.ResumeFrom = m_ResumeFrom;
+    fields.throughHttpProxy = m_ProxyType == 1;
+    fields.AllowCache = m_AllowCache;
+    fields.UseHttpAuthorization = m_UseHttpAuthorization;
+    fields.HttpUser = m_HttpUser;
+    fields.HttpPass = m_HttpPass;
+    if (!sendMessage(buildHttpRequest(fields, platform::systemCodePage()),
+                     toWhy(FailureCode::SendFailed))) {
+        return;
+    }
+    raiseQuerySent();
+}
+
+// Sends what the socket takes now and keeps the rest for the next write notification,
+// which the reactor reports once the socket drains. False when the connection failed
+// (and has been ended with `failureCode`).
+bool DataConnection::sendMessage(const std::string& bytes, std::int32_t failureCode) {
+    const SendResult r = trySend(m_socket, bytes, mainReactor());
+    if (r.failed) {
+        failConnection(failureCode);
+        return false;
+    }
+    if (static_cast<std::size_t>(r.sent) < bytes.size()) {
+        m_pendingOutput = bytes.substr(static_cast<std::size_t>(r.sent));
+        m_pendingFailure = failureCode;
+    }
+    return true;
+}
+
+void DataConnection::flushPendingOutput() {
+    const SendResult r = trySend(m_socket, m_pendingOutput, mainReactor());
+    if (r.failed) {
+        failConnection(m_pendingFailure);
+        return;
+    }
+    m_pendingOutput.erase(0, static_cast<std::size_t>(r.sent));
+}
+
+// ---------------------------------------------------------------- proxies
+
+void DataConnection::socksWriteStep() {
+    std::string message;
+    if (m_ProxyType == 2) {
+        if (!m_socks4) {
+            Socks4Handshake::Params p;
+            p.port = m_Port;
+            p.remoteDns = m_ProxyUseRemoteDNS;
+            p.address = m_ProxyUseRemoteDNS ? 0 : ResolveHost(m_Hostname);
+            p.userId = ansi(m_ProxyUsername);
+            p.host = ansi(m_Hostname);
+            m_socks4.emplace(std::move(p));
+        }
+        message = m_socks4->onWritable();
+    } else {
+        if (!m_socks5) {
+            Socks5Handshake::Params p;
+            p.offeredMethod = static_cast<std::uint8_t>(m_ProxyAuthentication & 0xFF);
+            p.user = ansi(m_ProxyUsername);
+            p.password = ansi(m_ProxyPassword);
+            p.remoteDns = m_ProxyUseRemoteDNS;
+            p.host = ansi(m_Hostname);
+            p.address = m_ProxyUseRemoteDNS ? 0 : ResolveHost(m_Hostname);
+            p.port = m_Port;
+            m_socks5.emplace(std::move(p));
+        }
+        message = m_socks5->onWritable();
+        if (m_socks5->state() == Socks5Handshake::State::Failed) {
+            failConnection(m_socks5->failureCode());
+            return;
+        }
+    }
+    if (!message.empty()) {
+        sendMessage(message, toWhy(FailureCode::ProxyUnreachable));
+    }
+}
+
+void DataConnection::socksReadStep() {
+    const std::size_t size = receiveSize();
+    std::vector<std::uint8_t> buffer = borrowReceiveBuffer(size);
+    const std::int64_t n = receiveData(m_socket, buffer.data(), size, mainReactor());
+    const std::string bytes(reinterpret_cast<const char*>(buffer.data()),
+                            n > 0 ? static_cast<std::size_t>(n) : 0);
+    if (m_receiveBuffer.empty()) {
+        m_receiveBuffer = std::move(buffer);
+    }
+    // Bytes before the first request was sent belong to no reply: ignored.
+    if (n <= 0 || (m_ProxyType == 2 && !m_socks4) || (m_ProxyType == 3 && !m_socks5)) {
+        return;
+    }
+    if (m_ProxyType == 2) {
+        switch (m_socks4->onReceived(bytes)) {
+            case Socks4Handshake::State::Rejected:
+                failConnection(toWhy(FailureCode::ProxyRejected));
+                return;
+            case Socks4Handshake::State::Granted:
+                m_ProxyHandshakeDone = true;
+                writeHandling();
+                return;
+            default:
+                return;
+        }
+    }
+    const auto state = m_socks5->onReceived(bytes);
+    m_Socks5Stage = static_cast<std::uint8_t>(m_socks5->repliesHandled());
+    if (const auto method = m_socks5->chosenMethod()) {
+        m_ProxyAuthentication = *method;
+    }
+    switch (state) {
+        case Socks5Handshake::State::Failed:
+            failConnection(m_socks5->failureCode());
+            return;
+        case Socks5Handshake::State::Done:
+            m_ProxyHandshakeDone = true;
+            writeHandling();
+            return;
+        case Socks5Handshake::State::SendAuth:
+        case Socks5Handshake::State::SendConnect:
+            writeHandling();
+            return;
+        default:
+            return;
+    }
+}
+
+// ---------------------------------------------------------------- response
+
+bool DataConnection::handleChunk(const std::uint8_t* data, std::int64_t n) {
+    if (!m_InHeader) {
+        return StoreData(data, n);
+    }
+    const auto r =
+        m_header.feed({reinterpret_cast<const char*>(data), static_cast<std::size_t>(n)});
+    if (r.status == HeaderCollector::Status::Incomplete) {
+        return true;
+    }
+    if (r.status == HeaderCollector::Status::TooLong) {
+        failConnection(toWhy(FailureCode::BadReply));
+        return false;
+    }
+    m_HeaderText = m_header.takeHeader();
+    m_InHeader = false;
+    const Scope s = scope();
+    ParseHeaders();
+    if (!stillCurrent(this, s)) {
+        return false;
+    }
+    const std::int64_t bodyLength = n - static_cast<std::int64_t>(r.bodyOffset);
+    if (bodyLength > 0 && !m_Redirecting) {
+        return StoreData(data + r.bodyOffset, bodyLength);
+    }
+    return true;
+}
+
+void DataConnection::ParseHeaders() {
+    m_Redirecting = false;
+    const ResponseHeader header = parseResponseHeader(std::move(m_HeaderText));
+    m_HeaderText.clear();
+    if (header.contentLength != -1) {
+        m_DownloadLength = header.contentLength + (m_UseResume ? m_ResumeFrom : 0);
+    }
+    if (header.location) {
+        m_LocationValue = platform::fromAnsi(*header.location, platform::systemCodePage());
+    }
+    if (!header.status) {
+        m_HTTPReply = 999;
+        m_discardBody = m_UseResume;
+        raiseDownloadFailed(toWhy(FailureCode::BadReply));
+        return;
+    }
+    m_HTTPReply = *header.status;
+    switch (m_HTTPReply) {
+        case 206:
+            m_ReceivedCount = m_ResumeFrom;
+            if (m_DownloadType == 0 && m_file.isOpen()) {
+                const std::int64_t size = m_file.size();
+                if (size < m_ResumeFrom) {
+                    // Writing at ResumeFrom would leave a hole of zeros before it.
+                    failConnection(toWhy(FailureCode::ClosedEarly));
+                    return;
+                }
+                m_file.setPosition(m_ResumeFrom);
+                if (size > m_ResumeFrom) {
+                    m_file.truncate(m_ResumeFrom);
+                }
+            }
+            return;
+        case 200:
+            // The server ignored the range and sends the whole file: its length is the
+            // plain content-length, counted from 0, written from byte 0 over whatever was
+            // there.
+            if (m_UseResume && header.contentLength != -1) {
+                m_DownloadLength = header.contentLength;
+            }
+            m_UseResume = false;
+            if (m_DownloadType == 0 && m_file.isOpen()) {
+                m_file.setPosition(0);
+                m_file.truncate(0);
+            }
+            return;
+        case 301:
+        case 302: {
+            // Only a location of this reply counts: LocationValue may hold one of an
+            // earlier transfer.
+            const bool hasLocation = header.location && !header.location->empty();
+            m_discardBody = m_UseResume;
+            if (hasLocation && m_AutoRedirect) {
+                followRedirect(*header.location);
+            } else if (hasLocation) {
+                raiseObjectMoved(m_LocationValue);
+            } else {
+                raiseDownloadFailed(toWhy(FailureCode::BadReply));
+            }
+            return;
+        }
+        default:
+            // An error page must not overwrite the start of a partial file being resumed.
+            m_discardBody = m_UseResume;
+            raiseDownloadFailed(toWhy(FailureCode::BadReply));
+            return;
+    }
+}
+
+std::string DataConnection::absoluteUrl() const {
+    if (startsWithHttpScheme(m_URL)) {
+        return m_URL;
+    }
+    std::string url = "http://" + m_Hostname;
+    if (m_Port != 80) {
+        url += ":" + std::to_string(m_Port);
+    }
+    return url + (m_URL.starts_with("/") ? m_URL : "/" + m_URL);
+}
+
+void DataConnection::followRedirect(const std::string& rawLocation) {
+    if (++m_redirects > kMaxRedirects) {
+        raiseDownloadFailed(toWhy(FailureCode::BadReply));
+        return;
+    }
+    const auto absolute = resolveLocation(absoluteUrl(), encodeUnsafeUrlBytes(rawLocation));
+    const auto target = absolute ? splitUrl(*absolute) : std::nullopt;
+    if (!target) {
+        raiseDownloadFailed(toWhy(FailureCode::BadReply));
+        return;
+    }
+    // The new request goes where the location points: another host or port is connected
+    // to (or asked of the same proxy), not sent to the first host.
+    m_Redirecting = true;
+    m_URL = *absolute;
+    m_Hostname = target->host;
+    m_Port = target->port;
+    FetchURL();
+}
+
+bool DataConnection::StoreData(const std::uint8_t* bytes, std::int64_t n) {
+    if (m_MaxDownload >= 0 && n + ReceivedBytes() >= m_MaxDownload) {
+        n = m_MaxDownload - ReceivedBytes();
+        if (n <= 0) {
+            ::shutdown(m_socket, SHUT_RDWR);
+            // Inside a close handling already running this returns at once, and that
+            // handling raises the final event when this read ends.
+            closeHandling();
+            return false;
+        }
+    }
+    m_ReceivedCount += n;
+    const Scope s = scope();
+    switch (m_DownloadType) {
+        case 0:
+            if (!m_discardBody && !m_file.write(asBytes(bytes, n))) {
+                // Full disk or file-size limit: a cut file must never look complete.
+                failConnection(toWhy(FailureCode::FileFailed));
+                return false;
+            }
+            break;
+        case 1:
+            if (!m_buffer.append(asBytes(bytes, n))) {
+                failConnection(toWhy(FailureCode::ClosedEarly));
+                return false;
+            }
+            break;
+        case 2:
+            raiseStreamBytes(n, asBytes(bytes, n));
+            if (!stillCurrent(this, s)) {
+                return false;
+            }
+            break;
+        default:
+            break;
+    }
+    raiseBytesReceived(ReceivedBytes());
+    return stillCurrent(this, s);
+}
+
+// ---------------------------------------------------------------- ending
+
+bool DataConnection::incomplete() const {
+    const std::int64_t received = ReceivedBytes();
+    return m_DownloadLength != received && m_DownloadLength != -1 &&
+           (received < m_MaxDownload || m_MaxDownload < 0);
+}
+
+void DataConnection::endConnection() {
+    closeSocket(m_socket, mainReactor());
+    m_socket = -1;
+    m_file.close();
+    m_IsConnected = false;
+    m_SocketHandle = -1;
+    m_Redirecting = false;
+    m_CloseHandled = true;
+    m_closeInProgress = false;
+    m_pendingOutput.clear();
+    m_socks4.reset();
+    m_socks5.reset();
+    m_header.reset();
+    ++m_epoch;
+}
+
+void DataConnection::failConnection(std::int32_t why) {
+    endConnection();
+    raiseDownloadFailed(why);
+}
+
+void DataConnection::closeHandling() {
+    if (m_CloseHandled || m_socket < 0) {
+        return;
+    }
+    m_CloseHandled = true;
+    m_closeInProgress = true;
+    const Scope s = scope();
+    ::shutdown(m_socket, SHUT_WR);
+    // Data still waiting in the socket is taken in first.
+    readHandling();
+    if (!stillCurrent(this, s)) {
+        return;
+    }
+    m_closeInProgress = false;
+    std::int32_t why = -1;
+    if (m_UserAborted) {
+        why = toWhy(FailureCode::UserAborted);
+    } else if (socksPending()) {
+        why = toWhy(FailureCode::ProxyUnreachable);  // the proxy hung up mid-handshake
+    } else if (m_InHeader || incomplete()) {
+        // No header (a redirect's new connection included) or a body cut short.
+        why = toWhy(FailureCode::ClosedEarly);
+    }
+    endConnection();
+    if (why >= 0) {
+        raiseDownloadFailed(why);
+    } else {
+        raiseDisconnected();
+    }
+}
+
+void DataConnection::Disconnect() {
+    if (!m_IsConnected) {
+        return;
+    }
+    const Scope s = scope();
+    m_UserAborted = true;
+    m_Redirecting = false;
+    if (m_socket >= 0) {
+        ::shutdown(m_socket, SHUT_RDWR);
+    }
+    if (!m_CloseHandled && !m_closeInProgress && m_socket >= 0) {
+        closeHandling();
+    } else {
+        // Called from a handler while the close is being handled: that handling stops
+        // once this returns, so the final event is raised here.
+        endConnection();
+        raiseDownloadFailed(toWhy(FailureCode::UserAborted));
+    }
+    if (!sameTransfer(this, s)) {
+        return;
+    }
+    m_SocketHandle = 0;
+    m_IsConnected = false;
+}
+
+}  // namespace upd::net

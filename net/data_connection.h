@@ -1,0 +1,259 @@
+// DataConnection: the program's download object. One instance performs one HTTP GET at a
+// time over a TCP socket of its own, directly or through an HTTP, SOCKS4(a) or SOCKS5
+// proxy, and delivers the body to a file, to a memory buffer, or to its owner chunk by
+// chunk. No method waits for the transfer: progress and outcome arrive only as events
+// (data_connection_events.h), raised from inside FetchURL/FetchURLString/Disconnect or
+// from the reactor's dispatch (mainReactor(), which the program's loop drives).
+//
+//     upd::net::DataConnectionEvents events;
+//     events.BytesReceived = [](std::int64_t n, std::int32_t) { ... };
+//     events.Disconnected = [](std::int32_t) { ... };            // complete
+//     events.DownloadFailed = [](std::int32_t why, std::int32_t) { ... };
+//     upd::net::DataConnection download(events);
+//     download.setFilename("/path/file"); download.setUseTempFile(false);
+//     download.FetchURLString("http://host/file");
+//     while (!finished) upd::net::mainReactor().runOnce(1000);   // or the GUI's loop
+//
+// Every transfer ends with exactly one final event: Disconnected, or DownloadFailed with
+// the connection closed (IsConnected false). DownloadFailed(4) for an unwanted status is
+// not final when the connection stays open: the reply's body still follows and the close
+// raises the final event.
+//
+// Ownership: the object owns its socket, its output file and its buffer and releases them
+// when a transfer ends and when it is destroyed. The owner owns the object; the module
+// registry (mdl_data_connection.h) only refers to it. Not copyable or movable: the
+// registry and the reactor's routing refer to it by address.
+//
+// Types: Long properties are 32-bit, except byte counts and offsets, which are 64-bit.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "net/base64.h"
+#include "net/data_connection_events.h"
+#include "net/download_buffer.h"
+#include "net/http_response.h"
+#include "net/output_file.h"
+#include "net/socks4_handshake.h"
+#include "net/socks5_handshake.h"
+
+namespace upd::net {
+
+class DataConnection {
+  public:
+    // Registers the object for socket notifications. When the notification hub cannot be
+    // made, DownloadFailed(2, 0) is raised from here and the object stays unregistered.
+    explicit DataConnection(DataConnectionEvents events = {});
+    // Closes the socket and the file, clears the buffer, unregisters. Raises nothing.
+    ~DataConnection();
+    DataConnection(const DataConnection&) = delete;
+    DataConnection& operator=(const DataConnection&) = delete;
+
+    void setEvents(DataConnectionEvents events);
+
+    // ---- Properties (Get / Let), in the order of the member table ----
+    std::int32_t DownloadType() const { return m_DownloadType; }  // 0 file, 1 memory, 2 stream
+    void setDownloadType(std::int32_t v) { m_DownloadType = v; }
+    const std::string& Filename() const { return m_Filename; }
+    void setFilename(std::string v) { m_Filename = std::move(v); }
+    bool UseTempFile() const { return m_UseTempFile; }
+    void setUseTempFile(bool v) { m_UseTempFile = v; }
+    std::int32_t ProxyType() const { return m_ProxyType; }  // 0 direct, 1 HTTP, 2 SOCKS4, 3 SOCKS5
+    void setProxyType(std::int32_t v) { m_ProxyType = v; }
+    const std::string& ProxyHostname() const { return m_ProxyHostname; }
+    void setProxyHostname(std::string v) { m_ProxyHostname = std::move(v); }
+    std::int32_t ProxyPort() const { return m_ProxyPort; }
+    void setProxyPort(std::int32_t v) { m_ProxyPort = v; }
+    const std::string& Hostname() const { return m_Hostname; }
+    void setHostname(std::string v) { m_Hostname = std::move(v); }
+    std::int32_t Port() const { return m_Port; }
+    void setPort(std::int32_t v) { m_Port = v; }
+    const std::string& URL() const { return m_URL; }
+    void setURL(std::string v) { m_URL = std::move(v); }
+    const std::string& HttpUser() const { return m_HttpUser; }
+    void setHttpUser(std::string v) { m_HttpUser = std::move(v); }
+    const std::string& HttpPass() const { return m_HttpPass; }
+    void setHttpPass(std::string v) { m_HttpPass = std::move(v); }
+    bool UseHttpAuthorization() const { return m_UseHttpAuthorization; }
+    void setUseHttpAuthorization(bool v) { m_UseHttpAuthorization = v; }
+    std::int32_t PacketSize() const { return m_PacketSize; }
+    void setPacketSize(std::int32_t v);  // 0 or less: ignored
+    std::int32_t ConnectionType() const { return m_ConnectionType; }
+    void setConnectionType(std::int32_t v) { m_ConnectionType = v; }
+    std::int32_t id() const { return m_id; }
+    void setId(std::int32_t v) { m_id = v; }
+    bool AllowCache() const { return m_AllowCache; }
+    void setAllowCache(bool v) { m_AllowCache = v; }
+    const std::string& ProxyUsername() const { return m_ProxyUsername; }
+    void setProxyUsername(std::string v) { m_ProxyUsername = std::move(v); }
+    const std::string& ProxyPassword() const { return m_ProxyPassword; }
+    void setProxyPassword(std::string v) { m_ProxyPassword = std::move(v); }
+    bool ProxyUseRemoteDNS() const { return m_ProxyUseRemoteDNS; }
+    void setProxyUseRemoteDNS(bool v) { m_ProxyUseRemoteDNS = v; }
+    // SOCKS5 method offered (0 none, 2 user/password); overwritten with the proxy's choice.
+    std::int32_t ProxyAuthentication() const { return m_ProxyAuthentication; }
+    void setProxyAuthentication(std::int32_t v) { m_ProxyAuthentication = v; }
+    bool IsConnected() const { return m_IsConnected; }
+    std::int64_t ReceivedBytes() const;
+    std::int64_t RealReceivedBytes() const;
+    std::int64_t MaxDownload() const { return m_MaxDownload; }
+    void setMaxDownload(std::int64_t v) { m_MaxDownload = v; }
+    std::int64_t DownloadLength() const { return m_DownloadLength; }
+    std::int32_t HTTPReply() const { return m_HTTPReply; }
+    bool UseResume() const { return m_UseResume; }
+    void setUseResume(bool v) { m_UseResume = v; }
+    std::int64_t ResumeFrom() const { return m_ResumeFrom; }
+    void setResumeFrom(std::int64_t v) { m_ResumeFrom = v < 0 ? 0 : v; }
+    bool AutoRedirect() const { return m_AutoRedirect; }
+    void setAutoRedirect(bool v) { m_AutoRedirect = v; }
+    // The current socket; -1 after a connection has ended, 0 after Disconnect.
+    std::int32_t SocketHandle() const { return m_SocketHandle; }
+
+    // ---- Methods ----
+    // Starts a download from Hostname, Port and URL: opens the output file (DownloadType
+    // 0), connects (blocking, bounded) and raises Connected; the rest follows from the
+    // reactor. Failures: 6 (file), 5 (host), 7 (proxy).
+    void FetchURL();
+    // Encodes the URL, sets URL, Hostname (lower case) and Port, then FetchURL. A URL that
+    // is not "http://host[:port]..." raises DownloadFailed(11) and changes nothing.
+    void FetchURLString(std::string sURL);
+    // Copies the memory buffer into bBytes (trimming the buffer's allocation) and returns
+    // its size; when the buffer is empty returns 0 and leaves bBytes alone.
+    std::int64_t GetBuffer(std::vector<std::uint8_t>& bBytes);
+    // The buffer's bytes as text (system code page to UTF-8).
+    std::string GetBufferAsString() const;
+    std::int64_t GetBufferSize() const { return m_buffer.used(); }
+    void ClearBuffer() { m_buffer.clear(); }
+    // Only while connected: aborts the transfer, which ends with DownloadFailed(1).
+    void Disconnect();
+    // Entry for socket notifications: 1 read, 2 write, 32 close; other values are ignored.
+    void ProcessMessage(std::int32_t Message);
+
+    static std::string FailureToString(std::int32_t Why);
+    static std::string ToBase64(std::string_view sNormString) { return net::ToBase64(sNormString); }
+    static std::string TripletToQuartet(const Bytes& bIn, std::size_t lStart) {
+        return net::TripletToQuartet(bIn, lStart);
+    }
+    static std::uint8_t ShiftLeft(std::uint8_t bShift, int lPlaces) {
+        return net::ShiftLeft(bShift, lPlaces);
+    }
+    static std::uint8_t ShiftRight(std::uint8_t bShift, int lPlaces) {
+        return net::ShiftRight(bShift, lPlaces);
+    }
+
+    // The descriptor this object holds open, -1 when none; the hub routes by it.
+    int liveSocket() const { return m_socket; }
+
+    // At most this many automatic redirects per transfer.
+    static constexpr int kMaxRedirects = 10;
+
+  private:
+    // What a step needs to know after raising an event or running nested dispatch: whether
+    // the object still exists, and whether the transfer or the connection it worked on is
+    // still the current one.
+    struct Scope {
+        std::weak_ptr<const char> life;
+        std::uint64_t transfer;
+        std::uint64_t epoch;
+    };
+    Scope scope() const { return {m_life, m_transfer, m_epoch}; }
+    static bool stillCurrent(const DataConnection* self, const Scope& s);
+    static bool sameTransfer(const DataConnection* self, const Scope& s);
+
+    void readHandling();
+    void writeHandling();
+    void closeHandling();
+    void receiveLoop();
+    bool handleChunk(const std::uint8_t* data, std::int64_t n);
+    void ParseHeaders();
+    void followRedirect(const std::string& rawLocation);
+    bool StoreData(const std::uint8_t* bytes, std::int64_t n);
+    void sendRequest();
+    void socksWriteStep();
+    void socksReadStep();
+    bool sendMessage(const std::string& bytes, std::int32_t failureCode);
+    void flushPendingOutput();
+    void endConnection();
+    void failConnection(std::int32_t why);
+    bool incomplete() const;
+    bool socksPending() const;
+    std::string absoluteUrl() const;
+    std::size_t receiveSize() const;
+    std::vector<std::uint8_t> borrowReceiveBuffer(std::size_t size);
+
+    void raiseConnected();
+    void raiseDisconnected();
+    void raiseDownloadFailed(std::int32_t why);
+    void raiseBytesReceived(std::int64_t count);
+    void raiseStreamBytes(std::int64_t count, std::span<const std::uint8_t> bytes);
+    void raiseQuerySent();
+    void raiseObjectMoved(std::string url);
+
+    std::shared_ptr<const DataConnectionEvents> m_events;
+    std::shared_ptr<const char> m_life = std::make_shared<const char>('\0');
+    std::uint64_t m_transfer = 0;  // bumped by FetchURL
+    std::uint64_t m_epoch = 0;     // bumped whenever a connection is closed
+
+    // Properties.
+    std::int32_t m_DownloadType = 0;
+    std::string m_Filename;
+    bool m_UseTempFile = true;
+    std::int32_t m_ProxyType = 0;
+    std::string m_ProxyHostname = "localhost";
+    std::int32_t m_ProxyPort = 80;
+    std::string m_Hostname;
+    std::int32_t m_Port = 80;
+    std::string m_URL;
+    std::string m_HttpUser;
+    std::string m_HttpPass;
+    bool m_UseHttpAuthorization = false;
+    std::int32_t m_PacketSize = 1024;
+    std::int32_t m_ConnectionType = 0;
+    std::int32_t m_id = 0;
+    bool m_AllowCache = false;
+    std::string m_ProxyUsername;
+    std::string m_ProxyPassword;
+    bool m_ProxyUseRemoteDNS = false;
+    std::int32_t m_ProxyAuthentication = 0;
+    bool m_IsConnected = false;
+    std::int64_t m_MaxDownload = -1;
+    std::int64_t m_DownloadLength = -1;
+    std::int32_t m_HTTPReply = 0;
+    bool m_UseResume = false;
+    std::int64_t m_ResumeFrom = 0;
+    bool m_AutoRedirect = true;
+    std::int32_t m_SocketHandle = 0;
+
+    // Private state of a transfer.
+    bool m_InHeader = false;
+    std::string m_HeaderText;
+    DownloadBuffer m_buffer;  // BufferBytes, BufferUsed, BufferAllocated
+    OutputFile m_file;        // FileHandle
+    bool m_ProxyHandshakeDone = false;
+    std::uint8_t m_Socks5Stage = 0;
+    bool m_UserAborted = false;
+    std::string m_LocationValue;
+    bool m_Redirecting = false;
+    bool m_CloseHandled = true;  // nothing to close before the first connection
+    std::int64_t m_ReceivedCount = 0;
+
+    int m_socket = -1;
+    HeaderCollector m_header;
+    std::optional<Socks4Handshake> m_socks4;
+    std::optional<Socks5Handshake> m_socks5;
+    std::string m_pendingOutput;  // what a send that would block left over
+    std::int32_t m_pendingFailure = 0;
+    bool m_requestSent = false;
+    bool m_closeInProgress = false;
+    bool m_discardBody = false;  // an error page must not overwrite a resumed file
+    int m_redirects = 0;
+    std::vector<std::uint8_t> m_receiveBuffer;
+};
+
+}  // namespace upd::net

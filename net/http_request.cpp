@@ -1,0 +1,36 @@
+#include "net/http_request.h"
+
+#include "net/base64.h"
+#include "product_config.h"
+
+namespace upd::net {
+
+std::string userAgent() {
+    return std::string(product::kProductName) + " (" + product::kVendorHost + ")";
+}
+
+std::string buildHttpRequest(const HttpRequestFields& f, platform::CodePage cp) {
+    std::string text;
+    text.reserve(256 + f.URL.size());
+    text += "GET " + f.URL + (f.UseResume ? " HTTP/1.1" : " HTTP/1.0") + "\r\n";
+    text += "Accept: */*\r\n";
+    text += "User-Agent: " + userAgent() + "\r\n";
+    text += "Host: " + f.Hostname + "\r\n";
+    if (f.UseResume) {
+        text += "Range: bytes=" + std::to_string(f.ResumeFrom) + "-\r\n";
+    }
+    if (f.throughHttpProxy) {
+        text += "Proxy-Connection: Keep-Alive\r\n";
+    }
+    if (!f.AllowCache) {
+        text += "Pragma: no-cache\r\n";
+        text += "Cache-Control: no-cache\r\n";
+    }
+    if (f.UseHttpAuthorization && (!f.HttpUser.empty() || !f.HttpPass.empty())) {
+        text += "Authorization: Basic " + ToBase64(f.HttpUser + ":" + f.HttpPass, cp) + "\r\n";
+    }
+    text += "\r\n";
+    return platform::toAnsi(text, cp);
+}
+
+}  // namespace upd::net

@@ -1,0 +1,103 @@
+#include "net/http_response.h"
+
+#include "net/numeric_value.h"
+
+namespace upd::net {
+namespace {
+
+constexpr std::string_view kTerminator = "\r\n\r\n";
+
+std::string asciiLower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return out;
+}
+
+std::string trimBlanks(std::string_view text) {
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    const std::size_t last = text.find_last_not_of(" \t");
+    return std::string(text.substr(first, last - first + 1));
+}
+
+}  // namespace
+
+std::string ReadHeaderLine(std::string& text) {
+    const std::size_t end = text.find("\r\n");
+    if (end == std::string::npos) {
+        std::string line = std::move(text);
+        text.clear();
+        return line;
+    }
+    std::string line = text.substr(0, end);
+    text.erase(0, end + 2);
+    return line;
+}
+
+HeaderCollector::Result HeaderCollector::feed(std::string_view chunk) {
+    const std::size_t before = m_bytes.size();
+    m_bytes.append(chunk);
+    // The terminator cannot lie wholly in bytes already searched: start 3 bytes back.
+    const std::size_t from =
+        before >= kTerminator.size() - 1 ? before - (kTerminator.size() - 1) : 0;
+    const std::size_t at = m_bytes.find(kTerminator, from);
+    if (at == std::string::npos) {
+        if (m_bytes.size() >= kMaxHeaderBytes) {
+            return {Status::TooLong, 0};
+        }
+        return {Status::Incomplete, 0};
+    }
+    const std::size_t end = at + kTerminator.size();
+    if (end > kMaxHeaderBytes) {
+        return {Status::TooLong, 0};
+    }
+    m_headerLength = end;
+    return {Status::Complete, end - before};
+}
+
+std::string HeaderCollector::takeHeader() {
+    std::string header = m_bytes.substr(0, m_headerLength);
+    reset();
+    return header;
+}
+
+void HeaderCollector::reset() {
+    m_bytes.clear();
+    m_bytes.shrink_to_fit();
+    m_headerLength = 0;
+}
+
+ResponseHeader parseResponseHeader(std::string headerText) {
+    ResponseHeader result;
+    const std::string statusLine = ReadHeaderLine(headerText);
+    while (!headerText.empty()) {
+        const std::string line = ReadHeaderLine(headerText);
+        const std::size_t colon = line.find(':');
+        if (colon == std::string::npos) {
+            continue;
+        }
+        const std::string name = asciiLower(std::string_view(line).substr(0, colon));
+        if (name == "content-length") {
+            result.contentLength = leadingNumericValue(std::string_view(line).substr(colon + 1));
+        } else if (name == "location") {
+            result.location = trimBlanks(std::string_view(line).substr(colon + 1));
+        }
+    }
+    const std::size_t s1 = statusLine.find(' ');
+    if (s1 != std::string::npos) {
+        const std::size_t s2 = statusLine.find(' ', s1 + 1);
+        if (s2 != std::string::npos && s2 - s1 >= 2) {
+            result.status =
+                leadingNumericValue32(std::string_view(statusLine).substr(s1 + 1, s2 - s1 - 1));
+        }
+    }
+    return result;
+}
+
+}  // namespace upd::net

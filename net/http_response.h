@@ -1,0 +1,55 @@
+// The response header: collecting it across receives, splitting it into lines and reading
+// the three things the engine looks at (status, "content-length", "location"). Pure: the
+// download object decides what to do with the result.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace upd::net {
+
+// The text before the first "\r\n"; that text and the "\r\n" are removed from `text`.
+// Without "\r\n" the whole text is returned and `text` becomes empty.
+std::string ReadHeaderLine(std::string& text);
+
+// Collects received bytes until the first CR LF CR LF, which may straddle receives. A peer
+// controls the header's length: one that has not ended within kMaxHeaderBytes fails.
+class HeaderCollector {
+  public:
+    static constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
+
+    enum class Status { Incomplete, Complete, TooLong };
+    struct Result {
+        Status status = Status::Incomplete;
+        // Complete: where the body starts in the chunk just fed.
+        std::size_t bodyOffset = 0;
+    };
+
+    Result feed(std::string_view chunk);
+    // Complete: the header up to and including the CR LF CR LF. Leaves the collector empty.
+    std::string takeHeader();
+    void reset();
+    std::size_t collected() const { return m_bytes.size(); }
+
+  private:
+    std::string m_bytes;
+    std::size_t m_headerLength = 0;
+};
+
+struct ResponseHeader {
+    // The number between the status line's first two blanks; empty when there is no such
+    // pair of blanks or they are adjacent ("HTTP/1.0 200" without a reason phrase).
+    std::optional<std::int32_t> status;
+    // Last "content-length" header (name matched without case, not trimmed: the colon must
+    // follow the name directly); -1 when there is none.
+    std::int64_t contentLength = -1;
+    // Last "location" header, trimmed, as the bytes received.
+    std::optional<std::string> location;
+};
+
+// Parses a header as HeaderCollector returns it (status line first).
+ResponseHeader parseResponseHeader(std::string headerText);
+
+}  // namespace upd::net

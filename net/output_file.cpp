@@ -1,0 +1,73 @@
+#include "net/output_file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace upd::net {
+
+bool OutputFile::open(const std::string& path, bool keepContents) {
+    close();
+    if (path.empty() || path.find('\0') != std::string::npos) {
+        return false;
+    }
+    // Truncation waits until the lock is held, so a file that another download is
+    // writing is not emptied under it.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return false;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 ||
+        (!keepContents && ftruncate(fd, 0) != 0 && errno != EINVAL)) {
+        ::close(fd);
+        return false;
+    }
+    m_fd = fd;
+    m_position = 0;
+    return true;
+}
+
+void OutputFile::close() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+    m_position = 0;
+}
+
+std::int64_t OutputFile::size() const {
+    struct stat st {};
+    if (m_fd < 0 || fstat(m_fd, &st) != 0) {
+        return -1;
+    }
+    return static_cast<std::int64_t>(st.st_size);
+}
+
+bool OutputFile::truncate(std::int64_t length) {
+    return m_fd >= 0 && ftruncate(m_fd, static_cast<off_t>(length)) == 0;
+}
+
+bool OutputFile::write(std::span<const std::uint8_t> bytes) {
+    if (m_fd < 0) {
+        return false;
+    }
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n =
+            pwrite(m_fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(m_position));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+        m_position += n;
+    }
+    return true;
+}
+
+}  // namespace upd::net

@@ -1,0 +1,214 @@
+#include "net/url.h"
+
+#include <algorithm>
+
+#include "net/numeric_value.h"
+
+namespace upd::net {
+namespace {
+
+constexpr char kHex[] = "0123456789ABCDEF";
+
+void appendPercent(std::string& out, unsigned char byte) {
+    out += '%';
+    out += kHex[byte >> 4];
+    out += kHex[byte & 0x0F];
+}
+
+// Length of the UTF-8 character starting at text[i]; 1 for a byte that starts none.
+std::size_t utf8Length(std::string_view text, std::size_t i) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    std::size_t n = 1;
+    if (lead >= 0xF0 && lead <= 0xF4) {
+        n = 4;
+    } else if (lead >= 0xE0) {
+        n = 3;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        n = 2;
+    } else {
+        return 1;
+    }
+    if (i + n > text.size()) {
+        return 1;
+    }
+    for (std::size_t k = 1; k < n; ++k) {
+        if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {
+            return 1;
+        }
+    }
+    return n;
+}
+
+std::string asciiLower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return out;
+}
+
+bool startsWithNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && asciiLower(text.substr(0, prefix.size())) == prefix;
+}
+
+// RFC 3986, 5.2.4.
+std::string removeDotSegments(std::string_view path) {
+    std::string input(path);
+    std::string output;
+    while (!input.empty()) {
+        if (input.starts_with("../")) {
+            input.erase(0, 3);
+        } else if (input.starts_with("./")) {
+            input.erase(0, 2);
+        } else if (input.starts_with("/./")) {
+            input.erase(0, 2);
+        } else if (input == "/.") {
+            input = "/";
+        } else if (input.starts_with("/../") || input == "/..") {
+            input = input == "/.." ? "/" : input.substr(3);
+            const auto slash = output.rfind('/');
+            output.erase(slash == std::string::npos ? 0 : slash);
+        } else if (input == "." || input == "..") {
+            input.clear();
+        } else {
+            const std::size_t next = input.find('/', input[0] == '/' ? 1 : 0);
+            const std::size_t n = next == std::string::npos ? input.size() : next;
+            output += input.substr(0, n);
+            input.erase(0, n);
+        }
+    }
+    return output;
+}
+
+// "scheme:" at the start: letters, digits, "+", "-", "." before the first ":" that comes
+// before any "/", "?" or "#".
+std::optional<std::string> schemeOf(std::string_view url) {
+    for (std::size_t i = 0; i < url.size(); ++i) {
+        const char c = url[i];
+        if (c == ':') {
+            return i == 0 ? std::nullopt : std::optional(asciiLower(url.substr(0, i)));
+        }
+        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        const bool other = (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+        if (!letter && !(i > 0 && other)) {
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::string UrlEncode(std::string_view text, platform::CodePage cp) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            if (c != 0 &&
+                kUrlAllowedCharacters.find(static_cast<char>(c)) != std::string_view::npos) {
+                out += static_cast<char>(c);
+            } else {
+                appendPercent(out, c);
+            }
+            ++i;
+            continue;
+        }
+        const std::size_t n = utf8Length(text, i);
+        for (const char b : platform::toAnsi(text.substr(i, n), cp)) {
+            appendPercent(out, static_cast<unsigned char>(b));
+        }
+        i += n;
+    }
+    return out;
+}
+
+std::string UrlEncode(std::string_view text) {
+    return UrlEncode(text, platform::systemCodePage());
+}
+
+std::optional<UrlTarget> splitUrl(std::string_view encodedUrl) {
+    const std::string lc = asciiLower(encodedUrl) + "/";
+    const std::size_t p = lc.find("://");
+    if (p == std::string::npos || lc.substr(0, p) != "http") {
+        return std::nullopt;
+    }
+    constexpr std::size_t kHostStart = 7;  // after "http://"
+    const std::size_t q = lc.find('/', kHostStart);
+    const std::string hostPort = lc.substr(kHostStart, q - kHostStart);
+    UrlTarget target;
+    const std::size_t colon = hostPort.find(':');
+    if (colon != std::string::npos) {
+        const std::int64_t port = leadingNumericValue(std::string_view(hostPort).substr(colon + 1));
+        if (port < 1 || port > 65535) {
+            return std::nullopt;
+        }
+        target.port = static_cast<std::int32_t>(port);
+        target.host = hostPort.substr(0, colon);
+    } else {
+        target.host = hostPort;
+    }
+    if (target.host.empty()) {
+        return std::nullopt;
+    }
+    return target;
+}
+
+std::string encodeUnsafeUrlBytes(std::string_view url) {
+    std::string out;
+    out.reserve(url.size());
+    for (const char ch : url) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c <= 0x20 || c >= 0x7F) {
+            appendPercent(out, c);
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
+std::optional<std::string> resolveLocation(std::string_view base, std::string_view location) {
+    if (const auto scheme = schemeOf(location)) {
+        if (*scheme != "http") {
+            return std::nullopt;
+        }
+        return std::string(location);
+    }
+    if (location.starts_with("//")) {
+        return "http:" + std::string(location);
+    }
+    if (!startsWithNoCase(base, "http://")) {
+        return std::nullopt;
+    }
+    // base = "http://" authority path [ "?" query ]
+    const std::size_t pathStart = std::min(base.find_first_of("/?#", 7), base.size());
+    const std::string authority(base.substr(0, pathStart));
+    std::string_view rest = base.substr(pathStart);
+    const std::size_t queryStart = std::min(rest.find_first_of("?#"), rest.size());
+    std::string basePath(rest.substr(0, queryStart));
+    if (basePath.empty()) {
+        basePath = "/";
+    }
+    if (location.empty()) {
+        return std::string(base);
+    }
+    if (location[0] == '?') {
+        return authority + basePath + std::string(location);
+    }
+    const std::size_t locationQuery = std::min(location.find('?'), location.size());
+    const std::string_view locationPath = location.substr(0, locationQuery);
+    const std::string_view locationRest = location.substr(locationQuery);
+    std::string merged;
+    if (locationPath.starts_with("/")) {
+        merged = locationPath;
+    } else {
+        merged = basePath.substr(0, basePath.rfind('/') + 1) + std::string(locationPath);
+    }
+    return authority + removeDotSegments(merged) + std::string(locationRest);
+}
+
+}  // namespace upd::net

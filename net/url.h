@@ -1,0 +1,45 @@
+// URLs as the download object handles them: the percent-encoder, the split of an "http://"
+// URL into host and port, and the resolution of a redirect's "location" against the URL
+// that was fetched. Only the http scheme exists. Failures are empty optionals.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/code_page.h"
+
+namespace upd::net {
+
+// Characters copied unchanged by UrlEncode; every other character is written as the
+// "%XX" bytes (upper-case hex) of its form in the code page.
+inline constexpr std::string_view kUrlAllowedCharacters =
+    "1234567890ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz:/.?=_-$(){}~&";
+
+// "a b%" -> "a%20b%25"; an already encoded URL is encoded again. Text is UTF-8.
+std::string UrlEncode(std::string_view text, platform::CodePage cp);
+std::string UrlEncode(std::string_view text);
+
+struct UrlTarget {
+    std::string host;  // lower case
+    std::int32_t port = 80;
+};
+
+// Splits an encoded URL: the scheme must be "http" (any case), the host is what follows
+// "http://" up to the next "/", an optional ":port" must read as 1..65535, the host must
+// not be empty. "HTTP://Example.ORG:8080/a" -> {"example.org", 8080}.
+std::optional<UrlTarget> splitUrl(std::string_view encodedUrl);
+
+// Percent-encodes the bytes that cannot stand in a request line (controls, blank, DEL and
+// bytes above 127) and leaves everything else, "%" included, as it is: a server's
+// "location" is already encoded but must not smuggle a blank or a line break.
+std::string encodeUnsafeUrlBytes(std::string_view url);
+
+// The absolute http URL that `location` names when read against `base` (an absolute http
+// URL): absolute http locations as they are, "//host/x" with the http scheme, "/x" on the
+// base's host, "x" and "../x" beside the base's path, "?q" on the base's path. Dot segments
+// are removed. Empty when the location names another scheme ("https://...", "ftp:...").
+std::optional<std::string> resolveLocation(std::string_view base, std::string_view location);
+
+}  // namespace upd::net

@@ -1,0 +1,114 @@
+// The module shared by all download objects: start-up, the registry with its reuse of the
+// lowest empty entry, the hub's lifetime, and the routing of a notification to the object
+// that holds the socket.
+#include <gtest/gtest.h>
+
+#include "net/data_connection.h"
+#include "net/mdl_data_connection.h"
+#include "net/socket_layer.h"
+#include "tests/net/net_test_support.h"
+#include "tests/support/scripted_server.h"
+
+namespace upd::net::test {
+namespace {
+
+using upd::test::Script;
+using upd::test::ScriptedServer;
+
+TEST(Module, StartupHappensOnceAndCleanupAllowsAnother) {
+    WinsockCleanup();
+    std::string description;
+    EXPECT_TRUE(WinsockStartup(description));
+    EXPECT_FALSE(description.empty());
+    std::string second = "untouched";
+    EXPECT_TRUE(WinsockStartup(second));
+    EXPECT_EQ(second, "untouched");
+    WinsockCleanup();
+    EXPECT_FALSE(WinsockStarted());
+    std::string third;
+    EXPECT_TRUE(WinsockStartup(third));
+    EXPECT_EQ(third, description);
+    WinsockCleanup();
+}
+
+TEST(Module, RegistryReusesTheLowestEmptyEntry) {
+    ASSERT_EQ(LiveConnections(), 0);
+    const std::int32_t slotsBefore = ConnectionSlots();
+    auto a = std::make_unique<DataConnection>();
+    auto b = std::make_unique<DataConnection>();
+    auto c = std::make_unique<DataConnection>();
+    EXPECT_EQ(connectionIndex(*a), 0);
+    EXPECT_EQ(connectionIndex(*b), 1);
+    EXPECT_EQ(connectionIndex(*c), 2);
+    EXPECT_EQ(LiveConnections(), 3);
+    RegisterConnection(*b);  // already there: nothing changes
+    EXPECT_EQ(LiveConnections(), 3);
+
+    b.reset();
+    EXPECT_EQ(LiveConnections(), 2);
+    const std::int32_t slots = ConnectionSlots();
+    EXPECT_GE(slots, 3);
+    auto d = std::make_unique<DataConnection>();
+    EXPECT_EQ(connectionIndex(*d), 1);
+    EXPECT_EQ(ConnectionSlots(), slots);
+
+    UnregisterConnection(*d);
+    UnregisterConnection(*d);  // not there any more: nothing changes
+    EXPECT_EQ(LiveConnections(), 2);
+    EXPECT_EQ(connectionIndex(*d), -1);
+    RegisterConnection(*d);
+    EXPECT_EQ(connectionIndex(*d), 1);
+    EXPECT_GE(ConnectionSlots(), slotsBefore);
+}
+
+TEST(Module, HubLivesFromTheFirstObjectToTheLast) {
+    ASSERT_EQ(SocketWindow(), 0);
+    auto first = std::make_unique<DataConnection>();
+    const std::int32_t hub = SocketWindow();
+    EXPECT_NE(hub, 0);
+    auto second = std::make_unique<DataConnection>();
+    first.reset();
+    EXPECT_EQ(SocketWindow(), hub);
+    second.reset();
+    EXPECT_EQ(SocketWindow(), 0);
+    DataConnection third;
+    EXPECT_NE(SocketWindow(), 0);
+    EXPECT_NE(SocketWindow(), hub);
+}
+
+TEST(Module, NotificationGoesToTheObjectHoldingTheSocket) {
+    setConnectTimeoutMs(2000);
+    ScriptedServer server(Script().readUntilClosed());
+    Download bystander;
+    Download holder;
+    holder->setDownloadType(1);
+    holder->FetchURLString(server.url("/x"));
+    ASSERT_EQ(holder.recorder.lines, (std::vector<std::string>{"Connected 0"}));
+    const int socket = holder->liveSocket();
+
+    SocketWindowProc(SocketWindow(), kSocketMessage, socket + 1000, kFdClose);  // nobody's
+    SocketWindowProc(SocketWindow(), kSocketMessage - 1, socket, kFdClose);     // not ours
+    EXPECT_EQ(holder.recorder.lines.size(), 1u);
+
+    // A close whose high half carries an error (ECONNRESET) is handled as a close.
+    SocketWindowProc(SocketWindow(), kSocketMessage, socket, kFdClose | (104 << 16));
+    EXPECT_EQ(holder.recorder.lines,
+              (std::vector<std::string>{"Connected 0", "DownloadFailed 0 0"}));
+    EXPECT_TRUE(bystander.recorder.lines.empty());
+    EXPECT_EQ(holder->SocketHandle(), -1);
+}
+
+TEST(Module, ObjectsStillGetTheirNotificationsAfterAnotherIsDestroyed) {
+    setConnectTimeoutMs(2000);
+    ScriptedServer server(Script().readRequest().send(httpReply(200, "ok")).close());
+    auto gone = std::make_unique<Download>();
+    Download kept;
+    kept->setDownloadType(1);
+    gone.reset();
+    kept->FetchURLString(server.url("/x"));
+    ASSERT_TRUE(kept.runToEnd());
+    EXPECT_EQ(kept.recorder.lines.back(), "Disconnected 0");
+}
+
+}  // namespace
+}  // namespace upd::net::test

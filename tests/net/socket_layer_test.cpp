@@ -1,0 +1,143 @@
+// The socket layer: name lookup, the bounded connect, linger, and sending text in the
+// system code page.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "net/socket_layer.h"
+#include "tests/support/locale_guard.h"
+
+namespace upd::net {
+namespace {
+
+std::int64_t nowMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1'000'000;
+}
+
+int lowestFreeDescriptor() {
+    const int fd = dup(0);
+    close(fd);
+    return fd;
+}
+
+struct Listener {
+    explicit Listener(int backlog) {
+        fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        bind(fd, reinterpret_cast<sockaddr*>(&a), len);
+        listen(fd, backlog);
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+        port = ntohs(a.sin_port);
+    }
+    ~Listener() { close(fd); }
+    int fd;
+    int port;
+};
+
+class SocketLayer : public ::testing::Test {
+  protected:
+    void TearDown() override { setConnectTimeoutMs(15'000); }
+    Reactor m_reactor;
+};
+
+TEST_F(SocketLayer, ResolvesDottedAddressesAndNames) {
+    EXPECT_EQ(ResolveHost("127.0.0.1"), static_cast<std::int32_t>(htonl(0x7F000001)));
+    EXPECT_EQ(ResolveHost("10.0.0.2"), static_cast<std::int32_t>(htonl(0x0A000002)));
+    EXPECT_EQ(ResolveHost("localhost"), static_cast<std::int32_t>(htonl(0x7F000001)));
+    EXPECT_EQ(ResolveHost("255.255.255.255"), -1);
+    EXPECT_EQ(ResolveHost(""), -1);
+    EXPECT_EQ(ResolveHost(std::string("127.0.0.1\0evil", 14)), -1);
+}
+
+TEST_F(SocketLayer, ConnectsSetsLingerAndHandsTheSocketToTheReactor) {
+    Listener listener(4);
+    const int s = ConnectToHost("127.0.0.1", listener.port, m_reactor, {});
+    ASSERT_GE(s, 0);
+    EXPECT_TRUE(m_reactor.isWatched(s));
+    linger value{};
+    socklen_t len = sizeof value;
+    ASSERT_EQ(getsockopt(s, SOL_SOCKET, SO_LINGER, &value, &len), 0);
+    EXPECT_EQ(value.l_onoff, 1);
+    EXPECT_EQ(value.l_linger, 0);
+    closeSocket(s, m_reactor);
+    EXPECT_FALSE(m_reactor.isWatched(s));
+}
+
+TEST_F(SocketLayer, PortUsesItsLow16Bits) {
+    Listener listener(4);
+    const int s = ConnectToHost("127.0.0.1", listener.port + 65536, m_reactor, {});
+    EXPECT_GE(s, 0);
+    closeSocket(s, m_reactor);
+}
+
+TEST_F(SocketLayer, RefusedConnectFailsAndLeavesNothingOpen) {
+    int port = 0;
+    {
+        Listener gone(1);
+        port = gone.port;
+    }
+    const int before = lowestFreeDescriptor();
+    EXPECT_EQ(ConnectToHost("127.0.0.1", port, m_reactor, {}), -1);
+    EXPECT_EQ(ConnectToHost("255.255.255.255", 80, m_reactor, {}), -1);
+    EXPECT_EQ(lowestFreeDescriptor(), before);
+}
+
+TEST_F(SocketLayer, ConnectToAPeerThatNeverAnswersGivesUpAtTheBound) {
+    // A listener whose queue is full drops further connection attempts silently.
+    Listener listener(0);
+    const int filler = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<std::uint16_t>(listener.port));
+    connect(filler, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    setConnectTimeoutMs(300);
+    const std::int64_t start = nowMs();
+    EXPECT_EQ(ConnectToHost("127.0.0.1", listener.port, m_reactor, {}), -1);
+    const std::int64_t elapsed = nowMs() - start;
+    EXPECT_GE(elapsed, 250);
+    EXPECT_LT(elapsed, 5000);
+    close(filler);
+}
+
+TEST_F(SocketLayer, SendDataSendsTheTextInTheSystemCodePage) {
+    upd::test::LocaleGuard chinese("zh_CN.UTF-8");
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    EXPECT_EQ(SendData(pair[0], std::string_view("")), 0);
+    EXPECT_EQ(SendData(pair[0], std::string_view("\xE7\x94\xA8\xE6\x88\xB7")), 4);  // 用户
+    const std::uint8_t raw[] = {0xFF, 0x00, 0x41};
+    EXPECT_EQ(SendData(pair[0], std::span<const std::uint8_t>(raw)), 3);
+    char buffer[16];
+    ASSERT_EQ(recv(pair[1], buffer, sizeof buffer, 0), 7);
+    EXPECT_EQ(std::string(buffer, 7), std::string("\xD3\xC3\xBB\xA7\xFF\x00\x41", 7));
+    shutdown(pair[0], SHUT_WR);
+    EXPECT_EQ(SendData(pair[0], std::string_view("x")), -1);
+    close(pair[0]);
+    close(pair[1]);
+}
+
+TEST_F(SocketLayer, SetLingerFailsOnSomethingThatIsNoSocket) {
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    EXPECT_EQ(SetLinger(pipeEnds[0], 1, 0), -1);
+    close(pipeEnds[0]);
+    close(pipeEnds[1]);
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    EXPECT_EQ(SetLinger(pair[0], 1, 0), 0);
+    close(pair[0]);
+    close(pair[1]);
+}
+
+}  // namespace
+}  // namespace upd::net
