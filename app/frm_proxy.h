@@ -1,0 +1,79 @@
+// The proxy dialog `frmProxy`: how downloads reach the servers (directly, or through an
+// HTTP, SOCKS4 or SOCKS5 proxy). It shows `proxy.ini` when it loads and writes it on OK.
+//
+// Lifetime: whoever creates the dialog calls Form_Load once and destroys the dialog when it
+// reports `unloaded` (after OK, Cancel, Esc or the close box). The wizard keeps it loaded,
+// hidden, while download pages read its values (see Wizard::proxySettingsInForce), so that
+// every load reads the file again and a download always uses the settings last saved with
+// OK.
+#pragma once
+
+#include <QDialog>
+#include <array>
+#include <string>
+
+#include "app/proxy_settings.h"
+#include "platform/language.h"
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace upd::app {
+
+class frmProxy : public QDialog {
+    Q_OBJECT
+
+  public:
+    frmProxy(std::string proxyIniPath, platform::LangId userLocale, QWidget* parent = nullptr);
+
+    // Texts from the string table, then the controls from `proxy.ini`.
+    void Form_Load();
+    // The enabling rules for the chosen type; runs whenever the list index is set.
+    void cmbProxyServer_Click();
+    // Writes the six values to `proxy.ini`, then unloads the dialog.
+    void OK_Click();
+    // Unloads the dialog; nothing is written. Esc and the close box do the same.
+    void Cancel_Click();
+
+    // The values the controls hold now.
+    ProxySettings settings() const;
+    const std::string& proxyIniPath() const { return m_proxyIniPath; }
+
+    // Controls, named as the dialog's design names them.
+    QGroupBox* FrameProxy = nullptr;
+    std::array<QLabel*, 5> Label1{};
+    QComboBox* cmbProxyServer = nullptr;
+    QLineEdit* txtProxy = nullptr;
+    QLineEdit* txtProxyPort = nullptr;
+    QLineEdit* txtUsername = nullptr;
+    QLineEdit* txtPassword = nullptr;
+    QCheckBox* chkRemoteDNS = nullptr;
+    QPushButton* OK = nullptr;
+    QPushButton* Cancel = nullptr;
+
+  signals:
+    // The dialog has unloaded itself: it is hidden and any modal loop has ended. The owner
+    // destroys it now.
+    void unloaded();
+
+  public slots:
+    void reject() override;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    void unloadSelf(int result);
+    QString text(int id) const;
+
+    std::string m_proxyIniPath;
+    platform::LangId m_userLocale;
+    bool m_centred = false;
+    bool m_unloaded = false;
+};
+
+}  // namespace upd::app

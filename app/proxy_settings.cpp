@@ -1,0 +1,92 @@
+#include "app/proxy_settings.h"
+
+#include <optional>
+
+#include "app/number_text.h"
+#include "wizard/profile_file.h"
+
+namespace upd::app {
+namespace {
+
+constexpr const char* kSection = "Proxy";
+
+// A stored number the dialog can show: `Type` 0-3, `RemoteDNS` 0-2. Anything else ("",
+// "abc", "7", "-1") is refused and the field falls back to 0.
+int storedChoice(const std::string& text, int highest) {
+    const std::optional<std::int64_t> value = wholeNumberFromText(text);
+    if (!value || *value < 0 || *value > highest) {
+        return 0;
+    }
+    return static_cast<int>(*value);
+}
+
+}  // namespace
+
+std::string proxyIniPath(const std::string& appFolder) {
+    return appFolder + "proxy.ini";
+}
+
+ProxySettings readProxySettings(const std::string& file) {
+    ProxySettings settings;
+    settings.type = storedChoice(wizard::ReadIniValue(kSection, "Type", file), kProxyKindCount - 1);
+    settings.server = wizard::ReadIniValue(kSection, "Server", file);
+    settings.port = wizard::ReadIniValue(kSection, "Port", file);
+    settings.username = wizard::ReadIniValue(kSection, "Username", file);
+    settings.password = wizard::ReadIniValue(kSection, "Password", file);
+    settings.remoteDns =
+        storedChoice(wizard::ReadIniValue(kSection, "RemoteDNS", file), kCheckGreyed);
+    return settings;
+}
+
+bool writeProxySettings(const ProxySettings& settings, const std::string& file) {
+    const std::pair<const char*, std::string> values[] = {
+        {"Type", std::to_string(settings.type)},
+        {"Server", settings.server},
+        {"Port", settings.port},
+        {"Username", settings.username},
+        {"Password", settings.password},
+        {"RemoteDNS", std::to_string(settings.remoteDns)},
+    };
+    bool all = true;
+    for (const auto& [key, value] : values) {
+        if (!wizard::tryWriteIniValue(kSection, key, value, file)) {
+            all = false;
+        }
+    }
+    return all;
+}
+
+ProxyFieldStates proxyFieldStates(int type) {
+    switch (static_cast<ProxyKind>(type)) {
+        case ProxyKind::None:
+            return {};
+        case ProxyKind::Http:
+            return {.server = true};
+        case ProxyKind::Socks4:
+            return {.server = true, .username = true, .remoteDns = true};
+        case ProxyKind::Socks5:
+            return {.server = true, .username = true, .password = true, .remoteDns = true};
+    }
+    return {};
+}
+
+std::int32_t proxyPortValue(std::string_view portText) {
+    const std::int64_t value = leadingWholeNumber(portText);
+    if (value < 0 || value > 65535) {
+        return 0;
+    }
+    return static_cast<std::int32_t>(value);
+}
+
+ProxyConnection proxyConnectionFrom(const ProxySettings& settings) {
+    return {
+        .type = settings.type,
+        .hostname = settings.server,
+        .port = proxyPortValue(settings.port),
+        .username = settings.username,
+        .password = settings.password,
+        .useRemoteDns = settings.remoteDns == kCheckChecked,
+    };
+}
+
+}  // namespace upd::app

@@ -1,0 +1,80 @@
+// The proxy settings: what the proxy dialog shows, what `proxy.ini` beside the program holds
+// (section `Proxy`), and what a download object takes from them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace upd::app {
+
+// List indexes of the dialog's proxy types, as stored under `Type`.
+enum class ProxyKind : int { None = 0, Http = 1, Socks4 = 2, Socks5 = 3 };
+inline constexpr int kProxyKindCount = 4;
+
+// Values of the remote-DNS check box, as stored under `RemoteDNS`.
+inline constexpr int kCheckCleared = 0;
+inline constexpr int kCheckChecked = 1;
+inline constexpr int kCheckGreyed = 2;
+
+// The dialog's fields: the list index, four texts as typed and the check box value.
+struct ProxySettings {
+    int type = 0;            // 0-3, see ProxyKind
+    std::string server{};    // host name or dotted address
+    std::string port{};      // as typed; see proxyPortValue()
+    std::string username{};  // SOCKS4 user id, SOCKS5 user
+    std::string password{};  // SOCKS5 password, stored in plain text
+    int remoteDns = 0;       // 0 cleared, 1 checked, 2 greyed
+
+    bool operator==(const ProxySettings&) const = default;
+};
+
+// `proxy.ini` in the application folder (which ends with a separator).
+std::string proxyIniPath(const std::string& appFolder);
+
+// The settings stored in `file`. A missing file or key gives the default of the key (no
+// proxy, empty texts, remote DNS cleared). `Type` and `RemoteDNS` count only when they are
+// numbers (rounded to whole numbers, halves to even) that the dialog can show: a type
+// outside 0-3 or a box value outside 0-2 reads as 0. Texts come back as stored, at most
+// 254 bytes of the system code page each.
+ProxySettings readProxySettings(const std::string& file);
+
+// Writes the six keys in the dialog's order (`Type`, `Server`, `Port`, `Username`,
+// `Password`, `RemoteDNS`), each one at once, changing nothing else in the file; a missing
+// file is created readable by its owner only. A key that cannot be written does not stop
+// the others; the result says whether all six were written (the dialog reports nothing).
+bool writeProxySettings(const ProxySettings& settings, const std::string& file);
+
+// Which fields the dialog enables for a proxy type. The user-name field always follows the
+// remote-DNS box. A type outside 0-3 enables nothing.
+struct ProxyFieldStates {
+    bool server = false;  // and the port
+    bool username = false;
+    bool password = false;
+    bool remoteDns = false;
+
+    bool operator==(const ProxyFieldStates&) const = default;
+};
+ProxyFieldStates proxyFieldStates(int type);
+
+// The port a download object connects to for a port text: its leading number (blanks
+// before it skipped), rounded half to even; 0 when the text does not start with a number.
+// "8080" -> 8080, " 1080" -> 1080, "80abc" -> 80, "" -> 0. A number outside the TCP port
+// range 0-65535 also gives 0, so a typing slip fails to connect instead of reaching some
+// other port.
+std::int32_t proxyPortValue(std::string_view portText);
+
+// What a download object takes from the settings, whatever the type (disabled fields too).
+struct ProxyConnection {
+    int type = 0;  // ProxyType
+    std::string hostname{};
+    std::int32_t port = 0;
+    std::string username{};
+    std::string password{};
+    bool useRemoteDns = false;  // true only for a checked box (1), not for a greyed one (2)
+
+    bool operator==(const ProxyConnection&) const = default;
+};
+ProxyConnection proxyConnectionFrom(const ProxySettings& settings);
+
+}  // namespace upd::app

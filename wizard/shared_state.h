@@ -1,0 +1,23 @@
+// The module values that the wizard's pages share. Everything else that one page leaves
+// for another lives in the page's controls (the chosen address in page 1's `Text1`, the
+// download plan in page 3's and page 4's lists, ...).
+#pragma once
+
+#include <string>
+
+#include "platform/language.h"
+
+namespace upd::wizard {
+
+struct SharedState {
+    // The system default language, recorded once at start-up; 2052 selects the Chinese
+    // variants (server records, contents, advertisement page). Read by pages 3 and 5.
+    platform::LangId LangID = 0;
+    // Path of the update information file relative to the server address (field 2 of the
+    // last line of update.svr); empty when the file is missing. Read by page 2.
+    std::string InfoFile;
+    // Set by page 3's Next to ask page 4 to start the file downloads; cleared by page 4.
+    bool StartPending = false;
+};
+
+}  // namespace upd::wizard
