@@ -258,17 +258,17 @@ void Reactor::armTimerDescriptor() {
     if (m_timerFd < 0) {
         return;
     }
-    itimerspec spec{};
+    itimerspec deadline{};
     if (!m_timers.empty()) {
         std::int64_t earliest = m_timers.begin()->second.deadlineNs;
         for (const auto& [id, timer] : m_timers) {
             earliest = std::min(earliest, timer.deadlineNs);
         }
         earliest = std::max<std::int64_t>(earliest, 1);
-        spec.it_value.tv_sec = static_cast<time_t>(earliest / 1'000'000'000);
-        spec.it_value.tv_nsec = static_cast<long>(earliest % 1'000'000'000);
+        deadline.it_value.tv_sec = static_cast<time_t>(earliest / 1'000'000'000);
+        deadline.it_value.tv_nsec = static_cast<long>(earliest % 1'000'000'000);
     }
-    timerfd_settime(m_timerFd, TFD_TIMER_ABSTIME, &spec, nullptr);
+    timerfd_settime(m_timerFd, TFD_TIMER_ABSTIME, &deadline, nullptr);
 }
 
 Reactor::TimerId Reactor::setTimer(std::int64_t intervalMs, TimerCallback callback) {

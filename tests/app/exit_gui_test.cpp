@@ -44,7 +44,7 @@ class Exit : public ::testing::Test {
     Exit() {
         m_wizard = std::make_unique<wizard::Wizard>(
             wizard::WizardEnvironment{m_dir.path(), 1033, 1033}, m_boxes, m_process);
-        test::registerPagesWithStubs(*m_wizard, m_log);
+        test::registerPagesWithStandIns(*m_wizard, m_log);
         startWizard(*m_wizard);
     }
     ~Exit() override {

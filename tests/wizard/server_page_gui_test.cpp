@@ -42,7 +42,7 @@ class ServerPage : public ::testing::Test {
                                       serverLine("Third", "http://three.example/", "EN"));
         m_wizard = std::make_unique<Wizard>(WizardEnvironment{m_dir.path(), 1033, 1033}, m_boxes,
                                             m_process);
-        test::registerPagesWithStubs(*m_wizard, m_log);
+        test::registerPagesWithStandIns(*m_wizard, m_log);
         app::startWizard(*m_wizard);
         m_page = m_wizard->pageAs<frmUpdate1>(Server);
     }

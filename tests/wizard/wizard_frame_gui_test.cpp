@@ -34,7 +34,7 @@ class WizardFrame : public ::testing::Test {
         m_wizard = std::make_unique<Wizard>(
             WizardEnvironment{m_dir.path(), platform::kLangEnglishUS, platform::kLangEnglishUS},
             m_boxes, m_process);
-        test::registerPagesWithStubs(*m_wizard, m_log);
+        test::registerPagesWithStandIns(*m_wizard, m_log);
         app::startWizard(*m_wizard);
     }
     ~WizardFrame() override {

@@ -61,9 +61,9 @@ using PageLog = std::vector<std::string>;
 
 // A page with the common layout, Back, Next and Cancel (Finish on page 5), and the close
 // behaviour of its number from the close table.
-class StubPage : public wizard::Page {
+class StandInPage : public wizard::Page {
   public:
-    StubPage(wizard::Wizard& wizard, wizard::PageId id, PageLog& log)
+    StandInPage(wizard::Wizard& wizard, wizard::PageId id, PageLog& log)
         : Page(wizard, id), m_log(log) {
         const bool finish = id == wizard::PageId::Finish;
         Back_Button = addButton("Back_Button", 2640);
@@ -99,13 +99,13 @@ class StubPage : public wizard::Page {
     PageLog& m_log;
 };
 
-// Registers the real pages 0 and 1 and stub pages 2 to 5.
-inline void registerPagesWithStubs(wizard::Wizard& wizard, PageLog& log) {
+// Registers the real pages 0 and 1 and stand-in pages 2 to 5.
+inline void registerPagesWithStandIns(wizard::Wizard& wizard, PageLog& log) {
     app::registerWizardPages(wizard);
     for (int number = 2; number < wizard::kPageCount; ++number) {
         const wizard::PageId id = *wizard::pageFromNumber(number);
         wizard.registerPage(
-            id, [id, &log](wizard::Wizard& w) { return std::make_unique<StubPage>(w, id, log); });
+            id, [id, &log](wizard::Wizard& w) { return std::make_unique<StandInPage>(w, id, log); });
     }
 }
 
