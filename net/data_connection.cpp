@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <limits>
 
 #include "net/failure_code.h"
 #include "net/http_request.h"
@@ -35,6 +36,17 @@ bool startsWithHttpScheme(std::string_view url) {
 
 std::span<const std::uint8_t> asBytes(const std::uint8_t* data, std::int64_t n) {
     return {data, static_cast<std::size_t>(n)};
+}
+
+// A server's "content-length" (up to the 64-bit maximum) plus ResumeFrom, or a count that
+// starts at ResumeFrom: they stop at the maximum instead of wrapping to a negative number.
+std::int64_t saturatingAdd(std::int64_t a, std::int64_t b) {
+    std::int64_t sum = 0;
+    if (__builtin_add_overflow(a, b, &sum)) {
+        return b > 0 ? std::numeric_limits<std::int64_t>::max()
+                     : std::numeric_limits<std::int64_t>::min();
+    }
+    return sum;
 }
 
 }  // namespace
@@ -504,7 +516,7 @@ void DataConnection::ParseHeaders() {
     const ResponseHeader header = parseResponseHeader(std::move(m_HeaderText));
     m_HeaderText.clear();
     if (header.contentLength != -1) {
-        m_DownloadLength = header.contentLength + (m_UseResume ? m_ResumeFrom : 0);
+        m_DownloadLength = saturatingAdd(header.contentLength, m_UseResume ? m_ResumeFrom : 0);
     }
     if (header.location) {
         m_LocationValue = platform::fromAnsi(*header.location, platform::systemCodePage());
@@ -610,7 +622,7 @@ bool DataConnection::StoreData(const std::uint8_t* bytes, std::int64_t n) {
             return false;
         }
     }
-    m_ReceivedCount += n;
+    m_ReceivedCount = saturatingAdd(m_ReceivedCount, n);
     const Scope s = scope();
     switch (m_DownloadType) {
         case 0:

@@ -15,6 +15,10 @@ constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
 constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
 
 std::int64_t clampToInt64(long double v) {
+    // "0e5000" is 0 times infinity: not a number, and converting it is undefined.
+    if (std::isnan(v)) {
+        return 0;
+    }
     if (v >= static_cast<long double>(kMax)) {
         return kMax;
     }

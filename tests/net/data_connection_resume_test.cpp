@@ -62,6 +62,7 @@ TEST_F(ResumeDownload, PartialReplyIsWrittenBehindTheLocalPart) {
                                       "\r\n"
                                       "Host: 127.0.0.1\r\n"
                                       "Range: bytes=5000-\r\n"
+                                      "Connection: close\r\n"
                                       "\r\n");
     EXPECT_EQ(file(), local + rest);
     EXPECT_EQ(d->HTTPReply(), 206);
@@ -170,6 +171,23 @@ TEST_F(ResumeDownload, OffsetsBeyondFourGigabytesAreKept) {
     EXPECT_EQ(d->ReceivedBytes(), kFrom + 4);
     EXPECT_EQ(d.recorder.lines[2], "BytesReceived 5000000004 0");
     EXPECT_EQ(d.recorder.lines.back(), "Disconnected 0");
+}
+
+TEST_F(ResumeDownload, LengthTooLargeToAddTheResumePointStaysPositive) {
+    ScriptedServer server(
+        Script()
+            .readRequest()
+            .send("HTTP/1.1 206 Partial\r\nContent-Length: 9223372036854775807\r\n\r\ntail")
+            .close());
+    Download d;
+    d->setDownloadType(1);
+    d->setUseResume(true);
+    d->setResumeFrom(1000);
+    d->FetchURLString(server.url("/f.bin"));
+    ASSERT_TRUE(d.runToEnd());
+    EXPECT_EQ(d->DownloadLength(), INT64_MAX);
+    EXPECT_EQ(d->ReceivedBytes(), 1004);
+    EXPECT_EQ(d.recorder.lines.back(), "DownloadFailed 0 0");
 }
 
 TEST_F(ResumeDownload, FileOffsetsBeyondFourGigabytesAreWrittenThere) {

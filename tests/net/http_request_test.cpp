@@ -46,7 +46,8 @@ TEST(HttpRequest, ResumeAsksForARangeOverHttp11) {
               "User-Agent: " +
                   userAgent() +
                   "\r\nHost: example.org\r\n"
-                  "Range: bytes=1000-\r\n\r\n");
+                  "Range: bytes=1000-\r\n"
+                  "Connection: close\r\n\r\n");
 }
 
 TEST(HttpRequest, HttpProxyLineComesBeforeTheCacheLines) {

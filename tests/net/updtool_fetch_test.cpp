@@ -33,8 +33,9 @@ std::int64_t nowMs() {
     return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1'000'000;
 }
 
-// Runs updtool fetch ARGS, collecting both outputs, for at most timeoutMs.
-Outcome fetch(std::vector<std::string> args, int timeoutMs = 10'000) {
+// Runs updtool fetch ARGS, collecting both outputs, for at most timeoutMs. With readerGone
+// its standard output is a pipe that nobody reads any more (`updtool fetch URL | head -c0`).
+Outcome fetch(std::vector<std::string> args, int timeoutMs = 10'000, bool readerGone = false) {
     args.insert(args.begin(), {UPDTOOL_PATH, "fetch"});
     std::vector<char*> argv;
     for (auto& a : args) {
@@ -46,11 +47,18 @@ Outcome fetch(std::vector<std::string> args, int timeoutMs = 10'000) {
     if (pipe(out) != 0 || pipe(err) != 0) {
         return {};
     }
+    if (readerGone) {
+        close(out[0]);
+    }
     const pid_t pid = fork();
     if (pid == 0) {
+        // As a shell starts it, whatever this test process does with SIGPIPE.
+        signal(SIGPIPE, SIG_DFL);
         dup2(out[1], 1);
         dup2(err[1], 2);
-        close(out[0]);
+        if (!readerGone) {
+            close(out[0]);
+        }
         close(err[0]);
         execv(argv[0], argv.data());
         _exit(127);
@@ -59,7 +67,7 @@ Outcome fetch(std::vector<std::string> args, int timeoutMs = 10'000) {
     close(err[1]);
     Outcome o;
     const std::int64_t deadline = nowMs() + timeoutMs;
-    bool outOpen = true;
+    bool outOpen = !readerGone;
     bool errOpen = true;
     while ((outOpen || errOpen) && nowMs() < deadline) {
         pollfd p[2] = {{outOpen ? out[0] : -1, POLLIN, 0}, {errOpen ? err[0] : -1, POLLIN, 0}};
@@ -84,7 +92,9 @@ Outcome fetch(std::vector<std::string> args, int timeoutMs = 10'000) {
     }
     int status = 0;
     waitpid(pid, &status, 0);
-    close(out[0]);
+    if (!readerGone) {
+        close(out[0]);
+    }
     close(err[0]);
     if (!outOpen && !errOpen && WIFEXITED(status)) {
         o.status = WEXITSTATUS(status);
@@ -200,6 +210,13 @@ TEST(UpdtoolFetch, UnusableUrlAndRefusedConnectionExitWith1) {
     const Outcome refused = fetch({"--trace", "http://127.0.0.1:1/x"});
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(refused.err, "DownloadFailed 5 0\nupdtool: Unable to connect to the host.\n");
+}
+
+TEST(UpdtoolFetch, ReaderOfTheOutputGoingAwayIsAFailureNotADeath) {
+    ScriptedServer server(Script().readRequest().send(reply(200, "hello")).close());
+    const Outcome o = fetch({server.url("/f")}, 10'000, true);
+    EXPECT_EQ(o.status, 1) << o.err;
+    EXPECT_NE(o.err.find("updtool: cannot write to standard output\n"), std::string::npos) << o.err;
 }
 
 TEST(UpdtoolFetch, UsageErrorsExitWith2) {

@@ -103,6 +103,9 @@ TEST(NumericValue, ClampsToTheRange) {
     EXPECT_EQ(leadingNumericValue("99999999999999999999999"), INT64_MAX);
     EXPECT_EQ(leadingNumericValue("-99999999999999999999999"), INT64_MIN);
     EXPECT_EQ(leadingNumericValue("1e400"), INT64_MAX);
+    // Zero times an exponent too large for any number is still zero.
+    EXPECT_EQ(leadingNumericValue("0e5000"), 0);
+    EXPECT_EQ(leadingNumericValue("-0.0E9999"), 0);
     EXPECT_EQ(leadingNumericValue32("5000000000"), INT32_MAX);
     EXPECT_EQ(leadingNumericValue32("-5000000000"), INT32_MIN);
 }

@@ -3,6 +3,7 @@
 #include <time.h>
 
 #include <charconv>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
@@ -350,6 +351,9 @@ int runFetch(const std::vector<std::string>& args) {
     if (const std::string problem = parseOptions(args, options); !problem.empty()) {
         return usageError(problem);
     }
+    // A reader that goes away (`updtool fetch URL | head`) is a failed write, reported with
+    // status 1, not a silent death by SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
     std::string description;
     upd::net::WinsockStartup(description);
     std::optional<std::int64_t> timeoutMs;
