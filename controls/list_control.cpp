@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <functional>
+#include <utility>
 
 #include "controls/image_list.h"
 
@@ -33,33 +34,48 @@ class ReportView : public QTreeWidget {
     explicit ReportView(QWidget* parent) : QTreeWidget(parent) {}
 
     bool fullRowSelect = false;
-    // Called when a key press made another row the current, selected one.
-    std::function<void(QTreeWidgetItem*)> keyboardChoice;
+    // Called whenever the user has made a row the selected one, with that row: after a
+    // click (on release, with the row that the press, and any dragging after it, left
+    // selected) or a key press.
+    std::function<void(QTreeWidgetItem*)> userChoice;
 
   protected:
     void keyPressEvent(QKeyEvent* event) override {
         QTreeWidgetItem* before = currentItem();
+        const bool wasSelected = before != nullptr && before->isSelected();
         QTreeWidget::keyPressEvent(event);
         QTreeWidgetItem* after = currentItem();
-        if (after != nullptr && after != before && after->isSelected() && keyboardChoice) {
-            keyboardChoice(after);
+        // Moving to another row, or Space selecting the row the cursor is on.
+        if (after != nullptr && after->isSelected() && (after != before || !wasSelected)) {
+            report(after);
         }
     }
 
     void mousePressEvent(QMouseEvent* event) override {
+        m_pressOnRow = false;
         if (besideFirstColumn(event)) {
             event->accept();
             return;
         }
+        m_pressOnRow = itemAt(event->position().toPoint()) != nullptr;
         QTreeWidget::mousePressEvent(event);
     }
 
+    // Qt reports a click only when press and release hit the same cell, yet a press that
+    // is dragged on moves the selection: report the row that is selected in the end, so
+    // that the selected row is always the one the owner was told of.
     void mouseReleaseEvent(QMouseEvent* event) override {
         if (besideFirstColumn(event)) {
             event->accept();
-            return;
+        } else {
+            QTreeWidget::mouseReleaseEvent(event);
         }
-        QTreeWidget::mouseReleaseEvent(event);
+        if (std::exchange(m_pressOnRow, false)) {
+            const QList<QTreeWidgetItem*> selected = selectedItems();
+            if (!selected.isEmpty()) {
+                report(selected.front());
+            }
+        }
     }
 
     void mouseDoubleClickEvent(QMouseEvent* event) override {
@@ -86,6 +102,14 @@ class ReportView : public QTreeWidget {
         const QModelIndex index = indexAt(event->position().toPoint());
         return index.isValid() && index.column() != 0;
     }
+
+    void report(QTreeWidgetItem* row) const {
+        if (userChoice) {
+            userChoice(row);
+        }
+    }
+
+    bool m_pressOnRow = false;  // the press of the click under way hit a row
 };
 
 }  // namespace
@@ -111,12 +135,7 @@ ListControl::ListControl(QWidget* parent) : QWidget(parent) {
     m_view->header()->setSectionsMovable(false);
     m_view->header()->setStretchLastSection(false);
 
-    view->keyboardChoice = [this](QTreeWidgetItem* chosen) { emit itemClick(rowOf(chosen)); };
-    connect(m_view, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* clicked, int column) {
-        if (m_fullRowSelect || column == 0) {
-            emit itemClick(rowOf(clicked));
-        }
-    });
+    view->userChoice = [this](QTreeWidgetItem* chosen) { emit itemClick(rowOf(chosen)); };
 }
 
 ListControl::~ListControl() = default;

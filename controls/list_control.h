@@ -70,7 +70,8 @@ class ListControl : public QWidget {
     QTreeWidget* view() const { return m_view; }
 
   signals:
-    // The user chose a row with the mouse (a click on it) or with the keyboard (moving to
+    // The user chose a row with the mouse (a click on it, reported on release for the row
+    // left selected, also after dragging) or with the keyboard (moving to it, or Space on
     // it); `row` counts from 1. A click on the row that is already chosen is reported too.
     void itemClick(int row);
 

@@ -1,14 +1,16 @@
 // The built program started twice: the second start ends at once, silently, with status 0,
 // while the first runs on. The first then ends cleanly when the system asks it to.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/file.h>
-#include <unistd.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTest>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <string>
 
 #include "app/single_instance.h"
 #include "tests/support/temp_dir.h"
@@ -16,15 +18,27 @@
 namespace upd::app {
 namespace {
 
-// Whether some process holds the lock file (a non-blocking try fails).
+// Whether some process holds a flock on the lock file, as the kernel lists it in
+// /proc/locks ("1: FLOCK  ADVISORY  WRITE <pid> <major>:<minor>:<inode> 0 EOF"). Looking
+// never takes the lock: a probe that held it, however briefly, could make the instance
+// starting at that moment believe that another one runs, and end.
 bool lockIsHeld(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    struct stat file {};
+    if (stat(path.c_str(), &file) != 0) {
         return false;
     }
-    const bool held = flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-    close(fd);
-    return held;
+    char device[64];
+    std::snprintf(device, sizeof device, " %02x:%02x:%llu ", major(file.st_dev), minor(file.st_dev),
+                  static_cast<unsigned long long>(file.st_ino));
+    std::ifstream locks("/proc/locks");
+    std::string line;
+    while (std::getline(locks, line)) {
+        if (line.find("FLOCK") != std::string::npos && line.find("->") == std::string::npos &&
+            line.find(device) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
 }
 
 class ProgramInstances : public ::testing::Test {

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QHeaderView>
+#include <QMouseEvent>
 #include <QPixmap>
 #include <QSignalSpy>
 #include <QTest>
@@ -190,6 +192,39 @@ TEST_F(ListControlTest, MovingWithTheKeyboardReportsTheNewRow) {
     QTest::keyClick(list.view(), Qt::Key_Down);
     EXPECT_EQ(clicks.count(), 2);
     EXPECT_EQ(clicks.at(1).at(0).toInt(), 3);
+}
+
+// Whatever way the user makes a row the selected one, the owner hears of it, so that what
+// the page shows for the chosen row is always that of the row on screen.
+TEST_F(ListControlTest, DraggingFromOneRowToAnotherNeverLeavesAnUnreportedSelection) {
+    list.setFullRowSelect(true);
+    addRows({"first", "second", "third"});
+    show();
+    QSignalSpy clicks(&list, &ListControl::itemClick);
+    QTreeWidget* view = list.view();
+    const QPoint from = view->visualRect(view->model()->index(0, 0)).center();
+    const QPoint to = view->visualRect(view->model()->index(2, 0)).center();
+    QTest::mousePress(view->viewport(), Qt::LeftButton, {}, from);
+    QMouseEvent move(QEvent::MouseMove, to, view->viewport()->mapToGlobal(to), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(view->viewport(), &move);
+    QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, to);
+    ASSERT_GE(clicks.count(), 1);
+    EXPECT_EQ(clicks.last().at(0).toInt(), list.selectedRow());
+}
+
+TEST_F(ListControlTest, SelectingTheCurrentRowWithSpaceReportsIt) {
+    addRows({"first", "second"});
+    show();
+    QSignalSpy clicks(&list, &ListControl::itemClick);
+    QTreeWidget* view = list.view();
+    view->setFocus();
+    view->setCurrentItem(view->topLevelItem(0), 0, QItemSelectionModel::NoUpdate);
+    ASSERT_EQ(list.selectedRow(), 0);
+    QTest::keyClick(view, Qt::Key_Space);
+    ASSERT_EQ(list.selectedRow(), 1);
+    ASSERT_EQ(clicks.count(), 1);
+    EXPECT_EQ(clicks.at(0).at(0).toInt(), 1);
 }
 
 TEST_F(ListControlTest, ClickAfterARemovalReportsTheNewNumber) {
