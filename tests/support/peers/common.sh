@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared helpers of the peer scripts: free ports, start-up checks, bounded waits, stopping.
 # Sourced by the peer scripts (nginx.sh, danted.sh, ...), never run on its own.
 #
@@ -116,8 +117,8 @@ peers_tree() {
         queue=("${queue[@]:1}")
         REPLY+="$pid "
         for children in /proc/"$pid"/task/*/children; do
-            [[ -r $children ]] || continue
-            read -r -a child <"$children" || true
+            child=()
+            read -r -a child 2>/dev/null <"$children" || true
             queue+=("${child[@]}")
         done
     done
@@ -127,9 +128,18 @@ peers_tree() {
 peers_alive() {
     local stat
     [[ -r /proc/$1/stat ]] || return 1
-    read -r stat <"/proc/$1/stat" 2>/dev/null || return 1
+    read -r stat 2>/dev/null <"/proc/$1/stat" || return 1
     stat=${stat##*) }
     [[ ${stat%% *} != Z ]]
+}
+
+# peers_started PID: sets REPLY to the process's start time (clock ticks since boot), which
+# tells it from a later process that was given the same pid.
+peers_started() {
+    local stat fields
+    read -r stat 2>/dev/null <"/proc/$1/stat" || return 1
+    read -r -a fields <<<"${stat##*) }"
+    REPLY=${fields[19]}
 }
 
 # peers_owns_listener PID PORT: a process of PID's tree holds the socket listening on
@@ -198,12 +208,16 @@ peers_stop_pid() {
     return 0
 }
 
-# peers_stop DIR: stops the peer whose pid DIR/pid records, and forgets it.
+# peers_stop DIR: stops the peer that DIR/pid records, and forgets it. DIR/pid holds the
+# pid and the start time: a peer that ended long ago may have passed its pid on to an
+# unrelated process, which is left alone.
 peers_stop() {
-    local dir=$1 pid
+    local dir=$1 pid started
     [[ -r $dir/pid ]] || return 0
-    read -r pid <"$dir/pid" || return 0
-    [[ $pid =~ ^[0-9]+$ ]] && peers_stop_pid "$pid"
+    read -r pid started <"$dir/pid" || return 0
+    if [[ $pid =~ ^[0-9]+$ ]] && peers_started "$pid" && [[ $REPLY == "${started:-}" ]]; then
+        peers_stop_pid "$pid"
+    fi
     rm -f "$dir/pid"
 }
 
@@ -217,7 +231,8 @@ peers_launch() {
     "$@" </dev/null >>"$dir/output.log" 2>&1 &
     pid=$!
     # Recorded at once, so that a caller interrupted during the wait can still stop it.
-    printf '%s\n' "$pid" >"$dir/pid"
+    peers_started "$pid" || REPLY=gone
+    printf '%s %s\n' "$pid" "$REPLY" >"$dir/pid"
     for port in "${PEER_PORTS[@]}"; do
         if ! peers_wait_listening "$pid" "$port" "$dir/output.log"; then
             peers_stop "$dir"
