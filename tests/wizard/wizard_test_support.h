@@ -104,8 +104,9 @@ inline void registerPagesWithStandIns(wizard::Wizard& wizard, PageLog& log) {
     app::registerWizardPages(wizard);
     for (int number = 2; number < wizard::kPageCount; ++number) {
         const wizard::PageId id = *wizard::pageFromNumber(number);
-        wizard.registerPage(
-            id, [id, &log](wizard::Wizard& w) { return std::make_unique<StandInPage>(w, id, log); });
+        wizard.registerPage(id, [id, &log](wizard::Wizard& w) {
+            return std::make_unique<StandInPage>(w, id, log);
+        });
     }
 }
 
