@@ -42,6 +42,22 @@ printf 'plain' > "$work/plain.txt"
 check "no version block" "$(printf '0\t%s' "$work/plain.txt")" \
   "$("$tool" version --entry FileVersion "$work/plain.txt")"
 
+# A real Windows executable from a Debian package: the key must be what its version
+# resource holds, as an independent reader (binutils' strings) sees it, dots removed.
+pe=/usr/share/win32/win32-loader.exe
+if [ -r "$pe" ]; then
+  for entry in ProductVersion FileVersion; do
+    expected=$(strings -el "$pe" | grep -A1 -x "$entry" | sed -n 2p | tr -d .)
+    check "$entry of a real PE file" "$(printf '%s\t%s' "$expected" "$pe")" \
+      "$("$tool" version --entry "$entry" "$pe")"
+  done
+  check "entry names match without case" "$("$tool" version "$pe")" \
+    "$("$tool" version --entry productversion "$pe")"
+else
+  failures=$((failures + 1))
+  echo "FAIL $pe is missing: install the Debian package win32-loader"
+fi
+
 # server-line output is CR LF terminated Base64 that servers reads back.
 "$tool" server-line "Main server" "http://127.0.0.1:8080/" "upd/update.ini" EN > "$work/update.svr"
 "$tool" server-line "主服务器" "http://127.0.0.1:8081/" "upd/cn.ini" CHS >> "$work/update.svr"

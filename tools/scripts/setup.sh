@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing the project needs on Debian 12 (run as root).
-# Packages already installed are not fetched again.
+# Packages already installed are not fetched again. win32-loader is there for its Windows
+# executable, a real PE file with a version resource for the version reader's tests.
 set -euo pipefail
 
 packages=(
@@ -8,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev fonts-wqy-microhei
   nginx-light dante-server tinyproxy microsocks curl
+  win32-loader
 )
 
 missing=()
