@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "net/ascii_case.h"
 #include "net/failure_code.h"
 #include "net/http_request.h"
 #include "net/mdl_data_connection.h"
@@ -22,16 +23,6 @@ constexpr std::size_t kMaxReceiveBuffer = 1 << 20;
 
 std::string ansi(std::string_view text) {
     return platform::toAnsi(text, platform::systemCodePage());
-}
-
-bool startsWithHttpScheme(std::string_view url) {
-    if (url.size() < 7) {
-        return false;
-    }
-    std::string head(url.substr(0, 7));
-    std::transform(head.begin(), head.end(), head.begin(),
-                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
-    return head == "http://";
 }
 
 std::span<const std::uint8_t> asBytes(const std::uint8_t* data, std::int64_t n) {
@@ -581,7 +572,7 @@ void DataConnection::ParseHeaders() {
 }
 
 std::string DataConnection::absoluteUrl() const {
-    if (startsWithHttpScheme(m_URL)) {
+    if (startsWithNoCase(m_URL, "http://")) {
         return m_URL;
     }
     std::string url = "http://" + m_Hostname;

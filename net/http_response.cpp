@@ -1,21 +1,12 @@
 #include "net/http_response.h"
 
+#include "net/ascii_case.h"
 #include "net/numeric_value.h"
 
 namespace upd::net {
 namespace {
 
 constexpr std::string_view kTerminator = "\r\n\r\n";
-
-std::string asciiLower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return out;
-}
 
 std::string trimBlanks(std::string_view text) {
     const std::size_t first = text.find_first_not_of(" \t");

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "net/ascii_case.h"
 #include "net/numeric_value.h"
 
 namespace upd::net {
@@ -37,20 +38,6 @@ std::size_t utf8Length(std::string_view text, std::size_t i) {
         }
     }
     return n;
-}
-
-std::string asciiLower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return out;
-}
-
-bool startsWithNoCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && asciiLower(text.substr(0, prefix.size())) == prefix;
 }
 
 // RFC 3986, 5.2.4.

@@ -1,0 +1,25 @@
+// Case folding for protocol text (header names, schemes): ASCII letters only, so bytes of
+// the code page's own characters are never changed.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace upd::net {
+
+inline std::string asciiLower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return out;
+}
+
+// `prefix` must be lower case: "HTTP://host" starts with "http://".
+inline bool startsWithNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && asciiLower(text.substr(0, prefix.size())) == prefix;
+}
+
+}  // namespace upd::net
