@@ -5,6 +5,7 @@
 #include <array>
 
 #include "net/reactor.h"
+#include "platform/monotonic_clock.h"
 
 namespace upd::controls {
 namespace {
@@ -21,10 +22,7 @@ TimerTable& table() {
 
 // Milliseconds since boot, as the system hands to timer callbacks.
 std::uint32_t tickCount() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<std::uint32_t>(static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
-                                      static_cast<std::uint64_t>(ts.tv_nsec) / 1'000'000u);
+    return static_cast<std::uint32_t>(platform::monotonicMs());
 }
 
 }  // namespace

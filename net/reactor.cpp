@@ -11,17 +11,14 @@
 #include <array>
 #include <cerrno>
 #include <vector>
+#include "platform/monotonic_clock.h"
 
 namespace upd::net {
 namespace {
 
 constexpr std::int64_t kNsPerMs = 1'000'000;
 
-std::int64_t monotonicNs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<std::int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
-}
+using platform::monotonicNs;
 
 int bytesWaiting(int socket) {
     int n = 0;

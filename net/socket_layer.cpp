@@ -14,17 +14,14 @@
 #include <cstring>
 
 #include "platform/code_page.h"
+#include "platform/monotonic_clock.h"
 
 namespace upd::net {
 namespace {
 
 std::int64_t g_connectTimeoutMs = 15'000;
 
-std::int64_t monotonicMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1'000'000;
-}
+using platform::monotonicMs;
 
 // connect() on a non-blocking socket, then poll for its completion until the deadline.
 bool connectWithin(int socket, const sockaddr_in& address, std::int64_t timeoutMs) {

@@ -1,5 +1,7 @@
 #include "tools/updtool/fetch_command.h"
 
+#include "tools/updtool/exit_status.h"
+
 #include <time.h>
 
 #include <charconv>
@@ -18,12 +20,13 @@
 #include "net/mdl_data_connection.h"
 #include "net/reactor.h"
 #include "net/socket_layer.h"
+#include "platform/monotonic_clock.h"
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
+using updtool::kExitFailure;
+using updtool::kExitOk;
+using updtool::kExitUsage;
 
 constexpr const char* kFetchUsage =
     "usage: updtool fetch [-o FILE | --temp | --memory] [--proxy none|http|socks4|socks5]\n"
@@ -217,11 +220,7 @@ std::string parseOptions(const std::vector<std::string>& args, FetchOptions& o) 
     return {};
 }
 
-std::int64_t monotonicMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1'000'000;
-}
+using upd::platform::monotonicMs;
 
 struct Run {
     const FetchOptions* options = nullptr;

@@ -12,14 +12,15 @@
 #include "app/server_list.h"
 #include "platform/code_page.h"
 #include "platform/language.h"
+#include "tools/updtool/exit_status.h"
 #include "tools/updtool/fetch_command.h"
 #include "wizard/file_version.h"
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
+using updtool::kExitFailure;
+using updtool::kExitOk;
+using updtool::kExitUsage;
 
 constexpr const char* kUsage =
     "usage: updtool COMMAND [ARGS]\n"
