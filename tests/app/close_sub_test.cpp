@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -11,23 +10,19 @@
 namespace upd::app {
 namespace {
 
-// Windows 1, 2, 3 ... in creation order. Each window's close handler is a script: it may
-// refuse, or run something (CloseSub again, end the process) before it closes.
+// Windows 1, 2, 3 ... in creation order, each with a close handler written as one letter:
+// '.' closes, 'R' refuses, 'E' ends the process, 'S' runs CloseSub again and then ends the
+// process (as pages 0 and 1 do), '2' closes window 2 first.
 class FakeHost : public ExitHost {
   public:
-    struct Window {
-        bool refuses = false;
-        std::function<void()> handler{};
-    };
-
-    std::map<WindowSerial, Window> windows;
+    std::map<WindowSerial, char> windows;
     std::vector<WindowSerial> closing;
-    std::vector<std::string> log;
+    std::string log;
     bool ended = false;
 
     std::vector<WindowSerial> openWindows() const override {
         std::vector<WindowSerial> open;
-        for (const auto& [serial, window] : windows) {
+        for (const auto& [serial, handler] : windows) {
             if (std::find(closing.begin(), closing.end(), serial) == closing.end()) {
                 open.push_back(serial);
             }
@@ -36,97 +31,84 @@ class FakeHost : public ExitHost {
     }
     bool isOpen(WindowSerial window) const override { return windows.count(window) != 0; }
     void closeWindow(WindowSerial serial) override {
-        log.push_back("close " + std::to_string(serial));
+        log += "close " + std::to_string(serial) + ", ";
         closing.push_back(serial);
-        const Window window = windows.at(serial);
-        if (window.handler) {
-            window.handler();
+        const char handler = windows.at(serial);
+        if (handler == 'E') {
+            endProcess();
+        } else if (handler == 'S') {
+            CloseSub(*this, false);
+            if (!ended) {
+                endProcess();
+            }
+        } else if (handler == '2') {
+            windows.erase(2);
         }
         std::erase(closing, serial);
-        if (!window.refuses && !ended) {
+        if (handler != 'R' && !ended) {
             windows.erase(serial);
         }
     }
     bool anyWindowOpen() const override { return !windows.empty(); }
-    void closeOpenFiles() override { log.push_back("files"); }
+    void closeOpenFiles() override { log += "files, "; }
     void endProcess() override {
-        log.push_back("end");
+        log += "end, ";
         ended = true;
     }
     bool processEnded() const override { return ended; }
 };
 
-using Log = std::vector<std::string>;
+struct Case {
+    const char* name;
+    const char* windows;
+    bool force;
+    CloseSubResult result;
+    const char* log;
+    const char* openAfter;
+};
 
-TEST(CloseSub, ClosesNewestFirstAndReturnsWhenTheLastWindowIsGone) {
-    FakeHost host;
-    host.windows = {{1, {}}, {2, {}}, {3, {}}};
-    EXPECT_EQ(CloseSub(host, false), CloseSubResult::AllClosed);
-    EXPECT_EQ(host.log, (Log{"close 3", "close 2", "close 1", "files"}));
-    EXPECT_FALSE(host.ended);
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
 }
 
-TEST(CloseSub, WithForceClosesFilesAndEndsEvenWhenAllClosed) {
+using enum CloseSubResult;
+
+const Case kCases[] = {
+    {"newest_first", "...", false, AllClosed, "close 3, close 2, close 1, files, ", ""},
+    {"no_windows", "", false, AllClosed, "files, ", ""},
+    {"force_ends_when_all_closed", "..", true, ProcessEnded, "close 2, close 1, files, end, ", ""},
+    {"no_force_gives_up_at_a_refusal", ".R.", false, GaveUp, "close 3, close 2, ", "1 2 "},
+    {"force_walks_past_a_refusal", ".R.", true, ProcessEnded,
+     "close 3, close 2, close 1, files, end, ", "2 "},
+    // 4 and 3 close quietly; 2's handler walks again and reaches 1, whose own walk finds
+    // only windows being closed: a window is left, so the process ends there, once.
+    {"a_handler_running_closesub_is_not_asked_twice", "SS..", false, ProcessEnded,
+     "close 4, close 3, close 2, close 1, end, ", "1 2 "},
+    {"passes_over_windows_a_handler_closed", "..2", false, AllClosed, "close 3, close 1, files, ",
+     ""},
+    {"stops_once_the_process_has_ended", ".E.", true, ProcessEnded, "close 3, close 2, end, ",
+     "1 2 "},
+};
+
+class CloseSubWalk : public ::testing::TestWithParam<Case> {};
+
+TEST_P(CloseSubWalk, ClosesNewestFirst) {
+    const Case& c = GetParam();
     FakeHost host;
-    host.windows = {{1, {}}, {2, {}}};
-    EXPECT_EQ(CloseSub(host, true), CloseSubResult::ProcessEnded);
-    EXPECT_EQ(host.log, (Log{"close 2", "close 1", "files", "end"}));
+    for (std::size_t i = 0; c.windows[i] != '\0'; ++i) {
+        host.windows[i + 1] = c.windows[i];
+    }
+    EXPECT_EQ(CloseSub(host, c.force), c.result);
+    EXPECT_EQ(host.log, c.log);
+    std::string open;
+    for (const ExitHost::WindowSerial window : host.openWindows()) {
+        open += std::to_string(window) + " ";
+    }
+    EXPECT_EQ(open, c.openAfter);
 }
 
-TEST(CloseSub, WithoutForceGivesUpAtTheFirstRefusal) {
-    FakeHost host;
-    host.windows = {{1, {}}, {2, {.refuses = true}}, {3, {}}};
-    EXPECT_EQ(CloseSub(host, false), CloseSubResult::GaveUp);
-    EXPECT_EQ(host.log, (Log{"close 3", "close 2"}));
-    EXPECT_TRUE(host.isOpen(1));
-    EXPECT_TRUE(host.isOpen(2));
-}
-
-TEST(CloseSub, WithForceWalksOnPastARefusalAndEndsWithoutClosingTwice) {
-    FakeHost host;
-    host.windows = {{1, {}}, {2, {.refuses = true}}, {3, {}}};
-    EXPECT_EQ(CloseSub(host, true), CloseSubResult::ProcessEnded);
-    EXPECT_EQ(host.log, (Log{"close 3", "close 2", "close 1", "files", "end"}));
-}
-
-TEST(CloseSub, NoWindowsAtAll) {
-    FakeHost host;
-    EXPECT_EQ(CloseSub(host, false), CloseSubResult::AllClosed);
-    EXPECT_EQ(host.log, (Log{"files"}));
-}
-
-// The first two pages end the process from their own close handler, after running
-// CloseSub themselves: the walk ends when it reaches the second window.
-TEST(CloseSub, AHandlerThatRunsCloseSubAgainIsNotAskedTwice) {
-    FakeHost host;
-    const auto pageZeroOrOne = [&host] {
-        CloseSub(host, false);
-        if (!host.ended) {
-            host.endProcess();
-        }
-    };
-    host.windows = {
-        {1, {.handler = pageZeroOrOne}}, {2, {.handler = pageZeroOrOne}}, {3, {}}, {4, {}}};
-    EXPECT_EQ(CloseSub(host, false), CloseSubResult::ProcessEnded);
-    // 4 and 3 close quietly; 2's handler walks again: 1 (whose handler finds only windows
-    // being closed, so a window is left open and the process ends there).
-    EXPECT_EQ(host.log, (Log{"close 4", "close 3", "close 2", "close 1", "end"}));
-}
-
-TEST(CloseSub, PassesOverWindowsThatAHandlerClosedAlready) {
-    FakeHost host;
-    host.windows = {{1, {}}, {2, {}}, {3, {}}};
-    host.windows[3].handler = [&host] { host.windows.erase(2); };
-    EXPECT_EQ(CloseSub(host, false), CloseSubResult::AllClosed);
-    EXPECT_EQ(host.log, (Log{"close 3", "close 1", "files"}));
-}
-
-TEST(CloseSub, StopsAsSoonAsTheProcessHasEnded) {
-    FakeHost host;
-    host.windows = {{1, {}}, {2, {.handler = [&host] { host.endProcess(); }}}, {3, {}}};
-    EXPECT_EQ(CloseSub(host, true), CloseSubResult::ProcessEnded);
-    EXPECT_EQ(host.log, (Log{"close 3", "close 2", "end"}));
-}
+INSTANTIATE_TEST_SUITE_P(Cases, CloseSubWalk, ::testing::ValuesIn(kCases),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace
 }  // namespace upd::app

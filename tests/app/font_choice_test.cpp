@@ -2,42 +2,40 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
 #include <string>
+#include <vector>
 
 namespace upd::app {
 namespace {
 
-const auto kEverything = [](std::string_view) { return true; };
-const auto kNothing = [](std::string_view) { return false; };
-
-TEST(LocaleFaceFor, TakesTheTablesFaceWhereItIsInstalled) {
-    EXPECT_EQ(localeFaceFor(2052, kEverything), "宋体");
-    EXPECT_EQ(localeFaceFor(1028, kEverything), "新細明體");
-    EXPECT_EQ(localeFaceFor(1041, kEverything), "ＭＳ Ｐゴシック");
-    EXPECT_EQ(localeFaceFor(1042, kEverything), "굴림");
-}
-
-TEST(LocaleFaceFor, KeepsTheDesignFontsWhereTheFaceIsMissing) {
-    EXPECT_EQ(localeFaceFor(2052, kNothing), std::nullopt);
-    EXPECT_EQ(localeFaceFor(2052, nullptr), std::nullopt);
-}
-
-TEST(LocaleFaceFor, OtherLocalesHaveNoFace) {
-    for (const platform::LangId locale : {1033, 2057, 1031, 0, 4100}) {
-        EXPECT_EQ(localeFaceFor(locale, kEverything), std::nullopt) << locale;
-    }
-}
-
-TEST(LocaleFaceFor, AsksForTheFaceOfTheLocaleOnly) {
-    std::set<std::string> asked;
-    const auto record = [&asked](std::string_view face) {
-        asked.insert(std::string(face));
-        return face == "新細明體";
+TEST(LocaleFaceFor, TheLocalesOwnFaceWhereItIsInstalled) {
+    const auto all = [](std::string_view) { return true; };
+    const auto none = [](std::string_view) { return false; };
+    const std::function<bool(std::string_view)> unknown;
+    struct Case {
+        platform::LangId locale;
+        std::function<bool(std::string_view)> installed;
+        std::optional<std::string> face;
     };
-    EXPECT_EQ(localeFaceFor(2052, record), std::nullopt);
-    EXPECT_EQ(localeFaceFor(1028, record), "新細明體");
-    EXPECT_EQ(asked, (std::set<std::string>{"宋体", "新細明體"}));
+    const Case cases[] = {
+        {2052, all, "宋体"},           {1028, all, "新細明體"},
+        {2052, none, std::nullopt},     // missing: the design fonts stay
+        {2052, unknown, std::nullopt},  // nothing to ask
+        {1033, all, std::nullopt},      // the table's last row has no face
+        {3076, all, std::nullopt},      // ids compare whole: Hong Kong is not 1028
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(localeFaceFor(c.locale, c.installed), c.face) << c.locale;
+    }
+
+    // Only the locale's own face is asked for.
+    std::vector<std::string> asked;
+    const auto record = [&asked](std::string_view face) {
+        asked.emplace_back(face);
+        return true;
+    };
+    static_cast<void>(localeFaceFor(1041, record));
+    EXPECT_EQ(asked, std::vector<std::string>{"ＭＳ Ｐゴシック"});
 }
 
 }  // namespace

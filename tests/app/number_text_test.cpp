@@ -6,54 +6,30 @@ namespace upd::app {
 namespace {
 
 TEST(WholeNumberFromText, ReadsWholeFieldsRoundingHalvesToEven) {
-    EXPECT_EQ(wholeNumberFromText("3"), 3);
-    EXPECT_EQ(wholeNumberFromText(" 3 "), 3);
-    EXPECT_EQ(wholeNumberFromText("\t2\t"), 2);
-    EXPECT_EQ(wholeNumberFromText("+1"), 1);
-    EXPECT_EQ(wholeNumberFromText("-4"), -4);
-    EXPECT_EQ(wholeNumberFromText("2.5"), 2);
-    EXPECT_EQ(wholeNumberFromText("3.5"), 4);
-    EXPECT_EQ(wholeNumberFromText("-2.5"), -2);
-    EXPECT_EQ(wholeNumberFromText("2.51"), 3);
-    EXPECT_EQ(wholeNumberFromText(".5"), 0);
-    EXPECT_EQ(wholeNumberFromText("3."), 3);
-    EXPECT_EQ(wholeNumberFromText("1e1"), 10);
-    EXPECT_EQ(wholeNumberFromText("1D2"), 100);
-    EXPECT_EQ(wholeNumberFromText("25E-1"), 2);
-    EXPECT_EQ(wholeNumberFromText("-0.4"), 0);
-}
-
-TEST(WholeNumberFromText, RefusesWhatIsNotANumber) {
+    const std::pair<const char*, std::int64_t> numbers[] = {
+        {"3", 3},     {" 3 ", 3},  {"\t2\t", 2}, {"+1", 1},
+        {"-4", -4},   {"2.5", 2},  {"3.5", 4},   {"-2.5", -2},
+        {"2.51", 3},  {".5", 0},   {"3.", 3},    {"1e1", 10},
+        {"1D2", 100}, {"-0.4", 0}, {"25E-1", 2}, {"4611686018427387904", std::int64_t{1} << 62}};
+    for (const auto& [text, expected] : numbers) {
+        EXPECT_EQ(wholeNumberFromText(text), expected) << '"' << text << '"';
+    }
+    // Not a number, or beyond 64 bits.
     for (const char* text : {"", " ", "abc", "3a", "a3", "+", "-", ".", "1,5", "1 2", "1e", "e5",
-                             "0x10", "1e+", "--1"}) {
+                             "0x10", "1e+", "--1", "1e300", "-99999999999999999999"}) {
         EXPECT_EQ(wholeNumberFromText(text), std::nullopt) << '"' << text << '"';
     }
 }
 
-TEST(WholeNumberFromText, RefusesValuesBeyondSixtyFourBits) {
-    EXPECT_EQ(wholeNumberFromText("1e300"), std::nullopt);
-    EXPECT_EQ(wholeNumberFromText("-99999999999999999999"), std::nullopt);
-    EXPECT_EQ(wholeNumberFromText("4611686018427387904"), std::int64_t{1} << 62);
-}
-
-TEST(LeadingWholeNumber, TakesTheNumberAtTheStart) {
-    EXPECT_EQ(leadingWholeNumber("8080"), 8080);
-    EXPECT_EQ(leadingWholeNumber(" 1080"), 1080);
-    EXPECT_EQ(leadingWholeNumber("\t 1080 "), 1080);
-    EXPECT_EQ(leadingWholeNumber("80abc"), 80);
-    EXPECT_EQ(leadingWholeNumber("80 80"), 80);
-    EXPECT_EQ(leadingWholeNumber("80e"), 80);
-    EXPECT_EQ(leadingWholeNumber("8e2x"), 800);
-    EXPECT_EQ(leadingWholeNumber("1080.5"), 1080);
-    EXPECT_EQ(leadingWholeNumber("1081.5"), 1082);
-    EXPECT_EQ(leadingWholeNumber("-21"), -21);
-}
-
-TEST(LeadingWholeNumber, GivesZeroWithoutANumber) {
-    for (const char* text : {"", "   ", "x80", ":80", ".", "-", "e3"}) {
-        EXPECT_EQ(leadingWholeNumber(text), 0) << '"' << text << '"';
+TEST(LeadingWholeNumber, TakesTheNumberAtTheStartOrZero) {
+    const std::pair<const char*, std::int64_t> cases[] = {
+        {"8080", 8080}, {" 1080", 1080}, {"\t 1080 ", 1080}, {"80abc", 80},    {"80 80", 80},
+        {"80e", 80},    {"8e2x", 800},   {"1080.5", 1080},   {"1081.5", 1082}, {"-21", -21},
+        {"", 0},        {"   ", 0},      {"x80", 0},         {":80", 0},       {".", 0},
+        {"-", 0},       {"e3", 0},       {"1e400", 0}};
+    for (const auto& [text, expected] : cases) {
+        EXPECT_EQ(leadingWholeNumber(text), expected) << '"' << text << '"';
     }
-    EXPECT_EQ(leadingWholeNumber("1e400"), 0);
 }
 
 }  // namespace

@@ -14,97 +14,62 @@ std::string line(std::string_view record) {
     return net::base64EncodeBytes(record);
 }
 
-class ServerFileTest : public ::testing::Test {
-  protected:
-    std::string writeSvr(const std::string& content) { return m_dir.write("update.svr", content); }
-    test::TempDir m_dir;
+// "北京" and "上海" in GBK, the code page of Simplified Chinese systems.
+const std::string kMixed = line("East,http://east/,info/update.ini,EN,") + "\r\n" +
+                           line("\xB1\xB1\xBE\xA9,http://bj/,info/update.ini,CHS,") + "\r\n" +
+                           line("West,http://west/,info/update.ini,EN,") + "\r\n" +
+                           line("\xC9\xCF\xBA\xA3,http://sh/,info/cn.ini,CHS,") + "\r\n";
+
+struct SvrCase {
+    const char* name;
+    platform::LangId language;
+    const char* servers;  // "name address", ...
+    const char* infoFile;
+    std::string file;  // empty: no file
 };
 
-TEST_F(ServerFileTest, MixedLanguagesKeepFileOrderAndAlignment) {
+void PrintTo(const SvrCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+const SvrCase kCases[] = {
+    {"english_in_file_order", 1033, "East http://east/, West http://west/", "info/cn.ini", kMixed},
+    {"chinese_in_its_code_page", 2052, "北京 http://bj/, 上海 http://sh/", "info/cn.ini", kMixed},
+    {"traditional_chinese_gets_english", 1028, "East http://east/, West http://west/",
+     "info/cn.ini", kMixed},
+    // Case, a trailing blank, and the decoder's NULs left on a tag without a field after it.
+    {"tag_must_match_exactly", 1033, "D http://d/", "u.ini",
+     line("A,http://a/,u.ini,en,") + "\n" + line("B,http://b/,u.ini,EN ,") + "\n" +
+         line("C,http://c/,u.ini,EN") + "\n" + line("D,http://d/,u.ini,EN,") + "\n"},
+    {"other_language_only_still_gives_the_info_file", 1033, "", "x.ini",
+     line("B,http://b/,x.ini,CHS,") + "\r\n"},
+    {"short_last_line_empties_the_info_file", 1033, "A http://a/", "",
+     line("A,http://a/,u.ini,EN,") + "\n" + line("X,Y") + "\n"},
+    {"blank_lines_are_not_the_last_line", 1033, "A http://a/, B http://b/", "v.ini",
+     line("A,http://a/,u.ini,EN,") + "\r\n\r\n" + line("B,http://b/,v.ini,EN,") +
+         "\r\n\r\n   \r\n"},
+    {"last_line_without_line_end", 1033, "A http://a/", "u.ini", line("A,http://a/,u.ini,EN,")},
+    {"missing_file", 1033, "", "", ""},
+};
+
+class ServerFile : public ::testing::TestWithParam<SvrCase> {};
+
+TEST_P(ServerFile, GivesTheServersOfTheLanguageAndTheInfoFile) {
+    const SvrCase& c = GetParam();
+    test::TempDir dir;
     const std::string path =
-        writeSvr(line("East,http://east/,info/update.ini,EN,") + "\r\n" +
-                 line("\xB1\xB1\xBE\xA9,http://bj/,info/update.ini,CHS,") + "\r\n" +  // 北京
-                 line("West,http://west/,info/update.ini,EN,") + "\r\n" +
-                 line("\xC9\xCF\xBA\xA3,http://sh/,info/cn.ini,CHS,") + "\r\n");  // 上海
-    const ServerList en = loadServerList(path, 1033);
-    ASSERT_EQ(en.servers.size(), 2u);
-    EXPECT_EQ(en.servers[0].name, "East");
-    EXPECT_EQ(en.servers[1].address, "http://west/");
-    EXPECT_EQ(en.infoFile, "info/cn.ini");
-
-    const ServerList chs = loadServerList(path, 2052);
-    ASSERT_EQ(chs.servers.size(), 2u);
-    EXPECT_EQ(chs.servers[0].name, "北京");
-    EXPECT_EQ(chs.servers[0].address, "http://bj/");
-    EXPECT_EQ(chs.servers[1].name, "上海");
-    EXPECT_EQ(chs.servers[1].address, "http://sh/");
-
-    // Traditional Chinese systems are offered the English servers.
-    EXPECT_EQ(loadServerList(path, 1028).servers.size(), 2u);
+        c.file.empty() ? dir.file("update.svr") : dir.write("update.svr", c.file);
+    const ServerList list = loadServerList(path, c.language);
+    std::string servers;
+    for (const ServerEntry& server : list.servers) {
+        servers += (servers.empty() ? "" : ", ") + server.name + " " + server.address;
+    }
+    EXPECT_EQ(servers, c.servers);
+    EXPECT_EQ(list.infoFile, c.infoFile);
 }
 
-TEST_F(ServerFileTest, LanguageTagMustMatchExactly) {
-    const std::string path =
-        writeSvr(line("A,http://a/,u.ini,en,") + "\n" + line("B,http://b/,u.ini,EN ,") + "\n" +
-                 // No trailing field: the NULs stay on the tag.
-                 line("C,http://c/,u.ini,EN") + "\n" + line("D,http://d/,u.ini,EN,") + "\n");
-    const ServerList list = loadServerList(path, 1033);
-    ASSERT_EQ(list.servers.size(), 1u);
-    EXPECT_EQ(list.servers[0].name, "D");
-}
-
-TEST_F(ServerFileTest, DecodedNulsStayOnTheLastField) {
-    const std::string path = writeSvr(line("A,http://a/,u.ini,EN,") + "\n");
-    const ServerFile file = readServerFile(path, 1252);
-    ASSERT_EQ(file.records.size(), 1u);
-    ASSERT_EQ(file.records[0].size(), 5u);
-    EXPECT_EQ(file.records[0][3], "EN");
-    EXPECT_EQ(file.records[0][4], "\0"s);
-}
-
-TEST_F(ServerFileTest, InfoFileComesFromTheLastLineWhateverItsLanguage) {
-    const std::string path = writeSvr(line("A,http://a/,first.ini,EN,") + "\n" +
-                                      line("B,http://b/,last.ini,CHS,") + "\n");
-    const ServerList list = loadServerList(path, 1033);
-    EXPECT_EQ(list.servers.size(), 1u);
-    EXPECT_EQ(list.infoFile, "last.ini");
-}
-
-TEST_F(ServerFileTest, RecordsOfTheOtherLanguageOnlyGiveAnEmptyListButAnInfoFile) {
-    const std::string path = writeSvr(line("B,http://b/,x.ini,CHS,") + "\r\n");
-    const ServerList list = loadServerList(path, 1033);
-    EXPECT_TRUE(list.servers.empty());
-    EXPECT_EQ(list.infoFile, "x.ini");
-}
-
-TEST_F(ServerFileTest, ShortLastLineEmptiesTheInfoFile) {
-    const std::string path = writeSvr(line("A,http://a/,u.ini,EN,") + "\n" + line("X,Y") + "\n");
-    const ServerList list = loadServerList(path, 1033);
-    EXPECT_EQ(list.servers.size(), 1u);
-    EXPECT_EQ(list.infoFile, "");
-}
-
-TEST_F(ServerFileTest, BlankLinesAreNeitherRecordsNorTheLastLine) {
-    const std::string path = writeSvr(line("A,http://a/,u.ini,EN,") + "\r\n\r\n" +
-                                      line("B,http://b/,v.ini,EN,") + "\r\n\r\n   \r\n");
-    const ServerFile file = readServerFile(path, 1252);
-    EXPECT_EQ(file.records.size(), 2u);
-    EXPECT_EQ(file.infoFile, "v.ini");
-}
-
-TEST_F(ServerFileTest, LastLineWithoutLineEnd) {
-    const std::string path = writeSvr(line("A,http://a/,u.ini,EN,"));
-    const ServerList list = loadServerList(path, 1033);
-    ASSERT_EQ(list.servers.size(), 1u);
-    EXPECT_EQ(list.infoFile, "u.ini");
-}
-
-TEST_F(ServerFileTest, MissingFileGivesNothing) {
-    const ServerFile file = readServerFile(m_dir.file("none.svr"), 1252);
-    EXPECT_FALSE(file.readable);
-    EXPECT_TRUE(file.records.empty());
-    EXPECT_EQ(file.infoFile, "");
-}
+INSTANTIATE_TEST_SUITE_P(Svr, ServerFile, ::testing::ValuesIn(kCases),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 TEST(ServerLine, EncodesInTheCodePageOfTheLanguage) {
     const std::string en = encodeServerLine("Main", "http://h/", "u.ini", "EN", 1252);

@@ -5,7 +5,6 @@
 #include <sys/sysmacros.h>
 
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QTest>
 #include <cstdio>
 #include <filesystem>
@@ -41,62 +40,43 @@ bool lockIsHeld(const std::string& path) {
     return false;
 }
 
-class ProgramInstances : public ::testing::Test {
-  protected:
-    ProgramInstances() {
-        // A private copy: its own folder and its own lock, whatever else runs here.
-        std::filesystem::copy_file(UPD_UPDATE_EXECUTABLE, m_program);
-        std::filesystem::create_directories(m_runtime);
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(m_runtime));
-        environment.insert("QT_QPA_PLATFORM", "offscreen");
-        environment.insert("LANG", "en_US.UTF-8");
-        for (QProcess* process : {&m_first, &m_second}) {
-            process->setProgram(QString::fromStdString(m_program));
-            process->setProcessEnvironment(environment);
-        }
-    }
-    ~ProgramInstances() override {
-        for (QProcess* process : {&m_first, &m_second}) {
-            if (process->state() != QProcess::NotRunning) {
-                process->kill();
-                process->waitForFinished(5000);
-            }
-        }
-    }
-
-    test::TempDir m_dir;
-    std::string m_program = m_dir.path() + "update";
-    std::string m_runtime = m_dir.path() + "run";
-    QProcess m_first;
-    QProcess m_second;
-};
-
-TEST_F(ProgramInstances, TheSecondStartEndsAtOnceWithStatusZero) {
+TEST(ProgramInstances, TheSecondStartEndsAtOnceWithStatusZero) {
+    // A private copy in a private folder with a private lock folder, whatever else runs here.
+    const test::TempDir dir;
+    const std::string program = dir.path() + "update";
+    std::filesystem::copy_file(UPD_UPDATE_EXECUTABLE, program);
     const std::string lockPath =
-        lockFilePath(m_runtime, std::filesystem::canonical(m_program).string());
+        lockFilePath(dir.path(), std::filesystem::canonical(program).string());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(dir.path()));
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("LANG", "en_US.UTF-8");
+    QProcess first;  // a QProcess still running when destroyed is killed
+    QProcess second;
+    for (QProcess* process : {&first, &second}) {
+        process->setProgram(QString::fromStdString(program));
+        process->setProcessEnvironment(environment);
+    }
 
-    m_first.start();
-    ASSERT_TRUE(m_first.waitForStarted(10000));
+    first.start();
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return lockIsHeld(lockPath) || m_first.state() == QProcess::NotRunning; }, 20000))
+        [&] { return lockIsHeld(lockPath) || first.state() == QProcess::NotRunning; }, 20000))
         << "the first instance did not take its lock";
-    ASSERT_EQ(m_first.state(), QProcess::Running) << m_first.readAllStandardError().toStdString();
+    ASSERT_EQ(first.state(), QProcess::Running) << first.readAllStandardError().toStdString();
 
-    m_second.start();
-    ASSERT_TRUE(m_second.waitForFinished(20000)) << "the second instance keeps running";
-    EXPECT_EQ(m_second.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(m_second.exitCode(), 0);
-    EXPECT_TRUE(m_second.readAllStandardOutput().isEmpty());
-    EXPECT_TRUE(m_second.readAllStandardError().isEmpty());
-
-    EXPECT_EQ(m_first.state(), QProcess::Running);
+    second.start();
+    ASSERT_TRUE(second.waitForFinished(20000)) << "the second instance keeps running";
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_TRUE(second.readAllStandardOutput().isEmpty());
+    EXPECT_TRUE(second.readAllStandardError().isEmpty());
+    EXPECT_EQ(first.state(), QProcess::Running);
 
     // The session ending: the program closes its windows and ends normally.
-    m_first.terminate();
-    ASSERT_TRUE(m_first.waitForFinished(20000));
-    EXPECT_EQ(m_first.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(m_first.exitCode(), 0);
+    first.terminate();
+    ASSERT_TRUE(first.waitForFinished(20000));
+    EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(first.exitCode(), 0);
     EXPECT_FALSE(lockIsHeld(lockPath));
 }
 

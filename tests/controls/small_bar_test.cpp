@@ -5,12 +5,15 @@
 #include <QImage>
 #include <QSignalSpy>
 #include <QStringList>
+#include <string>
 
 namespace upd::controls {
 namespace {
 
 const QRgb kWhite = qRgb(255, 255, 255);
 const QRgb kGreen = qRgb(0, 255, 0);
+const QRgb kRed = qRgb(255, 0, 0);
+const QRgb kBlue = qRgb(0, 0, 255);
 
 // The control as drawn on screen. Under a scale factor (QT_SCALE_FACTOR=2) the image has
 // more pixels than the control has logical ones; the helpers below take logical pixels.
@@ -18,27 +21,13 @@ QImage shot(SmallBar& bar) {
     return bar.grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
 
-int devicePixels(const QImage& image, int logical) {
+int devicePixels(const QImage& image, qreal logical) {
     return qRound(logical * image.devicePixelRatio());
-}
-
-QSize logicalSize(const QImage& image) {
-    return image.deviceIndependentSize().toSize();
-}
-
-// Width of the bar on logical row `y`, in device pixels: the run of `colour` from the left.
-int barWidth(const QImage& image, QRgb colour, int y) {
-    const int row = devicePixels(image, y);
-    int x = 0;
-    while (x < image.width() && image.pixel(x, row) == colour) {
-        ++x;
-    }
-    return x;
 }
 
 // True when the image is a bar `width` logical pixels wide in `bar` over `background`, on
 // every row.
-bool showsBar(const QImage& image, int width, QRgb bar, QRgb background) {
+bool showsBar(const QImage& image, qreal width, QRgb bar, QRgb background) {
     const int edge = devicePixels(image, width);
     for (int y = 0; y < image.height(); ++y) {
         for (int x = 0; x < image.width(); ++x) {
@@ -58,10 +47,11 @@ QStringList names(const QSignalSpy& spy) {
     return result;
 }
 
+// 150 pixels wide, so that 1 % is 1.5 pixels and shows how the bar's edge is rounded.
 class SmallBarTest : public testing::Test {
   protected:
     void SetUp() override {
-        bar.resize(200, 20);
+        bar.resize(150, 20);
         // A hidden widget gets the resize event of its new size when first drawn; deliver
         // it now, so that it does not redraw the bar in the middle of a test.
         static_cast<void>(bar.grab());
@@ -69,128 +59,81 @@ class SmallBarTest : public testing::Test {
     SmallBar bar;
 };
 
-TEST_F(SmallBarTest, FreshControlIsAnEmptyWhiteArea) {
-    EXPECT_EQ(bar.PercentValue(), 0);
-    EXPECT_EQ(bar.BackgroundColor(), 0xFFFFFF);
-    EXPECT_EQ(bar.ProgressColor(), 0xFF00);
-    const QImage image = shot(bar);
-    ASSERT_EQ(logicalSize(image), QSize(200, 20));
-    EXPECT_TRUE(showsBar(image, 0, kGreen, kWhite));
-}
+// A setter and the name it reports through propertyChanged.
+struct Setter {
+    void (SmallBar::*set)(int);
+    QString name;
+};
+const Setter kPercent{&SmallBar::setPercentValue, "PercentValue"};
+const Setter kBackground{&SmallBar::setBackgroundColor, "BackgroundColor"};
+const Setter kProgress{&SmallBar::setProgressColor, "ProgressColor"};
 
-TEST_F(SmallBarTest, PercentIsAShareOfTheWidth) {
-    bar.setPercentValue(50);
-    EXPECT_TRUE(showsBar(shot(bar), 100, kGreen, kWhite));
-    bar.setPercentValue(100);
-    EXPECT_TRUE(showsBar(shot(bar), 200, kGreen, kWhite));
-    bar.setPercentValue(1);
-    EXPECT_TRUE(showsBar(shot(bar), 2, kGreen, kWhite));
-    bar.setPercentValue(33);
-    EXPECT_TRUE(showsBar(shot(bar), 66, kGreen, kWhite));
-    EXPECT_EQ(bar.PercentValue(), 33);
-}
+// One setter call on a bar that shows `start` percent. Colours are 0x00BBGGRR.
+struct SetterCase {
+    std::string name;
+    int start;
+    Setter setter;
+    int value;
+    int percent;  // PercentValue afterwards
+    qreal drawn;  // logical width of the bar on screen
+    QRgb bar;
+    QRgb background;
+    bool changed;  // propertyChanged raised with the setter's name
+    friend void PrintTo(const SetterCase& c, std::ostream* os) { *os << c.name; }
+};
 
-TEST_F(SmallBarTest, ValuesAboveHundredAreIgnored) {
-    bar.setPercentValue(40);
-    const QImage before = shot(bar);
+class SmallBarSetter : public SmallBarTest, public testing::WithParamInterface<SetterCase> {};
+
+TEST_P(SmallBarSetter, DrawsOrRefuses) {
+    const SetterCase& c = GetParam();
+    bar.setPercentValue(c.start);
     QSignalSpy changed(&bar, &SmallBar::propertyChanged);
-    for (int value : {101, 32767, 40000, 1 << 20}) {
-        bar.setPercentValue(value);
-        EXPECT_EQ(bar.PercentValue(), 40) << value;
-        EXPECT_EQ(shot(bar), before) << value;
-    }
-    EXPECT_EQ(changed.count(), 0);
+    (bar.*c.setter.set)(c.value);
+    EXPECT_EQ(bar.PercentValue(), c.percent);
+    EXPECT_TRUE(showsBar(shot(bar), c.drawn, c.bar, c.background));
+    EXPECT_EQ(names(changed), c.changed ? QStringList{c.setter.name} : QStringList{});
 }
 
-TEST_F(SmallBarTest, NegativeValueIsStoredAndShowsNothing) {
-    bar.setPercentValue(70);
-    QSignalSpy changed(&bar, &SmallBar::propertyChanged);
-    bar.setPercentValue(-5);
-    EXPECT_EQ(bar.PercentValue(), -5);
-    EXPECT_TRUE(showsBar(shot(bar), 0, kGreen, kWhite));
-    EXPECT_EQ(names(changed), QStringList{"PercentValue"});
-    bar.setPercentValue(-32768);
-    EXPECT_EQ(bar.PercentValue(), -32768);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SmallBarSetter,
+    testing::Values(
+        SetterCase{"Half", 40, kPercent, 50, 50, 75, kGreen, kWhite, true},
+        SetterCase{"Full", 40, kPercent, 100, 100, 150, kGreen, kWhite, true},
+        SetterCase{"OnePercentRoundsUp", 40, kPercent, 1, 1, 1.5, kGreen, kWhite, true},
+        SetterCase{"HalfPixelRoundsUp", 40, kPercent, 33, 33, 49.5, kGreen, kWhite, true},
+        SetterCase{"ZeroClears", 40, kPercent, 0, 0, 0, kGreen, kWhite, true},
+        // A negative bar lies left of the control: stored, nothing shows.
+        SetterCase{"NegativeShowsNothing", 40, kPercent, -5, -5, 0, kGreen, kWhite, true},
+        SetterCase{"SixteenBitMinimum", 40, kPercent, -32768, -32768, 0, kGreen, kWhite, true},
+        SetterCase{"BelowSixteenBitsIgnored", 40, kPercent, -32769, 40, 60, kGreen, kWhite, false},
+        SetterCase{"AboveHundredIgnored", 40, kPercent, 101, 40, 60, kGreen, kWhite, false},
+        // Would be negative if cut to 16 bits.
+        SetterCase{"FarAboveHundredIgnored", 40, kPercent, 40000, 40, 60, kGreen, kWhite, false},
+        SetterCase{"ProgressRedrawsTheBar", 40, kProgress, 0x0000FF, 40, 60, kRed, kWhite, true},
+        SetterCase{"ProgressTopByteNotDrawn", 40, kProgress, static_cast<int>(0x80FF0000u), 40, 60,
+                   kBlue, kWhite, true},
+        SetterCase{"ProgressAtZeroKeepsItEmpty", 0, kProgress, 0xFF0000, 0, 0, kBlue, kWhite, true},
+        // The surface is cleared; the bar stays away until the next redraw.
+        SetterCase{"BackgroundErasesTheBar", 40, kBackground, 0x123456, 40, 0, kGreen,
+                   qRgb(0x56, 0x34, 0x12), true}),
+    [](const testing::TestParamInfo<SetterCase>& p) { return p.param.name; });
 
-TEST_F(SmallBarTest, ValueBelowTheSixteenBitRangeIsIgnored) {
-    bar.setPercentValue(-5);
-    bar.setPercentValue(-32769);
-    EXPECT_EQ(bar.PercentValue(), -5);
-}
-
-TEST_F(SmallBarTest, ZeroClearsTheBarAndIsMarkedChanged) {
-    bar.setPercentValue(60);
-    QSignalSpy changed(&bar, &SmallBar::propertyChanged);
-    bar.setPercentValue(0);
-    EXPECT_EQ(bar.PercentValue(), 0);
-    EXPECT_TRUE(showsBar(shot(bar), 0, kGreen, kWhite));
-    EXPECT_EQ(names(changed), QStringList{"PercentValue"});
-}
-
-// Colours are 0x00BBGGRR: red in the low byte.
-TEST_F(SmallBarTest, ColourValuesAreBlueGreenRed) {
-    EXPECT_EQ(toQColor(0x0000FF), QColor(255, 0, 0));
-    EXPECT_EQ(toQColor(0xFF0000), QColor(0, 0, 255));
-    EXPECT_EQ(toQColor(0x123456), QColor(0x56, 0x34, 0x12));
-    EXPECT_EQ(toQColor(static_cast<ColorValue>(0x80FF0000u)), QColor(0, 0, 255));
-
-    bar.setBackgroundColor(0x123456);
-    bar.setProgressColor(0x0000FF);
-    bar.setPercentValue(25);
-    EXPECT_TRUE(showsBar(shot(bar), 50, qRgb(255, 0, 0), qRgb(0x56, 0x34, 0x12)));
-}
-
-TEST_F(SmallBarTest, ProgressColourRedrawsTheCurrentBar) {
-    bar.setPercentValue(40);
-    QSignalSpy changed(&bar, &SmallBar::propertyChanged);
-    bar.setProgressColor(0xFF0000);
-    EXPECT_EQ(bar.ProgressColor(), 0xFF0000);
-    EXPECT_TRUE(showsBar(shot(bar), 80, qRgb(0, 0, 255), kWhite));
-    EXPECT_EQ(names(changed), QStringList{"ProgressColor"});
-}
-
-TEST_F(SmallBarTest, ProgressColourAtZeroKeepsTheBarEmpty) {
-    bar.setProgressColor(0xFF0000);
-    EXPECT_TRUE(showsBar(shot(bar), 0, qRgb(0, 0, 255), kWhite));
-}
-
-TEST_F(SmallBarTest, BackgroundColourErasesTheBarUntilTheNextRedraw) {
-    bar.setPercentValue(50);
-    QSignalSpy changed(&bar, &SmallBar::propertyChanged);
-    bar.setBackgroundColor(0x808080);
-    const QRgb grey = qRgb(128, 128, 128);
-    EXPECT_EQ(bar.BackgroundColor(), 0x808080);
-    EXPECT_EQ(bar.PercentValue(), 50);
-    EXPECT_TRUE(showsBar(shot(bar), 0, kGreen, grey));
-    EXPECT_EQ(names(changed), QStringList{"BackgroundColor"});
-
-    bar.setPercentValue(50);
-    EXPECT_TRUE(showsBar(shot(bar), 100, kGreen, grey));
-}
-
-TEST_F(SmallBarTest, ResizeKeepsThePercentage) {
-    bar.setPercentValue(50);
-    bar.resize(300, 10);
-    QImage image = shot(bar);
-    ASSERT_EQ(logicalSize(image), QSize(300, 10));
-    EXPECT_TRUE(showsBar(image, 150, kGreen, kWhite));
-
-    bar.resize(50, 30);
-    image = shot(bar);
-    EXPECT_EQ(barWidth(image, kGreen, 0), devicePixels(image, 25));
-    EXPECT_EQ(barWidth(image, kGreen, 29), devicePixels(image, 25));
-}
-
-// A resize redraws from the stored values, so it also brings back a bar that a background
-// change had erased.
-TEST_F(SmallBarTest, ResizeRedrawsFromTheStoredValues) {
+TEST_F(SmallBarTest, AnErasedBarComesBackOnTheNextRedrawOrResize) {
+    const QRgb black = qRgb(0, 0, 0);
     bar.setPercentValue(50);
     bar.setBackgroundColor(0x000000);
-    bar.resize(100, 20);
-    EXPECT_TRUE(showsBar(shot(bar), 50, kGreen, qRgb(0, 0, 0)));
+    bar.setPercentValue(50);
+    EXPECT_TRUE(showsBar(shot(bar), 75, kGreen, black));
+
+    bar.setBackgroundColor(0x000000);
+    bar.resize(300, 10);
+    EXPECT_TRUE(showsBar(shot(bar), 150, kGreen, black));
+
+    bar.resize(50, 30);
+    EXPECT_TRUE(showsBar(shot(bar), 25, kGreen, black));
 }
 
+// An empty control has no surface; every drawing step must skip it.
 TEST_F(SmallBarTest, ResizeToNothingAndBackIsHarmless) {
     bar.setPercentValue(30);
     bar.resize(0, 0);
@@ -200,30 +143,10 @@ TEST_F(SmallBarTest, ResizeToNothingAndBackIsHarmless) {
     EXPECT_TRUE(shot(bar).isNull() || shot(bar).size().isEmpty());
     bar.resize(100, 8);
     EXPECT_EQ(bar.PercentValue(), 60);
-    EXPECT_TRUE(showsBar(shot(bar), 60, qRgb(255, 0, 0), kWhite));
+    EXPECT_TRUE(showsBar(shot(bar), 60, kRed, kWhite));
 }
 
-TEST_F(SmallBarTest, DrawingSurvivesRepaints) {
-    bar.setPercentValue(75);
-    const QImage first = shot(bar);
-    bar.repaint();
-    EXPECT_EQ(shot(bar), first);
-    EXPECT_TRUE(showsBar(first, 150, kGreen, kWhite));
-}
-
-TEST(PropertyBagTest, DefaultsAreNotStored) {
-    PropertyBag bag;
-    bag.writeProperty("PercentValue", 0, 0);
-    EXPECT_FALSE(bag.contains("PercentValue"));
-    EXPECT_EQ(bag.readProperty("PercentValue", 17), 17);
-
-    bag.writeProperty("PercentValue", 5, 0);
-    EXPECT_EQ(bag.value("PercentValue"), 5);
-    bag.writeProperty("PercentValue", 0, 0);
-    EXPECT_FALSE(bag.value("PercentValue").has_value());
-    EXPECT_EQ(bag.count(), 0);
-}
-
+// Only what differs from the defaults is stored; a value set back to its default is dropped.
 TEST_F(SmallBarTest, WritePropertiesStoresOnlyWhatDiffersFromTheDefaults) {
     PropertyBag bag;
     bar.WriteProperties(bag);
@@ -233,7 +156,6 @@ TEST_F(SmallBarTest, WritePropertiesStoresOnlyWhatDiffersFromTheDefaults) {
     bar.setPercentValue(-5);
     bar.WriteProperties(bag);
     EXPECT_EQ(bag.count(), 2);
-    EXPECT_FALSE(bag.contains("BackgroundColor"));
     EXPECT_EQ(bag.value("ProgressColor"), 0x0000FF);
     EXPECT_EQ(bag.value("PercentValue"), -5);
 
@@ -253,29 +175,21 @@ TEST_F(SmallBarTest, ReadPropertiesAppliesEachInOrderThroughItsSetter) {
     QSignalSpy changed(&bar, &SmallBar::propertyChanged);
     bar.ReadProperties(bag);
     EXPECT_EQ(names(changed), (QStringList{"BackgroundColor", "ProgressColor", "PercentValue"}));
-    EXPECT_EQ(bar.PercentValue(), 30);
-    EXPECT_TRUE(showsBar(shot(bar), 60, qRgb(0, 0, 255), qRgb(0, 0, 0)));
-}
+    EXPECT_TRUE(showsBar(shot(bar), 45, kBlue, qRgb(0, 0, 0)));
 
-TEST_F(SmallBarTest, ReadPropertiesFromAnEmptyBagRestoresTheDefaults) {
-    bar.setBackgroundColor(0x000000);
-    bar.setProgressColor(0xFF0000);
-    bar.setPercentValue(80);
+    // A percent the control cannot hold is ignored, even where 16 bits of it would fit.
+    for (std::int32_t stored : {500, 70000, -70000}) {
+        bag.writeProperty("PercentValue", stored, 0);
+        bar.ReadProperties(bag);
+        EXPECT_EQ(bar.PercentValue(), 30) << stored;
+    }
+
+    // Missing names apply their defaults.
     bar.ReadProperties(PropertyBag{});
     EXPECT_EQ(bar.BackgroundColor(), 0xFFFFFF);
     EXPECT_EQ(bar.ProgressColor(), 0xFF00);
     EXPECT_EQ(bar.PercentValue(), 0);
     EXPECT_TRUE(showsBar(shot(bar), 0, kGreen, kWhite));
-}
-
-TEST_F(SmallBarTest, ReadPropertiesIgnoresAPercentTheControlCannotHold) {
-    bar.setPercentValue(20);
-    for (std::int32_t stored : {500, 70000, -70000}) {
-        PropertyBag bag;
-        bag.writeProperty("PercentValue", stored, 0);
-        bar.ReadProperties(bag);
-        EXPECT_EQ(bar.PercentValue(), 20) << stored;
-    }
 }
 
 }  // namespace

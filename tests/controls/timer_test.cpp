@@ -1,107 +1,79 @@
-// The timer class on the reactor's timers: one reactor timer per running CTimer, restarts,
-// the 100-slot table and its error, the error numbers and texts, pulses, and destruction
-// (also from inside its own event).
-#include <time.h>
-
+// The timer class on the program's reactor: one reactor timer per running CTimer, the
+// 100-slot table and its error, pulses, and destruction (also from inside its own event).
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "controls/ctimer.h"
 #include "controls/mtimer.h"
 #include "net/reactor.h"
+#include "tests/support/reactor_pump.h"
 
 namespace upd::controls {
 namespace {
-
-bool pumpUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
-    timespec start{};
-    clock_gettime(CLOCK_MONOTONIC, &start);
-    net::Reactor& reactor = net::mainReactor();
-    while (!done()) {
-        timespec now{};
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        if ((now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1'000'000 >
-            timeoutMs) {
-            return false;
-        }
-        reactor.runOnce(20);
-    }
-    return true;
-}
 
 std::size_t reactorTimers() {
     return net::mainReactor().timerCount();
 }
 
-TEST(CTimer, SettingTheSameIntervalTwiceStartsOneTimer) {
-    const std::size_t before = reactorTimers();
-    CTimer t;
-    EXPECT_FALSE(t.setInterval(500));
-    const std::int32_t id = timerIdOf(t);
-    EXPECT_NE(id, 0);
-    EXPECT_FALSE(t.setInterval(500));
-    EXPECT_EQ(timerIdOf(t), id);
-    EXPECT_EQ(reactorTimers(), before + 1);
-    EXPECT_EQ(t.Interval(), 500);
+std::string windowProc() {
+    return std::string(program_invocation_short_name) + ".WindowProc";
 }
 
-TEST(CTimer, ChangingTheIntervalReplacesTheTimer) {
+// Each step sets Interval on the same timer: a new positive value replaces the reactor
+// timer, the same value keeps it, zero or less stops a running timer.
+TEST(CTimer, IntervalStartsReplacesKeepsAndStopsOneReactorTimer) {
+    struct Step {
+        std::int32_t set;
+        std::int32_t interval;  // read back
+        bool running;
+        bool replaced;  // another reactor timer than before
+    };
+    const std::vector<Step> steps = {
+        {0, 0, false, false},    {-3, 0, false, false},  {500, 500, true, true},
+        {500, 500, true, false}, {200, 200, true, true}, {-1, 0, false, false},
+        {-1, 0, false, false},
+    };
     const std::size_t before = reactorTimers();
+    const int slotsBefore = runningTimers();
     CTimer t;
-    ASSERT_FALSE(t.setInterval(500));
-    const std::int32_t first = timerIdOf(t);
-    ASSERT_FALSE(t.setInterval(200));
-    EXPECT_NE(timerIdOf(t), first);
-    EXPECT_EQ(reactorTimers(), before + 1);
-    EXPECT_EQ(t.Interval(), 200);
-}
-
-TEST(CTimer, ZeroOrLessStopsARunningTimerAndLeavesAStoppedOneAlone) {
-    const std::size_t before = reactorTimers();
-    CTimer t;
-    EXPECT_FALSE(t.setInterval(0));
-    EXPECT_FALSE(t.setInterval(-3));
-    EXPECT_EQ(t.Interval(), 0);
-    EXPECT_EQ(reactorTimers(), before);
-    ASSERT_FALSE(t.setInterval(100));
-    EXPECT_FALSE(t.setInterval(-1));
-    EXPECT_EQ(t.Interval(), 0);
-    EXPECT_EQ(timerIdOf(t), 0);
-    EXPECT_EQ(reactorTimers(), before);
-}
-
-TEST(CTimer, RaisesThatTimeEveryInterval) {
-    CTimer t;
-    int pulses = 0;
-    t.setThatTime([&] { ++pulses; });
-    t.setItem(std::string("owner data"));
-    ASSERT_FALSE(t.setInterval(5));
-    EXPECT_TRUE(pumpUntil([&] { return pulses >= 3; }));
-    EXPECT_EQ(std::any_cast<std::string>(t.Item()), "owner data");
-}
-
-TEST(CTimer, DestructionStopsTheTimer) {
-    const std::size_t before = reactorTimers();
-    const int runningBefore = runningTimers();
-    {
-        CTimer t;
-        ASSERT_FALSE(t.setInterval(50));
-        EXPECT_EQ(runningTimers(), runningBefore + 1);
+    std::int32_t id = 0;
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        const Step& step = steps[i];
+        SCOPED_TRACE(testing::Message() << "step " << i << ": " << step.set);
+        EXPECT_FALSE(t.setInterval(step.set));
+        EXPECT_EQ(t.Interval(), step.interval);
+        EXPECT_EQ(timerIdOf(t) != 0, step.running);
+        EXPECT_EQ(reactorTimers(), before + (step.running ? 1 : 0));
+        EXPECT_EQ(runningTimers(), slotsBefore + (step.running ? 1 : 0));
+        if (step.running) {
+            EXPECT_EQ(timerIdOf(t) != id, step.replaced);
+        }
+        id = timerIdOf(t);
     }
-    EXPECT_EQ(reactorTimers(), before);
-    EXPECT_EQ(runningTimers(), runningBefore);
 }
 
-TEST(CTimer, AHandlerMayDestroyItsTimer) {
+// A handler may destroy its own timer, which stops the timer.
+TEST(CTimer, RaisesThatTimeEveryIntervalUntilItsHandlerDestroysIt) {
+    const std::size_t before = reactorTimers();
+    const int slotsBefore = runningTimers();
     auto t = std::make_unique<CTimer>();
-    t->setThatTime([&] { t.reset(); });
+    int pulses = 0;
+    t->setThatTime([&] {
+        if (++pulses == 3) {
+            t.reset();
+        }
+    });
     ASSERT_FALSE(t->setInterval(5));
-    EXPECT_TRUE(pumpUntil([&] { return t == nullptr; }));
+    EXPECT_TRUE(test::pumpUntil([&] { return t == nullptr; }));
+    EXPECT_EQ(reactorTimers(), before);
+    EXPECT_EQ(runningTimers(), slotsBefore);
 }
 
+// A timer without a slot could never be reached or stopped, so it is stopped at once.
 TEST(CTimer, TheHundredAndFirstTimerRaises13651AndDoesNotRun) {
     const std::size_t before = reactorTimers();
     std::vector<std::unique_ptr<CTimer>> timers;
@@ -109,35 +81,32 @@ TEST(CTimer, TheHundredAndFirstTimerRaises13651AndDoesNotRun) {
         timers.push_back(std::make_unique<CTimer>());
         ASSERT_FALSE(timers.back()->setInterval(60'000));
     }
-    EXPECT_EQ(runningTimers(), kTimerSlots);
     EXPECT_EQ(highestTimerSlot(), kTimerSlots);
     CTimer extra;
     const auto error = extra.setInterval(60'000);
     ASSERT_TRUE(error);
     EXPECT_EQ(error->Number, -2147207853);  // 13651 + 0x80040000
+    // The table holds 100 timers; the text has always said 10.
     EXPECT_EQ(error->Description, "No more than 10 timers allowed per class");
-    EXPECT_EQ(error->Source, std::string(program_invocation_short_name) + ".WindowProc");
+    EXPECT_EQ(error->Source, windowProc());
     EXPECT_EQ(extra.Interval(), 0);
     EXPECT_EQ(timerIdOf(extra), 0);
-    EXPECT_EQ(reactorTimers(), before + timers.size());  // the extra one was stopped again
+    EXPECT_EQ(reactorTimers(), before + timers.size());
 
     timers.front().reset();
     EXPECT_FALSE(extra.setInterval(60'000));     // a slot is free again
     EXPECT_EQ(highestTimerSlot(), kTimerSlots);  // never lowered
 }
 
-TEST(CTimer, ErrorNumbersAndTexts) {
-    const TimerError small = makeTimerError(5);
-    EXPECT_EQ(small.Number, 5);
-    EXPECT_EQ(small.Description, "");
-    EXPECT_EQ(small.Source, "");
+// Codes up to 1000 pass bare; higher ones are object errors (base 0x80040000).
+TEST(CTimer, ErrorNumbers) {
+    EXPECT_EQ(makeTimerError(1000).Number, 1000);
+    EXPECT_EQ(makeTimerError(1000).Source, "");
+    EXPECT_EQ(makeTimerError(1001).Number, -2147221504 + 1001);
     const TimerError cannot = makeTimerError(kTimerCreateFailed);
     EXPECT_EQ(cannot.Number, -2147207852);
     EXPECT_EQ(cannot.Description, "Can't create system timer");
-    const TimerError other = makeTimerError(2000);
-    EXPECT_EQ(other.Number, -2147221504 + 2000);
-    EXPECT_EQ(other.Description, "");
-    EXPECT_EQ(other.Source, std::string(program_invocation_short_name) + ".WindowProc");
+    EXPECT_EQ(cannot.Source, windowProc());
 }
 
 TEST(MTimer, CallbackForAnUnknownTimerDoesNothing) {
@@ -149,7 +118,8 @@ TEST(MTimer, CallbackForAnUnknownTimerDoesNothing) {
     EXPECT_EQ(pulses, 0);
     TimerProc(0, kTimerMessage, static_cast<std::uint32_t>(timerIdOf(t)), 0);
     EXPECT_EQ(pulses, 1);
-    EXPECT_FALSE(TimerDestroy(*std::make_unique<CTimer>()));
+    CTimer stopped;
+    EXPECT_FALSE(TimerDestroy(stopped));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// The module shared by all download objects: start-up, the registry with its reuse of the
-// lowest empty entry, the hub's lifetime, and the routing of a notification to the object
-// that holds the socket.
+// The module shared by all download objects: the registry with its reuse of the lowest
+// empty entry, the hub's lifetime, and the routing of a notification to the object that
+// holds the socket.
 #include <gtest/gtest.h>
 
 #include "net/data_connection.h"
@@ -14,22 +14,6 @@ namespace {
 
 using upd::test::Script;
 using upd::test::ScriptedServer;
-
-TEST(Module, StartupHappensOnceAndCleanupAllowsAnother) {
-    WinsockCleanup();
-    std::string description;
-    EXPECT_TRUE(WinsockStartup(description));
-    EXPECT_FALSE(description.empty());
-    std::string second = "untouched";
-    EXPECT_TRUE(WinsockStartup(second));
-    EXPECT_EQ(second, "untouched");
-    WinsockCleanup();
-    EXPECT_FALSE(WinsockStarted());
-    std::string third;
-    EXPECT_TRUE(WinsockStartup(third));
-    EXPECT_EQ(third, description);
-    WinsockCleanup();
-}
 
 TEST(Module, RegistryReusesTheLowestEmptyEntry) {
     ASSERT_EQ(LiveConnections(), 0);

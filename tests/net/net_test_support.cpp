@@ -1,39 +1,10 @@
 #include "tests/net/net_test_support.h"
 
-#include <time.h>
-
-#include <fstream>
-#include <sstream>
-
 #include "net/http_request.h"
 #include "net/reactor.h"
+#include "tests/support/reactor_pump.h"
 
 namespace upd::net::test {
-namespace {
-
-std::int64_t nowMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1'000'000;
-}
-
-}  // namespace
-
-bool pumpUntil(const std::function<bool()>& done, int timeoutMs) {
-    const std::int64_t deadline = nowMs() + timeoutMs;
-    Reactor& reactor = mainReactor();
-    while (!done()) {
-        const std::int64_t left = deadline - nowMs();
-        if (left <= 0) {
-            return false;
-        }
-        if (!reactor.open()) {
-            return false;
-        }
-        reactor.runOnce(std::min<std::int64_t>(left, 50));
-    }
-    return true;
-}
 
 void EventRecorder::record(const std::string& line, bool final) {
     lines.push_back(line);
@@ -82,7 +53,7 @@ Download::Download() : connection(std::make_unique<DataConnection>(recorder.even
 }
 
 bool Download::runToEnd(int timeoutMs) {
-    const bool ended = pumpUntil([this] { return recorder.finalEvents > 0; }, timeoutMs);
+    const bool ended = upd::test::pumpUntil([this] { return recorder.finalEvents > 0; }, timeoutMs);
     mainReactor().processReady();
     return ended;
 }
@@ -100,15 +71,9 @@ std::string httpReply(int status, std::string_view body, bool withLength,
 }
 
 std::string plainRequest(std::string_view url, std::string_view host) {
-    return "GET " + std::string(url) +
-           " HTTP/1.0\r\n"
-           "Accept: */*\r\n"
-           "User-Agent: " +
-           userAgent() + "\r\nHost: " + std::string(host) +
-           "\r\n"
-           "Pragma: no-cache\r\n"
-           "Cache-Control: no-cache\r\n"
-           "\r\n";
+    return "GET " + std::string(url) + " HTTP/1.0\r\nAccept: */*\r\nUser-Agent: " + userAgent() +
+           "\r\nHost: " + std::string(host) +
+           "\r\nPragma: no-cache\r\nCache-Control: no-cache\r\n\r\n";
 }
 
 std::string patternBytes(std::size_t n, int seed) {
@@ -117,13 +82,6 @@ std::string patternBytes(std::size_t n, int seed) {
         out[i] = static_cast<char>((i * 131 + i / 251 + static_cast<std::size_t>(seed) * 7) & 0xFF);
     }
     return out;
-}
-
-std::string readWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
 }
 
 }  // namespace upd::net::test

@@ -1,10 +1,8 @@
-// Helpers of the download engine's tests: driving the reactor with a bound, recording the
-// events of a download object as text, and building HTTP replies.
+// Helpers of the download engine's tests: recording the events of a download object as
+// text, driving it to its final event, and building HTTP replies.
 #pragma once
 
-#include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -13,10 +11,6 @@
 #include "net/data_connection.h"
 
 namespace upd::net::test {
-
-// Runs the program's reactor until `done` holds or `timeoutMs` has passed; true when it
-// holds. Every wait of the tests goes through here, so none is unbounded.
-bool pumpUntil(const std::function<bool()>& done, int timeoutMs = 5000);
 
 // Records every event of one DataConnection as a line in the trace format of
 // `updtool fetch`: "Connected 0", "BytesReceived 100 0", "DownloadFailed 4 0", ...
@@ -53,8 +47,8 @@ struct Download {
     DataConnection* operator->() { return connection.get(); }
 };
 
-// "HTTP/1.0 <status> <reason>\r\n" + headers + "\r\n" + body; a Content-Length header
-// is added when withLength is true.
+// "HTTP/1.0 <status> Reason\r\n" + headers + "\r\n" + body; a Content-Length header is
+// added when withLength is true.
 std::string httpReply(int status, std::string_view body, bool withLength = true,
                       std::string_view extraHeaders = {});
 
@@ -63,7 +57,5 @@ std::string plainRequest(std::string_view url, std::string_view host);
 
 // `n` bytes of a repeating, position-dependent pattern (so shifted data is noticed).
 std::string patternBytes(std::size_t n, int seed = 0);
-
-std::string readWholeFile(const std::string& path);
 
 }  // namespace upd::net::test

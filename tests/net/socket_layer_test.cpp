@@ -3,45 +3,26 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include "net/socket_layer.h"
-#include "tests/support/locale_guard.h"
+#include "platform/monotonic_clock.h"
+#include "tests/support/env_guard.h"
+#include "tests/support/loopback.h"
 
 namespace upd::net {
 namespace {
 
-std::int64_t nowMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1'000'000;
-}
+using platform::monotonicMs;
+using upd::test::LoopbackListener;
 
 int lowestFreeDescriptor() {
     const int fd = dup(0);
     close(fd);
     return fd;
 }
-
-struct Listener {
-    explicit Listener(int backlog) {
-        fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        bind(fd, reinterpret_cast<sockaddr*>(&a), len);
-        listen(fd, backlog);
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        port = ntohs(a.sin_port);
-    }
-    ~Listener() { close(fd); }
-    int fd;
-    int port;
-};
 
 class SocketLayer : public ::testing::Test {
   protected:
@@ -59,8 +40,9 @@ TEST_F(SocketLayer, ResolvesDottedAddressesAndNames) {
 }
 
 TEST_F(SocketLayer, ConnectsSetsLingerAndHandsTheSocketToTheReactor) {
-    Listener listener(4);
-    const int s = ConnectToHost("127.0.0.1", listener.port, m_reactor, {});
+    LoopbackListener listener(4);
+    // The port's low 16 bits count.
+    const int s = ConnectToHost("127.0.0.1", listener.port() + 65536, m_reactor, {});
     ASSERT_GE(s, 0);
     EXPECT_TRUE(m_reactor.isWatched(s));
     linger value{};
@@ -72,18 +54,11 @@ TEST_F(SocketLayer, ConnectsSetsLingerAndHandsTheSocketToTheReactor) {
     EXPECT_FALSE(m_reactor.isWatched(s));
 }
 
-TEST_F(SocketLayer, PortUsesItsLow16Bits) {
-    Listener listener(4);
-    const int s = ConnectToHost("127.0.0.1", listener.port + 65536, m_reactor, {});
-    EXPECT_GE(s, 0);
-    closeSocket(s, m_reactor);
-}
-
 TEST_F(SocketLayer, RefusedConnectFailsAndLeavesNothingOpen) {
     int port = 0;
     {
-        Listener gone(1);
-        port = gone.port;
+        LoopbackListener gone(1);
+        port = gone.port();
     }
     const int before = lowestFreeDescriptor();
     EXPECT_EQ(ConnectToHost("127.0.0.1", port, m_reactor, {}), -1);
@@ -93,17 +68,12 @@ TEST_F(SocketLayer, RefusedConnectFailsAndLeavesNothingOpen) {
 
 TEST_F(SocketLayer, ConnectToAPeerThatNeverAnswersGivesUpAtTheBound) {
     // A listener whose queue is full drops further connection attempts silently.
-    Listener listener(0);
-    const int filler = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<std::uint16_t>(listener.port));
-    connect(filler, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    LoopbackListener listener(0);
+    const int filler = listener.connectClient();
     setConnectTimeoutMs(300);
-    const std::int64_t start = nowMs();
-    EXPECT_EQ(ConnectToHost("127.0.0.1", listener.port, m_reactor, {}), -1);
-    const std::int64_t elapsed = nowMs() - start;
+    const std::int64_t start = monotonicMs();
+    EXPECT_EQ(ConnectToHost("127.0.0.1", listener.port(), m_reactor, {}), -1);
+    const std::int64_t elapsed = monotonicMs() - start;
     EXPECT_GE(elapsed, 250);
     EXPECT_LT(elapsed, 5000);
     close(filler);

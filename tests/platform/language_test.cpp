@@ -2,55 +2,45 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/locale_guard.h"
+#include "tests/support/env_guard.h"
 
 namespace upd::platform {
 namespace {
 
-TEST(LanguageIdFromLocaleName, ChineseTerritoriesPickSimplifiedOrTraditional) {
-    EXPECT_EQ(languageIdFromLocaleName("zh_CN.UTF-8"), 2052);
-    EXPECT_EQ(languageIdFromLocaleName("zh_SG.GBK"), 2052);
-    EXPECT_EQ(languageIdFromLocaleName("zh_TW.UTF-8"), 1028);
-    EXPECT_EQ(languageIdFromLocaleName("zh_HK.UTF-8"), 1028);
-    EXPECT_EQ(languageIdFromLocaleName("zh_MO"), 1028);
-}
+struct LocaleCase {
+    const char* lcAll;  // nullptr: unset
+    const char* lcCtype;
+    const char* lcMessages;
+    const char* lang;
+    LangId system;
+    LangId user;
+};
 
-TEST(LanguageIdFromLocaleName, OtherLanguagesGetTheirWindowsIds) {
-    EXPECT_EQ(languageIdFromLocaleName("ja_JP.UTF-8"), 1041);
-    EXPECT_EQ(languageIdFromLocaleName("ko_KR.EUC-KR"), 1042);
-    EXPECT_EQ(languageIdFromLocaleName("en_US.UTF-8"), 1033);
-    EXPECT_EQ(languageIdFromLocaleName("en_GB.UTF-8"), 2057);
-    EXPECT_EQ(languageIdFromLocaleName("de_AT@euro"), 3079);
-    // A territory the table lacks falls back to the language's primary locale.
-    EXPECT_EQ(languageIdFromLocaleName("de_LU.UTF-8"), 1031);
-}
-
-TEST(LanguageIdFromLocaleName, NeutralAndUnknownNamesAreEnglish) {
-    EXPECT_EQ(languageIdFromLocaleName(""), 1033);
-    EXPECT_EQ(languageIdFromLocaleName("C"), 1033);
-    EXPECT_EQ(languageIdFromLocaleName("C.UTF-8"), 1033);
-    EXPECT_EQ(languageIdFromLocaleName("POSIX"), 1033);
-    EXPECT_EQ(languageIdFromLocaleName("xx_YY"), 1033);
-}
-
-TEST(LocaleVariables, SystemLanguageFollowsLcAllThenLcCtypeThenLang) {
-    test::LocaleGuard guard("en_US.UTF-8");
-    EXPECT_EQ(systemLanguageId(), 1033);
-    setenv("LC_CTYPE", "zh_CN.UTF-8", 1);
-    EXPECT_EQ(systemLanguageId(), 2052);
-    setenv("LC_ALL", "zh_TW.UTF-8", 1);
-    EXPECT_EQ(systemLanguageId(), 1028);
-    // An empty variable counts as unset.
-    setenv("LC_ALL", "", 1);
-    EXPECT_EQ(systemLanguageId(), 2052);
-}
-
-TEST(LocaleVariables, UserLocaleFollowsLcMessagesNotLcCtype) {
-    test::LocaleGuard guard("en_US.UTF-8");
-    setenv("LC_CTYPE", "zh_CN.UTF-8", 1);
-    EXPECT_EQ(userLocaleId(), 1033);
-    setenv("LC_MESSAGES", "zh_CN.UTF-8", 1);
-    EXPECT_EQ(userLocaleId(), 2052);
+// The system language follows LC_ALL, then LC_CTYPE, then LANG; the user locale LC_ALL,
+// then LC_MESSAGES, then LANG. An empty variable counts as unset.
+TEST(LocaleVariables, LanguagesFollowThePosixPriority) {
+    const LocaleCase cases[] = {
+        {nullptr, nullptr, nullptr, "en_US.UTF-8", 1033, 1033},
+        {nullptr, "zh_CN.UTF-8", nullptr, "en_US.UTF-8", 2052, 1033},
+        {nullptr, nullptr, "zh_CN.UTF-8", "en_US.UTF-8", 1033, 2052},
+        {"zh_TW.UTF-8", "zh_CN.UTF-8", "zh_CN.UTF-8", "en_US.UTF-8", 1028, 1028},
+        {"", "zh_CN.UTF-8", "", "zh_HK.UTF-8", 2052, 1028},
+        // The codeset and modifier do not count; a territory the table lacks falls back to
+        // the language's primary locale; neutral and unknown names are English.
+        {nullptr, nullptr, nullptr, "zh_SG.GBK", 2052, 2052},
+        {nullptr, nullptr, nullptr, "de_AT@euro", 3079, 3079},
+        {nullptr, nullptr, nullptr, "de_LU.UTF-8", 1031, 1031},
+        {nullptr, nullptr, nullptr, "C.UTF-8", 1033, 1033},
+        {nullptr, nullptr, nullptr, "xx_YY", 1033, 1033},
+        {nullptr, nullptr, nullptr, nullptr, 1033, 1033},
+    };
+    for (const LocaleCase& c : cases) {
+        test::EnvGuard env;
+        env.set("LC_ALL", c.lcAll).set("LC_CTYPE", c.lcCtype).set("LC_MESSAGES", c.lcMessages);
+        env.set("LANG", c.lang);
+        EXPECT_EQ(systemLanguageId(), c.system) << "row " << &c - cases;
+        EXPECT_EQ(userLocaleId(), c.user) << "row " << &c - cases;
+    }
 }
 
 }  // namespace

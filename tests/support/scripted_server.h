@@ -1,7 +1,8 @@
 // A TCP server for tests that follows a script of exact bytes: what to read, what to send
-// (each send its own segment), when to close or reset. It binds 127.0.0.1 on a free port,
-// runs on threads of its own, starts each connection's script from the beginning, and
-// records exactly the bytes each connection received, so a test asserts on the wire.
+// (each send its own segment), when to close or reset. It listens on 127.0.0.1 with a free
+// port and runs on a thread of its own, serving one connection after the other (the next
+// waits in the listen queue), each from the beginning of its script. It records exactly
+// the bytes each connection received, so a test asserts on the wire.
 //
 // Every wait inside has a bound (kStepTimeoutMs); a step that cannot complete is recorded
 // in errors() and ends that connection. Destruction stops everything and joins.
@@ -9,46 +10,45 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <map>
-#include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
+
+#include "tests/support/loopback.h"
 
 namespace upd::test {
 
 class Script {
   public:
     struct Step {
-        enum class Kind { ReadUntil, ReadBytes, Send, Close, Reset, WaitGate, ReadUntilClosed };
+        enum class Kind { ReadUntil, ReadBytes, Send, Close, Reset, ReadUntilClosed };
         Kind kind;
-        std::string bytes;  // ReadUntil: the terminator; Send: the bytes; WaitGate: the name
+        std::string bytes;  // ReadUntil: the terminator; Send: the bytes
         std::size_t count = 0;
     };
 
-    // Reads until the bytes received so far contain `terminator`.
-    Script& readUntil(std::string terminator);
     // Reads an HTTP request: up to its blank line.
-    Script& readRequest() { return readUntil("\r\n\r\n"); }
+    Script& readRequest() { return add({Step::Kind::ReadUntil, "\r\n\r\n"}); }
     // Reads exactly n more bytes.
-    Script& readBytes(std::size_t n);
+    Script& readBytes(std::size_t n) { return add({Step::Kind::ReadBytes, {}, n}); }
     // One send call (TCP_NODELAY: its own segment).
-    Script& send(std::string bytes);
+    Script& send(std::string bytes) { return add({Step::Kind::Send, std::move(bytes)}); }
     // A graceful close (FIN), then waits for the client to close its side.
-    Script& close();
+    Script& close() { return add({Step::Kind::Close, {}}); }
     // A reset (RST).
-    Script& reset();
-    // Waits until the test calls openGate(name).
-    Script& waitGate(std::string name);
+    Script& reset() { return add({Step::Kind::Reset, {}}); }
     // Reads until the client closes.
-    Script& readUntilClosed();
+    Script& readUntilClosed() { return add({Step::Kind::ReadUntilClosed, {}}); }
 
     const std::vector<Step>& steps() const { return m_steps; }
 
   private:
+    Script& add(Step step) {
+        m_steps.push_back(std::move(step));
+        return *this;
+    }
     std::vector<Step> m_steps;
 };
 
@@ -65,30 +65,26 @@ class ScriptedServer {
     ScriptedServer(const ScriptedServer&) = delete;
     ScriptedServer& operator=(const ScriptedServer&) = delete;
 
-    std::uint16_t port() const { return m_port; }
+    std::uint16_t port() const { return m_listener.port(); }
     // "http://127.0.0.1:<port>" + path.
-    std::string url(std::string_view path) const;
+    std::string url(std::string_view path) const { return m_listener.url(std::string(path)); }
 
     std::size_t connections() const;
     // What connection k received so far (empty for an unknown k).
     std::string received(std::size_t connection) const;
     std::vector<std::string> errors() const;
 
-    void openGate(const std::string& name);
     // Blocks until connection k has ended (the script is done and the client has closed),
     // at most timeoutMs; true when it has.
     bool waitFinished(std::size_t connection, int timeoutMs = kStepTimeoutMs);
 
   private:
-    struct Connection;
-
     void acceptLoop();
     void serve(std::size_t index, int fd);
     void fail(std::size_t index, std::size_t step, const std::string& what);
 
-    int m_listen = -1;
+    LoopbackListener m_listener;
     int m_stopPipe[2] = {-1, -1};
-    std::uint16_t m_port = 0;
     std::vector<Script> m_scripts;
 
     mutable std::mutex m_mutex;
@@ -96,11 +92,7 @@ class ScriptedServer {
     std::vector<std::string> m_received;
     std::vector<bool> m_finished;
     std::vector<std::string> m_errors;
-    std::set<std::string> m_openGates;
-    bool m_stopping = false;
-
-    std::vector<std::thread> m_workers;  // guarded by m_mutex
-    std::thread m_acceptThread;
+    std::thread m_thread;
 };
 
 }  // namespace upd::test

@@ -22,16 +22,15 @@ check() {  # check NAME EXPECTED ACTUAL
 
 status() { "$@" >/dev/null 2>&1; echo $?; }
 
-check "no arguments is a usage error" 2 "$(status "$tool")"
-check "unknown command is a usage error" 2 "$(status "$tool" frobnicate)"
-check "--help succeeds" 0 "$(status "$tool" --help)"
-check "version --help succeeds" 0 "$(status "$tool" version --help)"
-check "version without files" 2 "$(status "$tool" version)"
-check "--entry without name" 2 "$(status "$tool" version --entry)"
-check "server-line with a bad tag" 2 "$(status "$tool" server-line a b c de)"
-check "server-line with a comma" 2 "$(status "$tool" server-line "a,b" b c EN)"
-check "servers of a missing file" 1 "$(status "$tool" servers "$work/none.svr")"
-check "version of a missing file" 1 "$(status "$tool" version "$work/none.dll")"
+# Exit statuses: 2 for a usage error, 1 for a file that cannot be read.
+for case in 2 "2 frobnicate" "0 --help" "0 version --help" "2 version" "2 version --entry" \
+  "2 server-line a b c de" "2 server-line a,b b c EN" "1 servers $work/none.svr" \
+  "1 version $work/none.dll"; do
+  # shellcheck disable=SC2086 # split on purpose: the status, then the arguments
+  set -- $case
+  shift
+  check "status of updtool $*" "${case%% *}" "$(status "$tool" "$@")"
+done
 check "missing file message names it" 1 \
   "$("$tool" servers "$work/none.svr" 2>&1 | grep -c "none.svr")"
 

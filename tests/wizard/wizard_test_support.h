@@ -1,12 +1,11 @@
 // Test doubles for the wizard's GUI tests: message boxes that answer from a script, a
-// process that records that it would have ended, and plain pages standing in for pages
-// 2 to 5, which log what the frame does to them.
+// process that records that it would have ended, plain pages standing in for pages 2 to 5,
+// which log what the frame does to them, and a fixture that starts a wizard with them.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QLabel>
 #include <QPushButton>
 #include <deque>
 #include <memory>
@@ -16,6 +15,8 @@
 #include "app/message_boxes.h"
 #include "app/process_exit.h"
 #include "app/startup.h"
+#include "tests/support/env_guard.h"
+#include "tests/support/temp_dir.h"
 #include "wizard/page.h"
 #include "wizard/wizard.h"
 
@@ -59,43 +60,35 @@ class RecordingProcessExit final : public app::ProcessExit {
 // "unload 2", ...
 using PageLog = std::vector<std::string>;
 
-// A page with the common layout, Back, Next and Cancel (Finish on page 5), and the close
-// behaviour of its number from the close table.
+// A page with the common layout, Cancel (Finish on page 5) and Esc, and the close behaviour
+// of its number from the close table.
 class StandInPage : public wizard::Page {
   public:
     StandInPage(wizard::Wizard& wizard, wizard::PageId id, PageLog& log)
         : Page(wizard, id), m_log(log) {
-        const bool finish = id == wizard::PageId::Finish;
-        Back_Button = addButton("Back_Button", 2640);
-        Next_Button = addButton("Next_Button", 3960);
-        Cancel = addButton(finish ? "Finish" : "Cancel", finish ? 5280 : 5400);
-        setEscapeButton(Cancel);
-        connect(Cancel, &QPushButton::clicked, this, [this] { Cancel_Click(); });
+        QPushButton* cancel = addButton(id == wizard::PageId::Finish ? "Finish" : "Cancel", 5400);
+        setEscapeButton(cancel);
+        connect(cancel, &QPushButton::clicked, this, [this] { Cancel_Click(); });
     }
 
-    void Form_Load() override {
-        setWindowTitle(text(100));
-        Label1->setText(QStringLiteral("page %1").arg(wizard::pageNumber(id())));
-        m_log.push_back("load " + std::to_string(wizard::pageNumber(id())));
-        callSetFromFont();
-    }
-    void Form_Activate() override {
-        m_log.push_back("activate " + std::to_string(wizard::pageNumber(id())));
-    }
-    void Form_Unload() override {
-        m_log.push_back("unload " + std::to_string(wizard::pageNumber(id())));
-    }
+    void Form_Load() override { note("load"); }
+    void Form_Activate() override { note("activate"); }
+    void Form_Unload() override { note("unload"); }
     bool Form_QueryUnload(app::CloseTrigger trigger) override {
-        m_log.push_back("query " + std::to_string(wizard::pageNumber(id())) +
-                        (trigger == app::CloseTrigger::CloseBox ? " user" : " other"));
-        return Page::Form_QueryUnload(trigger);
+        const bool user = trigger == app::CloseTrigger::CloseBox;
+        note("query", user ? " user" : " other");
+        return (user || !refusesOther) && Page::Form_QueryUnload(trigger);
     }
 
-    QPushButton* Back_Button = nullptr;
-    QPushButton* Next_Button = nullptr;
-    QPushButton* Cancel = nullptr;
+    // A page that will not be closed by the program (as one busy writing a file might):
+    // the only way to see the `force` column, since the real pages never refuse.
+    bool refusesOther = false;
 
   private:
+    void note(const char* what, const char* suffix = "") {
+        m_log.push_back(what + (" " + std::to_string(wizard::pageNumber(id()))) + suffix);
+    }
+
     PageLog& m_log;
 };
 
@@ -114,5 +107,63 @@ inline void registerPagesWithStandIns(wizard::Wizard& wizard, PageLog& log) {
 inline void flushDeletions() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
+
+// A wizard on a private application folder, in an English locale.
+class WizardTest : public ::testing::Test {
+  protected:
+    ~WizardTest() override { stop(); }
+
+    // Starts (again) with the real pages 0 and 1 and stand-ins for 2 to 5.
+    void start(platform::LangId systemLanguage = 1033, platform::LangId userLocale = 1033) {
+        startIn({m_dir.path(), systemLanguage, userLocale});
+    }
+    void startIn(wizard::WizardEnvironment environment) {
+        stop();
+        environment.appFolder = m_dir.path();
+        m_wizard = std::make_unique<wizard::Wizard>(environment, m_boxes, m_process);
+        registerPagesWithStandIns(*m_wizard, m_log);
+        app::startWizard(*m_wizard);
+    }
+    void stop() {
+        m_wizard.reset();
+        flushDeletions();
+    }
+
+    // Walks forward by the table to `target`; the log starts afresh there.
+    void goTo(wizard::PageId target) {
+        using enum wizard::PageId;
+        const std::pair<wizard::PageId, wizard::PageId> steps[] = {
+            {Welcome, Server},
+            {Server, InfoDownload},
+            {InfoDownload, Analysis},
+            {Analysis, target == Finish ? Finish : FileDownload},
+        };
+        for (const auto& [from, to] : steps) {
+            if (m_wizard->visiblePage() == target) {
+                break;
+            }
+            ASSERT_TRUE(m_wizard->navigate(from, to));
+        }
+        ASSERT_EQ(m_wizard->visiblePage(), target);
+        m_log.clear();
+    }
+
+    std::vector<wizard::PageId> loadedPages() const {
+        std::vector<wizard::PageId> loaded;
+        for (int number = 0; number < wizard::kPageCount; ++number) {
+            if (m_wizard->isLoaded(*wizard::pageFromNumber(number))) {
+                loaded.push_back(*wizard::pageFromNumber(number));
+            }
+        }
+        return loaded;
+    }
+
+    LocaleGuard m_locale{"en_US.UTF-8"};
+    TempDir m_dir;
+    ScriptedMessageBoxes m_boxes;
+    RecordingProcessExit m_process;
+    PageLog m_log;
+    std::unique_ptr<wizard::Wizard> m_wizard;
+};
 
 }  // namespace upd::test

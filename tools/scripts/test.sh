@@ -15,7 +15,7 @@ cmake --build --preset default -j "$jobs"
 ctest --preset default -j "$jobs"
 
 echo "== benchmark =="
-build/tests/bench/profile_file_bench --benchmark_min_time=0.2
+build/tools/bench/profile_file_bench --benchmark_min_time=0.2
 
 echo "== sanitizer build =="
 cmake --preset asan

@@ -1,57 +1,25 @@
 #!/usr/bin/env bash
 # updtool fetch against real peers on 127.0.0.1: nginx as the origin, tinyproxy as the HTTP
 # proxy, danted (SOCKS4, SOCKS5 without and with user/password) and microsocks (SOCKS5 with
-# user/password). Every file fetched through every route must arrive byte-identical to what
-# curl fetches through the same route; ranges, redirects, failures and the output modes are
-# checked the same way.
+# user/password). Each case is a row: what updtool fetches through which route, and what it
+# must give: curl's bytes through the same route, a served file, a failure curl meets too.
 #
-# usage: peers_test.sh UPDTOOL
-# Needs root for the local user that danted checks SOCKS5 passwords against.
+# usage: peers_test.sh UPDTOOL    (as root: danted's user name method needs a local user)
 set -u
 umask 022
-
-if (($# != 1)); then
-    echo "usage: peers_test.sh UPDTOOL" >&2
-    exit 2
-fi
-tool=$1
-if [[ ! -x $tool ]]; then
-    echo "peers_test.sh: $tool is not an executable program" >&2
-    exit 1
-fi
-here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-support=$here/../../support/peers
-# shellcheck source=../../support/peers/nginx.sh
-source "$support/nginx.sh"
-# shellcheck source=../../support/peers/danted.sh
-source "$support/danted.sh"
-# shellcheck source=../../support/peers/microsocks.sh
-source "$support/microsocks.sh"
-# shellcheck source=../../support/peers/tinyproxy.sh
-source "$support/tinyproxy.sh"
-# shellcheck source=../../support/peers/local_user.sh
-source "$support/local_user.sh"
+updtool=${1:?usage: peers_test.sh UPDTOOL}
+# shellcheck source=SCRIPTDIR/../../support/peers/peers.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../../support/peers/peers.sh"
 
 passes=0
 failures=0
-tool_status=0
-curl_status=0
-# updtool's --timeout ends a transfer after this many seconds without any event: on
-# loopback that is a hang (a peer keeping the connection open, a lost notification), never
-# a slow transfer. curl gets a bound on its whole run instead. run_limit is the outer guard
-# for either, so that a client that ignores its own bound fails one case instead of
-# running the whole test into the CTest time-out.
-idle_limit=10
-curl_limit=30
-run_limit=60
-
 pass() { passes=$((passes + 1)); }
 fail() { # fail NAME DETAIL...
     failures=$((failures + 1))
     printf 'FAIL %s\n' "$1"
     shift
     (($#)) && printf '    %s\n' "$@"
-    return 0
+    return 1
 }
 finish() {
     echo "$passes passed, $failures failed"
@@ -59,53 +27,34 @@ finish() {
     exit
 }
 
-# ---------------------------------------------------------------------------------------
-# Work folder, fixtures and peers
-
-# A run killed outright (a CTest time-out sends SIGKILL, so no trap runs) leaves its folder
-# and perhaps a peer behind; the next run clears them. DIR/owner names the run's shell.
-for stale in "${TMPDIR:-/tmp}"/upd-peers.*/; do
-    [[ -r $stale/owner ]] || continue
-    read -r owner owner_started <"$stale/owner" || continue
-    peers_started "$owner" && [[ $REPLY == "$owner_started" ]] && continue
-    for dir in "$stale"*/; do peers_stop "$dir"; done
-    rm -rf "$stale"
+[[ -x $updtool ]] || fail "$updtool is not an executable program"
+((EUID == 0)) || fail "needs root, to create a local user for danted"
+for need in nginx:nginx-light danted:dante-server microsocks:microsocks tinyproxy:tinyproxy \
+    curl:curl ss:iproute2 useradd:passwd; do
+    command -v "${need%:*}" >/dev/null || fail "${need%:*} is missing (Debian package ${need#*:})"
 done
+((failures)) && finish
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/upd-peers.XXXXXX") || exit 1
-peers_started $$
-printf '%s %s\n' "$$" "$REPLY" >"$work/owner"
-started=()
-test_user=""
+# updtool's --timeout ends a transfer after this many seconds without any event: on
+# loopback that is a hang, never a slow transfer. curl gets a bound on its whole run.
+# run_limit guards either, so that a client ignoring its bound fails one case only.
+idle_limit=10
+curl_limit=30
+run_limit=60
 
-# shellcheck disable=SC2317 # run by the trap
-cleanup() {
-    local dir
-    for dir in "${started[@]}"; do peers_stop "$dir"; done
-    [[ -n $test_user ]] && local_user_remove "$test_user" "$LOCAL_USER_OWNER" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
+# Under /tmp, whatever TMPDIR says: nginx's workers (nobody) must reach the files. A run
+# killed outright (CTest's time-out sends SIGKILL) leaves its folder; the next removes it.
+for stale in /tmp/upd-peers.*; do
+    [[ -r $stale/owner ]] && ! kill -0 "$(<"$stale/owner")" 2>/dev/null && rm -rf "$stale"
+done
+PEERS_DIR=$(mktemp -d /tmp/upd-peers.XXXXXX) || exit 1
+trap 'peers_cleanup; rm -rf "$PEERS_DIR"' EXIT
 trap 'exit 130' INT TERM HUP
-
-# nginx's workers and tinyproxy run as "nobody" under root: the folders must be open to it.
-chmod 755 "$work"
-if ((EUID == 0)); then
-    dir=$work
-    while [[ -n $dir ]]; do
-        if ! ((8#$(stat -L -c %a "$dir/") & 1)); then
-            fail "work folder" "$dir may not be entered by others, so nginx's workers" \
-                "cannot read the files; set TMPDIR to a folder all may enter, like /tmp"
-            finish
-        fi
-        dir=${dir%/*}
-    done
-fi
-www=$work/nginx/www
-www2=$work/nginx/www2
-out=$work/out
-mkdir -p "$www/private" "$www2" "$out" "$work/tmp"
-
+chmod 755 "$PEERS_DIR"
+echo $$ >"$PEERS_DIR/owner"
+work=$PEERS_DIR/work
+www=$PEERS_DIR/nginx/www
+mkdir -p "$www/private" "$www/../www2" "$work/tmp"
 : >"$www/empty.bin"
 for ((i = 1; i <= 120; i++)); do
     printf 'Line %03d of a small text file, with CR LF line ends.\r\n' "$i"
@@ -115,419 +64,189 @@ head -c $((1024 * 1024 + 7)) /dev/urandom >"$www/medium.bin"
 head -c $((20 * 1024 * 1024 + 13)) /dev/urandom >"$www/large.bin"
 printf 'A file whose name has a blank in it.\n' >"$www/name with blank.txt"
 printf 'Only for those who know the password.\n' >"$www/private/secret.txt"
-printf 'This is the second origin, on another port.\n' >"$www2/small.txt"
-chmod -R a+rX "$work/nginx"
-
-if ! peers_require curl curl 2>"$work/start.log"; then
-    fail "curl, the reference client" "$(cat "$work/start.log")"
-    finish
-fi
-curl=$REPLY
-
-# start_peer NAME DIR START_FUNCTION ARGS...: a peer that does not start is one failure;
-# the cases that need it are not run. The start functions run in this shell, not in a
-# command substitution, so that the peers stay its children.
-start_peer() {
-    local name=$1 dir=$2 start=$3
-    shift 3
-    mkdir -p "$dir"
-    started+=("$dir")
-    "$start" "$dir" "$@" 2>"$work/start.log" && return 0
-    fail "start $name" "$(cat "$work/start.log")"
-    return 1
-}
-
-start_peer nginx "$work/nginx" nginx_start || finish
-origin=${PEER_PORTS[0]}
-http_user=alice
-http_pass=open-sesame
-nginx_add_user "$work/nginx" "$http_user" "$http_pass"
-
-declare -A proxy_port=()
-if start_peer tinyproxy "$work/tinyproxy" tinyproxy_start; then
-    proxy_port[tinyproxy]=$PEER_PORT
-fi
-if start_peer "danted (no authentication)" "$work/danted-none" danted_start none; then
-    proxy_port[danted_none]=$PEER_PORT
-fi
-
-socks_user=updpeer$((RANDOM % 90000 + 10000))
-socks_pass=Pw$RANDOM$RANDOM
-local_user_sweep
-test_user=$socks_user # removed at exit only if this run made it
-if local_user_create "$socks_user" "$socks_pass" 2>"$work/start.log"; then
-    if start_peer "danted (user name)" "$work/danted-user" danted_start username; then
-        proxy_port[danted_user]=$PEER_PORT
-    fi
-else
-    fail "create the local user for danted's user name method" "$(cat "$work/start.log")"
-fi
-if start_peer microsocks "$work/microsocks" microsocks_start "$socks_user" "$socks_pass"; then
-    proxy_port[microsocks]=$PEER_PORT
-fi
-
-# ---------------------------------------------------------------------------------------
-# Routes: how updtool and curl reach the origin. route_host is the host in the URL; with
-# remote name resolution it is a name that the proxy resolves.
-
-declare -A route_tool=() route_curl=() route_host=() route_needs=()
-add_route() { # add_route NAME NEEDS HOST "UPDTOOL OPTIONS" "CURL OPTIONS"
-    route_needs[$1]=$2
-    route_host[$1]=$3
-    route_tool[$1]=$4
-    route_curl[$1]=$5
-}
-proxy_of() { printf -- '--proxy-host 127.0.0.1 --proxy-port %s' "${proxy_port[$1]:-0}"; }
-curl_proxy_of() { printf -- '-x %s://127.0.0.1:%s' "$2" "${proxy_port[$1]:-0}"; }
-user_tool="--proxy-user $socks_user --proxy-pass $socks_pass"
-user_curl="--proxy-user $socks_user:$socks_pass"
-
-add_route direct "" 127.0.0.1 "" ""
-add_route http-proxy tinyproxy 127.0.0.1 \
-    "--proxy http $(proxy_of tinyproxy)" "$(curl_proxy_of tinyproxy http)"
-add_route socks4 danted_none 127.0.0.1 \
-    "--proxy socks4 $(proxy_of danted_none)" "$(curl_proxy_of danted_none socks4)"
-add_route socks5 danted_none 127.0.0.1 \
-    "--proxy socks5 $(proxy_of danted_none)" "$(curl_proxy_of danted_none socks5)"
-add_route socks5-remote-dns danted_none localhost \
-    "--proxy socks5 --remote-dns $(proxy_of danted_none)" \
-    "$(curl_proxy_of danted_none socks5h)"
-add_route socks5-user danted_user 127.0.0.1 \
-    "--proxy socks5 --proxy-auth 2 $user_tool $(proxy_of danted_user)" \
-    "$(curl_proxy_of danted_user socks5) $user_curl"
-add_route microsocks-user microsocks 127.0.0.1 \
-    "--proxy socks5 --proxy-auth 2 $user_tool $(proxy_of microsocks)" \
-    "$(curl_proxy_of microsocks socks5) $user_curl"
-add_route microsocks-user-remote-dns microsocks localhost \
-    "--proxy socks5 --proxy-auth 2 --remote-dns $user_tool $(proxy_of microsocks)" \
-    "$(curl_proxy_of microsocks socks5h) $user_curl"
-# danted has no SOCKS4a: used only to see that a refusing proxy is reported as one.
-add_route socks4a danted_none localhost \
-    "--proxy socks4 --remote-dns $(proxy_of danted_none)" "$(curl_proxy_of danted_none socks4a)"
-routes=(direct http-proxy socks4 socks5 socks5-remote-dns socks5-user microsocks-user
-    microsocks-user-remote-dns)
-
-route_ready() { [[ -z ${route_needs[$1]} || -n ${proxy_port[${route_needs[$1]}]:-} ]]; }
-
-# ---------------------------------------------------------------------------------------
-# Running the two clients
-
-# fetch ROUTE ARGS... URL: runs updtool fetch through ROUTE, stdout in $out/stdout and
-# stderr in $out/stderr; sets tool_status. Temporary files go to $work/tmp.
-fetch() {
-    local route=$1
-    shift
-    local -a options
-    read -r -a options <<<"${route_tool[$route]}"
-    TMPDIR=$work/tmp timeout "$run_limit" "$tool" fetch "${options[@]}" \
-        --timeout "$idle_limit" "$@" >"$out/stdout" 2>"$out/stderr"
-    tool_status=$?
-}
-
-# reference ROUTE ARGS... URL: curl through ROUTE, body in $out/curl; sets curl_status.
-reference() {
-    local route=$1
-    shift
-    local -a options
-    read -r -a options <<<"${route_curl[$route]}"
-    timeout "$run_limit" "$curl" -sS --max-time "$curl_limit" "${options[@]}" "$@" \
-        >"$out/curl" 2>"$out/curl.err"
-    curl_status=$?
-}
-
-# The URL of PATH through ROUTE: updtool gets the path as typed (it encodes the blank
-# itself), curl gets it encoded.
-url_of() { printf 'http://%s:%s%s' "${route_host[$1]}" "$origin" "$2"; }
-curl_url_of() { printf 'http://%s:%s%s' "${route_host[$1]}" "$origin" "${2// /%20}"; }
-
-size_of() { if [[ -e $1 ]]; then stat -c %s "$1"; else echo missing; fi; }
-tool_said() { printf 'updtool exit status %s, stderr: %s' "$tool_status" \
-    "$(tail -n 3 "$out/stderr" | tr '\n' '|')"; }
-
-# same NAME ACTUAL EXPECTED: passes when the files are byte-identical.
-same() {
-    if cmp -s "$2" "$3"; then
-        pass
-        return 0
-    fi
-    fail "$1" "got $(size_of "$2") bytes, expected $(size_of "$3")" \
-        "$(cmp "$2" "$3" 2>&1 | head -n 1)" "$(tool_said)"
-    return 1
-}
-
-# expect_status NAME WANTED
-expect_status() {
-    if [[ $tool_status == "$2" ]]; then
-        pass
-        return 0
-    fi
-    fail "$1" "expected exit status $2; $(tool_said)"
-    return 1
-}
-
-# expect_text NAME TEXT: updtool's stderr holds TEXT (the engine's failure texts are fixed).
-expect_text() {
-    if grep -qF -- "$2" "$out/stderr"; then
-        pass
-        return 0
-    fi
-    fail "$1" "expected on stderr: $2" "$(tool_said)"
-    return 1
-}
-
-# The text of failure 1. Nothing here aborts a transfer except updtool's --timeout, so it
-# marks a transfer that stalled on its way to the expected failure.
-aborted="The download has been aborted by the user."
-
-# expect_failure NAME TEXT: updtool failed with the failure text TEXT, promptly.
-expect_failure() {
-    if [[ $tool_status == 1 ]] && grep -qF -- "$2" "$out/stderr" &&
-        ! grep -qF -- "$aborted" "$out/stderr"; then
-        pass
-        return 0
-    fi
-    fail "$1" "expected exit status 1 with: $2" "$(tool_said)"
-    return 1
-}
-
-# compare_fetch NAME ROUTE MODE PATH [UPDTOOL OPTIONS...] [-- CURL OPTIONS...]: fetches
-# PATH with curl and with updtool through ROUTE and compares the bytes. MODE is how
-# updtool delivers the body: file (-o), memory (--memory) or stream (standard output).
-compare_fetch() {
-    local name=$1 route=$2 mode=$3 path=$4
-    shift 4
-    local -a tool_options=()
-    while (($#)) && [[ $1 != -- ]]; do
-        tool_options+=("$1")
-        shift
-    done
-    (($#)) && shift
-    reference "$route" "$@" "$(curl_url_of "$route" "$path")"
-    if [[ $curl_status != 0 ]]; then
-        fail "$name" "curl failed through this route ($curl_status): $(head -n 2 "$out/curl.err")"
-        return 1
-    fi
-    local body=$out/stdout
-    rm -f "$out/body"
-    case $mode in
-    file)
-        tool_options+=(-o "$out/body")
-        body=$out/body
-        ;;
-    memory) tool_options+=(--memory) ;;
-    esac
-    fetch "$route" "${tool_options[@]}" "$(url_of "$route" "$path")"
-    if [[ $tool_status != 0 ]]; then
-        fail "$name" "$(tool_said)"
-        return 1
-    fi
-    same "$name" "$body" "$out/curl"
-}
-
-# ---------------------------------------------------------------------------------------
-# Every file through every route
-
-files=(empty.bin small.txt medium.bin large.bin "name with blank.txt")
-for route in "${routes[@]}"; do
-    route_ready "$route" || continue
-    for file in "${files[@]}"; do
-        compare_fetch "$route: $file" "$route" file "/$file"
-    done
-done
-
-# The served bytes themselves, once per kind of route, so that a route that mangled both
-# clients alike would still show up.
-for route in direct http-proxy socks5-user; do
-    route_ready "$route" || continue
-    fetch "$route" -o "$out/body" "$(url_of "$route" /large.bin)"
-    same "$route: large.bin equals the served file" "$out/body" "$www/large.bin"
-done
-
-# ---------------------------------------------------------------------------------------
-# Output modes: -o (above), --memory, the stream to standard output, and --temp
-
-for route in direct socks5-user; do
-    route_ready "$route" || continue
-    for file in empty.bin small.txt large.bin; do
-        compare_fetch "$route: --memory $file" "$route" memory "/$file"
-        compare_fetch "$route: stream $file" "$route" stream "/$file"
-        # --temp prints the name it chose; the file lies in TMPDIR.
-        rm -rf "$work/tmp" && mkdir -p "$work/tmp"
-        fetch "$route" --temp "$(url_of "$route" "/$file")"
-        temp_file=$(grep -o "$work/tmp/[^[:space:]]*" "$out/stdout" | tail -n 1)
-        if [[ $tool_status != 0 ]]; then
-            fail "$route: --temp $file" "$(tool_said)"
-        elif [[ -z $temp_file || ! -f $temp_file ]]; then
-            fail "$route: --temp $file" "no file of $work/tmp named on standard output" \
-                "stdout: $(head -c 300 "$out/stdout")"
-        else
-            same "$route: --temp $file" "$temp_file" "$www/$file"
-        fi
-    done
-done
-
-# ---------------------------------------------------------------------------------------
-# Ranges: --resume-from asks for the rest of the file (206), as curl -r N- does
-
-for route in direct http-proxy socks5 microsocks-user; do
-    route_ready "$route" || continue
-    for offset in 1 1000 524291; do
-        compare_fetch "$route: stream from byte $offset" "$route" stream /medium.bin \
-            --resume-from "$offset" -- -r "$offset-"
-    done
-done
-
-# Into a file that holds the first N bytes: the whole file results.
-for case in "medium.bin 1000" "medium.bin 524291" "large.bin 10485761"; do
-    read -r file offset <<<"$case"
-    for route in direct socks4; do
-        route_ready "$route" || continue
-        head -c "$offset" "$www/$file" >"$out/partial"
-        fetch "$route" --resume-from "$offset" -o "$out/partial" "$(url_of "$route" "/$file")"
-        expect_status "$route: resume $file from $offset" 0 &&
-            same "$route: resumed $file is whole" "$out/partial" "$www/$file"
-    done
-done
-
-# A local file shorter than the offset: never write behind a hole; a failure instead, and
-# the file as it was.
-head -c 100 "$www/medium.bin" >"$out/short"
-cp "$out/short" "$out/short.before"
-fetch direct --resume-from 5000 -o "$out/short" "$(url_of direct /medium.bin)"
-expect_failure "resume into a file shorter than the offset fails" \
-    "The connection with the proxy or host has been closed, before downloading the entire file."
-same "resume into a short file leaves it as it was" "$out/short" "$out/short.before"
-
-# An offset at the end of the file: nginx answers 416, as it does to curl.
+printf 'This is the second origin, on another port.\n' >"$www/../www2/small.txt"
+chmod -R a+rX "$PEERS_DIR/nginx"
 size=$(stat -c %s "$www/medium.bin")
-reference direct -o /dev/null -w '%{http_code}' -r "$size-" "$(curl_url_of direct /medium.bin)"
-if [[ $(cat "$out/curl") == 416 ]]; then pass; else
-    fail "nginx answers 416 to a range at the end" "curl saw $(cat "$out/curl")"
-fi
-fetch direct --resume-from "$size" "$(url_of direct /medium.bin)"
-expect_failure "range at the end of the file fails" \
-    "The server didn't reply with a 200 or 206 reply code."
 
-# ---------------------------------------------------------------------------------------
-# Redirects, compared with curl -L
-
-redirects=(/redir /redir-rel /moved /moved-rel /a/b/up /chain1 /other-port)
-for route in direct http-proxy socks5 socks5-remote-dns microsocks-user; do
-    route_ready "$route" || continue
-    for path in "${redirects[@]}"; do
-        compare_fetch "$route: redirect $path" "$route" file "$path" -- -L
-    done
-done
-# Where the redirects lead, so that curl's side is known to be right too.
-for case in "/redir small.txt" "/moved medium.bin" "/a/b/up small.txt" "/chain1 small.txt"; do
-    read -r path file <<<"$case"
-    fetch direct "$(url_of direct "$path")"
-    same "redirect $path leads to $file" "$out/stdout" "$www/$file"
-done
-fetch direct "$(url_of direct /other-port)"
-same "redirect to another port is fetched from that port" "$out/stdout" "$www2/small.txt"
-
-# A redirect loop ends after a bounded number of hops (curl gives up too).
-fetch direct "$(url_of direct /loop)"
-expect_failure "redirect loop fails" "The server didn't reply with a 200 or 206 reply code."
-
-# --no-redirect: the 302's own body, as curl gets it without -L; ObjectMoved in the trace
-# with the Location as sent.
-compare_fetch "direct: --no-redirect /redir" direct file /redir --no-redirect
-fetch direct --no-redirect --trace "$(url_of direct /redir)"
-expect_text "--no-redirect traces ObjectMoved" "ObjectMoved http://127.0.0.1:$origin/small.txt 0"
-fetch direct --no-redirect --trace "$(url_of direct /redir-rel)"
-expect_text "--no-redirect traces a relative Location" "ObjectMoved /small.txt 0"
-
-# ---------------------------------------------------------------------------------------
-# Failures: statuses, authorisation, refusing proxies, closed ports
-
-for route in direct http-proxy socks5; do
-    route_ready "$route" || continue
-    fetch "$route" -o "$out/body" "$(url_of "$route" /missing.bin)"
-    expect_failure "$route: 404 fails" "The server didn't reply with a 200 or 206 reply code."
-done
-
-compare_fetch "Basic authorisation" direct file /private/secret.txt \
-    --user "$http_user" --password "$http_pass" -- -u "$http_user:$http_pass"
-fetch direct "$(url_of direct /private/secret.txt)"
-expect_failure "401 without credentials fails" \
-    "The server didn't reply with a 200 or 206 reply code."
-fetch direct --user "$http_user" --password wrong "$(url_of direct /private/secret.txt)"
-expect_failure "401 with a wrong password fails" \
-    "The server didn't reply with a 200 or 206 reply code."
-
-# --max: the first N bytes, as curl -r 0-(N-1) gives them; reaching the bound is a success.
-compare_fetch "direct: --max 1000" direct stream /medium.bin --max 1000 -- -r 0-999
-
-# Offering user/password to a proxy that wants none: it picks "no authentication".
-if route_ready socks5; then
-    compare_fetch "socks5: --proxy-auth 2 with a proxy that needs none" socks5 file \
-        /medium.bin --proxy-auth 2 --proxy-user somebody --proxy-pass something
-fi
-
-# refused NAME ROUTE TEXT [UPDTOOL OPTIONS...] [-- CURL OPTIONS...]: both clients fail, and
-# updtool names the failure with TEXT.
-refused() {
-    local name=$1 route=$2 text=$3
-    shift 3
-    local -a tool_options=()
-    while (($#)) && [[ $1 != -- ]]; do
-        tool_options+=("$1")
-        shift
-    done
-    (($#)) && shift
-    route_ready "$route" || return 0
-    reference "$route" "$@" "$(curl_url_of "$route" /small.txt)"
-    if [[ $curl_status == 0 ]]; then
-        fail "$name" "curl got through this route: the case proves nothing"
-        return 1
+# A peer that does not start is one failure; the cases of its routes are skipped.
+declare -A port=()
+start() {
+    if peers_start "$@" 2>"$work/start.log"; then
+        port[$1]=${PEER_PORTS[0]}
+    else
+        fail "start $1" "$(cat "$work/start.log")"
     fi
-    fetch "$route" "${tool_options[@]}" "$(url_of "$route" /small.txt)"
-    expect_failure "$name" "$text"
+}
+socks_user=updpeer$((SRANDOM % 90000 + 10000))
+socks_pass=Pw$SRANDOM
+start nginx 2 nginx_conf alice open-sesame || finish
+origin=${port[nginx]}
+start tinyproxy 1 tinyproxy_conf
+start danted 1 danted_conf none
+if peers_user_create "$socks_user" "$socks_pass" 2>"$work/start.log"; then
+    start danted-user 1 danted_conf username
+else
+    fail "create the local user for danted" "$(cat "$work/start.log")"
+fi
+start microsocks 1 microsocks_conf "$socks_user" "$socks_pass"
+# Picked as free and never bound: nothing listens there.
+peers_free_port && port[closed]=$REPLY
+
+# Routes: NAME|PEER|HOST in the URL|updtool options|curl's proxy scheme|curl options. A
+# route with a PEER goes through 127.0.0.1 at that peer's port.
+auth="--proxy-auth 2 --proxy-user $socks_user --proxy-pass $socks_pass"
+curl_auth="--proxy-user $socks_user:$socks_pass"
+curl_wrong="--proxy-user $socks_user:wrong"
+declare -A route_peer=() route_host=() route_tool=() route_curl=()
+while IFS='|' read -r name peer host tool scheme curl; do
+    route_peer[$name]=$peer
+    route_host[$name]=$host
+    route_tool[$name]="$tool${peer:+ --proxy-host 127.0.0.1 --proxy-port ${port[$peer]:-0}}"
+    route_curl[$name]="$curl${peer:+ -x $scheme://127.0.0.1:${port[$peer]:-0}}"
+done <<EOF
+direct||127.0.0.1|||
+http-proxy|tinyproxy|127.0.0.1|--proxy http|http|
+socks4|danted|127.0.0.1|--proxy socks4|socks4|
+socks5|danted|127.0.0.1|--proxy socks5|socks5|
+socks5-remote-dns|danted|localhost|--proxy socks5 --remote-dns|socks5h|
+socks5-user|danted-user|127.0.0.1|--proxy socks5 $auth|socks5|$curl_auth
+socks5-method-none|danted-user|127.0.0.1|--proxy socks5 $auth --proxy-auth 0|socks5|
+microsocks-user|microsocks|127.0.0.1|--proxy socks5 $auth|socks5|$curl_auth
+microsocks-user-remote-dns|microsocks|localhost|--proxy socks5 --remote-dns $auth|socks5h|$curl_auth
+socks4a|danted|localhost|--proxy socks4 --remote-dns|socks4a|
+closed-proxy|closed|127.0.0.1|--proxy socks5|socks5|
+EOF
+
+# The engine's failure texts are fixed. "aborted" comes only from updtool's --timeout here,
+# so it marks a transfer that stalled on its way to the expected failure.
+aborted="The download has been aborted by the user."
+not_200="The server didn't reply with a 200 or 206 reply code."
+cut_short="The connection with the proxy or host has been closed, before downloading the"
+cut_short+=" entire file."
+refused="The connection request has failed or the proxy server has rejected it."
+bad_password="The user/password combination was not accepted by the proxy."
+no_method="The selected authentication method was not accepted by the proxy."
+no_host="Unable to connect to the host."
+no_proxy="Unable to connect to the proxy or unable to send data to it."
+
+# Cases: CHECK|ROUTE|MODE|PATH or URL|updtool options|curl options|EXPECTED
+#   curl   updtool's body equals curl's through the same route
+#   file   updtool's body equals the served file EXPECTED (below the nginx folder)
+#   fail   updtool fails with the text EXPECTED, promptly; curl fails too when it has
+#          options of its own (-f: fail on HTTP errors)
+#   trace  the event trace (--trace --id 7) of the whole transfer adds up
+#   traced the event trace (--trace) holds the line EXPECTED
+#   seen   microsocks was handed the destination EXPECTED
+# MODE is how updtool delivers the body: file (-o), memory (--memory), stream (standard
+# output), temp (--temp, which names the file it chose), head=N (-o into a file that holds
+# the first N bytes of the served file).
+cases() {
+    local route file path offset
+    for route in direct http-proxy socks4 socks5 socks5-remote-dns socks5-user \
+        microsocks-user microsocks-user-remote-dns; do
+        for file in empty.bin small.txt medium.bin large.bin "name with blank.txt"; do
+            echo "curl|$route|file|/$file|||"
+        done
+    done
+    for route in direct socks5-user; do
+        for file in empty.bin small.txt large.bin; do
+            echo "curl|$route|memory|/$file|||"
+            echo "curl|$route|stream|/$file|||"
+            echo "file|$route|temp|/$file|||www/$file"
+        done
+    done
+    # --resume-from asks for the rest of the file (206), as curl -r N- does.
+    for route in direct http-proxy socks5 microsocks-user; do
+        for offset in 1 1000 524291; do
+            echo "curl|$route|stream|/medium.bin|--resume-from $offset|-r $offset-|"
+        done
+    done
+    # Into a file that holds the bytes before the offset: the whole file results.
+    for route in direct socks4; do
+        for file in medium.bin:1000 medium.bin:524291 large.bin:10485761; do
+            offset=${file#*:} file=${file%:*}
+            echo "file|$route|head=$offset|/$file|--resume-from $offset||www/$file"
+        done
+    done
+    for route in direct http-proxy socks5 socks5-remote-dns microsocks-user; do
+        for path in /redir /redir-rel /moved /moved-rel /a/b/up /chain1 /other-port; do
+            echo "curl|$route|file|$path||-L|"
+        done
+    done
+    for route in direct http-proxy socks5; do
+        echo "fail|$route|file|/missing.bin||-f|$not_200"
+    done
+    cat <<EOF
+# The served bytes themselves, once per kind of route: a route that mangled both clients
+# alike would pass every comparison with curl.
+file|direct|file|/large.bin|||www/large.bin
+file|http-proxy|file|/large.bin|||www/large.bin
+file|socks5-user|file|/large.bin|||www/large.bin
+# Where the redirects lead, so that curl's side is known to be right too.
+file|direct|stream|/redir|||www/small.txt
+file|direct|stream|/moved|||www/medium.bin
+file|direct|stream|/a/b/up|||www/small.txt
+file|direct|stream|/chain1|||www/small.txt
+file|direct|stream|/other-port|||www2/small.txt
+# A redirect loop ends after a bounded number of hops; curl gives up too.
+fail|direct|stream|/loop||-f -L|$not_200
+# --no-redirect: the 302's own body, and ObjectMoved with the Location as sent.
+curl|direct|file|/redir|--no-redirect||
+traced|direct|stream|/redir|--no-redirect||ObjectMoved http://127.0.0.1:$origin/small.txt 0
+traced|direct|stream|/redir-rel|--no-redirect||ObjectMoved /small.txt 0
+# A local file shorter than the offset: a failure, not a write behind a hole, and the file
+# as it was.
+fail|direct|head=100|/medium.bin|--resume-from 5000||$cut_short
+# An offset at the end of the file: nginx answers 416.
+fail|direct|stream|/medium.bin|--resume-from $size|-f -r $size-|$not_200
+# --max: the first N bytes, as curl -r 0-(N-1) gets them; reaching the bound is a success.
+curl|direct|stream|/medium.bin|--max 1000|-r 0-999|
+curl|direct|file|/private/secret.txt|--user alice --password open-sesame|-u alice:open-sesame|
+fail|direct|stream|/private/secret.txt||-f|$not_200
+fail|direct|stream|/private/secret.txt|--user alice --password wrong|-f -u alice:wrong|$not_200
+# Offering user/password to a proxy that wants none: it picks "no authentication".
+curl|socks5|file|/medium.bin|--proxy-auth 2 --proxy-user somebody --proxy-pass something||
+fail|socks5-user|stream|/small.txt|--proxy-pass wrong|$curl_wrong|$bad_password
+fail|socks5-method-none|stream|/small.txt||-f|$no_method
+fail|microsocks-user|stream|/small.txt|--proxy-pass wrong|$curl_wrong|$bad_password
+# danted has no SOCKS4a: a proxy refusing the request must be reported as one.
+fail|socks4a|stream|/small.txt||-f|$refused
+fail|direct|stream|http://127.0.0.1:${port[closed]}/small.txt||-f|$no_host
+fail|closed-proxy|stream|/small.txt||-f|$no_proxy
+fail|socks5|stream|http://127.0.0.1:${port[closed]}/small.txt||-f|$refused
+trace|direct|stream|/medium.bin|||
+trace|direct|file|/medium.bin|||
+trace|socks5-user|memory|/medium.bin|||
+# Who resolves the name: microsocks logs the destination as the client named it.
+seen|microsocks-user-remote-dns|stream|/small.txt|||localhost
+seen|microsocks-user|stream|http://localhost:$origin/small.txt|||127.0.0.1
+EOF
 }
 
-refused "danted rejects a wrong password" socks5-user \
-    "The user/password combination was not accepted by the proxy." \
-    --proxy-pass wrong -- --proxy-user "$socks_user:wrong"
-refused "danted refuses a client without user/password" socks5-user \
-    "The selected authentication method was not accepted by the proxy." \
-    --proxy-auth 0 -- --proxy-user ""
-refused "microsocks rejects a wrong password" microsocks-user \
-    "The user/password combination was not accepted by the proxy." \
-    --proxy-pass wrong -- --proxy-user "$socks_user:wrong"
-refused "danted rejects SOCKS4a" socks4a \
-    "The connection request has failed or the proxy server has rejected it."
+said() {
+    printf 'updtool exit status %s, stderr: %s' "$status" \
+        "$(tail -n 3 "$work/stderr" | tr '\n' '|')"
+}
+succeeded() { [[ $status == 0 ]] || fail "$1" "$(said)"; }
 
-# Nothing listens on a port picked as free and never bound.
-peers_pick_port
-closed=$REPLY
-fetch direct "http://127.0.0.1:$closed/small.txt"
-expect_failure "closed origin port fails" "Unable to connect to the host."
-fetch direct --proxy socks5 --proxy-host 127.0.0.1 --proxy-port "$closed" \
-    "$(url_of direct /small.txt)"
-expect_failure "closed proxy port fails" \
-    "Unable to connect to the proxy or unable to send data to it."
-if route_ready socks5; then
-    fetch socks5 "http://127.0.0.1:$closed/small.txt"
-    expect_failure "SOCKS5 connect to a closed origin port fails" \
-        "The connection request has failed or the proxy server has rejected it."
-fi
+# holds NAME FILE LINE DETAIL...
+holds() {
+    if grep -qF -- "$3" "$2"; then pass; else fail "$1" "${@:4}"; fi
+}
 
-# ---------------------------------------------------------------------------------------
-# The event trace of a whole transfer
+# same NAME ACTUAL EXPECTED: the files are byte-identical.
+same() {
+    if cmp -s "$2" "$3"; then pass; else
+        fail "$1" "got $(stat -c %s "$2" 2>&1) bytes, expected $(stat -c %s "$3")" \
+            "$(cmp "$2" "$3" 2>&1 | head -n 1)" "$(said)"
+    fi
+}
 
-# check_trace NAME ROUTE [MODE OPTION...]: events in their order, every line ending in the
-# id, the counts adding up to the file's size.
-check_trace() {
-    local name=$1 route=$2 size stream=1
-    shift 2
-    (($#)) && stream=0
-    size=$(stat -c %s "$www/medium.bin")
-    fetch "$route" "$@" --trace --id 7 "$(url_of "$route" /medium.bin)"
-    expect_status "$name" 0 || return 1
-    local problems
-    problems=$(awk -v size="$size" -v stream="$stream" '
+# trace_adds_up NAME STREAM: events in their order, every line ending in the id, the
+# counts adding up to the size of medium.bin; StreamBytes only when STREAM is 1.
+trace_adds_up() {
+    local problems lines
+    problems=$(awk -v size="$size" -v stream="$2" '
         $NF != 7 { print "line without the id last: " $0 }
         NR == 1 && $1 != "Connected" { print "first event " $1 ", not Connected" }
         NR == 2 && $1 != "QuerySent" { print "second event " $1 ", not QuerySent" }
@@ -544,39 +263,77 @@ check_trace() {
             if (last != size) print "BytesReceived ended at " last + 0 ", not " size
             if (stream && streamed != size) print "StreamBytes added up to " streamed + 0
             if (!stream && streamed) print "StreamBytes while the body is kept"
-        }' "$out/stderr")
-    if [[ -z $problems ]]; then
-        pass
-    else
-        local -a lines
-        mapfile -t lines <<<"$problems"
-        fail "$name: events" "${lines[@]:0:5}"
-    fi
+        }' "$work/stderr" | head -n 5)
+    [[ -z $problems ]] && pass && return 0
+    mapfile -t lines <<<"$problems"
+    fail "$1: events" "${lines[@]}"
 }
 
-check_trace "trace of a direct stream" direct
-check_trace "trace of a direct download to a file" direct -o "$out/body"
-route_ready socks5-user && check_trace "trace through SOCKS5 with user/password" socks5-user \
-    --memory
-
-# Who resolves the name: microsocks logs the destination as the client gave it.
-# seen_by_microsocks NAME URL_HOST WANTED OPTIONS...
-seen_by_microsocks() {
-    local name=$1 host=$2 wanted=$3 log=$work/microsocks/output.log seen
-    shift 3
-    seen=$(wc -l <"$log")
-    fetch microsocks-user "$@" "http://$host:$origin/small.txt"
-    expect_status "$name" 0 || return 1
-    if tail -n +"$((seen + 1))" "$log" | grep -qF "connected to $wanted:$origin"; then
-        pass
-    else
-        fail "$name: microsocks was handed $wanted" \
-            "its new log lines: $(tail -n +"$((seen + 1))" "$log" | tr '\n' '|')"
+run_case() {
+    local check=$1 route=$2 mode=$3 path=$4 tool=$5 curl=$6 want=$7 body=$work/stdout
+    local name="$1 $2 $3 $4${5:+ $5}" peer=${route_peer[$route]} url=$4 seen=0
+    local -a tool_options curl_options
+    [[ -z $peer || -n ${port[$peer]:-} ]] || return 0
+    [[ $path == /* ]] && url=http://${route_host[$route]}:$origin$path
+    read -r -a tool_options <<<"${route_tool[$route]} $tool"
+    read -r -a curl_options <<<"${route_curl[$route]} $curl"
+    if [[ $check == curl || ($check == fail && -n $curl) ]]; then
+        timeout "$run_limit" curl -sS --max-time "$curl_limit" "${curl_options[@]}" \
+            "${url// /%20}" >"$work/curl" 2>"$work/curl.err"
+        local curl_status=$?
+        if [[ $check == curl && $curl_status != 0 ]]; then
+            fail "$name" "curl failed through this route: $(head -n 2 "$work/curl.err")"
+            return
+        elif [[ $check == fail && $curl_status == 0 ]]; then
+            fail "$name" "curl got through: the case proves nothing"
+            return
+        fi
     fi
+    rm -f "$work/body"
+    case $mode in
+    file | head=*)
+        [[ $mode == head=* ]] && head -c "${mode#head=}" "$www$path" >"$work/body" &&
+            cp "$work/body" "$work/before"
+        tool_options+=(-o "$work/body")
+        body=$work/body
+        ;;
+    memory) tool_options+=(--memory) ;;
+    temp) rm -rf "$work/tmp" && mkdir "$work/tmp" && tool_options+=(--temp) ;;
+    esac
+    case $check in
+    trace) tool_options+=(--trace --id 7) ;;
+    traced) tool_options+=(--trace) ;;
+    seen) seen=$(wc -l <"$PEERS_DIR/microsocks/output.log") ;;
+    esac
+    TMPDIR=$work/tmp timeout "$run_limit" "$updtool" fetch "${tool_options[@]}" \
+        --timeout "$idle_limit" "$url" >"$work/stdout" 2>"$work/stderr"
+    status=$?
+    [[ $mode == temp ]] && body=$(grep -o "$work/tmp/[^[:space:]]*" "$work/stdout" | tail -n 1)
+    case $check in
+    curl) succeeded "$name" && same "$name" "$body" "$work/curl" ;;
+    file) succeeded "$name" && same "$name" "$body" "$PEERS_DIR/nginx/$want" ;;
+    trace) succeeded "$name" && trace_adds_up "$name" "$([[ $mode == stream ]] && echo 1)" ;;
+    traced) holds "$name" "$work/stderr" "$want" "expected: $want" "$(said)" ;;
+    seen)
+        succeeded "$name" || return
+        tail -n +"$((seen + 1))" "$PEERS_DIR/microsocks/output.log" >"$work/seen"
+        holds "$name" "$work/seen" "connected to $want:$origin" \
+            "microsocks was not handed $want: $(tr '\n' '|' <"$work/seen")"
+        ;;
+    fail)
+        if [[ $status != 1 ]] || ! grep -qF -- "$want" "$work/stderr" ||
+            grep -qF -- "$aborted" "$work/stderr"; then
+            fail "$name" "expected exit status 1 with: $want" "$(said)"
+        else
+            pass
+            [[ $mode != head=* ]] || same "$name: the file as it was" "$body" "$work/before"
+        fi
+        ;;
+    esac
 }
-if route_ready microsocks-user; then
-    seen_by_microsocks "remote DNS hands the proxy the name" localhost localhost --remote-dns
-    seen_by_microsocks "without remote DNS the name is resolved here" localhost 127.0.0.1
-fi
 
+while IFS='|' read -r -u 3 check route mode path tool curl want; do
+    [[ -z $check || $check == '#'* ]] ||
+        run_case "$check" "$route" "$mode" "$path" "$tool" "$curl" "$want"
+done 3< <(cases)
 finish

@@ -1,0 +1,185 @@
+# shellcheck shell=bash
+# The real peers of the integration tests on free ports of 127.0.0.1: starting, waiting
+# until they listen, stopping; their configurations; and the throw-away local user that
+# danted's user name method checks passwords against. Sourced by a test that runs as root
+# and calls peers_cleanup on exit.
+#
+# Each peer lives in PEERS_DIR/NAME (configuration, logs). It runs in a session of its own,
+# so that stopping it takes its workers too, yet stays a child of the test's shell, so that
+# CTest's time-out still reaches it.
+
+PATH=$PATH:/usr/sbin:/sbin
+declare -A PEER_PID=()
+PEER_PORTS=()
+PEERS_USER=""
+PEERS_USER_MARK="upd peer test user, pid"
+
+# peers_free_port: REPLY is a port that no socket uses and that is not in PEER_PORTS yet.
+# Picked below the ephemeral range (32768 and up), which the tests' own connections use.
+peers_free_port() {
+    local port tries
+    for ((tries = 0; tries < 100; tries++)); do
+        port=$((20000 + SRANDOM % 12000))
+        [[ " ${PEER_PORTS[*]} " == *" $port "* ]] && continue
+        [[ -z $(ss -Htan "sport = :$port") ]] && REPLY=$port && return 0
+    done
+    echo "no free TCP port" >&2
+    return 1
+}
+
+# peers_listening PID: waits, 10 s at most, until PID itself holds a socket listening on
+# every port of PEER_PORTS (the owner matters: a foreign listener may have taken the port).
+peers_listening() {
+    local pid=$1 port i missing
+    for ((i = 0; i < 500; i++)); do
+        missing=0
+        for port in "${PEER_PORTS[@]}"; do
+            [[ $(ss -Htlnp "sport = :$port") == *"pid=$pid,"* ]] || missing=1
+        done
+        ((missing)) || return 0
+        kill -0 "$pid" 2>/dev/null || return 1
+        sleep 0.02
+    done
+    return 1
+}
+
+# peers_start NAME COUNT CONF [ARGS...]: picks COUNT free ports into PEER_PORTS, lets
+# "CONF DIR ARGS..." write the configuration and set PEER_CMD, starts it and waits until it
+# listens. Other ports are tried when it does not: one may be taken between pick and bind.
+peers_start() {
+    local name=$1 count=$2 conf=$3 dir=$PEERS_DIR/$1 attempt i
+    shift 3
+    mkdir -p "$dir" || return 1
+    for attempt in 1 2 3; do
+        PEER_PORTS=()
+        for ((i = 0; i < count; i++)); do
+            peers_free_port || return 1
+            PEER_PORTS+=("$REPLY")
+        done
+        "$conf" "$dir" "$@" || return 1
+        setsid "${PEER_CMD[@]}" </dev/null >>"$dir/output.log" 2>&1 &
+        PEER_PID[$name]=$!
+        peers_listening "$!" && return 0
+        peers_stop "$name"
+        echo "$name did not listen on ${PEER_PORTS[*]} (attempt $attempt):" >&2
+        tail -n 20 "$dir/output.log" >&2
+    done
+    return 1
+}
+
+# peers_stop NAME...: SIGTERM to the peers (all at once), then, once they have gone or 5 s
+# have passed, SIGKILL to whatever is left of their sessions.
+peers_stop() {
+    local name pid pids=()
+    for name; do
+        [[ -n ${PEER_PID[$name]:-} ]] && pids+=("${PEER_PID[$name]}")
+        unset "PEER_PID[$name]"
+    done
+    ((${#pids[@]})) || return 0
+    kill -TERM -- "${pids[@]}" 2>/dev/null
+    for pid in "${pids[@]}"; do timeout 5 tail --pid="$pid" -s 0.02 -f /dev/null; done
+    kill -KILL -- "${pids[@]/#/-}" 2>/dev/null
+    wait "${pids[@]}" 2>/dev/null
+    return 0
+}
+
+# peers_user_create NAME PASSWORD: a local user whose comment names this shell. A run
+# killed outright (SIGKILL runs no trap) leaves its user behind; the next run removes the
+# users whose shell has gone, and never touches a user without the mark.
+peers_user_create() {
+    local name gecos
+    while IFS=: read -r name _ _ _ gecos _; do
+        [[ $gecos == "$PEERS_USER_MARK "* ]] && ! kill -0 "${gecos##* }" 2>/dev/null &&
+            userdel "$name"
+    done < <(getent passwd)
+    useradd --no-create-home --shell /usr/sbin/nologin --comment "$PEERS_USER_MARK $$" "$1" ||
+        return 1
+    PEERS_USER=$1
+    printf '%s:%s\n' "$1" "$2" | chpasswd
+}
+
+peers_cleanup() {
+    peers_stop "${!PEER_PID[@]}"
+    [[ -n $PEERS_USER ]] && userdel "$PEERS_USER"
+    PEERS_USER=""
+}
+
+# nginx: the origin on PEER_PORTS[0] serving DIR/www, with Basic authorisation for USER
+# under /private/ and fixed redirects; a second origin on PEER_PORTS[1] serving DIR/www2.
+# Its workers run as nobody: the folders must be readable by all.
+nginx_conf() { # DIR USER PASSWORD
+    local dir=$1
+    mkdir -p "$dir/tmp"
+    printf '%s:{PLAIN}%s\n' "$2" "$3" >"$dir/htpasswd"
+    cat >"$dir/nginx.conf" <<EOF
+daemon off;
+worker_processes 1;
+pid $dir/nginx.pid;
+error_log $dir/error.log warn;
+events { worker_connections 256; }
+http {
+  access_log $dir/access.log;
+  client_body_temp_path $dir/tmp/body;  proxy_temp_path $dir/tmp/proxy;
+  fastcgi_temp_path $dir/tmp/fastcgi;   uwsgi_temp_path $dir/tmp/uwsgi;
+  scgi_temp_path $dir/tmp/scgi;
+  default_type application/octet-stream;
+  sendfile on; keepalive_timeout 30;
+  server {
+    listen 127.0.0.1:${PEER_PORTS[0]};  root $dir/www;
+    location = /redir       { return 302 /small.txt; }
+    location = /redir-rel   { absolute_redirect off; return 302 /small.txt; }
+    location = /moved       { return 301 /medium.bin; }
+    location = /moved-rel   { absolute_redirect off; return 301 /medium.bin; }
+    location = /a/b/up      { return 302 ../../small.txt; }
+    location = /chain1      { return 302 /chain2; }
+    location = /chain2      { return 302 /redir; }
+    location = /loop        { return 302 /loop; }
+    location = /other-port  { return 302 http://127.0.0.1:${PEER_PORTS[1]}/small.txt; }
+    location /private/      { auth_basic "tests"; auth_basic_user_file $dir/htpasswd; }
+  }
+  server { listen 127.0.0.1:${PEER_PORTS[1]};  root $dir/www2; }
+}
+EOF
+    PEER_CMD=(nginx -e "$dir/error.log" -p "$dir/" -c "$dir/nginx.conf")
+}
+
+# danted: SOCKS4 and SOCKS5 with METHOD "none", SOCKS5 with user/password against the
+# password database with "username". It refuses the SOCKS4a host-name form.
+danted_conf() { # DIR METHOD
+    cat >"$1/danted.conf" <<EOF
+logoutput: $1/danted.log
+internal: 127.0.0.1 port = ${PEER_PORTS[0]}
+external: 127.0.0.1
+clientmethod: none
+socksmethod: $2
+user.privileged: root
+user.unprivileged: nobody
+client pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }
+socks pass { from: 127.0.0.0/8 to: 0.0.0.0/0 command: connect }
+EOF
+    PEER_CMD=(danted -f "$1/danted.conf" -p "$1/danted.pid" -N 1)
+}
+
+# microsocks: SOCKS5 only; it logs each destination as the client named it. -i always:
+# its default address is 0.0.0.0.
+microsocks_conf() { # DIR USER PASSWORD
+    PEER_CMD=(microsocks -i 127.0.0.1 -p "${PEER_PORTS[0]}" -u "$2" -P "$3")
+}
+
+# tinyproxy: an HTTP proxy that closes the connection after each response. It runs as
+# nobody, which must be able to write its log and pid file.
+tinyproxy_conf() { # DIR
+    chown nobody "$1" || return 1
+    cat >"$1/tinyproxy.conf" <<EOF
+Port ${PEER_PORTS[0]}
+Listen 127.0.0.1
+Timeout 60
+MaxClients 20
+User nobody
+Group nogroup
+LogFile "$1/tinyproxy.log"
+PidFile "$1/tinyproxy.pid"
+Allow 127.0.0.1
+EOF
+    PEER_CMD=(tinyproxy -d -c "$1/tinyproxy.conf")
+}
