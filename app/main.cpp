@@ -5,9 +5,12 @@
 
 #include "app/process_exit.h"
 #include "app/qt_message_boxes.h"
+#include "app/reactor_driver.h"
+#include "app/session_end.h"
 #include "app/single_instance.h"
 #include "app/startup.h"
 #include "app/termination_signals.h"
+#include "net/reactor.h"
 #include "wizard/artwork.h"
 #include "wizard/wizard.h"
 
@@ -20,12 +23,15 @@ int main(int argc, char** argv) {
 
     QApplication application(argc, argv);
     QApplication::setWindowIcon(upd::wizard::artwork::programIcon());
+    // The download engine runs inside Qt's event loop, on this thread.
+    const upd::app::ReactorDriver reactorDriver(upd::net::mainReactor());
 
     const upd::wizard::WizardEnvironment environment = upd::wizard::WizardEnvironment::fromSystem();
     upd::app::QtMessageBoxes boxes(environment.userLocale);
     upd::app::SystemProcessExit process;
     upd::wizard::Wizard wizard(environment, boxes, process);
     upd::app::registerWizardPages(wizard);
+    const upd::app::SessionEndWatcher sessionEnd(application, wizard);
 
     // The session ending or a kill closes the program as the system closing it would.
     const int signalFd = upd::app::TerminationSignals::install();

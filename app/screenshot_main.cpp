@@ -5,10 +5,21 @@
 //
 // APP_FOLDER holds the update.svr to show; the pictures are OUT_FOLDER/<window>_<en|zh>_TAG.png.
 // The scale is Qt's (QT_SCALE_FACTOR); tools/scripts/screenshots.sh runs it at 1 and 2.
+// Pages 2 and 3 are shown on a copy of APP_FOLDER: page 2 against a server that accepts
+// and never answers (the download running) and against a closed port (the failure), page 3
+// with a sample update information file.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
+#include <QLineEdit>
 #include <QPixmap>
+#include <QTemporaryDir>
 #include <QTreeWidget>
 #include <cstdio>
 
@@ -19,6 +30,8 @@
 #include "controls/image_list.h"
 #include "controls/list_control.h"
 #include "wizard/frm_update1.h"
+#include "wizard/frm_update2.h"
+#include "wizard/frm_update3.h"
 #include "wizard/wizard.h"
 #include "wizard/wizard_window.h"
 
@@ -44,6 +57,81 @@ bool save(QWidget& window, const QString& path) {
     const bool saved = window.grab().save(path, "PNG");
     std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(path));
     return saved;
+}
+
+// A listening socket on 127.0.0.1 that never answers: the kernel accepts the connection,
+// so the information download stays running. Closed with the object.
+class SilentServer {
+  public:
+    SilentServer() {
+        m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (m_fd >= 0 && bind(m_fd, reinterpret_cast<sockaddr*>(&a), len) == 0 &&
+            listen(m_fd, 4) == 0 && getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
+            m_port = ntohs(a.sin_port);
+        }
+    }
+    ~SilentServer() {
+        if (m_fd >= 0) {
+            close(m_fd);
+        }
+    }
+    SilentServer(const SilentServer&) = delete;
+    SilentServer& operator=(const SilentServer&) = delete;
+    QString address() const { return QStringLiteral("http://127.0.0.1:%1/").arg(m_port); }
+
+  private:
+    int m_fd = -1;
+    int m_port = 0;
+};
+
+constexpr const char* kSampleUpdateIni =
+    "\xEF\xBB\xBF[Update]\r\nVer=2.1\r\nTime=2026.12.01\r\n"
+    "ContentsEN=New export dialog,Faster start-up,Fixed printing of long reports\r\n"
+    "ContentsCHS=\xE6\x96\xB0\xE7\x9A\x84\xE5\xAF\xBC\xE5\x87\xBA\xE5\xAF\xB9\xE8\xAF\x9D"
+    "\xE6\xA1\x86,\xE5\x90\xAF\xE5\x8A\xA8\xE6\x9B\xB4\xE5\xBF\xAB\r\n"
+    "ForceUp=0\r\nUpdate=0\r\n[Ver]\r\nNum=1\r\nFile1=Main.exe\r\nVer1=2.1.0.0\r\n"
+    "[Time]\r\nNum=0\r\n[Descript]\r\nEXE=Program\r\n";
+
+// Pages 2 and 3 on a copy of the folder, so that nothing is written into it.
+bool shootInformationPages(const std::string& appFolder, const QString& out,
+                           const QString& language, upd::platform::LangId id, const QString& tag) {
+    using upd::wizard::PageId;
+    const QTemporaryDir copy;
+    const std::string folder = copy.path().toStdString() + "/";
+    QFile::copy(QString::fromStdString(appFolder + "update.svr"),
+                QString::fromStdString(folder + "update.svr"));
+    NoMessageBoxes boxes;
+    StayingProcess process;
+    upd::wizard::Wizard wizard({folder, id, id}, boxes, process);
+    upd::app::registerWizardPages(wizard);
+    upd::app::startWizard(wizard);
+    const auto name = [&](const char* window) {
+        return QDir(out).filePath(QStringLiteral("%1_%2_%3.png").arg(window, language, tag));
+    };
+    auto* server = wizard.pageAs<upd::wizard::frmUpdate1>(PageId::Server);
+    wizard.navigate(PageId::Welcome, PageId::Server);
+
+    const SilentServer silent;
+    server->Text1->setText(silent.address());
+    wizard.navigate(PageId::Server, PageId::InfoDownload);
+    bool ok = save(wizard.window(), name("page2_information"));
+    wizard.navigate(PageId::InfoDownload, PageId::Server);
+
+    // Port 1 on the loopback address: refused at once.
+    server->Text1->setText(QStringLiteral("http://127.0.0.1:1/"));
+    wizard.navigate(PageId::Server, PageId::InfoDownload);
+    ok = save(wizard.window(), name("page2_failed")) && ok;
+
+    QFile ini(QString::fromStdString(folder + "update.ini"));
+    ok = ini.open(QIODevice::WriteOnly) && ini.write(kSampleUpdateIni) > 0 && ok;
+    ini.close();
+    auto* information = wizard.pageAs<upd::wizard::frmUpdate2>(PageId::InfoDownload);
+    information->Next_Button_Click();
+    return save(wizard.window(), name("page3_whats_new")) && ok;
 }
 
 bool shootLanguage(const std::string& appFolder, const QString& out, const QString& language,
@@ -93,7 +181,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "update_screenshots: cannot create %s\n", qPrintable(out));
         return 1;
     }
-    bool ok = shootLanguage(appFolder, out, "en", upd::platform::kLangEnglishUS, args[3]);
-    ok = shootLanguage(appFolder, out, "zh", upd::platform::kLangChineseSimplified, args[3]) && ok;
+    bool ok = true;
+    for (const auto& [language, id] :
+         {std::pair{QStringLiteral("en"), upd::platform::kLangEnglishUS},
+          std::pair{QStringLiteral("zh"), upd::platform::kLangChineseSimplified}}) {
+        ok = shootLanguage(appFolder, out, language, id, args[3]) && ok;
+        ok = shootInformationPages(appFolder, out, language, id, args[3]) && ok;
+    }
     return ok ? 0 : 1;
 }

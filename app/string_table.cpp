@@ -73,6 +73,9 @@ constexpr std::array<StringRow, kLastStringId - kFirstStringId + 1> kStrings = {
     {154, "Password:", "密码："},
     {155, "Use remote DNS", "使用远程DNS"},
     {156, "&OK", "确定(&O)"},
+    {157, "The update information could not be downloaded.", "无法下载升级信息。"},
+    {158, "No data has arrived from the server for 30 seconds.", "服务器在 30 秒内没有发送任何数据。"},
+    {159, "Please return to choose another server, or check the proxy settings.", "请返回选择其他服务器，或检查代理设置。"},
 }};
 // clang-format on
 

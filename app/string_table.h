@@ -1,4 +1,4 @@
-// The texts the wizard shows, by id (100-156), in English and Simplified Chinese, and the
+// The texts the wizard shows, by id (100-159), in English and Simplified Chinese, and the
 // font that each user locale is given.
 #pragma once
 
@@ -10,10 +10,10 @@
 namespace upd::app {
 
 inline constexpr int kFirstStringId = 100;
-inline constexpr int kLastStringId = 156;
+inline constexpr int kLastStringId = 159;
 
 // The text of `id` in the language of `language`: 2052 gives Simplified Chinese, every
-// other id (1028 included) English. An id outside 100-156 gives an empty text.
+// other id (1028 included) English. An id outside 100-159 gives an empty text.
 std::string LoadResString(int id, platform::LangId language);
 
 struct LocaleFont {

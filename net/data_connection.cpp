@@ -13,6 +13,7 @@
 #include "net/temp_file.h"
 #include "net/url.h"
 #include "platform/code_page.h"
+#include "platform/monotonic_clock.h"
 
 namespace upd::net {
 namespace {
@@ -20,6 +21,8 @@ namespace {
 // PacketSize is a 32-bit property; a receive buffer of gigabytes would only waste memory,
 // since one recv never returns more than the socket holds.
 constexpr std::size_t kMaxReceiveBuffer = 1 << 20;
+// How long one read notification may receive before it yields to the event loop.
+constexpr std::int64_t kReadSliceNs = 4'000'000;
 
 std::string ansi(std::string_view text) {
     return platform::toAnsi(text, platform::systemCodePage());
@@ -327,12 +330,16 @@ void DataConnection::receiveLoop() {
     const Scope s = scope();
     const std::size_t size = receiveSize();
     std::vector<std::uint8_t> buffer = borrowReceiveBuffer(size);
+    // A fast peer could keep this loop busy for the whole transfer; after a few
+    // milliseconds the rest waits for the next read notification (the socket stays armed),
+    // so that a window driving the reactor still paints and takes clicks.
+    const std::int64_t deadlineNs = platform::monotonicNs() + kReadSliceNs;
     for (;;) {
         const std::int64_t n = receiveData(m_socket, buffer.data(), size, mainReactor());
         if (n > 0 && !handleChunk(buffer.data(), n)) {
             break;
         }
-        if (n != static_cast<std::int64_t>(size)) {
+        if (n != static_cast<std::int64_t>(size) || platform::monotonicNs() >= deadlineNs) {
             break;
         }
     }

@@ -13,7 +13,7 @@ std::string withTrailingSeparator(std::string folder) {
     return folder;
 }
 
-std::string appFolder() {
+std::string executablePath() {
     std::vector<char> buffer(4096);
     for (;;) {
         const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
@@ -21,12 +21,16 @@ std::string appFolder() {
             return {};
         }
         if (static_cast<std::size_t>(n) < buffer.size()) {
-            std::string path(buffer.data(), static_cast<std::size_t>(n));
-            const auto slash = path.rfind('/');
-            return slash == std::string::npos ? std::string{} : path.substr(0, slash + 1);
+            return std::string(buffer.data(), static_cast<std::size_t>(n));
         }
         buffer.resize(buffer.size() * 2);
     }
+}
+
+std::string appFolder() {
+    const std::string path = executablePath();
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string{} : path.substr(0, slash + 1);
 }
 
 }  // namespace upd::platform

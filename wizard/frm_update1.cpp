@@ -52,7 +52,7 @@ frmUpdate1::frmUpdate1(Wizard& wizard) : Page(wizard, PageId::Server) {
     Proxy_Button = new QPushButton(this);
     Proxy_Button->setObjectName("Proxy_Button");
     Proxy_Button->setGeometry(app::twipsRect(5640, 4200, 1215, 315));
-    Proxy_Button->setAutoDefault(false);
+    Proxy_Button->setAutoDefault(true);
     Label2[0] = addLabel(this, "Label2_0", 2040, 4680, 4050, 180);
 
     Auto = addButton("Auto", 1440);

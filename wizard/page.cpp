@@ -88,7 +88,8 @@ QPushButton* Page::addButton(const char* name, int leftTwips) {
     auto* button = new QPushButton(this);
     button->setObjectName(QString::fromLatin1(name));
     button->setGeometry(app::twipsRect(leftTwips, 5280, 1215, 315));
-    button->setAutoDefault(false);
+    // Enter on a focused button presses it, as Space does.
+    button->setAutoDefault(true);
     return button;
 }
 

@@ -22,7 +22,8 @@ std::size_t slot(PageId id) {
 }  // namespace
 
 WizardEnvironment WizardEnvironment::fromSystem() {
-    return {platform::appFolder(), platform::systemLanguageId(), platform::userLocaleId()};
+    return {platform::appFolder(), platform::systemLanguageId(), platform::userLocaleId(),
+            platform::executablePath()};
 }
 
 Wizard::Wizard(WizardEnvironment environment, app::MessageBoxes& boxes, app::ProcessExit& process)

@@ -48,6 +48,7 @@ struct WizardEnvironment {
     std::string appFolder{};  // with a trailing '/': update.svr, proxy.ini, update.ini
     platform::LangId systemLanguage = platform::kLangEnglishUS;  // server list, LangID
     platform::LangId userLocale = platform::kLangEnglishUS;      // texts, SetFromFont
+    std::string selfPath{};  // the running updater, whose ProductVersion the plan compares
 
     // The running program's folder and the POSIX locale.
     static WizardEnvironment fromSystem();

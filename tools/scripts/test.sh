@@ -14,8 +14,9 @@ cmake --preset default
 cmake --build --preset default -j "$jobs"
 ctest --preset default -j "$jobs"
 
-echo "== benchmark =="
+echo "== benchmarks =="
 build/tools/bench/profile_file_bench --benchmark_min_time=0.2
+build/tools/bench/update_plan_bench
 
 echo "== sanitizer build =="
 cmake --preset asan

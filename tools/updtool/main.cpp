@@ -14,6 +14,7 @@
 #include "platform/language.h"
 #include "tools/updtool/exit_status.h"
 #include "tools/updtool/fetch_command.h"
+#include "tools/updtool/plan_command.h"
 #include "wizard/file_version.h"
 
 namespace {
@@ -40,6 +41,9 @@ constexpr const char* kUsage =
     "                                   download URL with the wizard's engine: into FILE, a\n"
     "                                   temporary file (its name printed), memory or standard\n"
     "                                   output; --trace lists the events on standard error\n"
+    "  plan [--server ADDRESS] [--self FILE] [--full-package yes|no] [--info FILE] APPFOLDER\n"
+    "                                   what the wizard would download into APPFOLDER:\n"
+    "                                   SOURCE<TAB>TARGET<TAB>DESCRIPTION, then next<TAB>...\n"
     "  --help                           show this text\n";
 
 int usageError(std::string_view message) {
@@ -161,6 +165,9 @@ int main(int argc, char** argv) {
     }
     if (command == "fetch") {
         return runFetch(args);
+    }
+    if (command == "plan") {
+        return runPlan(args);
     }
     return usageError("unknown command " + command);
 }

@@ -1,0 +1,121 @@
+#include "tools/updtool/plan_command.h"
+
+#include <unistd.h>
+
+#include <iostream>
+#include <optional>
+#include <string_view>
+
+#include "app/string_table.h"
+#include "platform/language.h"
+#include "tools/updtool/exit_status.h"
+#include "wizard/download_plan.h"
+#include "wizard/file_version.h"
+#include "wizard/update_info.h"
+
+namespace {
+
+using updtool::kExitFailure;
+using updtool::kExitOk;
+using updtool::kExitUsage;
+
+constexpr const char* kPlanUsage =
+    "usage: updtool plan [--server ADDRESS] [--self FILE] [--full-package yes|no]\n"
+    "                    [--info FILE] APPFOLDER\n"
+    "  --server        the chosen server's address (default http://127.0.0.1/)\n"
+    "  --self          the updater whose version counts (default APPFOLDER/update-wizard)\n"
+    "  --full-package  the answer to the full-package question (default yes)\n"
+    "  --info          the update information (default APPFOLDER/update.ini)\n";
+
+int usageError(std::string_view message) {
+    std::cerr << "updtool plan: " << message << "\n\n" << kPlanUsage;
+    return kExitUsage;
+}
+
+const char* nextName(upd::wizard::PlanNext next) {
+    switch (next) {
+        case upd::wizard::PlanNext::Download:
+            return "download";
+        case upd::wizard::PlanNext::Finish:
+            return "finish";
+        case upd::wizard::PlanNext::Stay:
+            break;
+    }
+    return "stay";
+}
+
+}  // namespace
+
+int runPlan(const std::vector<std::string>& args) {
+    std::string server = "http://127.0.0.1/";
+    std::optional<std::string> self;
+    std::optional<std::string> info;
+    bool fullPackage = true;
+    std::optional<std::string> folder;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const bool takesValue =
+            arg == "--server" || arg == "--self" || arg == "--full-package" || arg == "--info";
+        if (takesValue && i + 1 >= args.size()) {
+            return usageError(arg + " needs a value");
+        }
+        if (arg == "--server") {
+            server = args[++i];
+        } else if (arg == "--self") {
+            self = args[++i];
+        } else if (arg == "--info") {
+            info = args[++i];
+        } else if (arg == "--full-package") {
+            const std::string& answer = args[++i];
+            if (answer != "yes" && answer != "no") {
+                return usageError("--full-package takes yes or no");
+            }
+            fullPackage = answer == "yes";
+        } else if (arg.starts_with("--")) {
+            return usageError("unknown option " + arg);
+        } else if (folder) {
+            return usageError("only one APPFOLDER");
+        } else {
+            folder = arg;
+        }
+    }
+    if (!folder || folder->empty()) {
+        return usageError("APPFOLDER is missing");
+    }
+    std::string appFolder = *folder;
+    if (appFolder.back() != '/') {
+        appFolder += '/';
+    }
+    const std::string iniPath = info.value_or(appFolder + "update.ini");
+    const std::string selfPath = self.value_or(appFolder + "update-wizard");
+    if (access(iniPath.c_str(), R_OK) != 0) {
+        // The wizard reads a missing file as empty and fails the same way; say which file.
+        std::cerr << "updtool plan: cannot read " << iniPath << '\n';
+    }
+
+    // As in the wizard: contents and descriptions by the system language, and so the texts.
+    const upd::platform::LangId language = upd::platform::systemLanguageId();
+    const upd::wizard::UpdateInformation analysed =
+        upd::wizard::analyseUpdateInformation(iniPath, appFolder, language, language);
+    if (!analysed) {
+        std::cerr << analysed.text << '\n' << "(" << *analysed.failure << ")\n";
+        return kExitFailure;
+    }
+    upd::wizard::PlanRequest request;
+    request.iniPath = iniPath;
+    request.appFolder = appFolder;
+    request.selfVersionKey = upd::wizard::GetFileVersionText(selfPath, "ProductVersion");
+    request.serverAddress = server;
+    request.textLanguage = language;
+    request.confirmFullPackage = [fullPackage](const std::string&) { return fullPackage; };
+    const upd::wizard::DownloadPlan plan = upd::wizard::makeDownloadPlan(analysed, request);
+    if (!plan) {
+        std::cerr << *plan.failure << '\n';
+        return kExitFailure;
+    }
+    for (const auto& row : plan.rows) {
+        std::cout << row.source << '\t' << row.target << '\t' << row.description << '\n';
+    }
+    std::cout << "next\t" << nextName(plan.next) << '\n';
+    return kExitOk;
+}

@@ -1,0 +1,143 @@
+#include "wizard/download_plan.h"
+
+#include <limits>
+#include <set>
+
+#include "app/number_text.h"
+#include "app/string_table.h"
+#include "platform/update_path.h"
+#include "wizard/announced_date.h"
+#include "wizard/file_version.h"
+#include "wizard/profile_file.h"
+
+namespace upd::wizard {
+namespace {
+
+constexpr int kFullPackQuestion = 124;
+constexpr int kDownloadNowQuestion = 125;
+constexpr int kFullPack = 126;
+constexpr int kUpdater = 128;
+constexpr int kUpdateAssistant = 129;
+
+constexpr const char* kTypeMismatch = "Type mismatch";
+
+// A 16-bit flag of [Update]: nothing when it is not a number in range.
+std::optional<std::int16_t> flagValue(const std::string& text, std::string& failure,
+                                      const char* key) {
+    const auto value = app::wholeNumberFromText(text);
+    if (!value) {
+        failure = std::string(kTypeMismatch) + ": [Update] " + key + "=\"" + text + "\"";
+        return std::nullopt;
+    }
+    if (*value < std::numeric_limits<std::int16_t>::min() ||
+        *value > std::numeric_limits<std::int16_t>::max()) {
+        failure = std::string("Overflow: [Update] ") + key + "=\"" + text + "\"";
+        return std::nullopt;
+    }
+    return static_cast<std::int16_t>(*value);
+}
+
+std::string localPath(const std::string& appFolder, const std::string& name) {
+    return platform::hostPathUnder(appFolder, name).path;
+}
+
+DownloadPlan failed(std::string failure) {
+    DownloadPlan plan;
+    plan.failure = std::move(failure);
+    return plan;
+}
+
+}  // namespace
+
+std::string updaterBase(std::string_view serverAddress) {
+    std::string base = ParentUrl(serverAddress);
+    if (base.empty()) {
+        // Without a parent the sources would become "/update.exe", which the download page
+        // takes for an ordinary file of the application.
+        base = serverAddress;
+        while (!base.empty() && base.back() == '/') {
+            base.pop_back();
+        }
+    }
+    return base;
+}
+
+DownloadPlan makeDownloadPlan(const UpdateInformation& info, const PlanRequest& request) {
+    const std::string& ini = request.iniPath;
+    const auto text = [&](int id) { return app::LoadResString(id, request.textLanguage); };
+
+    std::string failure;
+    const auto forceUp = flagValue(ReadIniValue("Update", "ForceUp", ini), failure, "ForceUp");
+    if (!forceUp) {
+        return failed(failure);
+    }
+    const std::string upUrl = ReadIniValue("Update", "UpURL", ini);
+    const auto update = flagValue(ReadIniValue("Update", "Update", ini), failure, "Update");
+    if (!update) {
+        return failed(failure);
+    }
+    const std::string updateVer = ReadIniValue("Update", "UpdateVer", ini);
+    const std::string moveVer = ReadIniValue("Update", "MoveVer", ini);
+
+    DownloadPlan plan;
+    if (*forceUp == 1) {
+        const std::string question = text(kFullPackQuestion) + "\r\n" + text(kDownloadNowQuestion);
+        if (!request.confirmFullPackage || !request.confirmFullPackage(question)) {
+            plan.next = PlanNext::Stay;
+            return plan;
+        }
+        plan.rows.push_back({upUrl, "Setup.zip", text(kFullPack), 1});
+        plan.next = PlanNext::Download;
+        return plan;
+    }
+
+    if (*update == 1 && isOlderVersion(request.selfVersionKey, RemoveChar(updateVer, "."))) {
+        const std::string base = updaterBase(request.serverAddress);
+        plan.rows.push_back({base + "/update.exe", "update.exe", text(kUpdater), 0});
+        const std::string moveKey =
+            GetFileVersionText(request.appFolder + "FileMove.exe", "ProductVersion");
+        if (isOlderVersion(moveKey, RemoveChar(moveVer, "."))) {
+            plan.rows.push_back(
+                {base + "/FileMove.exe", "FileMove.exe", text(kUpdateAssistant), 0});
+        }
+        plan.next = PlanNext::Download;
+        return plan;
+    }
+
+    // A file out of date by version and by date is planned once, as its version entry.
+    std::set<std::string, std::less<>> planned;
+    const auto addFile = [&](const controls::ListModel& list, int row) {
+        const std::string& name = list.row(row).text;
+        if (planned.insert(name).second) {
+            plan.rows.push_back({name, name, list.subItem(row, 2), 0});
+        }
+    };
+    for (int row = 1; row <= info.VersionList.rowCount(); ++row) {
+        const std::string localKey = GetFileVersionText(
+            localPath(request.appFolder, info.VersionList.row(row).text), "ProductVersion");
+        if (isOlderVersion(localKey, RemoveChar(info.VersionList.subItem(row, 1), "."))) {
+            addFile(info.VersionList, row);
+        }
+    }
+    for (int row = 1; row <= info.DateList.rowCount(); ++row) {
+        const auto local =
+            localStandardWriteTime(localPath(request.appFolder, info.DateList.row(row).text));
+        if (!local) {
+            addFile(info.DateList, row);
+            continue;
+        }
+        const std::string& announcedText = info.DateList.subItem(row, 1);
+        const auto announced = parseAnnouncedDate(announcedText);
+        if (!announced) {
+            return failed(std::string(kTypeMismatch) + ": [Time] date \"" + announcedText +
+                          "\" of " + info.DateList.row(row).text);
+        }
+        if (*announced - *local > 0) {
+            addFile(info.DateList, row);
+        }
+    }
+    plan.next = plan.rows.empty() ? PlanNext::Finish : PlanNext::Download;
+    return plan;
+}
+
+}  // namespace upd::wizard

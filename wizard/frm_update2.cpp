@@ -1,0 +1,205 @@
+#include "wizard/frm_update2.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <cmath>
+
+#include "app/twips.h"
+#include "controls/small_bar.h"
+#include "net/data_connection.h"
+#include "net/failure_code.h"
+#include "net/mdl_data_connection.h"
+#include "wizard/frm_update1.h"
+#include "wizard/wizard.h"
+
+namespace upd::wizard {
+namespace {
+
+constexpr int kInformationFailed = 157;
+constexpr int kNoDataFor30Seconds = 158;
+constexpr int kChooseAnotherServer = 159;
+
+}  // namespace
+
+frmUpdate2::frmUpdate2(Wizard& wizard) : Page(wizard, PageId::InfoDownload) {
+    setTitleSize(3645, 240);
+    Frame1 = addFrame(3495);
+    Label2 = addLabel(Frame1, "Label2", 480, 600, 4140, 180);
+    Label3[3] = addLabel(Frame1, "Label3_3", 480, 1080, 255, 255);
+    Label3[1] = addLabel(Frame1, "Label3_1", 2400, 1080, 375, 255);
+    Label3[2] = addLabel(Frame1, "Label3_2", 4200, 1080, 375, 255);
+    SmallBar1 = new controls::SmallBar(Frame1);
+    SmallBar1->setObjectName("SmallBar1");
+    SmallBar1->setGeometry(app::twipsRect(480, 1560, 4095, 255));
+    FailureText = addLabel(Frame1, "FailureText", 480, 2040, 4140, 1320);
+    FailureText->setWordWrap(true);
+    FailureText->setVisible(false);
+    Label3[0] = addLabel(this, "Label3_0", 2280, 4680, 3870, 180);
+
+    Back_Button = addButton("Back_Button", 2640);
+    Next_Button = addButton("Next_Button", 3960);
+    Next_Button->setEnabled(false);
+    Cancel = addButton("Cancel", 5400);
+    setEscapeButton(Cancel);
+
+    m_stallTimer.setSingleShot(true);
+    m_stallTimer.setInterval(kStallTimeoutMs);
+    connect(&m_stallTimer, &QTimer::timeout, this,
+            [this] { showFailure(kNoDataFor30Seconds, QString()); });
+    connect(Back_Button, &QPushButton::clicked, this, [this] { Back_Button_Click(); });
+    connect(Next_Button, &QPushButton::clicked, this, [this] { Next_Button_Click(); });
+    connect(Cancel, &QPushButton::clicked, this, [this] { Cancel_Click(); });
+}
+
+frmUpdate2::~frmUpdate2() {
+    releaseDownload();
+}
+
+void frmUpdate2::Form_Load() {
+    m_target = wizard().environment().appFolder + "update.ini";
+    setWindowTitle(text(100));
+    Next_Button->setText(text(106));
+    Cancel->setText(text(107));
+    Back_Button->setText(text(113));
+    Label1->setText(text(115));
+    Frame1->setTitle(text(115));
+    Label2->setText(text(116));
+    Label3[0]->setText(text(117));
+    Label3[1]->setText(QStringLiteral("50%"));
+    Label3[2]->setText(QStringLiteral("100%"));
+    Label3[3]->setText(QStringLiteral("0%"));
+    startDownload();
+    callSetFromFont();
+}
+
+void frmUpdate2::startDownload() {
+    std::string description;
+    m_socketsStarted = net::WinsockStartup(description);
+
+    const app::ProxyConnection proxy = wizard().proxySettingsInForce();
+    net::DataConnectionEvents events;
+    events.BytesReceived = [this](std::int64_t n, std::int32_t) { RemoteFile_BytesReceived(n); };
+    events.Disconnected = [this](std::int32_t) { RemoteFile_Disconnected(); };
+    events.DownloadFailed = [this](std::int32_t why, std::int32_t) {
+        RemoteFile_DownloadFailed(why);
+    };
+    events.Connected = [this](std::int32_t) { m_stallTimer.start(); };
+    m_remoteFile = std::make_unique<net::DataConnection>(events);
+    net::DataConnection& file = *m_remoteFile;
+    file.setDownloadType(0);
+    file.setFilename(m_target);
+    file.setUseTempFile(false);
+    file.setProxyType(proxy.type);
+    file.setProxyHostname(proxy.hostname);
+    file.setProxyPort(proxy.port);
+    file.setProxyUsername(proxy.username);
+    file.setProxyPassword(proxy.password);
+    file.setProxyUseRemoteDNS(proxy.useRemoteDns);
+    file.setAutoRedirect(true);
+    file.setAllowCache(false);
+    file.Disconnect();
+    file.setHttpUser("");
+    file.setHttpPass("");
+    file.setUseHttpAuthorization(true);
+    file.setResumeFrom(0);
+    file.setUseResume(false);
+    file.setPacketSize(10000);
+    m_stallTimer.start();
+    const std::string url =
+        wizard().pageAs<frmUpdate1>(PageId::Server)->Text1->text().toStdString() +
+        wizard().state().InfoFile;
+    file.FetchURLString(url);
+    // The fetch may already have ended (a bad URL, a refused connection): its handler has
+    // released the object then.
+    if (m_remoteFile) {
+        m_remoteFile->setMaxDownload(-1);
+    }
+}
+
+void frmUpdate2::RemoteFile_BytesReceived(std::int64_t lByteCount) {
+    m_stallTimer.start();
+    // The body of an error reply is not the information: the bar does not move for it.
+    const std::int64_t length =
+        m_remoteFile && m_failureWhy < 0 ? m_remoteFile->DownloadLength() : -1;
+    if (length >= 1) {
+        // Rounded to nearest, halves to even (the default rounding mode).
+        const double percent =
+            std::nearbyint(static_cast<double>(lByteCount) / static_cast<double>(length) * 100.0);
+        SmallBar1->setPercentValue(static_cast<int>(std::min(percent, 100.0)));
+    }
+}
+
+void frmUpdate2::RemoteFile_DownloadFailed(std::int32_t Why) {
+    if (m_failureWhy < 0) {
+        m_failureWhy = Why;
+    }
+    // An error status is followed by its body and then the close: the final event comes
+    // later. Otherwise the transfer has ended here.
+    if (!m_remoteFile || !m_remoteFile->IsConnected()) {
+        showFailure(kChooseAnotherServer,
+                    QString::fromStdString(net::FailureToString(m_failureWhy)));
+    }
+}
+
+void frmUpdate2::RemoteFile_Disconnected() {
+    m_stallTimer.stop();
+    if (m_failureWhy >= 0) {
+        // The body of an error reply (a 404 page, a proxy's refusal) is no information.
+        showFailure(kChooseAnotherServer,
+                    QString::fromStdString(net::FailureToString(m_failureWhy)));
+        return;
+    }
+    Next_Button_Click();
+    Next_Button->setEnabled(true);
+    releaseDownload();
+}
+
+void frmUpdate2::showFailure(int reasonId, const QString& detail) {
+    m_stallTimer.stop();
+    releaseDownload();
+    m_failed = true;
+    QString message = text(kInformationFailed);
+    if (reasonId == kNoDataFor30Seconds) {
+        message += QLatin1Char('\n') + text(kNoDataFor30Seconds);
+    }
+    if (!detail.isEmpty()) {
+        message += QLatin1Char('\n') + detail;
+    }
+    message += QLatin1Char('\n') + text(kChooseAnotherServer);
+    FailureText->setText(message);
+    FailureText->setVisible(true);
+    Label3[0]->setVisible(false);  // "Downloading ... now" no longer holds
+    Next_Button->setEnabled(false);
+}
+
+void frmUpdate2::releaseDownload() {
+    m_stallTimer.stop();
+    m_remoteFile.reset();
+    if (m_socketsStarted) {
+        net::WinsockCleanup();
+        m_socketsStarted = false;
+    }
+}
+
+void frmUpdate2::setStallTimeoutMs(int ms) {
+    m_stallTimer.setInterval(ms);
+    if (m_stallTimer.isActive()) {
+        m_stallTimer.start();
+    }
+}
+
+void frmUpdate2::Next_Button_Click() {
+    wizard().navigate(PageId::InfoDownload, PageId::Analysis);
+}
+
+void frmUpdate2::Back_Button_Click() {
+    wizard().navigate(PageId::InfoDownload, PageId::Server);
+}
+
+void frmUpdate2::Form_Unload() {
+    releaseDownload();
+}
+
+}  // namespace upd::wizard

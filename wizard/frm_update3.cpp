@@ -1,0 +1,148 @@
+#include "wizard/frm_update3.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <cstdio>
+
+#include "app/message_boxes.h"
+#include "app/twips.h"
+#include "controls/image_list.h"
+#include "controls/list_control.h"
+#include "wizard/download_plan.h"
+#include "wizard/file_version.h"
+#include "wizard/frm_update1.h"
+#include "wizard/frm_update4.h"
+#include "wizard/wizard.h"
+
+namespace upd::wizard {
+namespace {
+
+constexpr int kCannotAnalyse = 119;
+
+}  // namespace
+
+frmUpdate3::frmUpdate3(Wizard& wizard) : Page(wizard, PageId::Analysis) {
+    setTitleSize(3645, 240);
+    Frame1 = addFrame(3015);
+    Text1 = new QPlainTextEdit(Frame1);
+    Text1->setObjectName("Text1");
+    Text1->setGeometry(app::twipsRect(240, 240, 4455, 2535));
+    Text1->setReadOnly(true);
+    Check1 = new QCheckBox(this);
+    Check1->setObjectName("Check1");
+    Check1->setGeometry(app::twipsRect(2280, 4200, 4455, 255));
+    Check1->setChecked(true);
+    Label3 = addLabel(this, "Label3", 2280, 4680, 3150, 180);
+
+    Back_Button = addButton("Back_Button", 2640);
+    Next_Button = addButton("Next_Button", 3960);
+    Cancel = addButton("Cancel", 5400);
+    setEscapeButton(Cancel);
+
+    connect(Back_Button, &QPushButton::clicked, this, [this] { Back_Button_Click(); });
+    connect(Next_Button, &QPushButton::clicked, this, [this] { Next_Button_Click(); });
+    connect(Cancel, &QPushButton::clicked, this, [this] { Cancel_Click(); });
+}
+
+std::string frmUpdate3::iniPath() const {
+    return wizard().environment().appFolder + "update.ini";
+}
+
+void frmUpdate3::Form_Load() {
+    (void)m_planList.addColumn("FileName", "FileName", 2760);
+    (void)m_planList.addColumn("Descript", "Descript", 1650);
+
+    // Page 4 stays loaded when Back unloads this page, so a second arrival finds its
+    // columns already there: they are added only when missing.
+    auto* download = wizard().pageAs<frmUpdate4>(PageId::FileDownload);
+    download->trelListViewCtl1->setImageList(download->trelImageList1);
+    if (download->trelListViewCtl1->columnCount() == 0) {
+        (void)download->trelListViewCtl1->addColumn(text(120), text(120), 2760);
+        (void)download->trelListViewCtl1->addColumn(text(121), text(121), 1650);
+    }
+
+    setWindowTitle(text(100));
+    Next_Button->setText(text(106));
+    Cancel->setText(text(107));
+    Back_Button->setText(text(113));
+    Label1->setText(text(118));
+    Frame1->setTitle(text(118));
+    Check1->setText(text(122));
+    Label3->setText(text(123));
+
+    const WizardEnvironment& environment = wizard().environment();
+    m_info = analyseUpdateInformation(iniPath(), environment.appFolder, wizard().state().LangID,
+                                      environment.userLocale);
+    Text1->setPlainText(QString::fromStdString(m_info.text));
+    if (!m_info) {
+        wizard().messageBoxes().show(m_info.text, app::MessageButtons::Ok,
+                                     app::MessageIcon::Critical);
+        Next_Button->setEnabled(false);
+        return;
+    }
+    callSetFromFont();
+}
+
+void frmUpdate3::Next_Button_Click() {
+    // Each press starts from empty plan lists, so a press after a failure plans afresh.
+    auto* download = wizard().pageAs<frmUpdate4>(PageId::FileDownload);
+    m_planList.clear();
+    download->trelListViewCtl1->clear();
+
+    const WizardEnvironment& environment = wizard().environment();
+    PlanRequest request;
+    request.iniPath = iniPath();
+    request.appFolder = environment.appFolder;
+    request.selfVersionKey = GetFileVersionText(environment.selfPath, "ProductVersion");
+    request.serverAddress =
+        wizard().pageAs<frmUpdate1>(PageId::Server)->Text1->text().toStdString();
+    request.textLanguage = environment.userLocale;
+    request.confirmFullPackage = [this](const std::string& question) {
+        return wizard().messageBoxes().show(question, app::MessageButtons::YesNo,
+                                            app::MessageIcon::Question) == app::MessageAnswer::Yes;
+    };
+    const DownloadPlan plan = makeDownloadPlan(m_info, request);
+    if (!plan) {
+        wizard().messageBoxes().show(*plan.failure, app::MessageButtons::Ok,
+                                     app::MessageIcon::None);
+        return;
+    }
+    if (plan.next == PlanNext::Stay) {
+        return;
+    }
+    for (const PlanRow& row : plan.rows) {
+        controls::ListError error = m_planList.addRow(row.source);
+        if (error == controls::ListError::None) {
+            error = download->trelListViewCtl1->addRow(QString::fromStdString(row.target),
+                                                       row.image, row.image);
+        }
+        if (error != controls::ListError::None) {
+            m_planList.clear();
+            download->trelListViewCtl1->clear();
+            wizard().messageBoxes().show(
+                std::string(controls::listErrorText(error)) + ": " + row.source,
+                app::MessageButtons::Ok, app::MessageIcon::None);
+            return;
+        }
+        (void)m_planList.setSubItem(m_planList.rowCount(), 1, row.description);
+        (void)download->trelListViewCtl1->setSubItem(download->trelListViewCtl1->rowCount(), 1,
+                                                     QString::fromStdString(row.description));
+    }
+    if (plan.next == PlanNext::Download) {
+        wizard().navigate(PageId::Analysis, PageId::FileDownload);
+        wizard().state().StartPending = true;
+    } else {
+        wizard().navigate(PageId::Analysis, PageId::Finish);
+    }
+    std::remove(iniPath().c_str());
+}
+
+void frmUpdate3::Back_Button_Click() {
+    wizard().navigate(PageId::Analysis, PageId::Server);
+}
+
+}  // namespace upd::wizard

@@ -1,0 +1,49 @@
+// Wizard page 3, `frmUpdate3`: reads update.ini into its working lists, shows what is new,
+// prepares the columns of page 4's file list, and on Next makes the download plan
+// (download_plan.h), hands it to page 4 (or goes to page 5 when nothing is out of date)
+// and deletes update.ini.
+#pragma once
+
+#include "controls/list_model.h"
+#include "wizard/page.h"
+#include "wizard/update_info.h"
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QPlainTextEdit;
+
+namespace upd::wizard {
+
+class frmUpdate3 : public Page {
+    Q_OBJECT
+
+  public:
+    explicit frmUpdate3(Wizard& wizard);
+
+    void Form_Load() override;
+    void Next_Button_Click();
+    void Back_Button_Click();
+
+    // The working lists: what update.ini names (VersionList, DateList) and the plan's
+    // sources (PlanList), row i of PlanList paired with row i of page 4's file list.
+    const controls::ListModel& VersionList() const { return m_info.VersionList; }
+    const controls::ListModel& DateList() const { return m_info.DateList; }
+    const controls::ListModel& PlanList() const { return m_planList; }
+
+    QGroupBox* Frame1 = nullptr;
+    QPlainTextEdit* Text1 = nullptr;  // the What's-new text
+    QCheckBox* Check1 = nullptr;      // open the vendor's news page while downloading
+    QLabel* Label3 = nullptr;
+    QPushButton* Back_Button = nullptr;
+    QPushButton* Next_Button = nullptr;
+    QPushButton* Cancel = nullptr;
+
+  private:
+    std::string iniPath() const;
+
+    UpdateInformation m_info;
+    controls::ListModel m_planList;
+};
+
+}  // namespace upd::wizard
