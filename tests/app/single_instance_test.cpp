@@ -49,44 +49,35 @@ class SingleInstanceLock : public ::testing::Test {
     std::string m_program = m_dir.write("bin/update", "program");
 };
 
+// One lock per program file, whatever the path to it, held until its holder ends.
 TEST_F(SingleInstanceLock, SecondStartFindsTheFirstRunningUntilItEnds) {
-    {
-        const SingleInstance first = SingleInstance::acquire(m_program);
-        EXPECT_EQ(first.state(), SingleInstance::State::First);
-        EXPECT_EQ(first.lockPath().rfind(m_dir.path(), 0), 0u) << first.lockPath();
-        const SingleInstance second = SingleInstance::acquire(m_program);
-        EXPECT_TRUE(second.alreadyRunning());
-        EXPECT_EQ(second.lockPath(), first.lockPath());
-    }
-    EXPECT_EQ(SingleInstance::acquire(m_program).state(), SingleInstance::State::First);
-}
-
-TEST_F(SingleInstanceLock, MovingKeepsTheLock) {
-    SingleInstance first = SingleInstance::acquire(m_program);
-    SingleInstance moved = std::move(first);
-    EXPECT_TRUE(SingleInstance::acquire(m_program).alreadyRunning());
-    SingleInstance target = SingleInstance::acquire(m_dir.write("bin/other", "other"));
-    target = std::move(moved);
-    EXPECT_TRUE(SingleInstance::acquire(m_program).alreadyRunning());
-}
-
-TEST_F(SingleInstanceLock, EveryPathToTheSameFileSharesTheLockAndNoOtherFile) {
     const std::string link = m_dir.file("link-to-update");
     ASSERT_EQ(symlink(m_program.c_str(), link.c_str()), 0);
-    const SingleInstance first = SingleInstance::acquire(m_program);
-    EXPECT_TRUE(SingleInstance::acquire(link).alreadyRunning());
-    EXPECT_TRUE(SingleInstance::acquire(m_dir.path() + "bin/../bin/update").alreadyRunning());
-    const SingleInstance copy = SingleInstance::acquire(m_dir.write("copy/update", "program"));
-    EXPECT_EQ(copy.state(), SingleInstance::State::First);
+    const std::string other = m_dir.write("copy/update", "program");
+    SingleInstance holder = SingleInstance::acquire(other);
+    ASSERT_EQ(holder.state(), SingleInstance::State::First);
+    {
+        SingleInstance first = SingleInstance::acquire(m_program);
+        EXPECT_EQ(first.state(), SingleInstance::State::First);
+        EXPECT_EQ(first.lockPath().rfind(m_dir.path(), 0), 0u) << first.lockPath();
+        for (const std::string& path : {m_program, link, m_dir.path() + "bin/../bin/update"}) {
+            EXPECT_TRUE(SingleInstance::acquire(path).alreadyRunning()) << path;
+        }
+        SingleInstance moved = std::move(first);
+        holder = std::move(moved);
+    }
+    // The lock went along with both moves; the one it replaced was released.
+    EXPECT_TRUE(SingleInstance::acquire(m_program).alreadyRunning());
+    EXPECT_EQ(SingleInstance::acquire(other).state(), SingleInstance::State::First);
+    holder = SingleInstance::acquire(other);
+    EXPECT_EQ(SingleInstance::acquire(m_program).state(), SingleInstance::State::First);
 }
 
 TEST_F(SingleInstanceLock, AnUnusableLockFolderLetsTheProgramRun) {
     m_env.set("XDG_RUNTIME_DIR", (m_dir.path() + "missing").c_str())
         .set("TMPDIR", (m_dir.path() + "missing-too").c_str());
     ASSERT_NE(lockFolder(), "/tmp");
-    const SingleInstance first = SingleInstance::acquire(m_program);
-    EXPECT_EQ(first.state(), SingleInstance::State::Unchecked);
-    EXPECT_FALSE(first.alreadyRunning());
+    EXPECT_EQ(SingleInstance::acquire(m_program).state(), SingleInstance::State::Unchecked);
 }
 
 TEST_F(SingleInstanceLock, APlantedSymbolicLinkIsNotFollowed) {

@@ -7,26 +7,21 @@
 namespace upd::app {
 namespace {
 
+// Every id has an English text and a different Chinese one, which only 2052 gets.
 TEST(StringTable, EveryIdHasBothLanguages) {
     for (int id = kFirstStringId; id <= kLastStringId; ++id) {
-        EXPECT_FALSE(LoadResString(id, 1033).empty()) << id;
+        const std::string english = LoadResString(id, 1033);
+        EXPECT_FALSE(english.empty()) << id;
         EXPECT_FALSE(LoadResString(id, 2052).empty()) << id;
-        EXPECT_NE(LoadResString(id, 1033), LoadResString(id, 2052)) << id;
+        EXPECT_NE(LoadResString(id, 2052), english) << id;
+        for (const platform::LangId other : {1028, 1041, 3076}) {
+            EXPECT_EQ(LoadResString(id, other), english) << id << " in " << other;
+        }
     }
     EXPECT_EQ(LoadResString(kFirstStringId - 1, 1033), "");
     EXPECT_EQ(LoadResString(kLastStringId + 1, 2052), "");
-}
-
-TEST(StringTable, OnlySimplifiedChineseGetsChinese) {
-    for (const platform::LangId language : {1028, 1041, 3076}) {
-        EXPECT_EQ(LoadResString(106, language), LoadResString(106, 1033)) << language;
-    }
-}
-
-// The one text built at run time.
-TEST(StringTable, VisitTextNamesTheVendorHost) {
-    EXPECT_EQ(LoadResString(122, 1033),
-              std::string("Visit to ") + product::kVendorHost + " for latest news.");
+    // The one text built at run time.
+    EXPECT_NE(LoadResString(122, 1033).find(product::kVendorHost), std::string::npos);
 }
 
 }  // namespace

@@ -72,36 +72,32 @@ TEST_F(WizardFrame, ForwardLoadsTheTargetFirstAndKeepsThePageLeftLoaded) {
     EXPECT_EQ(m_wizard->window().size(), m_wizard->page(FileDownload)->size());
 }
 
-// Back from pages 2, 3 and 4 always lands on page 1, asks each page after it to close for
-// the program's reason and unloads it, oldest first; a page read but never shown stays.
-struct BackCase {
-    const char* name;
-    PageId from;
-    bool readPageFour;  // page 3 read page 4, which loaded it hidden; it stays loaded
-    const char* log;
-};
-
-void PrintTo(const BackCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class WizardBack : public WizardFrame, public ::testing::WithParamInterface<BackCase> {};
+// Back from pages 2, 3 and 4 lands on page 1 and unloads every page after it, oldest first,
+// each asked to close for the program's reason. Page 4 read by page 3 (loaded hidden, never
+// shown) stays loaded.
+class WizardBack : public WizardFrame, public ::testing::WithParamInterface<int> {};
 
 TEST_P(WizardBack, UnloadsThePagesAfterTheServerPage) {
-    const BackCase& c = GetParam();
+    const PageId from = *pageFromNumber(GetParam());
     m_wizard->window().move(37, 41);
     const QPoint where = m_wizard->window().pos();
-    goTo(c.from);
-    if (c.readPageFour) {
+    goTo(from);
+    const bool readPageFour = from == Analysis;
+    if (readPageFour) {
         ASSERT_NE(m_wizard->page(FileDownload), nullptr);
     }
     QPointer<Page> pageTwo = m_wizard->page(InfoDownload);
     m_log.clear();
-    ASSERT_TRUE(m_wizard->navigate(c.from, Server));
-    EXPECT_EQ(testing::PrintToString(m_log), c.log);
+    ASSERT_TRUE(m_wizard->navigate(from, Server));
+    PageLog expected;
+    for (int number = 2; number <= GetParam(); ++number) {
+        expected.push_back("query " + std::to_string(number) + " other");
+        expected.push_back("unload " + std::to_string(number));
+    }
+    EXPECT_EQ(m_log, expected);
     expectOnlyVisible(Server);
     std::vector<PageId> stay{Welcome, Server};
-    if (c.readPageFour) {
+    if (readPageFour) {
         stay.push_back(FileDownload);
     }
     EXPECT_EQ(loadedPages(), stay);
@@ -116,17 +112,8 @@ TEST_P(WizardBack, UnloadsThePagesAfterTheServerPage) {
     EXPECT_EQ(m_wizard->window().pos(), where);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Pages, WizardBack,
-    ::testing::Values(BackCase{"page2", InfoDownload, false, R"({ "query 2 other", "unload 2" })"},
-                      BackCase{"page3", Analysis, false,
-                               R"({ "query 2 other", "unload 2", "query 3 other", "unload 3" })"},
-                      BackCase{"page3_with_page4_read", Analysis, true,
-                               R"({ "query 2 other", "unload 2", "query 3 other", "unload 3" })"},
-                      BackCase{"page4", FileDownload, false,
-                               R"({ "query 2 other", "unload 2", "query 3 other", "unload 3", )"
-                               R"("query 4 other", "unload 4" })"}),
-    [](const auto& param) { return std::string(param.param.name); });
+INSTANTIATE_TEST_SUITE_P(Pages, WizardBack, ::testing::Values(2, 3, 4),
+                         [](const auto& param) { return "page" + std::to_string(param.param); });
 
 TEST_F(WizardFrame, APageThatIsNotThereCannotBeReached) {
     m_wizard->registerPage(InfoDownload, nullptr);

@@ -1,6 +1,6 @@
 // Test doubles for the wizard's GUI tests: message boxes that answer from a script, a
-// process that records that it would have ended, plain pages standing in for pages 2 to 5,
-// which log what the frame does to them, and a fixture that starts a wizard with them.
+// process that counts its ends, stand-ins for pages 2 to 5 that log what the frame does to
+// them, and a fixture that starts a wizard with them.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,6 +14,7 @@
 
 #include "app/message_boxes.h"
 #include "app/process_exit.h"
+#include "app/server_list.h"
 #include "app/startup.h"
 #include "tests/support/env_guard.h"
 #include "tests/support/temp_dir.h"
@@ -29,8 +30,7 @@ class ScriptedMessageBoxes final : public app::MessageBoxes {
         app::MessageButtons buttons;
         app::MessageIcon icon;
     };
-
-    // Answers given in order; a box beyond the script is a test failure and answers Cancel.
+    // Answers in order; a box beyond them fails the test and answers Cancel.
     std::deque<app::MessageAnswer> answers;
     std::vector<Shown> shown;
 
@@ -49,19 +49,16 @@ class ScriptedMessageBoxes final : public app::MessageBoxes {
 
 class RecordingProcessExit final : public app::ProcessExit {
   public:
-    int filesClosed = 0;
     int ended = 0;
-
-    void closeOpenFiles() override { ++filesClosed; }
+    void closeOpenFiles() override {}
     void endProcess() override { ++ended; }
 };
 
-// What the frame did to the pages, in order: "load 2", "activate 2", "query 2 other",
-// "unload 2", ...
+// What the frame did to the pages, in order: "load 2", "activate 2", "query 2 other", ...
 using PageLog = std::vector<std::string>;
 
-// A page with the common layout, Cancel (Finish on page 5) and Esc, and the close behaviour
-// of its number from the close table.
+// A page with the common layout, Cancel (Finish on page 5) as its Esc button, and the close
+// behaviour of its number.
 class StandInPage : public wizard::Page {
   public:
     StandInPage(wizard::Wizard& wizard, wizard::PageId id, PageLog& log)
@@ -80,8 +77,8 @@ class StandInPage : public wizard::Page {
         return (user || !refusesOther) && Page::Form_QueryUnload(trigger);
     }
 
-    // A page that will not be closed by the program (as one busy writing a file might):
-    // the only way to see the `force` column, since the real pages never refuse.
+    // Refuses the program's close (as a page busy writing a file might): the real pages never
+    // do, so only this shows the `force` column of the close table.
     bool refusesOther = false;
 
   private:
@@ -92,7 +89,7 @@ class StandInPage : public wizard::Page {
     PageLog& m_log;
 };
 
-// Registers the real pages 0 and 1 and stand-in pages 2 to 5.
+// The real pages 0 and 1, stand-ins for 2 to 5.
 inline void registerPagesWithStandIns(wizard::Wizard& wizard, PageLog& log) {
     app::registerWizardPages(wizard);
     for (int number = 2; number < wizard::kPageCount; ++number) {
@@ -108,12 +105,18 @@ inline void flushDeletions() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
+// An update.svr line in the code page of its language, as the release tool writes them.
+inline std::string serverRecord(std::string_view name, std::string_view address,
+                                std::string_view tag, std::string_view info = "info/update.ini") {
+    return app::encodeServerLine(name, address, info, tag, tag == "CHS" ? 936 : 1252) + "\r\n";
+}
+
 // A wizard on a private application folder, in an English locale.
 class WizardTest : public ::testing::Test {
   protected:
     ~WizardTest() override { stop(); }
 
-    // Starts (again) with the real pages 0 and 1 and stand-ins for 2 to 5.
+    // Starts (again) with stand-ins for pages 2 to 5.
     void start(platform::LangId systemLanguage = 1033, platform::LangId userLocale = 1033) {
         startIn({m_dir.path(), systemLanguage, userLocale});
     }
@@ -132,17 +135,10 @@ class WizardTest : public ::testing::Test {
     // Walks forward by the table to `target`; the log starts afresh there.
     void goTo(wizard::PageId target) {
         using enum wizard::PageId;
-        const std::pair<wizard::PageId, wizard::PageId> steps[] = {
-            {Welcome, Server},
-            {Server, InfoDownload},
-            {InfoDownload, Analysis},
-            {Analysis, target == Finish ? Finish : FileDownload},
-        };
-        for (const auto& [from, to] : steps) {
-            if (m_wizard->visiblePage() == target) {
-                break;
-            }
-            ASSERT_TRUE(m_wizard->navigate(from, to));
+        const wizard::PageId path[] = {Welcome, Server, InfoDownload, Analysis,
+                                       target == Finish ? Finish : FileDownload};
+        for (std::size_t i = 1; i < std::size(path) && m_wizard->visiblePage() != target; ++i) {
+            ASSERT_TRUE(m_wizard->navigate(path[i - 1], path[i]));
         }
         ASSERT_EQ(m_wizard->visiblePage(), target);
         m_log.clear();
