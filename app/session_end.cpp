@@ -8,13 +8,15 @@
 
 namespace upd::app {
 
-SessionEndWatcher::SessionEndWatcher(QGuiApplication& application, wizard::Wizard& wizard)
+SessionEndWatcher::SessionEndWatcher(QObject& application, wizard::Wizard& wizard)
     : m_application(application), m_wizard(wizard) {
     application.installEventFilter(this);
     // Logging out: without this the windows would be closed as if by the close box, and
     // question 114 would hold up the logout.
-    connect(&application, &QGuiApplication::commitDataRequest, this,
-            [this](QSessionManager&) { m_wizard.closeForOtherReason(); });
+    if (auto* gui = qobject_cast<QGuiApplication*>(&application)) {
+        connect(gui, &QGuiApplication::commitDataRequest, this,
+                [this](QSessionManager&) { m_wizard.closeForOtherReason(); });
+    }
 }
 
 bool SessionEndWatcher::eventFilter(QObject* watched, QEvent* event) {

@@ -6,8 +6,6 @@
 
 #include <QObject>
 
-class QGuiApplication;
-
 namespace upd::wizard {
 class Wizard;
 }
@@ -16,14 +14,15 @@ namespace upd::app {
 
 class SessionEndWatcher final : public QObject {
   public:
-    // Watches `application` for as long as this object lives; both must outlive it.
-    SessionEndWatcher(QGuiApplication& application, wizard::Wizard& wizard);
+    // Watches `application` (the QGuiApplication; tests give any object that receives the
+    // quit event) for as long as this object lives; both must outlive it.
+    SessionEndWatcher(QObject& application, wizard::Wizard& wizard);
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    QGuiApplication& m_application;
+    QObject& m_application;
     wizard::Wizard& m_wizard;
 };
 

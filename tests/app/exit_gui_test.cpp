@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
 #include <filesystem>
+#include <optional>
 
 #include "app/frm_proxy.h"
+#include "app/session_end.h"
 #include "app/string_table.h"
 #include "tests/wizard/wizard_test_support.h"
 #include "wizard/wizard.h"
@@ -20,11 +23,19 @@ using wizard::PageId;
 using enum PageId;
 using test::PageLog;
 
-enum class Way { CancelButton, Escape, CloseBox, FromOutside };
+enum class Way { CancelButton, EnterOnCancel, Escape, CloseBox, FromOutside };
 
 class Exit : public test::WizardTest {
   protected:
-    void SetUp() override { start(); }
+    void SetUp() override {
+        start();
+        m_sessionEnd.emplace(m_application, *m_wizard);
+    }
+    void TearDown() override { m_sessionEnd.reset(); }
+
+    // Stands in for the application object, which a quit event must not reach in a test.
+    QObject m_application;
+    std::optional<SessionEndWatcher> m_sessionEnd;
 
     void leave(Way way) {
         switch (way) {
@@ -32,6 +43,12 @@ class Exit : public test::WizardTest {
                 QTest::mouseClick(m_wizard->page(*m_wizard->visiblePage())->escapeButton(),
                                   Qt::LeftButton);
                 break;
+            case Way::EnterOnCancel: {  // a keyboard user: Enter on the focused button
+                QPushButton* button = m_wizard->page(*m_wizard->visiblePage())->escapeButton();
+                button->setFocus();
+                QTest::keyClick(button, Qt::Key_Return);
+                break;
+            }
             case Way::Escape:
                 m_wizard->window().activateWindow();
                 ASSERT_TRUE(QTest::qWaitForWindowActive(&m_wizard->window()));
@@ -40,9 +57,11 @@ class Exit : public test::WizardTest {
             case Way::CloseBox:
                 m_wizard->window().close();
                 break;
-            case Way::FromOutside:
-                m_wizard->closeForOtherReason();
+            case Way::FromOutside: {  // the application told to quit, as when the session ends
+                QEvent quit(QEvent::Quit);
+                QCoreApplication::sendEvent(&m_application, &quit);
                 break;
+            }
         }
     }
 };
@@ -99,15 +118,17 @@ TEST_P(ExitOnEveryPage, AsksAtMostOnceAndEndsTheProgramOnOk) {
 }
 
 std::string caseName(const ::testing::TestParamInfo<std::tuple<int, Way>>& info) {
-    constexpr const char* kWays[] = {"cancel_button", "escape", "close_box", "from_outside"};
+    constexpr const char* kWays[] = {"cancel_button", "enter_on_cancel", "escape", "close_box",
+                                     "from_outside"};
     return "page" + std::to_string(std::get<0>(info.param)) + "_" +
            kWays[static_cast<int>(std::get<1>(info.param))];
 }
 
 INSTANTIATE_TEST_SUITE_P(CloseTable, ExitOnEveryPage,
                          ::testing::Combine(::testing::Range(0, wizard::kPageCount),
-                                            ::testing::Values(Way::CancelButton, Way::Escape,
-                                                              Way::CloseBox, Way::FromOutside)),
+                                            ::testing::Values(Way::CancelButton, Way::EnterOnCancel,
+                                                              Way::Escape, Way::CloseBox,
+                                                              Way::FromOutside)),
                          caseName);
 
 // A page that will not close shows the `force` and `ends the process` columns, which the
