@@ -7,18 +7,15 @@ namespace {
 
 using namespace std::string_literals;
 
-TEST(Base64Encode, PadsTheLastGroup) {
+TEST(Base64Encode, PadsTheLastGroupAndUsesTheCodePageBytes) {
     EXPECT_EQ(ToBase64("abc", 1252), "YWJj");
     EXPECT_EQ(ToBase64("ab", 1252), "YWI=");
     EXPECT_EQ(ToBase64("a", 1252), "YQ==");
     EXPECT_EQ(ToBase64("", 1252), "");
     EXPECT_EQ(ToBase64("user:pass word", 1252), "dXNlcjpwYXNzIHdvcmQ=");
-}
-
-TEST(Base64Encode, UsesTheCodePageBytesOfTheText) {
-    // "用户" is D3 C3 BB A7 in GBK.
+    // "用户" is D3 C3 BB A7 in GBK; é is one byte, 0xE9, in 1252.
     EXPECT_EQ(ToBase64("用户", 936), base64EncodeBytes("\xD3\xC3\xBB\xA7"));
-    EXPECT_EQ(ToBase64("\xC3\xA9", 1252), "6Q==");  // é is one byte, 0xE9
+    EXPECT_EQ(ToBase64("\xC3\xA9", 1252), "6Q==");
 }
 
 TEST(Base64Encode, AllByteValuesAndShifts) {
@@ -37,22 +34,13 @@ TEST(Base64Encode, AllByteValuesAndShifts) {
     EXPECT_EQ(TripletToQuartet(Bytes{0xFF, 0xEF, 0x00}, 0), "/+8A");
 }
 
-TEST(Base64Decode, KeepsTheTrailingCodeZeroCharacters) {
+TEST(Base64Decode, KeepsTheTrailingCodeZeroCharactersAndStrayOnes) {
     EXPECT_EQ(Base64DecodeText("YWJj", 1252), "abc\0"s);
     EXPECT_EQ(Base64DecodeText("YWI=", 1252), "ab\0\0"s);
     EXPECT_EQ(Base64DecodeText("YQ==", 1252), "a\0\0\0"s);
     EXPECT_EQ(Base64DecodeText("", 1252), "\0"s);
-}
-
-TEST(Base64Decode, PaddingIsCounted) {
-    const Quartet q = DecodeQuartet('Y', 'Q', '=', '=');
-    EXPECT_EQ(q.padding, 2);
-    EXPECT_EQ(q.bytes[0], 'a');
-    EXPECT_EQ(DecodeQuartet('Y', 'W', 'J', 'j').padding, 0);
-}
-
-TEST(Base64Decode, StrayCharactersAfterTheLastGroup) {
-    // One stray character is ignored; two or three are decoded with the rest taken as 0.
+    // One stray character after the last group is ignored; two or three are decoded with
+    // the rest taken as 0.
     EXPECT_EQ(Base64DecodeText("YWJjZ", 1252), "abc\0"s);
     EXPECT_EQ(Base64DecodeText("YWJjZA", 1252), "abcd\0\0\0"s);
     EXPECT_EQ(Base64DecodeText("YWJjZGU", 1252), "abcde\0\0"s);

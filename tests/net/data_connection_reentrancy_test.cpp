@@ -8,10 +8,7 @@
 
 #include <algorithm>
 
-#include "net/data_connection.h"
-#include "net/socket_layer.h"
 #include "tests/net/net_test_support.h"
-#include "tests/support/reactor_pump.h"
 #include "tests/support/scripted_server.h"
 
 namespace upd::net::test {
@@ -21,130 +18,122 @@ using upd::test::pumpUntil;
 using upd::test::Script;
 using upd::test::ScriptedServer;
 
-class Reentrancy : public ::testing::Test {
-  protected:
-    void SetUp() override { setConnectTimeoutMs(2000); }
-};
-
 const std::string kBody(3000, 'b');
 
-Script plainReply() {
-    return Script().readRequest().send(httpReply(200, kBody)).close();
+Script reply(std::string bytes = httpReply(200, kBody)) {
+    return Script().readRequest().send(std::move(bytes)).close();
 }
 
-// The reply that raises the event; the status and location ones need a reply of their own.
-Script replyFor(const std::string& event) {
-    if (event == "DownloadFailed 4") {
-        return Script().readRequest().send(httpReply(404, "gone")).close();
-    }
-    if (event == "ObjectMoved") {
-        return Script().readRequest().send(httpReply(302, "x", true, "Location: /y\r\n")).close();
-    }
-    return plainReply();
-}
+// Each event with a reply that raises it.
+const std::vector<std::pair<std::string, Script>> kEvents = {
+    {"Connected", reply()},
+    {"QuerySent", reply()},
+    {"StreamBytes", reply()},
+    {"BytesReceived", reply()},
+    {"DownloadFailed 4", reply(httpReply(404, "gone"))},
+    {"ObjectMoved", reply(httpReply(302, "x", true, "Location: /y\r\n"))},
+    {"Disconnected", reply()},
+};
 
-const std::vector<std::string> kEvents = {"Connected",     "QuerySent",        "StreamBytes",
-                                          "BytesReceived", "DownloadFailed 4", "ObjectMoved"};
-
-TEST_F(Reentrancy, DisconnectFromAnyEventEndsWithOneAbort) {
-    for (const auto& event : kEvents) {
+TEST(Reentrancy, DisconnectFromAnyEventEndsWithOneAbort) {
+    for (const auto& [event, script] : kEvents) {
+        if (event == "Disconnected") {
+            continue;  // already final
+        }
         SCOPED_TRACE(event);
-        ScriptedServer server(replyFor(event));
+        ScriptedServer server(script);
         Download d;
         d->setDownloadType(2);
         d->setAutoRedirect(false);
-        d.recorder.onEvent(event, [&] { d->Disconnect(); });
+        d.onEvent(event, [&] { d->Disconnect(); });
         d->FetchURLString(server.url("/x"));
         ASSERT_TRUE(d.runToEnd());
-        EXPECT_EQ(d.recorder.lines.back(), "DownloadFailed 1 0");
-        EXPECT_EQ(d.recorder.finalEvents, 1);
+        EXPECT_EQ(d.lines.back(), "DownloadFailed 1 0");
+        EXPECT_EQ(d.finalEvents, 1);
         EXPECT_EQ(d->SocketHandle(), 0);
         EXPECT_FALSE(d->IsConnected());
     }
 }
 
-TEST_F(Reentrancy, DestroyingTheObjectFromAnyEventStopsEverything) {
-    std::vector<std::string> all = kEvents;
-    all.push_back("Disconnected");
-    for (const auto& event : all) {
+TEST(Reentrancy, DestroyingTheObjectFromAnyEventStopsEverything) {
+    for (const auto& [event, script] : kEvents) {
         SCOPED_TRACE(event);
-        ScriptedServer server(replyFor(event));
+        ScriptedServer server(script);
         Download d;
         d->setDownloadType(2);
         d->setAutoRedirect(false);
         std::size_t linesAtDestruction = 0;
-        d.recorder.onEvent(event, [&] {
-            linesAtDestruction = d.recorder.lines.size();
+        d.onEvent(event, [&] {
+            linesAtDestruction = d.lines.size();
             d.connection.reset();
         });
-        d.connection->FetchURLString(server.url("/x"));
+        d->FetchURLString(server.url("/x"));
         ASSERT_TRUE(pumpUntil([&] { return d.connection == nullptr; }));
         EXPECT_TRUE(server.waitFinished(0));  // the socket went with the object
         mainReactor().processReady();
-        EXPECT_EQ(d.recorder.lines.size(), linesAtDestruction);
+        EXPECT_EQ(d.lines.size(), linesAtDestruction);
     }
 }
 
 // From the final event of a transfer that ended or could not connect.
-TEST_F(Reentrancy, RestartFromTheFinalEventRunsASecondTransfer) {
+TEST(Reentrancy, RestartFromTheFinalEventRunsASecondTransfer) {
     for (const char* first : {"/first", "http://127.0.0.1:1/x"}) {
         SCOPED_TRACE(first);
-        ScriptedServer server(plainReply());
+        ScriptedServer server(reply());
         Download d;
         d->setDownloadType(1);
-        d.recorder.onEvent(first[0] == '/' ? "Disconnected" : "DownloadFailed 5",
-                           [&] { d->FetchURLString(server.url("/second")); });
+        d.onEvent(first[0] == '/' ? "Disconnected" : "DownloadFailed 5",
+                  [&] { d->FetchURLString(server.url("/second")); });
         d->FetchURLString(first[0] == '/' ? server.url(first) : first);
-        ASSERT_TRUE(pumpUntil([&] { return d.recorder.finalEvents == 2; }));
-        EXPECT_EQ(d.recorder.lines.back(), "Disconnected 0");
+        ASSERT_TRUE(pumpUntil([&] { return d.finalEvents == 2; }));
+        EXPECT_EQ(d.lines.back(), "Disconnected 0");
         EXPECT_EQ(server.received(server.connections() - 1),
                   plainRequest(server.url("/second"), "127.0.0.1"));
         EXPECT_EQ(d->GetBufferSize(), static_cast<std::int64_t>(kBody.size()));
     }
 }
 
-TEST_F(Reentrancy, RestartFromAChunkAbandonsTheFirstTransfer) {
-    ScriptedServer server({Script().readRequest().send(httpReply(200, kBody)).readUntilClosed(),
-                           Script().readRequest().send(httpReply(200, "second")).close()});
+TEST(Reentrancy, RestartFromAChunkAbandonsTheFirstTransfer) {
+    ScriptedServer server(
+        {Script().readRequest().send(httpReply(200, kBody)), reply(httpReply(200, "second"))});
     Download d;
     d->setDownloadType(1);
     d->setPacketSize(100);
-    d.recorder.onEvent("BytesReceived", [&] { d->FetchURLString(server.url("/second")); });
+    d.onEvent("BytesReceived", [&] { d->FetchURLString(server.url("/second")); });
     d->FetchURLString(server.url("/first"));
     ASSERT_TRUE(d.runToEnd());
     EXPECT_EQ(d->GetBufferAsString(), "second");
-    EXPECT_EQ(d.recorder.finalEvents, 1);
-    EXPECT_EQ(d.recorder.lines.back(), "Disconnected 0");
+    EXPECT_EQ(d.finalEvents, 1);
+    EXPECT_EQ(d.lines.back(), "Disconnected 0");
     EXPECT_TRUE(server.waitFinished(0));
 }
 
-TEST_F(Reentrancy, DisconnectWhileTheCloseIsBeingHandledGivesOneFinalEvent) {
-    ScriptedServer server(Script().readRequest().send(httpReply(200, kBody)).readUntilClosed());
+TEST(Reentrancy, DisconnectWhileTheCloseIsBeingHandledGivesOneFinalEvent) {
+    ScriptedServer server(Script().readRequest().send(httpReply(200, kBody)));
     Download d;
     d->setDownloadType(1);
     d->FetchURLString(server.url("/x"));
-    ASSERT_TRUE(pumpUntil(
-        [&] { return !d.recorder.lines.empty() && d.recorder.lines.back() == "QuerySent 0"; }));
+    ASSERT_TRUE(pumpUntil([&] { return !d.lines.empty() && d.lines.back() == "QuerySent 0"; }));
     // The reply is waiting in the socket when the close is handled: its read raises
     // BytesReceived, whose handler disconnects.
     pollfd p{d->SocketHandle(), POLLIN, 0};
     ASSERT_EQ(poll(&p, 1, 5000), 1);
-    d.recorder.onEvent("BytesReceived", [&] { d->Disconnect(); });
+    d.onEvent("BytesReceived", [&] { d->Disconnect(); });
     d->ProcessMessage(32);
     mainReactor().processReady();
-    EXPECT_EQ(d.recorder.lines.back(), "DownloadFailed 1 0");
-    EXPECT_EQ(d.recorder.finalEvents, 1);
+    EXPECT_EQ(d.lines.back(), "DownloadFailed 1 0");
+    EXPECT_EQ(d.finalEvents, 1);
     EXPECT_FALSE(d->IsConnected());
 }
 
-TEST_F(Reentrancy, ReplacingTheHandlersInsideAnEventTakesEffectAtOnce) {
-    ScriptedServer server(plainReply());
+TEST(Reentrancy, ReplacingTheHandlersInsideAnEventTakesEffectAtOnce) {
+    ScriptedServer server(reply());
     Download d;
     d->setDownloadType(1);
     d->setPacketSize(500);
     bool ended = false;
     int laterChunks = 0;
-    d.recorder.onEvent("BytesReceived", [&] {
+    d.onEvent("BytesReceived", [&] {
         DataConnectionEvents replacement;
         replacement.BytesReceived = [&](std::int64_t, std::int32_t) { ++laterChunks; };
         replacement.Disconnected = [&](std::int32_t) { ended = true; };
@@ -152,26 +141,27 @@ TEST_F(Reentrancy, ReplacingTheHandlersInsideAnEventTakesEffectAtOnce) {
     });
     d->FetchURLString(server.url("/x"));
     ASSERT_TRUE(pumpUntil([&] { return ended; }));
-    EXPECT_TRUE(d.recorder.lines.back().starts_with("BytesReceived ")) << d.recorder.lines.back();
-    EXPECT_EQ(std::count_if(d.recorder.lines.begin(), d.recorder.lines.end(),
+    EXPECT_EQ(std::count_if(d.lines.begin(), d.lines.end(),
                             [](const std::string& l) { return l.starts_with("BytesReceived"); }),
               1);
+    EXPECT_TRUE(d.lines.back().starts_with("BytesReceived ")) << d.lines.back();
     EXPECT_GT(laterChunks, 0);
 }
 
-TEST_F(Reentrancy, DestroyingAnotherObjectWithNotificationsPendingIsSafe) {
-    ScriptedServer serverA(plainReply());
-    ScriptedServer serverB(plainReply());
-    Download a;
+// b holds the registry's first entry: a's notifications are routed past the emptied one.
+TEST(Reentrancy, DestroyingAnotherObjectWithNotificationsPendingIsSafe) {
+    ScriptedServer serverA(reply());
+    ScriptedServer serverB(reply());
     Download b;
+    Download a;
     a->setDownloadType(1);
     b->setDownloadType(1);
-    a.recorder.onEvent("QuerySent", [&] { b.connection.reset(); });
+    a.onEvent("QuerySent", [&] { b.connection.reset(); });
     b->FetchURLString(serverB.url("/b"));
     a->FetchURLString(serverA.url("/a"));
     ASSERT_TRUE(a.runToEnd());
-    EXPECT_EQ(a.recorder.lines.back(), "Disconnected 0");
-    EXPECT_EQ(b.recorder.finalEvents, 0);
+    EXPECT_EQ(a.lines.back(), "Disconnected 0");
+    EXPECT_EQ(b.finalEvents, 0);
 }
 
 }  // namespace

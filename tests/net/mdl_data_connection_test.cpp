@@ -1,11 +1,8 @@
-// The module shared by all download objects: the registry with its reuse of the lowest
-// empty entry, the hub's lifetime, and the routing of a notification to the object that
-// holds the socket.
+// The module shared by all download objects: the registry, the hub's lifetime, and the
+// routing of a notification to the object that holds the socket.
 #include <gtest/gtest.h>
 
-#include "net/data_connection.h"
 #include "net/mdl_data_connection.h"
-#include "net/socket_layer.h"
 #include "tests/net/net_test_support.h"
 #include "tests/support/scripted_server.h"
 
@@ -17,7 +14,6 @@ using upd::test::ScriptedServer;
 
 TEST(Module, RegistryReusesTheLowestEmptyEntry) {
     ASSERT_EQ(LiveConnections(), 0);
-    const std::int32_t slotsBefore = ConnectionSlots();
     auto a = std::make_unique<DataConnection>();
     auto b = std::make_unique<DataConnection>();
     auto c = std::make_unique<DataConnection>();
@@ -31,7 +27,6 @@ TEST(Module, RegistryReusesTheLowestEmptyEntry) {
     b.reset();
     EXPECT_EQ(LiveConnections(), 2);
     const std::int32_t slots = ConnectionSlots();
-    EXPECT_GE(slots, 3);
     auto d = std::make_unique<DataConnection>();
     EXPECT_EQ(connectionIndex(*d), 1);
     EXPECT_EQ(ConnectionSlots(), slots);
@@ -42,7 +37,6 @@ TEST(Module, RegistryReusesTheLowestEmptyEntry) {
     EXPECT_EQ(connectionIndex(*d), -1);
     RegisterConnection(*d);
     EXPECT_EQ(connectionIndex(*d), 1);
-    EXPECT_GE(ConnectionSlots(), slotsBefore);
 }
 
 TEST(Module, HubLivesFromTheFirstObjectToTheLast) {
@@ -61,37 +55,23 @@ TEST(Module, HubLivesFromTheFirstObjectToTheLast) {
 }
 
 TEST(Module, NotificationGoesToTheObjectHoldingTheSocket) {
-    setConnectTimeoutMs(2000);
-    ScriptedServer server(Script().readUntilClosed());
+    ScriptedServer server(Script{});
     Download bystander;
     Download holder;
     holder->setDownloadType(1);
     holder->FetchURLString(server.url("/x"));
-    ASSERT_EQ(holder.recorder.lines, (std::vector<std::string>{"Connected 0"}));
+    ASSERT_EQ(holder.lines, (std::vector<std::string>{"Connected 0"}));
     const int socket = holder->liveSocket();
 
     SocketWindowProc(SocketWindow(), kSocketMessage, socket + 1000, kFdClose);  // nobody's
     SocketWindowProc(SocketWindow(), kSocketMessage - 1, socket, kFdClose);     // not ours
-    EXPECT_EQ(holder.recorder.lines.size(), 1u);
+    EXPECT_EQ(holder.lines.size(), 1u);
 
     // A close whose high half carries an error (ECONNRESET) is handled as a close.
     SocketWindowProc(SocketWindow(), kSocketMessage, socket, kFdClose | (104 << 16));
-    EXPECT_EQ(holder.recorder.lines,
-              (std::vector<std::string>{"Connected 0", "DownloadFailed 0 0"}));
-    EXPECT_TRUE(bystander.recorder.lines.empty());
+    EXPECT_EQ(holder.lines, (std::vector<std::string>{"Connected 0", "DownloadFailed 0 0"}));
+    EXPECT_TRUE(bystander.lines.empty());
     EXPECT_EQ(holder->SocketHandle(), -1);
-}
-
-TEST(Module, ObjectsStillGetTheirNotificationsAfterAnotherIsDestroyed) {
-    setConnectTimeoutMs(2000);
-    ScriptedServer server(Script().readRequest().send(httpReply(200, "ok")).close());
-    auto gone = std::make_unique<Download>();
-    Download kept;
-    kept->setDownloadType(1);
-    gone.reset();
-    kept->FetchURLString(server.url("/x"));
-    ASSERT_TRUE(kept.runToEnd());
-    EXPECT_EQ(kept.recorder.lines.back(), "Disconnected 0");
 }
 
 }  // namespace

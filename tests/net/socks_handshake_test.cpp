@@ -13,7 +13,6 @@ using namespace std::string_literals;
 
 TEST(Socks4, FailedLookupSendsAllOnes) {
     Socks4Handshake::Params p;
-    p.port = 80;
     p.address = -1;
     EXPECT_EQ(Socks4Handshake::buildRequest(p).substr(4, 4), "\xFF\xFF\xFF\xFF"s);
 }

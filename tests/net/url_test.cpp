@@ -8,7 +8,7 @@
 namespace upd::net {
 namespace {
 
-TEST(UrlEncode, CopiesTheAllowedSetAndEncodesEverythingElse) {
+TEST(UrlEncode, CopiesTheAllowedSetAndEncodesTheCodePageBytesOfTheRest) {
     EXPECT_EQ(UrlEncode("", 1252), "");
     EXPECT_EQ(UrlEncode(std::string(kUrlAllowedCharacters), 1252), kUrlAllowedCharacters);
     EXPECT_EQ(UrlEncode("/a b/c%d", 1252), "/a%20b/c%25d");
@@ -17,23 +17,18 @@ TEST(UrlEncode, CopiesTheAllowedSetAndEncodesEverythingElse) {
     EXPECT_EQ(UrlEncode("\n", 1252), "%0A");
     EXPECT_EQ(UrlEncode(std::string("a\0b", 3), 1252), "a%00b");
     EXPECT_EQ(UrlEncode("%20", 1252), "%2520");  // encoded again
-}
-
-TEST(UrlEncode, EncodesTheCodePageBytesOfOtherCharacters) {
+    // Other characters: their bytes in the code page.
     EXPECT_EQ(UrlEncode("\xC3\xA9", 1252), "%E9");                          // é
     EXPECT_EQ(UrlEncode("\xE7\x94\xA8\xE6\x88\xB7", 936), "%D3%C3%BB%A7");  // 用户 in GBK
     EXPECT_EQ(UrlEncode("\xE7\x94\xA8", 1252), "%3F");                      // not in 1252: "?"
     EXPECT_EQ(UrlEncode("\xFF", 1252), "%3F");                              // not UTF-8 at all
 }
 
-TEST(SplitUrl, AcceptsHttpInAnyCase) {
+TEST(SplitUrl, ReadsHostAndPort) {
     const auto t = splitUrl("HTTP://Example.ORG/File.ini");
     ASSERT_TRUE(t);
     EXPECT_EQ(t->host, "example.org");
     EXPECT_EQ(t->port, 80);
-}
-
-TEST(SplitUrl, ReadsThePort) {
     EXPECT_EQ(splitUrl("http://example.org:8080/a")->port, 8080);
     EXPECT_EQ(splitUrl("http://example.org")->host, "example.org");
     EXPECT_EQ(splitUrl("http://example.org:65535")->port, 65535);
@@ -49,7 +44,7 @@ TEST(SplitUrl, RefusesWhatItCannotUse) {
     }
 }
 
-TEST(ResolveLocation, AbsoluteAndRelativeForms) {
+TEST(ResolveLocation, AbsoluteAndRelativeFormsButNoOtherScheme) {
     const std::string base = "http://h:8080/a/b/c.ini?q=1";
     EXPECT_EQ(resolveLocation(base, "http://other/x"), "http://other/x");
     EXPECT_EQ(resolveLocation(base, "HTTP://other/x"), "HTTP://other/x");
@@ -62,9 +57,7 @@ TEST(ResolveLocation, AbsoluteAndRelativeForms) {
     EXPECT_EQ(resolveLocation(base, "?page=2"), "http://h:8080/a/b/c.ini?page=2");
     EXPECT_EQ(resolveLocation("http://h", "x"), "http://h/x");
     EXPECT_EQ(resolveLocation(base, ""), base);
-}
-
-TEST(ResolveLocation, OtherSchemesCannotBeFollowed) {
+    // Other schemes cannot be followed.
     EXPECT_FALSE(resolveLocation("http://h/", "https://h/x").has_value());
     EXPECT_FALSE(resolveLocation("http://h/", "ftp:x").has_value());
     EXPECT_FALSE(resolveLocation("http://h/", "javascript:alert(1)").has_value());
@@ -76,7 +69,7 @@ TEST(EncodeUnsafeUrlBytes, KeepsEncodingAndEscapesWhatWouldBreakTheRequestLine) 
     EXPECT_EQ(encodeUnsafeUrlBytes("/\xE9\x7F"), "/%E9%7F");
 }
 
-TEST(NumericValue, ReadsTheNumberAtTheStart) {
+TEST(NumericValue, ReadsTheNumberAtTheStartRoundedAndClamped) {
     EXPECT_EQ(leadingNumericValue("1234"), 1234);
     EXPECT_EQ(leadingNumericValue("   1234xyz"), 1234);
     EXPECT_EQ(leadingNumericValue("\t42"), 42);
@@ -88,18 +81,14 @@ TEST(NumericValue, ReadsTheNumberAtTheStart) {
     EXPECT_EQ(leadingNumericValue("1e3"), 1000);
     EXPECT_EQ(leadingNumericValue("1e"), 1);
     EXPECT_EQ(leadingNumericValue("5000000000"), 5'000'000'000);
-}
-
-TEST(NumericValue, RoundsHalvesToEven) {
+    // Halves round to even.
     EXPECT_EQ(leadingNumericValue("12.5"), 12);
     EXPECT_EQ(leadingNumericValue("13.5"), 14);
     EXPECT_EQ(leadingNumericValue("12.51"), 13);
     EXPECT_EQ(leadingNumericValue("12.49"), 12);
     EXPECT_EQ(leadingNumericValue("-2.5"), -2);
     EXPECT_EQ(leadingNumericValue(".6"), 1);
-}
-
-TEST(NumericValue, ClampsToTheRange) {
+    // Clamped to the range.
     EXPECT_EQ(leadingNumericValue("99999999999999999999999"), INT64_MAX);
     EXPECT_EQ(leadingNumericValue("-99999999999999999999999"), INT64_MIN);
     EXPECT_EQ(leadingNumericValue("1e400"), INT64_MAX);

@@ -18,25 +18,20 @@ namespace {
 
 using platform::monotonicMs;
 
-enum class Wait { Ready, Stopped, TimedOut };
-
-// Waits for `events` on fd or for the stop pipe, until the deadline.
-Wait waitFor(int fd, short events, int stopFd, std::int64_t deadline) {
+// Waits for `events` on fd until the deadline; false on time-out or when the stop pipe fires.
+bool waitFor(int fd, short events, int stopFd, std::int64_t deadline) {
     for (;;) {
         const std::int64_t left = deadline - monotonicMs();
         if (left <= 0) {
-            return Wait::TimedOut;
+            return false;
         }
         pollfd p[2] = {{fd, events, 0}, {stopFd, POLLIN, 0}};
         const int rc = poll(p, 2, static_cast<int>(left));
         if (rc < 0 && errno == EINTR) {
             continue;
         }
-        if (rc < 0 || (p[1].revents & POLLIN) != 0) {
-            return Wait::Stopped;
-        }
-        if (rc > 0) {
-            return Wait::Ready;
+        if (rc != 0) {
+            return rc > 0 && (p[1].revents & POLLIN) == 0;
         }
     }
 }
@@ -62,12 +57,12 @@ ScriptedServer::~ScriptedServer() {
 
 std::size_t ScriptedServer::connections() const {
     std::lock_guard lock(m_mutex);
-    return m_received.size();
+    return m_connections.size();
 }
 
 std::string ScriptedServer::received(std::size_t connection) const {
     std::lock_guard lock(m_mutex);
-    return connection < m_received.size() ? m_received[connection] : std::string();
+    return connection < m_connections.size() ? m_connections[connection].received : "";
 }
 
 std::vector<std::string> ScriptedServer::errors() const {
@@ -78,22 +73,12 @@ std::vector<std::string> ScriptedServer::errors() const {
 bool ScriptedServer::waitFinished(std::size_t connection, int timeoutMs) {
     std::unique_lock lock(m_mutex);
     return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
-        return connection < m_finished.size() && m_finished[connection];
+        return connection < m_connections.size() && m_connections[connection].finished;
     });
 }
 
-void ScriptedServer::fail(std::size_t index, std::size_t step, const std::string& what) {
-    std::lock_guard lock(m_mutex);
-    m_errors.push_back("connection " + std::to_string(index) + ", step " + std::to_string(step) +
-                       ": " + what);
-}
-
 void ScriptedServer::acceptLoop() {
-    for (;;) {
-        const Wait w = waitFor(m_listener.fd(), POLLIN, m_stopPipe[0], monotonicMs() + 3'600'000);
-        if (w != Wait::Ready) {
-            return;
-        }
+    while (waitFor(m_listener.fd(), POLLIN, m_stopPipe[0], monotonicMs() + 3'600'000)) {
         const int fd = m_listener.accept();
         if (fd < 0) {
             continue;
@@ -104,65 +89,57 @@ void ScriptedServer::acceptLoop() {
         std::size_t index = 0;
         {
             std::lock_guard lock(m_mutex);
-            index = m_received.size();
-            m_received.emplace_back();
-            m_finished.push_back(false);
+            index = m_connections.size();
+            m_connections.emplace_back();
         }
         serve(index, fd);
     }
 }
 
 void ScriptedServer::serve(std::size_t index, int fd) {
-    using Kind = Script::Step::Kind;
-    const Script& script = m_scripts[std::min(index, m_scripts.size() - 1)];
+    using Kind = Script::Kind;
+    const auto& steps = m_scripts[std::min(index, m_scripts.size() - 1)].steps;
     std::string pending;  // received and not yet consumed by a read step
     bool peerClosed = false;
-    bool open = true;
 
-    // Reads what is there (waiting until something is) and records it.
-    auto readSome = [&](std::int64_t deadline) -> Wait {
-        const Wait w = waitFor(fd, POLLIN, m_stopPipe[0], deadline);
-        if (w != Wait::Ready) {
-            return w;
+    // Waits until something arrives and records it; false on time-out or stop.
+    auto readSome = [&](std::int64_t deadline) {
+        if (!waitFor(fd, POLLIN, m_stopPipe[0], deadline)) {
+            return false;
         }
         char buffer[16384];
         const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
         if (n > 0) {
             pending.append(buffer, static_cast<std::size_t>(n));
             std::lock_guard lock(m_mutex);
-            m_received[index].append(buffer, static_cast<std::size_t>(n));
+            m_connections[index].received.append(buffer, static_cast<std::size_t>(n));
         } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
             peerClosed = true;
         }
-        return Wait::Ready;
-    };
-    auto readToTheEnd = [&](std::int64_t deadline) {
-        while (!peerClosed && readSome(deadline) == Wait::Ready) {
-        }
+        return true;
     };
 
-    const auto& steps = script.steps();
-    for (std::size_t i = 0; i < steps.size() && open; ++i) {
+    std::string error;
+    bool ended = false;  // by a close or a reset
+    std::size_t i = 0;
+    for (; i < steps.size() && error.empty() && !ended; ++i) {
         const auto& step = steps[i];
         const std::int64_t deadline = monotonicMs() + kStepTimeoutMs;
         switch (step.kind) {
-            case Kind::ReadUntil:
+            case Kind::ReadRequest:
             case Kind::ReadBytes: {
                 auto used = [&]() -> std::size_t {
                     if (step.kind == Kind::ReadBytes) {
                         return pending.size() >= step.count ? step.count : 0;
                     }
-                    const auto at = pending.find(step.bytes);
-                    return at == std::string::npos ? 0 : at + step.bytes.size();
+                    const auto at = pending.find("\r\n\r\n");
+                    return at == std::string::npos ? 0 : at + 4;
                 };
-                while (used() == 0 && !peerClosed && readSome(deadline) == Wait::Ready) {
+                while (used() == 0 && !peerClosed && readSome(deadline)) {
                 }
                 if (used() == 0) {
-                    fail(index, i,
-                         peerClosed ? "the client closed before the expected bytes"
-                                    : "timed out waiting for the expected bytes");
-                    open = false;
-                    break;
+                    error = peerClosed ? "the client closed before the expected bytes"
+                                       : "timed out waiting for the expected bytes";
                 }
                 pending.erase(0, used());
                 break;
@@ -175,44 +152,43 @@ void ScriptedServer::serve(std::size_t index, int fd) {
                     if (n > 0) {
                         sent += static_cast<std::size_t>(n);
                     } else if (n >= 0 || (errno != EAGAIN && errno != EINTR) ||
-                               waitFor(fd, POLLOUT, m_stopPipe[0], deadline) != Wait::Ready) {
+                               !waitFor(fd, POLLOUT, m_stopPipe[0], deadline)) {
+                        error = "could not send all bytes";
                         break;
                     }
-                }
-                if (sent < step.bytes.size()) {
-                    fail(index, i, "could not send all bytes");
-                    open = false;
                 }
                 break;
             }
             case Kind::Close:
                 shutdown(fd, SHUT_WR);
-                readToTheEnd(deadline);
-                open = false;
+                while (!peerClosed && readSome(deadline)) {
+                }
+                ended = true;
                 break;
             case Kind::Reset: {
                 const linger hard{1, 0};
                 setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-                open = false;
+                ended = true;
                 break;
             }
-            case Kind::ReadUntilClosed:
-                readToTheEnd(deadline);
-                if (!peerClosed) {
-                    fail(index, i, "the client did not close");
-                    open = false;
-                }
-                break;
         }
     }
-    // A script that ends with the connection open keeps it until the client closes.
-    if (open) {
-        readToTheEnd(monotonicMs() + kStepTimeoutMs);
+    if (error.empty() && !ended) {
+        const std::int64_t deadline = monotonicMs() + kStepTimeoutMs;
+        while (!peerClosed && readSome(deadline)) {
+        }
+        if (!peerClosed) {
+            error = "the client did not close";
+        }
     }
     ::close(fd);
     {
         std::lock_guard lock(m_mutex);
-        m_finished[index] = true;
+        if (!error.empty()) {
+            m_errors.push_back("connection " + std::to_string(index) + ", step " +
+                               std::to_string(i) + ": " + error);
+        }
+        m_connections[index].finished = true;
     }
     m_changed.notify_all();
 }

@@ -1,11 +1,11 @@
 // A TCP server for tests that follows a script of exact bytes: what to read, what to send
 // (each send its own segment), when to close or reset. It listens on 127.0.0.1 with a free
-// port and runs on a thread of its own, serving one connection after the other (the next
-// waits in the listen queue), each from the beginning of its script. It records exactly
-// the bytes each connection received, so a test asserts on the wire.
+// port and serves one connection after the other on a thread of its own (the next waits in
+// the listen queue), each from the start of its script, and records exactly the bytes each
+// connection received, so a test asserts on the wire.
 //
-// Every wait inside has a bound (kStepTimeoutMs); a step that cannot complete is recorded
-// in errors() and ends that connection. Destruction stops everything and joins.
+// Every wait has a bound (kStepTimeoutMs); a step that cannot complete is recorded in
+// errors() and ends that connection. Destruction stops everything and joins.
 #pragma once
 
 #include <condition_variable>
@@ -20,36 +20,31 @@
 
 namespace upd::test {
 
-class Script {
-  public:
+// A script that ends without close() or reset() waits for the client to close; it is an
+// error when the client does not.
+struct Script {
+    enum class Kind { ReadRequest, ReadBytes, Send, Close, Reset };
     struct Step {
-        enum class Kind { ReadUntil, ReadBytes, Send, Close, Reset, ReadUntilClosed };
         Kind kind;
-        std::string bytes;  // ReadUntil: the terminator; Send: the bytes
+        std::string bytes;  // Send: the bytes
         std::size_t count = 0;
     };
 
     // Reads an HTTP request: up to its blank line.
-    Script& readRequest() { return add({Step::Kind::ReadUntil, "\r\n\r\n"}); }
-    // Reads exactly n more bytes.
-    Script& readBytes(std::size_t n) { return add({Step::Kind::ReadBytes, {}, n}); }
+    Script& readRequest() { return add({Kind::ReadRequest, {}}); }
+    Script& readBytes(std::size_t n) { return add({Kind::ReadBytes, {}, n}); }
     // One send call (TCP_NODELAY: its own segment).
-    Script& send(std::string bytes) { return add({Step::Kind::Send, std::move(bytes)}); }
+    Script& send(std::string bytes) { return add({Kind::Send, std::move(bytes)}); }
     // A graceful close (FIN), then waits for the client to close its side.
-    Script& close() { return add({Step::Kind::Close, {}}); }
+    Script& close() { return add({Kind::Close, {}}); }
     // A reset (RST).
-    Script& reset() { return add({Step::Kind::Reset, {}}); }
-    // Reads until the client closes.
-    Script& readUntilClosed() { return add({Step::Kind::ReadUntilClosed, {}}); }
+    Script& reset() { return add({Kind::Reset, {}}); }
 
-    const std::vector<Step>& steps() const { return m_steps; }
-
-  private:
     Script& add(Step step) {
-        m_steps.push_back(std::move(step));
+        steps.push_back(std::move(step));
         return *this;
     }
-    std::vector<Step> m_steps;
+    std::vector<Step> steps;
 };
 
 class ScriptedServer {
@@ -57,7 +52,6 @@ class ScriptedServer {
     static constexpr int kStepTimeoutMs = 10'000;
 
     // Connection k follows scripts[k]; connections after the last script follow the last.
-    // A script that ends without a close keeps the connection until the client closes.
     explicit ScriptedServer(std::vector<Script> scripts);
     explicit ScriptedServer(Script script)
         : ScriptedServer(std::vector<Script>{std::move(script)}) {}
@@ -81,7 +75,11 @@ class ScriptedServer {
   private:
     void acceptLoop();
     void serve(std::size_t index, int fd);
-    void fail(std::size_t index, std::size_t step, const std::string& what);
+
+    struct Connection {
+        std::string received;
+        bool finished = false;
+    };
 
     LoopbackListener m_listener;
     int m_stopPipe[2] = {-1, -1};
@@ -89,8 +87,7 @@ class ScriptedServer {
 
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::vector<std::string> m_received;
-    std::vector<bool> m_finished;
+    std::vector<Connection> m_connections;
     std::vector<std::string> m_errors;
     std::thread m_thread;
 };
