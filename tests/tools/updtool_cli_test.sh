@@ -25,7 +25,7 @@ status() { "$@" >/dev/null 2>&1; echo $?; }
 # Exit statuses: 2 for a usage error, 1 for a file that cannot be read.
 for case in 2 "2 frobnicate" "0 --help" "0 version --help" "2 version" "2 version --entry" \
   "2 server-line a b c de" "2 server-line a,b b c EN" "1 servers $work/none.svr" \
-  "1 version $work/none.dll"; do
+  "1 version $work/none.dll" "2 plan" "2 plan --full-package maybe $work" "1 plan $work"; do
   # shellcheck disable=SC2086 # split on purpose: the status, then the arguments
   set -- $case
   shift
@@ -76,6 +76,19 @@ check "GBK bytes" "d6f7" \
 check "sample servers" 0 "$(status "$tool" servers "$src/resources/samples/update.svr")"
 check "sample has both languages" 2 \
   "$("$tool" servers "$src/resources/samples/update.svr" | cut -f4 | grep -E '^(EN|CHS)$' | sort -u | wc -l | tr -d ' ')"
+
+# plan: the demo's update set against an empty folder plans every file, in plan order; a
+# server address of scheme and host keeps the updater's sources full URLs on that host.
+ini=$src/resources/demo/server/update/update.ini
+check "plan of the demo set" "$(printf 'Main.exe\tMain.exe\tProgram
+plugins\\Report.dll\tplugins\\Report.dll\tLibrary
+data\\Templates.dat\tdata\\Templates.dat\tData file
+next\tdownload')" "$(LANG=C "$tool" plan --info "$ini" --self "$tool" "$work")"
+sed 's/^UpdateVer=.*/UpdateVer=9.0/' "$ini" > "$work/update.ini"
+check "plan of an older updater" "$(printf 'http://h:81/update.exe\tupdate.exe\tUpdate
+http://h:81/FileMove.exe\tFileMove.exe\tUpdate Assistant
+next\tdownload')" "$(LANG=C "$tool" plan --server http://h:81/ --self "$tool" "$work")"
+check "plan deletes nothing" 1 "$(ls "$work" | grep -c '^update.ini$')"
 
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -167,6 +167,17 @@ TEST_F(InformationPages, Page2ShowsARefusedConnectionAndAStall) {
     EXPECT_EQ(wizard.visiblePage(), PageId::InfoDownload);
 }
 
+// proxy.ini's type by list index, the port by its leading number.
+TEST_F(InformationPages, Page2GoesThroughTheProxyInForce) {
+    ScriptedServer proxy(serving("200 OK", kUpdateIni));
+    dir.write("proxy.ini", "[Proxy]\r\nType=1\r\nServer=127.0.0.1\r\nPort=" +
+                               std::to_string(proxy.port()) + " (the office proxy)\r\n");
+    fetchFrom("http://updates.invalid:81/");
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(wizard.visiblePage(), PageId::Analysis);
+    EXPECT_TRUE(proxy.received(0).starts_with("GET http://updates.invalid:81/update.ini HTTP/1.0"));
+}
+
 TEST_F(InformationPages, Page3ShowsWhatIsNewAndKeepsOnePairOfColumns) {
     ScriptedServer first(serving("200 OK", kUpdateIni));
     fetchFrom(first.url("/"));
