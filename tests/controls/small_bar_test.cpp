@@ -16,19 +16,15 @@ const QRgb kRed = qRgb(255, 0, 0);
 const QRgb kBlue = qRgb(0, 0, 255);
 
 // The control as drawn on screen. Under a scale factor (QT_SCALE_FACTOR=2) the image has
-// more pixels than the control has logical ones; the helpers below take logical pixels.
+// more pixels than the control has logical ones.
 QImage shot(SmallBar& bar) {
     return bar.grab().toImage().convertToFormat(QImage::Format_RGB32);
-}
-
-int devicePixels(const QImage& image, qreal logical) {
-    return qRound(logical * image.devicePixelRatio());
 }
 
 // True when the image is a bar `width` logical pixels wide in `bar` over `background`, on
 // every row.
 bool showsBar(const QImage& image, qreal width, QRgb bar, QRgb background) {
-    const int edge = devicePixels(image, width);
+    const int edge = qRound(width * image.devicePixelRatio());
     for (int y = 0; y < image.height(); ++y) {
         for (int x = 0; x < image.width(); ++x) {
             if (image.pixel(x, y) != (x < edge ? bar : background)) {
@@ -79,7 +75,6 @@ struct SetterCase {
     QRgb bar;
     QRgb background;
     bool changed;  // propertyChanged raised with the setter's name
-    friend void PrintTo(const SetterCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class SmallBarSetter : public SmallBarTest, public testing::WithParamInterface<SetterCase> {};
@@ -97,9 +92,7 @@ TEST_P(SmallBarSetter, DrawsOrRefuses) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, SmallBarSetter,
     testing::Values(
-        SetterCase{"Half", 40, kPercent, 50, 50, 75, kGreen, kWhite, true},
         SetterCase{"Full", 40, kPercent, 100, 100, 150, kGreen, kWhite, true},
-        SetterCase{"OnePercentRoundsUp", 40, kPercent, 1, 1, 1.5, kGreen, kWhite, true},
         SetterCase{"HalfPixelRoundsUp", 40, kPercent, 33, 33, 49.5, kGreen, kWhite, true},
         SetterCase{"ZeroClears", 40, kPercent, 0, 0, 0, kGreen, kWhite, true},
         // A negative bar lies left of the control: stored, nothing shows.
@@ -109,7 +102,6 @@ INSTANTIATE_TEST_SUITE_P(
         SetterCase{"AboveHundredIgnored", 40, kPercent, 101, 40, 60, kGreen, kWhite, false},
         // Would be negative if cut to 16 bits.
         SetterCase{"FarAboveHundredIgnored", 40, kPercent, 40000, 40, 60, kGreen, kWhite, false},
-        SetterCase{"ProgressRedrawsTheBar", 40, kProgress, 0x0000FF, 40, 60, kRed, kWhite, true},
         SetterCase{"ProgressTopByteNotDrawn", 40, kProgress, static_cast<int>(0x80FF0000u), 40, 60,
                    kBlue, kWhite, true},
         SetterCase{"ProgressAtZeroKeepsItEmpty", 0, kProgress, 0xFF0000, 0, 0, kBlue, kWhite, true},
@@ -118,24 +110,20 @@ INSTANTIATE_TEST_SUITE_P(
                    qRgb(0x56, 0x34, 0x12), true}),
     [](const testing::TestParamInfo<SetterCase>& p) { return p.param.name; });
 
-TEST_F(SmallBarTest, AnErasedBarComesBackOnTheNextRedrawOrResize) {
+// An erased bar comes back on the next redraw or resize. An empty control has no surface;
+// every drawing step must skip it.
+TEST_F(SmallBarTest, RedrawsAfterAnEraseAResizeAndAnEmptySize) {
     const QRgb black = qRgb(0, 0, 0);
     bar.setPercentValue(50);
     bar.setBackgroundColor(0x000000);
     bar.setPercentValue(50);
     EXPECT_TRUE(showsBar(shot(bar), 75, kGreen, black));
-
     bar.setBackgroundColor(0x000000);
     bar.resize(300, 10);
     EXPECT_TRUE(showsBar(shot(bar), 150, kGreen, black));
-
     bar.resize(50, 30);
     EXPECT_TRUE(showsBar(shot(bar), 25, kGreen, black));
-}
 
-// An empty control has no surface; every drawing step must skip it.
-TEST_F(SmallBarTest, ResizeToNothingAndBackIsHarmless) {
-    bar.setPercentValue(30);
     bar.resize(0, 0);
     bar.setPercentValue(60);
     bar.setProgressColor(0x0000FF);
@@ -147,28 +135,24 @@ TEST_F(SmallBarTest, ResizeToNothingAndBackIsHarmless) {
 }
 
 // Only what differs from the defaults is stored; a value set back to its default is dropped.
-TEST_F(SmallBarTest, WritePropertiesStoresOnlyWhatDiffersFromTheDefaults) {
+// Reading applies each property in order through its setter.
+TEST_F(SmallBarTest, PropertiesStoreWhatDiffersAndReadBackThroughTheSetters) {
     PropertyBag bag;
     bar.WriteProperties(bag);
     EXPECT_EQ(bag.count(), 0);
-
     bar.setProgressColor(0x0000FF);
     bar.setPercentValue(-5);
     bar.WriteProperties(bag);
     EXPECT_EQ(bag.count(), 2);
     EXPECT_EQ(bag.value("ProgressColor"), 0x0000FF);
     EXPECT_EQ(bag.value("PercentValue"), -5);
-
     bar.setProgressColor(0xFF00);
     bar.setBackgroundColor(0x00FFFF);
     bar.setPercentValue(0);
     bar.WriteProperties(bag);
     EXPECT_EQ(bag.count(), 1);
     EXPECT_EQ(bag.value("BackgroundColor"), 0x00FFFF);
-}
 
-TEST_F(SmallBarTest, ReadPropertiesAppliesEachInOrderThroughItsSetter) {
-    PropertyBag bag;
     bag.writeProperty("PercentValue", 30, 0);
     bag.writeProperty("BackgroundColor", 0x000000, 0xFFFFFF);
     bag.writeProperty("ProgressColor", 0xFF0000, 0xFF00);
@@ -177,12 +161,10 @@ TEST_F(SmallBarTest, ReadPropertiesAppliesEachInOrderThroughItsSetter) {
     EXPECT_EQ(names(changed), (QStringList{"BackgroundColor", "ProgressColor", "PercentValue"}));
     EXPECT_TRUE(showsBar(shot(bar), 45, kBlue, qRgb(0, 0, 0)));
 
-    // A percent the control cannot hold is ignored, even where 16 bits of it would fit.
-    for (std::int32_t stored : {500, 70000, -70000}) {
-        bag.writeProperty("PercentValue", stored, 0);
-        bar.ReadProperties(bag);
-        EXPECT_EQ(bar.PercentValue(), 30) << stored;
-    }
+    // A percent the control cannot hold is ignored, although 16 bits of it would fit.
+    bag.writeProperty("PercentValue", -70000, 0);
+    bar.ReadProperties(bag);
+    EXPECT_EQ(bar.PercentValue(), 30);
 
     // Missing names apply their defaults.
     bar.ReadProperties(PropertyBag{});

@@ -19,10 +19,6 @@ std::size_t reactorTimers() {
     return net::mainReactor().timerCount();
 }
 
-std::string windowProc() {
-    return std::string(program_invocation_short_name) + ".WindowProc";
-}
-
 // Each step sets Interval on the same timer: a new positive value replaces the reactor
 // timer, the same value keeps it, zero or less stops a running timer.
 TEST(CTimer, IntervalStartsReplacesKeepsAndStopsOneReactorTimer) {
@@ -32,31 +28,28 @@ TEST(CTimer, IntervalStartsReplacesKeepsAndStopsOneReactorTimer) {
         bool running;
         bool replaced;  // another reactor timer than before
     };
-    const std::vector<Step> steps = {
-        {0, 0, false, false},    {-3, 0, false, false},  {500, 500, true, true},
-        {500, 500, true, false}, {200, 200, true, true}, {-1, 0, false, false},
-        {-1, 0, false, false},
-    };
+    const Step steps[] = {{0, 0, false, false},    {-3, 0, false, false},  {500, 500, true, true},
+                          {500, 500, true, false}, {200, 200, true, true}, {-1, 0, false, false},
+                          {-1, 0, false, false}};
     const std::size_t before = reactorTimers();
     const int slotsBefore = runningTimers();
     CTimer t;
     std::int32_t id = 0;
-    for (std::size_t i = 0; i < steps.size(); ++i) {
-        const Step& step = steps[i];
-        SCOPED_TRACE(testing::Message() << "step " << i << ": " << step.set);
+    for (const Step& step : steps) {
+        SCOPED_TRACE(testing::Message() << "step " << &step - steps << ": " << step.set);
         EXPECT_FALSE(t.setInterval(step.set));
         EXPECT_EQ(t.Interval(), step.interval);
-        EXPECT_EQ(timerIdOf(t) != 0, step.running);
         EXPECT_EQ(reactorTimers(), before + (step.running ? 1 : 0));
         EXPECT_EQ(runningTimers(), slotsBefore + (step.running ? 1 : 0));
-        if (step.running) {
-            EXPECT_EQ(timerIdOf(t) != id, step.replaced);
-        }
+        EXPECT_EQ(timerIdOf(t) != 0, step.running);
+        EXPECT_EQ(step.running && timerIdOf(t) != id, step.replaced);
         id = timerIdOf(t);
     }
+    EXPECT_FALSE(TimerDestroy(t));  // not in the table
 }
 
-// A handler may destroy its own timer, which stops the timer.
+// The callback pulses only the timer with that id. A handler may destroy its own timer,
+// which stops the timer.
 TEST(CTimer, RaisesThatTimeEveryIntervalUntilItsHandlerDestroysIt) {
     const std::size_t before = reactorTimers();
     const int slotsBefore = runningTimers();
@@ -68,6 +61,11 @@ TEST(CTimer, RaisesThatTimeEveryIntervalUntilItsHandlerDestroysIt) {
         }
     });
     ASSERT_FALSE(t->setInterval(5));
+    const auto id = static_cast<std::uint32_t>(timerIdOf(*t));
+    TimerProc(0, kTimerMessage, id + 1000, 0);
+    EXPECT_EQ(pulses, 0);
+    TimerProc(0, kTimerMessage, id, 0);
+    EXPECT_EQ(pulses, 1);
     EXPECT_TRUE(test::pumpUntil([&] { return t == nullptr; }));
     EXPECT_EQ(reactorTimers(), before);
     EXPECT_EQ(runningTimers(), slotsBefore);
@@ -81,14 +79,13 @@ TEST(CTimer, TheHundredAndFirstTimerRaises13651AndDoesNotRun) {
         timers.push_back(std::make_unique<CTimer>());
         ASSERT_FALSE(timers.back()->setInterval(60'000));
     }
-    EXPECT_EQ(highestTimerSlot(), kTimerSlots);
     CTimer extra;
     const auto error = extra.setInterval(60'000);
     ASSERT_TRUE(error);
     EXPECT_EQ(error->Number, -2147207853);  // 13651 + 0x80040000
     // The table holds 100 timers; the text has always said 10.
     EXPECT_EQ(error->Description, "No more than 10 timers allowed per class");
-    EXPECT_EQ(error->Source, windowProc());
+    EXPECT_EQ(error->Source, std::string(program_invocation_short_name) + ".WindowProc");
     EXPECT_EQ(extra.Interval(), 0);
     EXPECT_EQ(timerIdOf(extra), 0);
     EXPECT_EQ(reactorTimers(), before + timers.size());
@@ -96,30 +93,11 @@ TEST(CTimer, TheHundredAndFirstTimerRaises13651AndDoesNotRun) {
     timers.front().reset();
     EXPECT_FALSE(extra.setInterval(60'000));     // a slot is free again
     EXPECT_EQ(highestTimerSlot(), kTimerSlots);  // never lowered
-}
 
-// Codes up to 1000 pass bare; higher ones are object errors (base 0x80040000).
-TEST(CTimer, ErrorNumbers) {
+    // Codes up to 1000 pass bare; higher ones are object errors.
     EXPECT_EQ(makeTimerError(1000).Number, 1000);
     EXPECT_EQ(makeTimerError(1000).Source, "");
     EXPECT_EQ(makeTimerError(1001).Number, -2147221504 + 1001);
-    const TimerError cannot = makeTimerError(kTimerCreateFailed);
-    EXPECT_EQ(cannot.Number, -2147207852);
-    EXPECT_EQ(cannot.Description, "Can't create system timer");
-    EXPECT_EQ(cannot.Source, windowProc());
-}
-
-TEST(MTimer, CallbackForAnUnknownTimerDoesNothing) {
-    CTimer t;
-    int pulses = 0;
-    t.setThatTime([&] { ++pulses; });
-    ASSERT_FALSE(t.setInterval(60'000));
-    TimerProc(0, kTimerMessage, static_cast<std::uint32_t>(timerIdOf(t)) + 1000, 0);
-    EXPECT_EQ(pulses, 0);
-    TimerProc(0, kTimerMessage, static_cast<std::uint32_t>(timerIdOf(t)), 0);
-    EXPECT_EQ(pulses, 1);
-    CTimer stopped;
-    EXPECT_FALSE(TimerDestroy(stopped));
 }
 
 }  // namespace

@@ -2,15 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/env_guard.h"
-
 namespace upd::platform {
 namespace {
-
-TEST(CodePage, SystemCodePageFollowsTheLocale) {
-    const test::LocaleGuard guard("zh_CN.UTF-8");
-    EXPECT_EQ(systemCodePage(), 936);
-}
 
 enum class Way { Both, ToAnsi, FromAnsi };
 
@@ -45,21 +38,6 @@ TEST(AnsiConversion, ConvertsLikeWindows) {
             EXPECT_EQ(fromAnsi(c.ansi, c.cp), c.utf8) << c.utf8;
         }
     }
-}
-
-TEST(AnsiConversion, SingleCodeUnitsAndCharacterLengths) {
-    EXPECT_EQ(codeUnitThroughCodePage(u'A', 1252), "A");
-    EXPECT_EQ(codeUnitThroughCodePage(u'\0', 1252), std::string(1, '\0'));
-    EXPECT_EQ(codeUnitThroughCodePage(u'中', 936), "中");
-    EXPECT_EQ(codeUnitThroughCodePage(u'中', 1252), "?");
-    EXPECT_EQ(codeUnitThroughCodePage(char16_t{0xD800}, 936), "?");
-
-    std::size_t utf8Length = 0;
-    EXPECT_EQ(ansiLengthOfCharacter("中a", 0, 936, utf8Length), 2);
-    EXPECT_EQ(utf8Length, 3u);
-    EXPECT_EQ(ansiLengthOfCharacter("中a", 3, 936, utf8Length), 1);
-    EXPECT_EQ(ansiLengthOfCharacter("\xC3\xA9", 0, 1252, utf8Length), 1);
-    EXPECT_EQ(utf8Length, 2u);
 }
 
 }  // namespace

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/version_info_block.h"
 #include "tests/support/image_builder.h"
 #include "tests/support/temp_dir.h"
 
@@ -20,26 +19,20 @@ namespace {
 using test::buildElf;
 using test::buildPe;
 using test::Bytes;
-using test::PeResource;
 
 std::optional<Bytes> read(std::span<const std::uint8_t> image) {
     return readVersionBlock(MemoryByteSource(image));
 }
 
-// Counts the bytes read.
-class CountingSource final : public ByteSource {
-  public:
-    explicit CountingSource(std::span<const std::uint8_t> bytes) : m_inner(bytes) {}
-    std::uint64_t size() const override { return m_inner.size(); }
+struct CountingSource final : ByteSource {
+    explicit CountingSource(std::span<const std::uint8_t> bytes) : inner(bytes) {}
+    std::uint64_t size() const override { return inner.size(); }
     bool readAt(std::uint64_t offset, std::span<std::uint8_t> out) const override {
-        m_bytesRead += out.size();
-        return m_inner.readAt(offset, out);
+        bytesRead += out.size();
+        return inner.readAt(offset, out);
     }
-    std::uint64_t bytesRead() const { return m_bytesRead; }
-
-  private:
-    MemoryByteSource m_inner;
-    mutable std::uint64_t m_bytesRead = 0;
+    MemoryByteSource inner;
+    mutable std::uint64_t bytesRead = 0;
 };
 
 struct ImageCase {
@@ -63,7 +56,7 @@ std::vector<ImageCase> imageCases() {
     Bytes padded = block;
     padded.resize(block.size() + 200, 0);
     const Bytes shortened(block.begin(), block.end() - 10);
-    const auto pe = [](bool plus, std::vector<PeResource> resources) {
+    const auto pe = [](bool plus, std::vector<test::PeResource> resources) {
         return buildPe({plus, std::move(resources)});
     };
     const auto elf = [](std::vector<test::ElfSection> sections) {
@@ -83,7 +76,8 @@ std::vector<ImageCase> imageCases() {
         {"PeElseTheFirstName", pe(true, {{16, 0, 0x0409, a}, {16, 5, 0x0409, b}}), a},
         {"PeFirstLanguage", pe(false, {{16, 1, 0x0804, a}, {16, 1, 0x0409, b}}), a},
         {"PeResourcesAfter1MiB",
-         buildPe({false, std::vector<PeResource>{{16, 1, 0x0409, block}}, 0x200000, 0x100000}),
+         buildPe(
+             {false, std::vector<test::PeResource>{{16, 1, 0x0409, block}}, 0x200000, 0x100000}),
          block},
         {"PeBlockCutAt64KiB", test::peWith(big),
          Bytes(big.begin(), big.begin() + kMaxVersionBlockSize)},
@@ -122,7 +116,7 @@ TEST_P(VersionImage, ReadsItsBlockAndSurvivesEveryCutAndEveryWrongByte) {
     const ImageCase& c = GetParam();
     const CountingSource counting(c.image);
     EXPECT_EQ(readVersionBlock(counting), c.block);
-    EXPECT_LT(counting.bytesRead(), 2 * (c.block ? c.block->size() : 0) + 1024);
+    EXPECT_LT(counting.bytesRead, 2 * (c.block ? c.block->size() : 0) + 1024);
     if (c.image.size() > 32 * 1024) {
         return;  // the sweeps grow with the square of the size
     }
@@ -207,11 +201,8 @@ TEST(VersionImageCorruption, MalformedStructuresGiveNoBlock) {
 TEST(VersionImageFiles, ReadsImagesFromDiskAndNeverPastTheEnd) {
     const test::TempDir dir;
     const Bytes block = test::versionBlock();
-    const auto write = [&dir](const char* name, const Bytes& bytes) {
-        return dir.write(name, std::string(bytes.begin(), bytes.end()));
-    };
-    EXPECT_EQ(readVersionBlock(write("app.exe", test::peWith(block))), block);
-    EXPECT_EQ(readVersionBlock(write("app", test::elfWith(block))), block);
+    EXPECT_EQ(readVersionBlock(dir.write("app.exe", test::text(test::peWith(block)))), block);
+    EXPECT_EQ(readVersionBlock(dir.write("app", test::text(test::elfWith(block)))), block);
     EXPECT_FALSE(readVersionBlock(dir.file("missing.exe")));
     EXPECT_FALSE(readVersionBlock(dir.write("empty.exe", "")));
     EXPECT_FALSE(readVersionBlock(dir.path()));
@@ -228,16 +219,6 @@ TEST(VersionImageFiles, ReadsImagesFromDiskAndNeverPastTheEnd) {
     EXPECT_EQ(std::string(buffer.begin(), buffer.end()), "6789");
     EXPECT_FALSE(source->readAt(7, buffer));
     EXPECT_FALSE(source->readAt(UINT64_MAX - 1, buffer));  // offset + size overflows
-}
-
-// The project's programs embed a block built at compile time; tests build theirs at run time.
-constexpr VersionString kStrings[] = {{"ProductVersion", "1.0"}};
-constexpr VersionInfoContent kContent{.productVersion = {1, 0, 0, 0}, .strings = kStrings};
-constexpr auto kCompileTimeBlock = makeVersionBlockArray<versionBlockSize(kContent)>(kContent);
-
-TEST(VersionInfoBlock, CompileTimeAndRunTimeBlocksAreTheSame) {
-    EXPECT_EQ(makeVersionBlock(kContent),
-              Bytes(kCompileTimeBlock.begin(), kCompileTimeBlock.end()));
 }
 
 }  // namespace

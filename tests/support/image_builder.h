@@ -14,6 +14,10 @@ namespace upd::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
+inline std::string text(const Bytes& bytes) {
+    return {bytes.begin(), bytes.end()};
+}
+
 // Writes `value` as `size` bytes at `at`, growing `out` when needed.
 void put(Bytes& out, std::size_t at, std::uint64_t value, int size, bool bigEndian = false);
 

@@ -27,8 +27,8 @@ struct KeyCase {
 
 TEST(VersionKeyFromBlock, FindsTheEntryAsTextAndPassesItThroughTheCodePage) {
     const KeyCase cases[] = {
-        // "ProductVersion\0" ends on a 32-bit boundary; "FileVersion\0" has a padding NUL.
-        {"1.0.0.3", "ProductVersion", 1252, "1003"},
+        // "ProductVersion\0" ends on a 32-bit boundary (the cut test below reads it);
+        // "FileVersion\0" has a padding NUL.
         {"1.0.0.3", "FileVersion", 1252, "25010"},
         {"1.0.0.3", "CompanyName", 1252, "Sample Co"},
         {"1.0.0.3", "PRODUCTversion", 1252, "1003"},
@@ -49,7 +49,6 @@ TEST(VersionKeyFromBlock, FindsTheEntryAsTextAndPassesItThroughTheCodePage) {
             c.key)
             << c.productVersion << " " << c.entry << " " << c.cp;
     }
-    EXPECT_EQ(versionKeyFromBlock({}, "ProductVersion", 1252), "0");
 }
 
 TEST(VersionKeyFromBlock, CutBlockGivesZeroUntilTheValueEndsInItsNul) {
@@ -68,24 +67,20 @@ TEST(VersionKeyFromBlock, CutBlockGivesZeroUntilTheValueEndsInItsNul) {
     }
 }
 
+// Only what the version reader finds is searched, never the raw file.
 TEST(GetFileVersionText, ReadsAFileInTheSystemCodePage) {
     const test::TempDir dir;
-    const auto write = [&dir](const char* name, const Bytes& bytes) {
-        return dir.write(name, std::string(bytes.begin(), bytes.end()));
-    };
-    const std::string app = write("app", test::elfWith(test::versionBlock("1.0.0.3")));
-    const std::string chinese = write("cn", test::elfWith(test::versionBlock("版本1.0.0.2")));
+    const std::string chinese =
+        dir.write("cn", test::text(test::elfWith(test::versionBlock("版本1.0.0.2"))));
     {
         const test::LocaleGuard locale("zh_CN.UTF-8");
         EXPECT_EQ(GetFileVersionText(chinese, "ProductVersion"), "版本1002");
     }
     const test::LocaleGuard locale("en_US.UTF-8");
     EXPECT_EQ(GetFileVersionText(chinese, "ProductVersion"), "??1002");
-    EXPECT_EQ(GetFileVersionText(app, "ProductVersion"), "1003");
-    EXPECT_EQ(GetFileVersionText(dir.file("missing.exe"), "ProductVersion"), "0");
-    EXPECT_EQ(GetFileVersionText(dir.write("a.txt", "ProductVersion 1.0"), "ProductVersion"), "0");
-    EXPECT_EQ(GetFileVersionText(dir.path(), "ProductVersion"), "0");
-    EXPECT_EQ(GetFileVersionText(write("tiny", test::elfWith(Bytes{'1'})), "ProductVersion"), "0");
+    for (const Bytes& bytes : {test::versionBlock(), test::elfWith(Bytes{'1'})}) {
+        EXPECT_EQ(GetFileVersionText(dir.write("f", test::text(bytes)), "ProductVersion"), "0");
+    }
 }
 
 // The build gives the project's own program its version (cmake/fileversion.cmake).
@@ -95,9 +90,6 @@ TEST(GetFileVersionText, OurOwnProgramCarriesTheProjectVersion) {
     EXPECT_EQ(GetFileVersionText(UPD_UPDTOOL_PATH, "ProductVersion"), key);
     EXPECT_EQ(GetFileVersionText(UPD_UPDTOOL_PATH, "FileVersion"), key);
     EXPECT_EQ(GetFileVersionText(UPD_UPDTOOL_PATH, "OriginalFilename"), "updtool");
-    for (const char* entry : {"ProductName", "CompanyName"}) {
-        EXPECT_NE(GetFileVersionText(UPD_UPDTOOL_PATH, entry), "0") << entry;
-    }
     // The fixed part starts with its signature BD 04 EF FE; 16 bytes on comes the product
     // version as two little-endian words, major << 16 | minor and build << 16 | revision.
     const auto block = platform::readVersionBlock(std::string(UPD_UPDTOOL_PATH));
@@ -140,7 +132,6 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(TextHelpers, RemoveCharGetExtensionAndParentUrl) {
     EXPECT_EQ(RemoveChar("1..2", "."), "12");
-    EXPECT_EQ(RemoveChar("1003", "."), "1003");
     EXPECT_EQ(RemoveChar("...", "."), "");
     EXPECT_EQ(RemoveChar("版.本版", "版"), ".本");
     EXPECT_EQ(RemoveChar("1.2", ""), "1.2");
@@ -159,7 +150,6 @@ TEST(TextHelpers, RemoveCharGetExtensionAndParentUrl) {
 
     EXPECT_EQ(ParentUrl("http://host/a/b"), "http://host/a");
     EXPECT_EQ(ParentUrl("http://host/a/b/"), "http://host/a");
-    EXPECT_EQ(ParentUrl("http://host/a"), "http://host");
     EXPECT_EQ(ParentUrl("http://h/x"), "http://h");  // "/" at 9
     // A "/" up to the 8th character or as the last one does not count.
     EXPECT_EQ(ParentUrl(""), "");
