@@ -1,7 +1,5 @@
 #include "controls/mtimer.h"
 
-#include <time.h>
-
 #include <array>
 
 #include "net/reactor.h"

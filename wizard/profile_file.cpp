@@ -5,13 +5,14 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
 #include <system_error>
 #include <utility>
+
+#include "platform/monotonic_clock.h"
 
 namespace upd::wizard {
 namespace {
@@ -286,7 +287,7 @@ IniWriteResult replaceFile(const std::string& target, std::string_view bytes, mo
 // (size, modification time), a rename or delete (change time, link count). Only a change of
 // what the path names (a folder along it replaced, a link pointed elsewhere) leaves the file
 // itself untouched; the path is looked up again when the last look-up is older than this.
-constexpr std::chrono::milliseconds kPathCheckInterval{100};
+constexpr std::int64_t kPathCheckIntervalMs = 100;
 
 class ProfileCache {
   public:
@@ -331,13 +332,11 @@ class ProfileCache {
     }
 
   private:
-    using Clock = std::chrono::steady_clock;
-
     struct Entry {
         FileDescriptor fd;
         FileStamp stamp;
         ProfileDocument document;
-        Clock::time_point pathChecked;
+        std::int64_t pathCheckedMs = 0;  // platform::monotonicMs()
         std::uint64_t lastUse = 0;
     };
 
@@ -347,14 +346,14 @@ class ProfileCache {
             info.st_nlink == 0 || stampOf(info) != entry.stamp) {
             return false;
         }
-        const Clock::time_point now = Clock::now();
-        if (now - entry.pathChecked >= kPathCheckInterval) {
+        const std::int64_t now = platform::monotonicMs();
+        if (now - entry.pathCheckedMs >= kPathCheckIntervalMs) {
             struct stat byPath {};
             if (::stat(file.c_str(), &byPath) != 0 || byPath.st_dev != info.st_dev ||
                 byPath.st_ino != info.st_ino) {
                 return false;
             }
-            entry.pathChecked = now;
+            entry.pathCheckedMs = now;
         }
         return true;
     }
@@ -370,8 +369,8 @@ class ProfileCache {
             }
             m_entries.erase(oldest);
         }
-        m_entries.insert_or_assign(
-            file, Entry{std::move(fd), stamp, std::move(document), Clock::now(), ++m_clock});
+        m_entries.insert_or_assign(file, Entry{std::move(fd), stamp, std::move(document),
+                                               platform::monotonicMs(), ++m_clock});
     }
 
     mutable std::mutex m_mutex;
