@@ -11,14 +11,13 @@
 #include <QString>
 #include <QWidget>
 
+#include "controls/image_list.h"  // complete for the QPointer in imageList()
 #include "controls/list_model.h"
 
 class QTreeWidget;
 class QTreeWidgetItem;
 
 namespace upd::controls {
-
-class ImageList;
 
 class ListControl : public QWidget {
     Q_OBJECT
