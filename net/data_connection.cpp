@@ -353,7 +353,7 @@ void DataConnection::receiveLoop() {
 void DataConnection::sendRequest() {
     m_requestSent = true;
     HttpRequestFields fields;
-    fields.URL = m_URL;
+    fields.URL = absoluteUrl();
     fields.Hostname = m_Hostname;
     fields.UseResume = m_UseResume;
     fields.ResumeFrom = m_ResumeFrom;

@@ -9,10 +9,24 @@ std::string userAgent() {
     return std::string(product::kProductName) + " (" + product::kVendorHost + ")";
 }
 
+std::string originForm(std::string_view url) {
+    url = url.substr(0, url.find('#'));
+    if (const std::size_t scheme = url.find("://"); scheme != std::string_view::npos) {
+        const std::size_t path = url.find_first_of("/?", scheme + 3);
+        url = path == std::string_view::npos ? std::string_view() : url.substr(path);
+    }
+    if (url.empty() || url.front() != '/') {
+        return "/" + std::string(url);
+    }
+    return std::string(url);
+}
+
 std::string buildHttpRequest(const HttpRequestFields& f, platform::CodePage cp) {
+    const std::string target =
+        f.throughHttpProxy ? f.URL.substr(0, f.URL.find('#')) : originForm(f.URL);
     std::string text;
-    text.reserve(256 + f.URL.size());
-    text += "GET " + f.URL + (f.UseResume ? " HTTP/1.1" : " HTTP/1.0") + "\r\n";
+    text.reserve(256 + target.size());
+    text += "GET " + target + (f.UseResume ? " HTTP/1.1" : " HTTP/1.0") + "\r\n";
     text += "Accept: */*\r\n";
     text += "User-Agent: " + userAgent() + "\r\n";
     text += "Host: " + f.Hostname + "\r\n";

@@ -1,21 +1,23 @@
-// The GET request the download object sends, built from its properties. The same absolute
-// URL stands in the request line for a direct connection, an HTTP proxy and a SOCKS
-// tunnel. Pure: no I/O, nothing fails.
+// The GET request the download object sends, built from its properties. An HTTP proxy gets
+// the absolute URL in the request line; a server reached directly or through a SOCKS tunnel
+// gets the origin form (path and query), which every server accepts where many refuse the
+// absolute form. A fragment never goes on the wire. Pure: no I/O, nothing fails.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/code_page.h"
 
 namespace upd::net {
 
 struct HttpRequestFields {
-    std::string URL;       // after "GET ", as stored (already encoded)
+    std::string URL;       // the absolute URL, as stored (already encoded)
     std::string Hostname;  // "Host: " (no port)
     bool UseResume = false;
     std::int64_t ResumeFrom = 0;
-    bool throughHttpProxy = false;  // ProxyType 1: "Proxy-Connection: Keep-Alive"
+    bool throughHttpProxy = false;  // ProxyType 1: absolute form, "Proxy-Connection"
     bool AllowCache = false;
     bool UseHttpAuthorization = false;
     std::string HttpUser;
@@ -25,8 +27,12 @@ struct HttpRequestFields {
 // "<product name> (<vendor host>)", the product's fixed identifier.
 std::string userAgent();
 
+// "http://h:8080/a/b?q#f" gives "/a/b?q"; "http://h" gives "/". A URL that is not absolute
+// ("/x", "x") is taken as a path.
+std::string originForm(std::string_view url);
+
 // The request as the code page's bytes; text fields are UTF-8.
-//   GET <URL> HTTP/1.0            (HTTP/1.1 when resuming)
+//   GET <target> HTTP/1.0         (HTTP/1.1 when resuming; target: URL or originForm(URL))
 //   Accept: */*
 //   User-Agent: <userAgent()>
 //   Host: <Hostname>

@@ -30,11 +30,35 @@ TEST(HttpRequest, AuthorizationOnlyWithSomethingToSendInTheCodePage) {
         f.HttpUser = c.user;
         f.HttpPass = c.pass;
         EXPECT_EQ(buildHttpRequest(f, c.codePage),
-                  "GET http://h:8080/x HTTP/1.0\r\nAccept: */*\r\n"
+                  "GET /x HTTP/1.0\r\nAccept: */*\r\n"
                   "User-Agent: " +
                       userAgent() + "\r\nHost: h\r\n" + c.line + "\r\n")
             << c.user << ":" << c.pass;
     }
+}
+
+TEST(HttpRequest, OnlyAnHttpProxyGetsTheAbsoluteFormAndNoFragmentGoesOnTheWire) {
+    const struct {
+        const char* url;
+        const char* origin;
+    } cases[] = {
+        {"http://h:8080/a/b?q=1#part", "/a/b?q=1"},
+        {"http://h", "/"},
+        {"http://h?q", "/?q"},
+        {"http://h/#x", "/"},
+        {"/x", "/x"},
+        {"x", "/x"},
+        {"http://h/a%20b", "/a%20b"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(originForm(c.url), c.origin) << c.url;
+    }
+    HttpRequestFields f;
+    f.URL = "http://h:8080/a?q#part";
+    f.Hostname = "h";
+    EXPECT_TRUE(buildHttpRequest(f, 1252).starts_with("GET /a?q HTTP/1.0\r\n"));
+    f.throughHttpProxy = true;
+    EXPECT_TRUE(buildHttpRequest(f, 1252).starts_with("GET http://h:8080/a?q HTTP/1.0\r\n"));
 }
 
 }  // namespace

@@ -87,9 +87,10 @@ inline std::string httpReply(int status, std::string_view body, bool withLength 
            std::string(extraHeaders) + "\r\n" + std::string(body);
 }
 
-// The request the engine sends for a plain GET of `url` on `host` (no options).
+// The request the engine sends for a plain GET of `url` on `host` (no options), directly or
+// through SOCKS: the origin form in the request line.
 inline std::string plainRequest(std::string_view url, std::string_view host) {
-    return "GET " + std::string(url) + " HTTP/1.0\r\nAccept: */*\r\nUser-Agent: " + userAgent() +
+    return "GET " + originForm(url) + " HTTP/1.0\r\nAccept: */*\r\nUser-Agent: " + userAgent() +
            "\r\nHost: " + std::string(host) +
            "\r\nPragma: no-cache\r\nCache-Control: no-cache\r\n\r\n";
 }

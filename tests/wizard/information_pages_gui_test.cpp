@@ -121,8 +121,7 @@ TEST_F(InformationPages, Page2EndsOnPage3OrShowsWhyNot) {
         QObject::connect(page->SmallBar1, &controls::SmallBar::propertyChanged, page,
                          [&] { percents.push_back(page->SmallBar1->PercentValue()); });
         ASSERT_TRUE(settled());
-        EXPECT_EQ(server.received(0).substr(0, 21), "GET http://127.0.0.1:");
-        EXPECT_NE(server.received(0).find("/update.ini HTTP/1.0\r\n"), std::string::npos)
+        EXPECT_TRUE(server.received(0).starts_with("GET /update.ini HTTP/1.0\r\n"))
             << server.received(0);
         EXPECT_EQ(wizard.visiblePage(), c.movesOn ? PageId::Analysis : PageId::InfoDownload);
         EXPECT_EQ(page->SmallBar1->PercentValue(), c.finalPercent);
