@@ -197,6 +197,7 @@ void DataConnection::FetchURL() {
     m_ProxyHandshakeDone = false;
     m_ReceivedCount = 0;
     m_DownloadLength = -1;
+    m_connectionBroken = false;
     m_Socks5Stage = 0;
     m_HTTPReply = 0;
     m_UserAborted = false;
@@ -336,6 +337,11 @@ void DataConnection::receiveLoop() {
     const std::int64_t deadlineNs = platform::monotonicNs() + kReadSliceNs;
     for (;;) {
         const std::int64_t n = receiveData(m_socket, buffer.data(), size, mainReactor());
+        if (n == kReceiveFailed) {
+            // A reset, not an orderly close: without a length nothing else tells that the
+            // bytes stopped short of the end.
+            m_connectionBroken = true;
+        }
         if (n > 0 && !handleChunk(buffer.data(), n)) {
             break;
         }
@@ -506,7 +512,20 @@ bool DataConnection::handleChunk(const std::uint8_t* data, std::int64_t n) {
     if (bodyLength > 0 && !m_Redirecting) {
         return StoreData(data + r.bodyOffset, bodyLength);
     }
-    return true;
+    return endIfLengthArrived();  // an empty body ("content-length: 0") is complete now
+}
+
+// A transfer whose announced length has arrived is complete: a keep-alive peer (an HTTP
+// proxy honouring "Proxy-Connection: Keep-Alive") would otherwise hold it open until its
+// idle time-out. False when the transfer has ended here.
+bool DataConnection::endIfLengthArrived() {
+    if (m_Redirecting || m_InHeader || m_DownloadLength < 0 || m_socket < 0 ||
+        ReceivedBytes() < m_DownloadLength) {
+        return true;
+    }
+    ::shutdown(m_socket, SHUT_RDWR);
+    closeHandling();
+    return false;
 }
 
 void DataConnection::ParseHeaders() {
@@ -646,7 +665,7 @@ bool DataConnection::StoreData(const std::uint8_t* bytes, std::int64_t n) {
             break;
     }
     raiseBytesReceived(ReceivedBytes());
-    return stillCurrent(this, s);
+    return stillCurrent(this, s) && endIfLengthArrived();
 }
 
 // ---------------------------------------------------------------- ending
@@ -697,8 +716,8 @@ void DataConnection::closeHandling() {
         why = toWhy(FailureCode::UserAborted);
     } else if (socksPending()) {
         why = toWhy(FailureCode::ProxyUnreachable);  // the proxy hung up mid-handshake
-    } else if (m_InHeader || incomplete()) {
-        // No header (a redirect's new connection included) or a body cut short.
+    } else if (m_InHeader || incomplete() || m_connectionBroken) {
+        // No header (a redirect's new connection included), a body cut short, or a reset.
         why = toWhy(FailureCode::ClosedEarly);
     }
     endConnection();

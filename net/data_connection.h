@@ -15,9 +15,12 @@
 //     while (!finished) upd::net::mainReactor().runOnce(1000);   // or the GUI's loop
 //
 // Every transfer ends with exactly one final event: Disconnected, or DownloadFailed with
-// the connection closed (IsConnected false). DownloadFailed(4) for an unwanted status is
-// not final when the connection stays open: the reply's body still follows and the close
-// raises the final event.
+// the connection closed (IsConnected false). A reply whose announced length (its
+// content-length, or a range's end) has fully arrived is complete at once: the object
+// closes the connection itself, so a keep-alive peer cannot hold the transfer open. A
+// reply without a length ends at the peer's close; a reset there is DownloadFailed(0).
+// DownloadFailed(4) for an unwanted status is not final when the connection stays open: the reply's
+// body still follows and the close raises the final event.
 //
 // Ownership: the object owns its socket, its output file and its buffer and releases them
 // when a transfer ends and when it is destroyed. The owner owns the object; the module
@@ -147,6 +150,10 @@ class DataConnection {
         return net::ShiftRight(bShift, lPlaces);
     }
 
+    // The hub's note that the connection ended with an error (a reset): the transfer cannot
+    // be complete, whatever arrived.
+    void noteConnectionBroken() { m_connectionBroken = true; }
+
     // The descriptor this object holds open, -1 when none; the hub routes by it.
     int liveSocket() const { return m_socket; }
 
@@ -173,6 +180,7 @@ class DataConnection {
     bool handleChunk(const std::uint8_t* data, std::int64_t n);
     void ParseHeaders();
     void followRedirect(const std::string& rawLocation);
+    bool endIfLengthArrived();
     bool StoreData(const std::uint8_t* bytes, std::int64_t n);
     void sendRequest();
     void socksWriteStep();
@@ -224,6 +232,7 @@ class DataConnection {
     bool m_IsConnected = false;
     std::int64_t m_MaxDownload = -1;
     std::int64_t m_DownloadLength = -1;
+    bool m_connectionBroken = false;  // a receive met a reset
     std::int32_t m_HTTPReply = 0;
     bool m_UseResume = false;
     std::int64_t m_ResumeFrom = 0;

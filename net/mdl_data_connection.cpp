@@ -84,7 +84,12 @@ std::int32_t SocketWindowProc(std::intptr_t /*hWnd*/, std::uint32_t uMsg, std::i
         }
     }
     if (target != nullptr) {
-        target->ProcessMessage(static_cast<std::int32_t>(lParam & 0xFFFF));
+        const auto event = static_cast<std::int32_t>(lParam & 0xFFFF);
+        // The close carries the connection's error in its high half: a reset.
+        if (event == static_cast<std::int32_t>(kFdClose) && (lParam >> 16) != 0) {
+            target->noteConnectionBroken();
+        }
+        target->ProcessMessage(event);
     }
     return 0;
 }

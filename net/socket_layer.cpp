@@ -171,8 +171,12 @@ std::int64_t receiveData(int socket, std::uint8_t* buffer, std::size_t size, Rea
     do {
         n = recv(socket, buffer, size, 0);
     } while (n < 0 && errno == EINTR);
+    const bool broken = n < 0 && errno != EAGAIN && errno != EWOULDBLOCK;
     reactor.rearmRead(socket);
-    return n < 0 ? -1 : static_cast<std::int64_t>(n);
+    if (n < 0) {
+        return broken ? kReceiveFailed : -1;
+    }
+    return static_cast<std::int64_t>(n);
 }
 
 void closeSocket(int socket, Reactor& reactor) {

@@ -49,7 +49,9 @@ struct SendResult {
 SendResult trySend(int socket, std::string_view bytes, Reactor& reactor);
 
 // One recv call (retried on EINTR); re-arms the read notification as Winsock does.
-// Returns the byte count, 0 when the peer has closed, -1 when nothing is waiting or on error.
+// Returns the byte count, 0 when the peer has closed, -1 when nothing is waiting, or
+// kReceiveFailed when the connection broke (a reset): the bytes stop short of the end.
+inline constexpr std::int64_t kReceiveFailed = -2;
 std::int64_t receiveData(int socket, std::uint8_t* buffer, std::size_t size, Reactor& reactor);
 
 // Stops the socket's notifications and closes it. Ignores -1.

@@ -141,6 +141,24 @@ std::vector<ReplyCase> replyCases() {
         row("CloseInsideTheHeaderIsCutShort", {serve("HTTP/1.0 200 OK\r\nContent-Le")},
             {C, Q, failed(0)}),
         row("ResetBeforeTheReplyIsCutShort", {Script().readRequest().reset()}, {C, Q, failed(0)}),
+        row("ResetInTheMiddleOfABodyIsCutShort",
+            {Script()
+                 .readRequest()
+                 .send("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n" + patternBytes(40))
+                 .reset()},
+            {C, Q, bytes(40), failed(0)}, patternBytes(40)),
+        row("ResetEndingABodyWithoutLengthIsCutShort",
+            {Script().readRequest().send(httpReply(200, "abc", false)).reset()},
+            {C, Q, bytes(3), failed(0)}, "abc"),
+        // ---- a keep-alive peer (an HTTP proxy) never closes: the length ends the transfer
+        row("KeepAlivePeerEndsOnTheAnnouncedLength", {stay(httpReply(200, "abc"))},
+            {C, Q, bytes(3), D}, "abc", {.setup = proxy(1)}),
+        row("KeepAlivePeerWithAnEmptyBody", {stay(httpReply(200, ""))}, {C, Q, D}, ""),
+        row("KeepAlivePeerErrorReplyEndsOnItsLength", {stay(httpReply(404, "gone"))},
+            {C, Q, failed(4), bytes(4), D}, "gone"),
+        row("KeepAlivePeerResumedRangeEndsOnItsEnd", {stay(partial(patternBytes(3000, 2)))},
+            {C, Q, bytes(8000), D}, patternBytes(5000, 1) + patternBytes(3000, 2),
+            {.type = 0, .local = patternBytes(5000, 1), .resumeFrom = 5000, .packetSize = 65536}),
         row("HeaderThatNeverEndsFailsAndCloses",
             {stay("HTTP/1.0 200 OK\r\nX-Filler: " + std::string(70'000, 'a'))}, {C, Q, failed(4)}),
         // ---- MaxDownload: the server never closes, only the bound can end these
