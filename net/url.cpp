@@ -117,29 +117,40 @@ std::string UrlEncode(std::string_view text) {
     return UrlEncode(text, platform::systemCodePage());
 }
 
-std::optional<UrlTarget> splitUrl(std::string_view encodedUrl) {
-    const std::string lc = asciiLower(encodedUrl) + "/";
+std::optional<UrlTarget> splitUrl(std::string_view encodedUrl, std::string* why) {
+    const auto refuse = [why](std::string reason) {
+        if (why != nullptr) {
+            *why = std::move(reason);
+        }
+        return std::nullopt;
+    };
+    const std::string lc = asciiLower(encodedUrl);
     const std::size_t p = lc.find("://");
     if (p == std::string::npos || lc.substr(0, p) != "http") {
-        return std::nullopt;
+        const auto scheme = schemeOf(lc);
+        return refuse(scheme ? "the scheme \"" + *scheme + "\" is not http"
+                             : std::string("the URL does not start with http://"));
     }
     constexpr std::size_t kHostStart = 7;  // after "http://"
-    const std::size_t q = lc.find('/', kHostStart);
-    const std::string hostPort = lc.substr(kHostStart, q - kHostStart);
+    const std::size_t end = std::min(lc.find_first_of("/?#", kHostStart), lc.size());
+    const std::string hostPort = lc.substr(kHostStart, end - kHostStart);
     UrlTarget target;
     const std::size_t colon = hostPort.find(':');
+    target.host = hostPort.substr(0, colon);
     if (colon != std::string::npos) {
-        const std::int64_t port = leadingNumericValue(std::string_view(hostPort).substr(colon + 1));
+        // Digits alone: "127.0.0.1:8080@updates.example.com" names no port of ours, and
+        // every other client would read its host as updates.example.com.
+        const std::string digits = hostPort.substr(colon + 1);
+        const bool number = !digits.empty() && digits.size() <= 5 &&
+                            digits.find_first_not_of("0123456789") == std::string::npos;
+        const std::int64_t port = number ? std::stoll(digits) : 0;
         if (port < 1 || port > 65535) {
-            return std::nullopt;
+            return refuse("the port \"" + digits + "\" is not a number from 1 to 65535");
         }
         target.port = static_cast<std::int32_t>(port);
-        target.host = hostPort.substr(0, colon);
-    } else {
-        target.host = hostPort;
     }
     if (target.host.empty()) {
-        return std::nullopt;
+        return refuse("the host name is empty");
     }
     return target;
 }

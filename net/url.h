@@ -27,9 +27,11 @@ struct UrlTarget {
 };
 
 // Splits an encoded URL: the scheme must be "http" (any case), the host is what follows
-// "http://" up to the next "/", an optional ":port" must read as 1..65535, the host must
-// not be empty. "HTTP://Example.ORG:8080/a" -> {"example.org", 8080}.
-std::optional<UrlTarget> splitUrl(std::string_view encodedUrl);
+// "http://" up to the next "/", "?" or "#", an optional ":port" must be digits alone naming
+// 1..65535, the host must not be empty. "HTTP://Example.ORG:8080/a" -> {"example.org", 8080}.
+// When it refuses, `why` (if given) says why in English: "the scheme "ftp" is not http",
+// "the host name is empty", "the port "8080@x" is not a number from 1 to 65535".
+std::optional<UrlTarget> splitUrl(std::string_view encodedUrl, std::string* why = nullptr);
 
 // Percent-encodes the bytes that cannot stand in a request line (controls, blank, DEL and
 // bytes above 127) and leaves everything else, "%" included, as it is: a server's

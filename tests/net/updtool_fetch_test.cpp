@@ -131,7 +131,10 @@ TEST(UpdtoolFetch, BadInputExitsWith2OrWith1ForAnUnusableUrl) {
     }
     const Outcome o = fetch({"https://example.org/"});
     EXPECT_EQ(o.status, 1);
-    EXPECT_EQ(o.err, "updtool: Unknown Error!\n");
+    // The wizard's text of failure 11, then the reason.
+    EXPECT_EQ(o.err,
+              "updtool: Unknown Error!\nupdtool: the scheme \"https\" is not http: "
+              "https://example.org/\n");
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "net/mdl_data_connection.h"
 #include "net/reactor.h"
 #include "net/socket_layer.h"
+#include "net/url.h"
 #include "platform/monotonic_clock.h"
 
 namespace {
@@ -417,6 +418,11 @@ int runFetch(const std::vector<std::string>& args) {
     for (const std::int32_t why : run.failures) {
         if (reported.insert(why).second) {
             std::cerr << "updtool: " << upd::net::FailureToString(why) << '\n';
+        }
+        std::string reason;
+        if (why == upd::net::toWhy(upd::net::FailureCode::BadUrl) &&
+            !upd::net::splitUrl(upd::net::UrlEncode(options.url), &reason)) {
+            std::cerr << "updtool: " << reason << ": " << options.url << '\n';
         }
     }
     if (run.timedOut) {
