@@ -160,7 +160,11 @@ std::string encodeUnsafeUrlBytes(std::string_view url) {
     out.reserve(url.size());
     for (const char ch : url) {
         const auto c = static_cast<unsigned char>(ch);
-        if (c <= 0x20 || c >= 0x7F) {
+        // Besides controls, blank, DEL and bytes above 127, the characters RFC 3986 allows
+        // nowhere in a URL; "%" stays (the location is already encoded), and so do "#"
+        // (the fragment is dropped later) and "[" "]" (an IPv6 host).
+        if (c <= 0x20 || c >= 0x7F ||
+            std::string_view("\"<>\\^`{|}").find(ch) != std::string_view::npos) {
             appendPercent(out, c);
         } else {
             out += ch;

@@ -33,9 +33,9 @@ struct UrlTarget {
 // "the host name is empty", "the port "8080@x" is not a number from 1 to 65535".
 std::optional<UrlTarget> splitUrl(std::string_view encodedUrl, std::string* why = nullptr);
 
-// Percent-encodes the bytes that cannot stand in a request line (controls, blank, DEL and
-// bytes above 127) and leaves everything else, "%" included, as it is: a server's
-// "location" is already encoded but must not smuggle a blank or a line break.
+// Percent-encodes the bytes that cannot stand in a request target (controls, blank, DEL,
+// bytes above 127, and " < > \ ^ ` { | }) and leaves everything else, "%" included, as it
+// is: a server's "location" is already encoded but must not smuggle a blank or a line break.
 std::string encodeUnsafeUrlBytes(std::string_view url);
 
 // The absolute http URL that `location` names when read against `base` (an absolute http

@@ -77,6 +77,7 @@ TEST(EncodeUnsafeUrlBytes, KeepsEncodingAndEscapesWhatWouldBreakTheRequestLine) 
     EXPECT_EQ(encodeUnsafeUrlBytes("/a%20b?x=1"), "/a%20b?x=1");
     EXPECT_EQ(encodeUnsafeUrlBytes("/a b\r\nX: y"), "/a%20b%0D%0AX:%20y");
     EXPECT_EQ(encodeUnsafeUrlBytes("/\xE9\x7F"), "/%E9%7F");
+    EXPECT_EQ(encodeUnsafeUrlBytes("/a\"<>\\^`{|}#f[::1]"), "/a%22%3C%3E%5C%5E%60%7B%7C%7D#f[::1]");
 }
 
 TEST(NumericValue, ReadsTheNumberAtTheStartRoundedAndClamped) {
