@@ -21,6 +21,9 @@ namespace {
 // PacketSize is a 32-bit property; a receive buffer of gigabytes would only waste memory,
 // since one recv never returns more than the socket holds.
 constexpr std::size_t kMaxReceiveBuffer = 1 << 20;
+// The most a download into memory (type 1) keeps; more is failure 0, as when the memory
+// runs out. MaxDownload ends such a transfer earlier, and normally.
+constexpr std::int64_t kMaxMemoryBody = std::int64_t{64} << 20;
 // How long one read notification may receive before it yields to the event loop.
 constexpr std::int64_t kReadSliceNs = 4'000'000;
 
@@ -650,7 +653,9 @@ bool DataConnection::StoreData(const std::uint8_t* bytes, std::int64_t n) {
             }
             break;
         case 1:
-            if (!m_buffer.append(asBytes(bytes, n))) {
+            // A lying server must not drive the process into swap: memory downloads (the
+            // advertisement, small files) stop at a ceiling of their own.
+            if (m_buffer.used() + n > kMaxMemoryBody || !m_buffer.append(asBytes(bytes, n))) {
                 failConnection(toWhy(FailureCode::ClosedEarly));
                 return false;
             }

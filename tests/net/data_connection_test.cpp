@@ -42,6 +42,23 @@ TEST(DataConnection, HeaderSplitAtEveryReceiveBoundaryGivesTheSameBody) {
     }
 }
 
+// A server that sends more than 64 MiB into memory (announced or not) cannot make the
+// process keep it: the transfer fails at the ceiling.
+TEST(DataConnection, MemoryDownloadsStopAtTheirCeiling) {
+    constexpr std::size_t kCeiling = std::size_t{64} << 20;
+    const std::string body(kCeiling + 1, 'm');
+    for (const bool withLength : {true, false}) {
+        ScriptedServer server(Script().readRequest().send(httpReply(200, body, withLength)));
+        Download d;
+        d->setDownloadType(1);
+        d->setPacketSize(1 << 20);
+        d->FetchURLString(server.url("/big"));
+        ASSERT_TRUE(d.runToEnd(20'000));
+        EXPECT_EQ(d.lines.back(), "DownloadFailed 0 0");
+        EXPECT_LE(d->GetBufferSize(), static_cast<std::int64_t>(kCeiling));
+    }
+}
+
 TEST(DataConnection, FileHeldByAnotherDownloadCannotBeOpened) {
     upd::test::TempDir dir;
     ScriptedServer server(Script().readRequest());
