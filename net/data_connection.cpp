@@ -201,6 +201,8 @@ void DataConnection::FetchURL() {
     m_ReceivedCount = 0;
     m_DownloadLength = -1;
     m_connectionBroken = false;
+    m_chunked = false;
+    m_chunks.reset();
     m_Socks5Stage = 0;
     m_HTTPReply = 0;
     m_UserAborted = false;
@@ -493,7 +495,7 @@ void DataConnection::socksReadStep() {
 
 bool DataConnection::handleChunk(const std::uint8_t* data, std::int64_t n) {
     if (!m_InHeader) {
-        return StoreData(data, n);
+        return storeBody(data, n);
     }
     const auto r =
         m_header.feed({reinterpret_cast<const char*>(data), static_cast<std::size_t>(n)});
@@ -505,6 +507,14 @@ bool DataConnection::handleChunk(const std::uint8_t* data, std::int64_t n) {
         return false;
     }
     m_HeaderText = m_header.takeHeader();
+    // An interim reply (100 Continue, 103 Early Hints) comes before the real one.
+    if (const auto status = parseResponseHeader(m_HeaderText).status;
+        status && *status >= 100 && *status < 200) {
+        m_HeaderText.clear();
+        m_header.reset();
+        const std::int64_t rest = n - static_cast<std::int64_t>(r.bodyOffset);
+        return rest <= 0 || handleChunk(data + r.bodyOffset, rest);
+    }
     m_InHeader = false;
     const Scope s = scope();
     ParseHeaders();
@@ -513,9 +523,33 @@ bool DataConnection::handleChunk(const std::uint8_t* data, std::int64_t n) {
     }
     const std::int64_t bodyLength = n - static_cast<std::int64_t>(r.bodyOffset);
     if (bodyLength > 0 && !m_Redirecting) {
-        return StoreData(data + r.bodyOffset, bodyLength);
+        return storeBody(data + r.bodyOffset, bodyLength);
     }
     return endIfLengthArrived();  // an empty body ("content-length: 0") is complete now
+}
+
+// The body as received: chunks are decoded first, so that their framing never reaches the
+// file; the last chunk completes the transfer and broken framing fails it.
+bool DataConnection::storeBody(const std::uint8_t* data, std::int64_t n) {
+    if (!m_chunked) {
+        return StoreData(data, n);
+    }
+    std::string decoded;
+    m_chunks.feed({reinterpret_cast<const char*>(data), static_cast<std::size_t>(n)}, decoded);
+    if (!decoded.empty() && !StoreData(reinterpret_cast<const std::uint8_t*>(decoded.data()),
+                                       static_cast<std::int64_t>(decoded.size()))) {
+        return false;
+    }
+    if (m_chunks.broken()) {
+        failConnection(toWhy(FailureCode::BadReply));
+        return false;
+    }
+    if (m_chunks.done() && m_socket >= 0) {
+        ::shutdown(m_socket, SHUT_RDWR);
+        closeHandling();
+        return false;
+    }
+    return true;
 }
 
 // A transfer whose announced length has arrived is complete: a keep-alive peer (an HTTP
@@ -535,7 +569,8 @@ void DataConnection::ParseHeaders() {
     m_Redirecting = false;
     const ResponseHeader header = parseResponseHeader(std::move(m_HeaderText));
     m_HeaderText.clear();
-    if (header.contentLength != -1) {
+    m_chunked = header.chunked;
+    if (header.contentLength != -1 && !header.chunked) {
         m_DownloadLength = saturatingAdd(header.contentLength, m_UseResume ? m_ResumeFrom : 0);
     }
     if (header.location) {
@@ -568,7 +603,7 @@ void DataConnection::ParseHeaders() {
             // The server ignored the range and sends the whole file: its length is the
             // plain content-length, counted from 0, written from byte 0 over whatever was
             // there.
-            if (m_UseResume && header.contentLength != -1) {
+            if (m_UseResume && header.contentLength != -1 && !header.chunked) {
                 m_DownloadLength = header.contentLength;
             }
             m_UseResume = false;
@@ -721,7 +756,8 @@ void DataConnection::closeHandling() {
         why = toWhy(FailureCode::UserAborted);
     } else if (socksPending()) {
         why = toWhy(FailureCode::ProxyUnreachable);  // the proxy hung up mid-handshake
-    } else if (m_InHeader || incomplete() || m_connectionBroken) {
+    } else if (m_InHeader || incomplete() || m_connectionBroken ||
+               (m_chunked && !m_chunks.done())) {
         // No header (a redirect's new connection included), a body cut short, or a reset.
         why = toWhy(FailureCode::ClosedEarly);
     }

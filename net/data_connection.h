@@ -39,6 +39,7 @@
 #include <vector>
 
 #include "net/base64.h"
+#include "net/chunked_decoder.h"
 #include "net/data_connection_events.h"
 #include "net/download_buffer.h"
 #include "net/http_response.h"
@@ -181,6 +182,7 @@ class DataConnection {
     void ParseHeaders();
     void followRedirect(const std::string& rawLocation);
     bool endIfLengthArrived();
+    bool storeBody(const std::uint8_t* data, std::int64_t n);
     bool StoreData(const std::uint8_t* bytes, std::int64_t n);
     void sendRequest();
     void socksWriteStep();
@@ -233,6 +235,8 @@ class DataConnection {
     std::int64_t m_MaxDownload = -1;
     std::int64_t m_DownloadLength = -1;
     bool m_connectionBroken = false;  // a receive met a reset
+    bool m_chunked = false;           // the reply's body is in chunks
+    ChunkedDecoder m_chunks;
     std::int32_t m_HTTPReply = 0;
     bool m_UseResume = false;
     std::int64_t m_ResumeFrom = 0;

@@ -78,6 +78,9 @@ ResponseHeader parseResponseHeader(std::string headerText) {
             result.contentLength = leadingNumericValue(std::string_view(line).substr(colon + 1));
         } else if (name == "location") {
             result.location = trimBlanks(std::string_view(line).substr(colon + 1));
+        } else if (name == "transfer-encoding") {
+            result.chunked = asciiLower(trimBlanks(std::string_view(line).substr(colon + 1)))
+                                 .ends_with("chunked");
         }
     }
     const std::size_t s1 = statusLine.find(' ');

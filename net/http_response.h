@@ -1,5 +1,5 @@
 // The response header: collecting it across receives, splitting it into lines and reading
-// the three things the engine looks at (status, "content-length", "location"). Pure: the
+// the things the engine looks at (status, "content-length", "location", chunked coding). Pure: the
 // download object decides what to do with the result.
 #pragma once
 
@@ -47,6 +47,9 @@ struct ResponseHeader {
     std::int64_t contentLength = -1;
     // Last "location" header, trimmed, as the bytes received.
     std::optional<std::string> location;
+    // The last "transfer-encoding" header ends in "chunked" (without case): the body is in
+    // chunks and any content-length is to be ignored.
+    bool chunked = false;
 };
 
 // Parses a header as HeaderCollector returns it (status line first).

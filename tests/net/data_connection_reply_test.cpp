@@ -150,6 +150,20 @@ std::vector<ReplyCase> replyCases() {
         row("ResetEndingABodyWithoutLengthIsCutShort",
             {Script().readRequest().send(httpReply(200, "abc", false)).reset()},
             {C, Q, bytes(3), failed(0)}, "abc"),
+        // ---- HTTP/1.1 replies: chunks decoded, interim replies skipped
+        row("ChunkedBodyIsDecodedAndItsLastChunkEndsTheTransfer",
+            {stay("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 99\r\n\r\n"
+                  "5\r\nhello\r\n6;x=1\r\n world\r\n0\r\nX-Trailer: y\r\n\r\n")},
+            {C, Q, bytes(11), D}, "hello world", {.type = 0}),
+        row("TruncatedChunkIsCutShort",
+            {serve("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhel")},
+            {C, Q, bytes(3), failed(0)}, "hel"),
+        row("BrokenChunkSizeFails",
+            {stay("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nhello\r\n")},
+            {C, Q, failed(4)}),
+        row("InterimReplyIsSkipped",
+            {serve("HTTP/1.1 100 Continue\r\n\r\n" + httpReply(200, "ok"))}, {C, Q, bytes(2), D},
+            "ok"),
         // ---- a keep-alive peer (an HTTP proxy) never closes: the length ends the transfer
         row("KeepAlivePeerEndsOnTheAnnouncedLength", {stay(httpReply(200, "abc"))},
             {C, Q, bytes(3), D}, "abc", {.setup = proxy(1)}),

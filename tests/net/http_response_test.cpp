@@ -2,6 +2,7 @@
 // split at every receive boundary is tested through the engine (data_connection_test).
 #include <gtest/gtest.h>
 
+#include "net/chunked_decoder.h"
 #include "net/http_response.h"
 
 namespace upd::net {
@@ -67,6 +68,50 @@ TEST(ParseResponseHeader, LastLocationTrimmedAndTheStatus) {
     EXPECT_FALSE(parseResponseHeader("HTTP/1.0  200 OK\r\n\r\n").status.has_value());
     EXPECT_FALSE(parseResponseHeader("garbage\r\n\r\n").status.has_value());
     EXPECT_EQ(parseResponseHeader("HTTP/1.0 abc OK\r\n\r\n").status, 0);
+}
+
+TEST(ChunkedDecoder, DecodesWholeOrByteByByteAndRefusesBrokenFraming) {
+    using State = ChunkedDecoder::State;
+    const std::string longSize = "1234567890abcdef\r\n";  // 16 hex digits: would overflow
+    const struct {
+        std::string input;
+        std::string data;
+        State state;
+    } cases[] = {
+        {"5\r\nhello\r\n0\r\n\r\n", "hello", State::Done},
+        {"A;ext=\"x\"\r\n0123456789\r\n0\r\nT: v\r\n\r\nrest", "0123456789", State::Done},
+        {"3\r\nabc\r\n", "abc", State::Size},
+        {"3\r\nab", "ab", State::Data},
+        {"3\r\nabcX\n", "abc", State::Broken},
+        {"3\nabc", "", State::Broken},
+        {"\r\n", "", State::Broken},
+        {"-1\r\n", "", State::Broken},
+        {"5x\r\n", "", State::Broken},
+        {longSize, "", State::Broken},
+        {std::string(5000, '1'), "", State::Broken},
+        {"0\r\n" + std::string(70'000, 'T'), "", State::Broken},
+    };
+    for (const auto& c : cases) {
+        for (const bool oneByOne : {false, true}) {
+            SCOPED_TRACE(c.input.substr(0, 40) + (oneByOne ? " (byte by byte)" : ""));
+            ChunkedDecoder decoder;
+            std::string data;
+            std::size_t taken = 0;
+            if (oneByOne) {
+                for (std::size_t i = 0; i < c.input.size() && !decoder.done() && !decoder.broken();
+                     ++i) {
+                    taken += decoder.feed(std::string_view(c.input).substr(i, 1), data);
+                }
+            } else {
+                taken = decoder.feed(c.input, data);
+            }
+            EXPECT_EQ(data, c.data);
+            EXPECT_EQ(decoder.state(), c.state);
+            if (c.state == State::Done) {
+                EXPECT_EQ(c.input.substr(taken), c.input.ends_with("rest") ? "rest" : "");
+            }
+        }
+    }
 }
 
 }  // namespace
