@@ -8,7 +8,7 @@ packages=(
   g++ cmake ninja-build pkg-config clang-14 libclang-rt-14-dev clang-format binutils
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev fonts-wqy-microhei
-  nginx-light dante-server tinyproxy microsocks curl
+  nginx-light dante-server tinyproxy microsocks squid lighttpd openssh-server openssh-client curl
   win32-loader
 )
 
@@ -19,7 +19,8 @@ done
 
 if ((${#missing[@]})); then
   echo "setup: installing ${missing[*]}"
-  # Keep the system services of nginx and tinyproxy from starting: the tests run their own.
+  # Keep the system services (nginx, tinyproxy, squid, lighttpd, sshd) from starting: the
+  # tests run their own.
   if [ ! -e /usr/sbin/policy-rc.d ]; then
     printf '#!/bin/sh\nexit 101\n' > /usr/sbin/policy-rc.d
     chmod +x /usr/sbin/policy-rc.d

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# updtool fetch against real peers on 127.0.0.1: nginx as the origin, tinyproxy as the HTTP
-# proxy, danted (SOCKS4, SOCKS5 without and with user/password) and microsocks (SOCKS5 with
-# user/password). Each case is a row: what updtool fetches through which route, and what it
-# must give: curl's bytes through the same route, a served file, a failure curl meets too.
+# updtool fetch against real peers on 127.0.0.1: nginx and lighttpd as origins serving the
+# same files, tinyproxy and squid as HTTP proxies, danted (SOCKS4, SOCKS5 without and with
+# user/password), microsocks (SOCKS5 with user/password) and ssh's dynamic forwarding (SOCKS4,
+# SOCKS4a, SOCKS5) through a throw-away sshd. Each case is a row: what updtool fetches through
+# which route, and what it must give: curl's bytes through the same route, a served file, a
+# failure curl meets too.
 #
 # usage: peers_test.sh UPDTOOL    (as root: danted's user name method needs a local user)
 set -u
@@ -29,8 +31,9 @@ finish() {
 
 [[ -x $updtool ]] || fail "$updtool is not an executable program"
 ((EUID == 0)) || fail "needs root, to create a local user for danted"
-for need in nginx:nginx-light danted:dante-server microsocks:microsocks tinyproxy:tinyproxy \
-    curl:curl ss:iproute2 useradd:passwd; do
+for need in nginx:nginx-light lighttpd:lighttpd danted:dante-server microsocks:microsocks \
+    tinyproxy:tinyproxy squid:squid sshd:openssh-server ssh:openssh-client \
+    ssh-keygen:openssh-client curl:curl ss:iproute2 useradd:passwd; do
     command -v "${need%:*}" >/dev/null || fail "${need%:*} is missing (Debian package ${need#*:})"
 done
 ((failures)) && finish
@@ -81,7 +84,9 @@ socks_user=updpeer$((SRANDOM % 90000 + 10000))
 socks_pass=Pw$SRANDOM
 start nginx 2 nginx_conf alice open-sesame || finish
 origin=${port[nginx]}
+start lighttpd 1 lighttpd_conf "$www" alice open-sesame "${PEER_PORTS[1]}"
 start tinyproxy 1 tinyproxy_conf
+start squid 1 squid_conf
 start danted 1 danted_conf none
 if peers_user_create "$socks_user" "$socks_pass" 2>"$work/start.log"; then
     start danted-user 1 danted_conf username
@@ -89,11 +94,14 @@ else
     fail "create the local user for danted" "$(cat "$work/start.log")"
 fi
 start microsocks 1 microsocks_conf "$socks_user" "$socks_pass"
+start sshd 1 sshd_conf &&
+    start ssh-socks 1 ssh_socks_conf "${port[sshd]}" "$PEERS_DIR/sshd/user"
 # Picked as free and never bound: nothing listens there.
 peers_free_port && port[closed]=$REPLY
 
 # Routes: NAME|PEER|HOST in the URL|updtool options|curl's proxy scheme|curl options. A
-# route with a PEER goes through 127.0.0.1 at that peer's port.
+# route with a PEER goes through 127.0.0.1 at that peer's port. A case names its route as
+# NAME, to nginx's first server, or NAME@lighttpd.
 auth="--proxy-auth 2 --proxy-user $socks_user --proxy-pass $socks_pass"
 curl_auth="--proxy-user $socks_user:$socks_pass"
 curl_wrong="--proxy-user $socks_user:wrong"
@@ -106,6 +114,7 @@ while IFS='|' read -r name peer host tool scheme curl; do
 done <<EOF
 direct||127.0.0.1|||
 http-proxy|tinyproxy|127.0.0.1|--proxy http|http|
+squid|squid|127.0.0.1|--proxy http|http|
 socks4|danted|127.0.0.1|--proxy socks4|socks4|
 socks5|danted|127.0.0.1|--proxy socks5|socks5|
 socks5-remote-dns|danted|localhost|--proxy socks5 --remote-dns|socks5h|
@@ -114,6 +123,10 @@ socks5-method-none|danted-user|127.0.0.1|--proxy socks5 $auth --proxy-auth 0|soc
 microsocks-user|microsocks|127.0.0.1|--proxy socks5 $auth|socks5|$curl_auth
 microsocks-user-remote-dns|microsocks|localhost|--proxy socks5 --remote-dns $auth|socks5h|$curl_auth
 socks4a|danted|localhost|--proxy socks4 --remote-dns|socks4a|
+ssh-socks4|ssh-socks|127.0.0.1|--proxy socks4|socks4|
+ssh-socks4a|ssh-socks|localhost|--proxy socks4 --remote-dns|socks4a|
+ssh-socks5|ssh-socks|127.0.0.1|--proxy socks5|socks5|
+ssh-socks5-remote-dns|ssh-socks|localhost|--proxy socks5 --remote-dns|socks5h|
 closed-proxy|closed|127.0.0.1|--proxy socks5|socks5|
 EOF
 
@@ -136,74 +149,85 @@ no_proxy="Unable to connect to the proxy or unable to send data to it."
 #          options of its own (-f: fail on HTTP errors)
 #   trace  the event trace (--trace --id 7) of the whole transfer adds up
 #   traced the event trace (--trace) holds the line EXPECTED
-#   seen   microsocks was handed the destination EXPECTED
+#   seen   the route's peer logged EXPECTED: microsocks and ssh -vv log each destination
+#          as the client named it
 # MODE is how updtool delivers the body: file (-o), memory (--memory), stream (standard
 # output), temp (--temp, which names the file it chose), head=N (-o into a file that holds
 # the first N bytes of the served file).
 cases() {
-    local route file path offset
-    for route in direct http-proxy socks4 socks5 socks5-remote-dns socks5-user \
-        microsocks-user microsocks-user-remote-dns; do
-        for file in empty.bin small.txt medium.bin large.bin "name with blank.txt"; do
-            echo "curl|$route|file|/$file|||"
+    local at route file path offset
+    for at in "" @lighttpd; do
+        for route in direct http-proxy squid socks4 socks5 socks5-remote-dns socks5-user \
+            microsocks-user microsocks-user-remote-dns ssh-socks4 ssh-socks4a ssh-socks5 \
+            ssh-socks5-remote-dns; do
+            for file in empty.bin small.txt medium.bin large.bin "name with blank.txt"; do
+                echo "curl|$route$at|file|/$file|||"
+            done
         done
-    done
-    for route in direct socks5-user; do
-        for file in empty.bin small.txt large.bin; do
-            echo "curl|$route|memory|/$file|||"
-            echo "curl|$route|stream|/$file|||"
-            echo "file|$route|temp|/$file|||www/$file"
+        for route in direct socks5-user; do
+            for file in empty.bin small.txt large.bin; do
+                echo "curl|$route$at|memory|/$file|||"
+                echo "curl|$route$at|stream|/$file|||"
+                echo "file|$route$at|temp|/$file|||www/$file"
+            done
         done
-    done
-    # --resume-from asks for the rest of the file (206), as curl -r N- does.
-    for route in direct http-proxy socks5 microsocks-user; do
-        for offset in 1 1000 524291; do
-            echo "curl|$route|stream|/medium.bin|--resume-from $offset|-r $offset-|"
+        # --resume-from asks for the rest of the file (206), as curl -r N- does.
+        for route in direct http-proxy squid socks5 microsocks-user ssh-socks4a; do
+            for offset in 1 1000 524291; do
+                echo "curl|$route$at|stream|/medium.bin|--resume-from $offset|-r $offset-|"
+            done
         done
-    done
-    # Into a file that holds the bytes before the offset: the whole file results.
-    for route in direct socks4; do
-        for file in medium.bin:1000 medium.bin:524291 large.bin:10485761; do
-            offset=${file#*:} file=${file%:*}
-            echo "file|$route|head=$offset|/$file|--resume-from $offset||www/$file"
+        # Into a file that holds the bytes before the offset: the whole file results.
+        for route in direct socks4; do
+            for file in medium.bin:1000 medium.bin:524291 large.bin:10485761; do
+                offset=${file#*:} file=${file%:*}
+                echo "file|$route$at|head=$offset|/$file|--resume-from $offset||www/$file"
+            done
         done
-    done
-    for route in direct http-proxy socks5 socks5-remote-dns microsocks-user; do
-        for path in /redir /redir-rel /moved /moved-rel /a/b/up /chain1 /other-port; do
-            echo "curl|$route|file|$path||-L|"
+        for route in direct http-proxy squid socks5 socks5-remote-dns microsocks-user \
+            ssh-socks5-remote-dns; do
+            for path in /redir /redir-rel /moved /moved-rel /a/b/up /chain1 /other-port; do
+                echo "curl|$route$at|file|$path||-L|"
+            done
         done
-    done
-    for route in direct http-proxy socks5; do
-        echo "fail|$route|file|/missing.bin||-f|$not_200"
+        for route in direct http-proxy squid socks5; do
+            echo "fail|$route$at|file|/missing.bin||-f|$not_200"
+        done
+        cat <<EOF
+# Where the redirects lead, so that curl's side is known to be right too.
+file|direct$at|stream|/redir|||www/small.txt
+file|direct$at|stream|/moved|||www/medium.bin
+file|direct$at|stream|/a/b/up|||www/small.txt
+file|direct$at|stream|/chain1|||www/small.txt
+file|direct$at|stream|/other-port|||www2/small.txt
+# A redirect loop ends after a bounded number of hops; curl gives up too.
+fail|direct$at|stream|/loop||-f -L|$not_200
+# --no-redirect: the 302's own body.
+curl|direct$at|file|/redir|--no-redirect||
+# An offset at the end of the file: the origin answers 416.
+fail|direct$at|stream|/medium.bin|--resume-from $size|-f -r $size-|$not_200
+# --max: the first N bytes, as curl -r 0-(N-1) gets them; reaching the bound is a success.
+curl|direct$at|stream|/medium.bin|--max 1000|-r 0-999|
+curl|direct$at|file|/private/secret.txt|--user alice --password open-sesame|-u alice:open-sesame|
+fail|direct$at|stream|/private/secret.txt||-f|$not_200
+fail|direct$at|stream|/private/secret.txt|--user alice --password wrong|-f -u alice:wrong|$not_200
+EOF
     done
     cat <<EOF
-# The served bytes themselves, once per kind of route: a route that mangled both clients
-# alike would pass every comparison with curl.
+# The served bytes themselves, once per kind of route and origin: a route that mangled both
+# clients alike would pass every comparison with curl.
 file|direct|file|/large.bin|||www/large.bin
+file|direct@lighttpd|file|/large.bin|||www/large.bin
 file|http-proxy|file|/large.bin|||www/large.bin
+file|squid|file|/large.bin|||www/large.bin
 file|socks5-user|file|/large.bin|||www/large.bin
-# Where the redirects lead, so that curl's side is known to be right too.
-file|direct|stream|/redir|||www/small.txt
-file|direct|stream|/moved|||www/medium.bin
-file|direct|stream|/a/b/up|||www/small.txt
-file|direct|stream|/chain1|||www/small.txt
-file|direct|stream|/other-port|||www2/small.txt
-# A redirect loop ends after a bounded number of hops; curl gives up too.
-fail|direct|stream|/loop||-f -L|$not_200
-# --no-redirect: the 302's own body, and ObjectMoved with the Location as sent.
-curl|direct|file|/redir|--no-redirect||
+file|ssh-socks4a|file|/large.bin|||www/large.bin
+# ObjectMoved with the Location as sent.
 traced|direct|stream|/redir|--no-redirect||ObjectMoved http://127.0.0.1:$origin/small.txt 0
 traced|direct|stream|/redir-rel|--no-redirect||ObjectMoved /small.txt 0
 # A local file shorter than the offset: a failure, not a write behind a hole, and the file
 # as it was.
 fail|direct|head=100|/medium.bin|--resume-from 5000||$cut_short
-# An offset at the end of the file: nginx answers 416.
-fail|direct|stream|/medium.bin|--resume-from $size|-f -r $size-|$not_200
-# --max: the first N bytes, as curl -r 0-(N-1) gets them; reaching the bound is a success.
-curl|direct|stream|/medium.bin|--max 1000|-r 0-999|
-curl|direct|file|/private/secret.txt|--user alice --password open-sesame|-u alice:open-sesame|
-fail|direct|stream|/private/secret.txt||-f|$not_200
-fail|direct|stream|/private/secret.txt|--user alice --password wrong|-f -u alice:wrong|$not_200
 # Offering user/password to a proxy that wants none: it picks "no authentication".
 curl|socks5|file|/medium.bin|--proxy-auth 2 --proxy-user somebody --proxy-pass something||
 fail|socks5-user|stream|/small.txt|--proxy-pass wrong|$curl_wrong|$bad_password
@@ -217,9 +241,12 @@ fail|socks5|stream|http://127.0.0.1:${port[closed]}/small.txt||-f|$refused
 trace|direct|stream|/medium.bin|||
 trace|direct|file|/medium.bin|||
 trace|socks5-user|memory|/medium.bin|||
-# Who resolves the name: microsocks logs the destination as the client named it.
-seen|microsocks-user-remote-dns|stream|/small.txt|||localhost
-seen|microsocks-user|stream|http://localhost:$origin/small.txt|||127.0.0.1
+# Who resolves the name: the peer is handed the host name only with --remote-dns.
+seen|microsocks-user-remote-dns|stream|/small.txt|||connected to localhost:$origin
+seen|microsocks-user|stream|http://localhost:$origin/small.txt|||connected to 127.0.0.1:$origin
+seen|ssh-socks4a|stream|/small.txt|||socks4 host localhost port $origin
+seen|ssh-socks4|stream|http://localhost:$origin/small.txt|||socks4 host 127.0.0.1 port $origin
+seen|ssh-socks5-remote-dns|stream|/small.txt|||socks5 host localhost port $origin
 EOF
 }
 
@@ -271,23 +298,19 @@ trace_adds_up() {
 
 run_case() {
     local check=$1 route=$2 mode=$3 path=$4 tool=$5 curl=$6 want=$7 body=$work/stdout
-    local name="$1 $2 $3 $4${5:+ $5}" peer=${route_peer[$route]} url=$4 seen=0
+    local name="$1 $2 $3 $4${5:+ $5}" server=nginx url=$4 seen=0 peer log curl_pid=""
     local -a tool_options curl_options
-    [[ -z $peer || -n ${port[$peer]:-} ]] || return 0
-    [[ $path == /* ]] && url=http://${route_host[$route]}:$origin$path
+    [[ $route == *@* ]] && server=${route#*@} route=${route%@*}
+    peer=${route_peer[$route]} log=$PEERS_DIR/${route_peer[$route]}/output.log
+    [[ (-z $peer || -n ${port[$peer]:-}) && -n ${port[$server]:-} ]] || return 0
+    [[ $path == /* ]] && url=http://${route_host[$route]}:${port[$server]}$path
     read -r -a tool_options <<<"${route_tool[$route]} $tool"
     read -r -a curl_options <<<"${route_curl[$route]} $curl"
+    # curl runs alongside updtool: the cases take half the time on two cores.
     if [[ $check == curl || ($check == fail && -n $curl) ]]; then
         timeout "$run_limit" curl -sS --max-time "$curl_limit" "${curl_options[@]}" \
-            "${url// /%20}" >"$work/curl" 2>"$work/curl.err"
-        local curl_status=$?
-        if [[ $check == curl && $curl_status != 0 ]]; then
-            fail "$name" "curl failed through this route: $(head -n 2 "$work/curl.err")"
-            return
-        elif [[ $check == fail && $curl_status == 0 ]]; then
-            fail "$name" "curl got through: the case proves nothing"
-            return
-        fi
+            "${url// /%20}" >"$work/curl" 2>"$work/curl.err" &
+        curl_pid=$!
     fi
     rm -f "$work/body"
     case $mode in
@@ -303,11 +326,22 @@ run_case() {
     case $check in
     trace) tool_options+=(--trace --id 7) ;;
     traced) tool_options+=(--trace) ;;
-    seen) seen=$(wc -l <"$PEERS_DIR/microsocks/output.log") ;;
+    seen) seen=$(wc -l <"$log") ;;
     esac
     TMPDIR=$work/tmp timeout "$run_limit" "$updtool" fetch "${tool_options[@]}" \
         --timeout "$idle_limit" "$url" >"$work/stdout" 2>"$work/stderr"
     status=$?
+    if [[ -n $curl_pid ]]; then
+        wait "$curl_pid"
+        local curl_status=$?
+        if [[ $check == curl && $curl_status != 0 ]]; then
+            fail "$name" "curl failed through this route: $(head -n 2 "$work/curl.err")"
+            return
+        elif [[ $check == fail && $curl_status == 0 ]]; then
+            fail "$name" "curl got through: the case proves nothing"
+            return
+        fi
+    fi
     [[ $mode == temp ]] && body=$(grep -o "$work/tmp/[^[:space:]]*" "$work/stdout" | tail -n 1)
     case $check in
     curl) succeeded "$name" && same "$name" "$body" "$work/curl" ;;
@@ -316,9 +350,9 @@ run_case() {
     traced) holds "$name" "$work/stderr" "$want" "expected: $want" "$(said)" ;;
     seen)
         succeeded "$name" || return
-        tail -n +"$((seen + 1))" "$PEERS_DIR/microsocks/output.log" >"$work/seen"
-        holds "$name" "$work/seen" "connected to $want:$origin" \
-            "microsocks was not handed $want: $(tr '\n' '|' <"$work/seen")"
+        tail -n +"$((seen + 1))" "$log" >"$work/seen"
+        holds "$name" "$work/seen" "$want" "$peer did not log: $want" \
+            "it logged: $(grep -F "${port[$server]}" "$work/seen" | tr '\n' '|')"
         ;;
     fail)
         if [[ $status != 1 ]] || ! grep -qF -- "$want" "$work/stderr" ||

@@ -183,3 +183,87 @@ Allow 127.0.0.1
 EOF
     PEER_CMD=(tinyproxy -d -c "$1/tinyproxy.conf")
 }
+
+# squid: an HTTP proxy that keeps the client's connection open after a response with a
+# length, until its idle time-out (2 minutes). No cache, and its DNS socket on 127.0.0.1
+# too, asking nobody. It runs as proxy, which must write its logs. It takes 1-2 s to stop.
+squid_conf() { # DIR
+    chown proxy "$1" || return 1
+    cat >"$1/squid.conf" <<EOF
+http_port 127.0.0.1:${PEER_PORTS[0]}
+http_access allow localhost
+http_access deny all
+cache deny all
+cache_mem 8 MB
+visible_hostname localhost
+dns_nameservers 127.0.0.1
+udp_incoming_address 127.0.0.1
+udp_outgoing_address 127.0.0.1
+pid_filename $1/squid.pid
+access_log stdio:$1/access.log
+cache_log $1/cache.log
+coredump_dir $1
+netdb_filename none
+pinger_enable off
+shutdown_lifetime 0 seconds
+EOF
+    PEER_CMD=(squid -N -f "$1/squid.conf")
+}
+
+# lighttpd: a second origin serving ROOT, with the redirects and the authorisation of
+# nginx's first server (the redirects lead to lighttpd itself). It refuses the absolute-form
+# request line with 400. It runs as nobody, which opens the logs; without the feature flag
+# it answers a wrong password only after 2 s.
+lighttpd_conf() { # DIR ROOT USER PASSWORD OTHER_PORT
+    local at=http://127.0.0.1:${PEER_PORTS[0]}
+    chown nobody "$1" || return 1
+    printf '%s:%s\n' "$3" "$4" >"$1/users"
+    cat >"$1/lighttpd.conf" <<EOF
+server.modules = ( "mod_redirect", "mod_auth", "mod_authn_file", "mod_accesslog" )
+server.document-root = "$2"
+server.bind = "127.0.0.1"
+server.port = ${PEER_PORTS[0]}
+server.username = "nobody"
+server.groupname = "nogroup"
+server.errorlog = "$1/error.log"
+accesslog.filename = "$1/access.log"
+mimetype.assign = ( "" => "application/octet-stream" )
+server.feature-flags = ( "auth.delay-invalid-creds" => "disable" )
+auth.backend = "plain"
+auth.backend.plain.userfile = "$1/users"
+auth.require = ( "/private/" => ( "method" => "basic", "realm" => "tests",
+                                  "require" => "valid-user" ) )
+url.redirect-code = 302
+url.redirect = ( "^/redir$" => "$at/small.txt", "^/redir-rel$" => "/small.txt",
+                 "^/a/b/up$" => "../../small.txt", "^/chain1$" => "/chain2",
+                 "^/chain2$" => "/redir", "^/loop$" => "/loop",
+                 "^/other-port$" => "http://127.0.0.1:$5/small.txt" )
+\$HTTP["url"] =~ "^/moved" {
+  url.redirect-code = 301
+  url.redirect = ( "^/moved$" => "$at/medium.bin", "^/moved-rel$" => "/medium.bin" )
+}
+EOF
+    PEER_CMD=(lighttpd -D -f "$1/lighttpd.conf")
+}
+
+# sshd: a throw-away server for ssh's dynamic forwarding, with its own host key, and a
+# client key (DIR/user) that may log in as root. Its privilege separation needs /run/sshd.
+sshd_conf() { # DIR
+    rm -f "$1/host" "$1/host.pub" "$1/user" "$1/user.pub"
+    ssh-keygen -q -t ed25519 -N '' -f "$1/host" && ssh-keygen -q -t ed25519 -N '' -f "$1/user" &&
+        cp "$1/user.pub" "$1/authorized_keys" && mkdir -p /run/sshd || return 1
+    PEER_CMD=(/usr/sbin/sshd -D -e -f /dev/null -o ListenAddress=127.0.0.1
+        -o "Port=${PEER_PORTS[0]}" -o "HostKey=$1/host" -o PermitRootLogin=prohibit-password
+        -o "PidFile=$1/sshd.pid" -o AllowTcpForwarding=yes -o StrictModes=no
+        -o "AuthorizedKeysFile=$1/authorized_keys")
+}
+
+# ssh -D: SOCKS4, SOCKS4a and SOCKS5 (no authentication) through the sshd at PORT. -vv logs
+# each destination as the client named it ("dynamic request: socks4 host NAME port N").
+# AES-GCM: the cheapest cipher where the processor has AES instructions.
+ssh_socks_conf() { # DIR PORT KEY
+    PEER_CMD=(ssh -vv -N -F /dev/null -c aes128-gcm@openssh.com
+        -D "127.0.0.1:${PEER_PORTS[0]}" -p "$2" -i "$3" -o BatchMode=yes
+        -o ExitOnForwardFailure=yes -o StrictHostKeyChecking=no -o UserKnownHostsFile=/dev/null
+        root@127.0.0.1)
+}
