@@ -24,6 +24,8 @@ constexpr std::size_t kMaxReceiveBuffer = 1 << 20;
 // The most a download into memory (type 1) keeps; more is failure 0, as when the memory
 // runs out. MaxDownload ends such a transfer earlier, and normally.
 constexpr std::int64_t kMaxMemoryBody = std::int64_t{64} << 20;
+// What one receive asks for when a fast transfer keeps the socket full: many packets.
+constexpr std::size_t kReceiveBatchBytes = 256 * 1024;
 // How long one read notification may receive before it yields to the event loop.
 constexpr std::int64_t kReadSliceNs = 4'000'000;
 
@@ -334,23 +336,36 @@ std::vector<std::uint8_t> DataConnection::borrowReceiveBuffer(std::size_t size) 
 
 void DataConnection::receiveLoop() {
     const Scope s = scope();
-    const std::size_t size = receiveSize();
-    std::vector<std::uint8_t> buffer = borrowReceiveBuffer(size);
+    // Several packets per system call when they are waiting, each handled as if received
+    // alone, so that the events keep PacketSize as their unit.
+    const std::size_t packet = receiveSize();
+    const std::size_t batch = std::max(packet, kReceiveBatchBytes / packet * packet);
+    std::vector<std::uint8_t> buffer = borrowReceiveBuffer(batch);
     // A fast peer could keep this loop busy for the whole transfer; after a few
     // milliseconds the rest waits for the next read notification (the socket stays armed),
     // so that a window driving the reactor still paints and takes clicks.
     const std::int64_t deadlineNs = platform::monotonicNs() + kReadSliceNs;
     for (;;) {
-        const std::int64_t n = receiveData(m_socket, buffer.data(), size, mainReactor());
+        const std::int64_t n = receiveData(m_socket, buffer.data(), batch, mainReactor());
         if (n == kReceiveFailed) {
             // A reset, not an orderly close: without a length nothing else tells that the
             // bytes stopped short of the end.
             m_connectionBroken = true;
         }
-        if (n > 0 && !handleChunk(buffer.data(), n)) {
+        bool current = true;
+        for (std::int64_t at = 0; current && at < n; at += static_cast<std::int64_t>(packet)) {
+            current = handleChunk(buffer.data() + at,
+                                  std::min(static_cast<std::int64_t>(packet), n - at));
+        }
+        if (!current) {
             break;
         }
-        if (n != static_cast<std::int64_t>(size) || platform::monotonicNs() >= deadlineNs) {
+        if (m_DownloadType == 0 && m_file.isOpen() && !m_file.flush()) {
+            // Full disk or file-size limit: a cut file must never look complete.
+            failConnection(toWhy(FailureCode::FileFailed));
+            break;
+        }
+        if (n != static_cast<std::int64_t>(batch) || platform::monotonicNs() >= deadlineNs) {
             break;
         }
     }
@@ -751,9 +766,13 @@ void DataConnection::closeHandling() {
         return;
     }
     m_closeInProgress = false;
+    // Gathered file writes go out before the transfer may be called complete.
+    const bool written = !m_file.isOpen() || m_file.flush();
     std::int32_t why = -1;
     if (m_UserAborted) {
         why = toWhy(FailureCode::UserAborted);
+    } else if (!written) {
+        why = toWhy(FailureCode::FileFailed);
     } else if (socksPending()) {
         why = toWhy(FailureCode::ProxyUnreachable);  // the proxy hung up mid-handshake
     } else if (m_InHeader || incomplete() || m_connectionBroken ||

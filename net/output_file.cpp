@@ -32,28 +32,59 @@ bool OutputFile::open(const std::string& path, bool keepContents) {
 
 void OutputFile::close() {
     if (m_fd >= 0) {
+        flush();
         ::close(m_fd);
         m_fd = -1;
     }
+    m_pending.clear();
+    m_failed = false;
     m_position = 0;
 }
 
-std::int64_t OutputFile::size() const {
+std::int64_t OutputFile::size() {
     struct stat st {};
-    if (m_fd < 0 || fstat(m_fd, &st) != 0) {
+    if (m_fd < 0 || !flush() || fstat(m_fd, &st) != 0) {
         return -1;
     }
     return static_cast<std::int64_t>(st.st_size);
 }
 
 bool OutputFile::truncate(std::int64_t length) {
-    return m_fd >= 0 && ftruncate(m_fd, static_cast<off_t>(length)) == 0;
+    return m_fd >= 0 && flush() && ftruncate(m_fd, static_cast<off_t>(length)) == 0;
+}
+
+void OutputFile::setPosition(std::int64_t position) {
+    flush();
+    m_position = position;
 }
 
 bool OutputFile::write(std::span<const std::uint8_t> bytes) {
-    if (m_fd < 0) {
+    if (m_fd < 0 || m_failed) {
         return false;
     }
+    if (m_pending.size() + bytes.size() > kWriteBehindBytes && !flush()) {
+        return false;
+    }
+    if (bytes.size() >= kWriteBehindBytes) {
+        return writeAt(bytes);
+    }
+    m_pending.insert(m_pending.end(), bytes.begin(), bytes.end());
+    return true;
+}
+
+bool OutputFile::flush() {
+    if (m_failed) {
+        return false;
+    }
+    if (m_fd < 0 || m_pending.empty()) {
+        return m_fd >= 0;
+    }
+    const bool written = writeAt(m_pending);
+    m_pending.clear();
+    return written;
+}
+
+bool OutputFile::writeAt(std::span<const std::uint8_t> bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n =
@@ -62,6 +93,7 @@ bool OutputFile::write(std::span<const std::uint8_t> bytes) {
             continue;
         }
         if (n <= 0) {
+            m_failed = true;
             return false;
         }
         done += static_cast<std::size_t>(n);

@@ -1,16 +1,20 @@
 // The output file of a download (DownloadType 0): opened for writing by one download only,
 // written with positioned writes at a 64-bit position that the response handling moves.
-// Owned by its download object; closing twice is harmless.
+// Writes are gathered (up to kWriteBehindBytes) so that a fast transfer costs one system
+// call per few hundred KiB, not one per packet; flush() writes them out. Owned by its
+// download object; closing twice is harmless.
 //
 // Failure: open() fails when the file cannot be created or opened, or when another
-// download holds it (an exclusive advisory lock stands in for "no sharing"); write()
-// fails on any error or short write that cannot be completed (full disk, file-size
-// limit), and then nothing more should be written.
+// download holds it (an exclusive advisory lock stands in for "no sharing"); write() or
+// flush() fails on any error or short write that cannot be completed (full disk, file-size
+// limit), and from then on every write and flush fails. The download object flushes before
+// it calls a transfer complete, so a failed write can never end as success.
 #pragma once
 
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace upd::net {
 
@@ -27,20 +31,30 @@ class OutputFile {
     void close();
     bool isOpen() const { return m_fd >= 0; }
 
-    // The file's size, -1 when unknown.
-    std::int64_t size() const;
-    std::int64_t position() const { return m_position; }
-    void setPosition(std::int64_t position) { m_position = position; }
+    static constexpr std::size_t kWriteBehindBytes = 256 * 1024;
+
+    // The file's size, -1 when unknown (gathered bytes are written first).
+    std::int64_t size();
+    std::int64_t position() const {
+        return m_position + static_cast<std::int64_t>(m_pending.size());
+    }
+    void setPosition(std::int64_t position);
     // Cuts the file to `length` bytes (a restarted or resumed body must not leave old
     // bytes behind its end).
     bool truncate(std::int64_t length);
 
-    // Writes all bytes at the position and moves it past them.
+    // Writes all bytes at the position (perhaps later, at flush()) and moves it past them.
     bool write(std::span<const std::uint8_t> bytes);
+    // Writes out what write() gathered; false when any write so far has failed.
+    bool flush();
 
   private:
+    bool writeAt(std::span<const std::uint8_t> bytes);
+
     int m_fd = -1;
-    std::int64_t m_position = 0;
+    std::int64_t m_position = 0;  // where m_pending goes
+    std::vector<std::uint8_t> m_pending;
+    bool m_failed = false;
 };
 
 }  // namespace upd::net
