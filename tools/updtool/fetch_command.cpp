@@ -14,6 +14,7 @@
 #include <set>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "net/data_connection.h"
 #include "net/failure_code.h"
@@ -354,6 +355,9 @@ int runFetch(const std::vector<std::string>& args) {
     // A reader that goes away (`updtool fetch URL | head`) is a failed write, reported with
     // status 1, not a silent death by SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
+    // A streamed body leaves in large writes, not one system call per packet.
+    static std::vector<char> outputBuffer(256 * 1024);
+    std::setvbuf(stdout, outputBuffer.data(), _IOFBF, outputBuffer.size());
     std::string description;
     upd::net::WinsockStartup(description);
     std::optional<std::int64_t> timeoutMs;
