@@ -365,7 +365,10 @@ void DataConnection::receiveLoop() {
             failConnection(toWhy(FailureCode::FileFailed));
             break;
         }
-        if (n != static_cast<std::int64_t>(batch) || platform::monotonicNs() >= deadlineNs) {
+        // While the close is handled everything still waiting must come in first: the
+        // transfer is judged complete or cut short right after this loop.
+        if (n != static_cast<std::int64_t>(batch) ||
+            (!m_closeInProgress && platform::monotonicNs() >= deadlineNs)) {
             break;
         }
     }

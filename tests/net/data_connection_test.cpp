@@ -42,6 +42,21 @@ TEST(DataConnection, HeaderSplitAtEveryReceiveBoundaryGivesTheSameBody) {
     }
 }
 
+// A peer that sends a large body and closes at once: the close is handled while much of the
+// body still waits in the socket, and all of it must be taken in before the transfer is
+// judged, however long that takes (small packets make it take long).
+TEST(DataConnection, CloseBehindALargeBodyTakesEverythingIn) {
+    const std::string body = patternBytes(std::size_t{8} << 20);
+    ScriptedServer server(Script().readRequest().send(httpReply(200, body)).close());
+    Download d;
+    d->setDownloadType(1);
+    d->setPacketSize(10);
+    d->FetchURLString(server.url("/big"));
+    ASSERT_TRUE(d.runToEnd(60'000));
+    EXPECT_EQ(d.lines.back(), "Disconnected 0");
+    EXPECT_EQ(d->GetBufferSize(), static_cast<std::int64_t>(body.size()));
+}
+
 // A server that sends more than 64 MiB into memory (announced or not) cannot make the
 // process keep it: the transfer fails at the ceiling.
 TEST(DataConnection, MemoryDownloadsStopAtTheirCeiling) {
