@@ -17,6 +17,7 @@ ctest --preset default -j "$jobs"
 echo "== benchmarks =="
 build/tools/bench/profile_file_bench --benchmark_min_time=0.2
 build/tools/bench/update_plan_bench
+bash tools/bench/throughput.sh --short
 
 echo "== sanitizer build =="
 cmake --preset asan
