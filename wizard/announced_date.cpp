@@ -133,7 +133,8 @@ std::optional<std::int64_t> parseAnnouncedDate(std::string_view text) {
 }
 
 std::optional<std::int64_t> localStandardWriteTime(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    // Non-blocking: a named pipe must not hold the wizard until someone writes to it.
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         return std::nullopt;
     }

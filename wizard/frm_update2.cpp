@@ -85,8 +85,16 @@ void frmUpdate2::startDownload() {
     events.DownloadFailed = [this](std::int32_t why, std::int32_t) {
         RemoteFile_DownloadFailed(why);
     };
+    // A redirect reconnects without Connected and its reply carries no body: each request
+    // sent counts as activity too.
     events.Connected = [this](std::int32_t) { m_stallTimer.start(); };
+    events.QuerySent = [this](std::int32_t) { m_stallTimer.start(); };
     m_remoteFile = std::make_unique<net::DataConnection>(events);
+    if (m_failed) {
+        // The object could not register for notifications and has said so: no transfer.
+        m_remoteFile.reset();
+        return;
+    }
     net::DataConnection& file = *m_remoteFile;
     file.setDownloadType(0);
     file.setFilename(m_target);
