@@ -525,17 +525,17 @@ bool DataConnection::handleChunk(const std::uint8_t* data, std::int64_t n) {
         return false;
     }
     m_HeaderText = m_header.takeHeader();
+    const ResponseHeader header = parseResponseHeader(std::move(m_HeaderText));
+    m_HeaderText.clear();
     // An interim reply (100 Continue, 103 Early Hints) comes before the real one.
-    if (const auto status = parseResponseHeader(m_HeaderText).status;
-        status && *status >= 100 && *status < 200) {
-        m_HeaderText.clear();
+    if (header.status && *header.status >= 100 && *header.status < 200) {
         m_header.reset();
         const std::int64_t rest = n - static_cast<std::int64_t>(r.bodyOffset);
         return rest <= 0 || handleChunk(data + r.bodyOffset, rest);
     }
     m_InHeader = false;
     const Scope s = scope();
-    ParseHeaders();
+    ParseHeaders(header);
     if (!stillCurrent(this, s)) {
         return false;
     }
@@ -583,10 +583,8 @@ bool DataConnection::endIfLengthArrived() {
     return false;
 }
 
-void DataConnection::ParseHeaders() {
+void DataConnection::ParseHeaders(const ResponseHeader& header) {
     m_Redirecting = false;
-    const ResponseHeader header = parseResponseHeader(std::move(m_HeaderText));
-    m_HeaderText.clear();
     m_chunked = header.chunked;
     if (header.contentLength != -1 && !header.chunked) {
         m_DownloadLength = saturatingAdd(header.contentLength, m_UseResume ? m_ResumeFrom : 0);

@@ -179,7 +179,7 @@ class DataConnection {
     void closeHandling();
     void receiveLoop();
     bool handleChunk(const std::uint8_t* data, std::int64_t n);
-    void ParseHeaders();
+    void ParseHeaders(const ResponseHeader& header);
     void followRedirect(const std::string& rawLocation);
     bool endIfLengthArrived();
     bool storeBody(const std::uint8_t* data, std::int64_t n);

@@ -121,6 +121,10 @@ void frmUpdate1::Back_Button_Click() {
     wizard().navigate(PageId::Server, PageId::Welcome);
 }
 
+std::string frmUpdate1::chosenAddress() const {
+    return Text1->text().toStdString();
+}
+
 QWidget* frmUpdate1::defaultFocus() const {
     return trelListViewCtl1;
 }

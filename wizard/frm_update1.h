@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <array>
+#include <string>
 
 #include "wizard/page.h"
 
@@ -41,6 +42,10 @@ class frmUpdate1 : public Page {
     bool addServer(const QString& name, const QString& address);
 
     QWidget* defaultFocus() const override;
+
+    // The chosen server's address (Text1), the prefix of the information file's URL and of
+    // the updater's sources.
+    std::string chosenAddress() const;
 
     // Controls, named as the page's design names them.
     controls::ListControl* trelListViewCtl1 = nullptr;  // the server list

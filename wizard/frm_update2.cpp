@@ -2,7 +2,6 @@
 
 #include <QGroupBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <cmath>
 
@@ -116,8 +115,7 @@ void frmUpdate2::startDownload() {
     file.setPacketSize(10000);
     m_stallTimer.start();
     const std::string url =
-        wizard().pageAs<frmUpdate1>(PageId::Server)->Text1->text().toStdString() +
-        wizard().state().InfoFile;
+        wizard().pageAs<frmUpdate1>(PageId::Server)->chosenAddress() + wizard().state().InfoFile;
     file.FetchURLString(url);
     // The fetch may already have ended (a bad URL, a refused connection): its handler has
     // released the object then.

@@ -3,7 +3,6 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <cstdio>
@@ -98,8 +97,7 @@ void frmUpdate3::Next_Button_Click() {
     request.iniPath = iniPath();
     request.appFolder = environment.appFolder;
     request.selfVersionKey = GetFileVersionText(environment.selfPath, "ProductVersion");
-    request.serverAddress =
-        wizard().pageAs<frmUpdate1>(PageId::Server)->Text1->text().toStdString();
+    request.serverAddress = wizard().pageAs<frmUpdate1>(PageId::Server)->chosenAddress();
     request.textLanguage = environment.userLocale;
     request.confirmFullPackage = [this](const std::string& question) {
         return wizard().messageBoxes().show(question, app::MessageButtons::YesNo,
