@@ -106,6 +106,9 @@ class Reactor {
         bool readEnabled = true;
         bool writeEnabled = true;
         bool closePosted = false;
+        // EPOLLIN stays registered while a posted read waits for its recv, which normally
+        // comes before the next wait; only a wake-up during that wait takes it out.
+        bool readMasked = false;
         std::uint32_t interest = 0;  // events registered with epoll; 0 = not registered
     };
     struct Notification {

@@ -232,7 +232,8 @@ struct Run {
     std::vector<std::int32_t> failures;
     bool timedOut = false;
     bool outputFailed = false;
-    std::int64_t lastActivityMs = 0;
+    std::int64_t lastActivityMs = monotonicMs();
+    bool active = false;
 
     // One trace line of the parts, separated by blanks; built only when tracing, since a
     // fast transfer raises two events per packet.
@@ -244,7 +245,8 @@ struct Run {
             std::cerr << std::endl;
         }
     }
-    void activity() { lastActivityMs = monotonicMs(); }
+    // A flag, not a clock reading: it is set once per packet; the watchdog reads the clock.
+    void activity() { active = true; }
 };
 
 upd::net::DataConnectionEvents traceEvents(Run& run) {
@@ -387,7 +389,12 @@ int runFetch(const std::vector<std::string>& args) {
         if (timeoutMs && !run.finished) {
             // A stalled transfer: nothing has happened for the whole time-out.
             watchdog = reactor.setTimer(std::min<std::int64_t>(*timeoutMs, 250), [&](auto) {
-                if (!run.finished && monotonicMs() - run.lastActivityMs >= *timeoutMs) {
+                const std::int64_t now = monotonicMs();
+                if (run.active) {
+                    run.active = false;
+                    run.lastActivityMs = now;
+                }
+                if (!run.finished && now - run.lastActivityMs >= *timeoutMs) {
                     run.timedOut = true;
                     if (connection.IsConnected()) {
                         connection.Disconnect();
