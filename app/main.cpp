@@ -1,7 +1,10 @@
-// The update wizard. It takes no arguments (Qt's own, such as -platform, still work) and
-// reads no settings but the files beside it.
+// The update wizard. Without arguments it is the window (Qt's own options, such as
+// -platform, still work); `--auto [--server N]` runs the same pages unattended
+// (unattended_run.h). It reads no settings but the files beside it.
 #include <QApplication>
 #include <QSocketNotifier>
+#include <cstdio>
+#include <string>
 
 #include "app/process_exit.h"
 #include "app/qt_message_boxes.h"
@@ -10,25 +13,86 @@
 #include "app/single_instance.h"
 #include "app/startup.h"
 #include "app/termination_signals.h"
+#include "app/unattended_run.h"
 #include "net/reactor.h"
 #include "wizard/artwork.h"
+#include "wizard/installation.h"
 #include "wizard/wizard.h"
 
+namespace {
+
+bool wantsUnattended(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "--auto") {
+            return true;
+        }
+    }
+    return false;
+}
+
+// An installation cut short (power loss, a kill) is finished or undone before anything
+// else reads the application folder. Returns why that failed, or nothing: after a failure
+// the folder is as the journal left it, and running on could mix versions.
+std::string recoverInstallation(const std::string& appFolder, bool unattended) {
+    const upd::wizard::RecoveryResult recovery = upd::wizard::recoverInterruptedInstall(appFolder);
+    if (recovery.failure) {
+        return "An interrupted installation could not be undone: " + recovery.failure->entry +
+               ": " + recovery.failure->systemText;
+    }
+    if (unattended && recovery.rolledBack) {
+        std::printf("recovered: an interrupted installation was undone\n");
+    } else if (unattended && recovery.completed) {
+        std::printf("recovered: an interrupted installation was completed\n");
+    }
+    std::fflush(stdout);
+    return {};
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-    // Before any window: a second start ends at once, silently.
+    const bool unattended = wantsUnattended(argc, argv);
+    // Before any window: a second start ends at once, silently for the window.
     const upd::app::SingleInstance instance = upd::app::SingleInstance::acquireForThisProgram();
     if (instance.alreadyRunning()) {
+        if (unattended) {
+            std::fprintf(stderr, "another update wizard of this application is running\n");
+            return upd::app::kFailed;
+        }
         return 0;
+    }
+    if (unattended) {
+        // No window is shown: no display is needed, whatever the environment says.
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     }
 
     QApplication application(argc, argv);
+    const upd::app::ParsedArguments parsed =
+        upd::app::parseArguments(QApplication::arguments().mid(1));
+    if (!parsed.error.empty()) {
+        std::fprintf(stderr, "%s\n", parsed.error.c_str());
+        return upd::app::kUsage;
+    }
     QApplication::setWindowIcon(upd::wizard::artwork::programIcon());
     // The download engine runs inside Qt's event loop, on this thread.
     const upd::app::ReactorDriver reactorDriver(upd::net::mainReactor());
 
     const upd::wizard::WizardEnvironment environment = upd::wizard::WizardEnvironment::fromSystem();
-    upd::app::QtMessageBoxes boxes(environment.userLocale);
-    upd::app::SystemProcessExit process;
+    upd::app::QtMessageBoxes qtBoxes(environment.userLocale);
+    if (const std::string failure = recoverInstallation(environment.appFolder, unattended);
+        !failure.empty()) {
+        std::fprintf(stderr, "%s\n", failure.c_str());
+        if (!unattended) {
+            qtBoxes.show(failure, upd::app::MessageButtons::Ok, upd::app::MessageIcon::Critical);
+        }
+        return upd::app::kFailed;
+    }
+    upd::app::SystemProcessExit systemExit;
+    upd::app::UnattendedRun run(parsed.options);
+    upd::app::MessageBoxes& boxes =
+        unattended ? static_cast<upd::app::MessageBoxes&>(run) : qtBoxes;
+    upd::app::ProcessExit& process =
+        unattended ? static_cast<upd::app::ProcessExit&>(run) : systemExit;
     upd::wizard::Wizard wizard(environment, boxes, process);
     upd::app::registerWizardPages(wizard);
     const upd::app::SessionEndWatcher sessionEnd(application, wizard);
@@ -44,6 +108,11 @@ int main(int argc, char** argv) {
         });
     }
 
+    if (unattended) {
+        run.start(wizard);
+        application.exec();
+        return run.status();
+    }
     upd::app::startWizard(wizard);
     return application.exec();
 }

@@ -76,6 +76,13 @@ constexpr std::array<StringRow, kLastStringId - kFirstStringId + 1> kStrings = {
     {157, "The update information could not be downloaded.", "无法下载升级信息。"},
     {158, "No data has arrived from the server for 30 seconds.", "服务器在 30 秒内没有发送任何数据。"},
     {159, "Please return to choose another server, or check the proxy settings.", "请返回选择其他服务器，或检查代理设置。"},
+    {160, "This file could not be downloaded:", "无法下载此文件："},
+    {161, "&Retry", "重试(&R)"},
+    {162, "Press Retry to go on from where the download stopped.", "请按“重试”从中断处继续下载。"},
+    {163, "Press Retry to download the file again.", "请按“重试”重新下载该文件。"},
+    {164, "The update could not be installed; no file has been changed.", "无法安装升级，所有文件均未改动。"},
+    {165, "The new update program could not be started:", "无法启动新的升级程序："},
+    {166, "The full installation package could not be opened:", "无法打开完整安装包："},
 }};
 // clang-format on
 

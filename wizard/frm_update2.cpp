@@ -178,6 +178,9 @@ void frmUpdate2::showFailure(int reasonId, const QString& detail) {
     FailureText->setVisible(true);
     Label3[0]->setVisible(false);  // "Downloading ... now" no longer holds
     Next_Button->setEnabled(false);
+    if (WizardObserver* observer = wizard().observer()) {
+        observer->failed(message.toStdString());
+    }
 }
 
 void frmUpdate2::releaseDownload() {

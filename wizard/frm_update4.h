@@ -1,9 +1,20 @@
-// Wizard page 4, `frmUpdate4`: the download of the planned files. Its file list holds the
-// plan's targets (filled by page 3), paired row by row with page 3's PlanList. This page
-// shows the plan and leads Back to the server page; fetching the files is not built yet.
+// Wizard page 4, `frmUpdate4`: downloads the planned files one after the other into the
+// update folder. Its file list holds the plan's targets (filled by page 3), paired row by
+// row with page 3's PlanList. A row being fetched gets state icon 1, a finished one 2 and
+// its name in page 5's List1; after the last row page 5 follows by itself.
+//
+// A row that fails (an error status, a refused connection, 30 seconds without data) is not
+// a dead end: the failure is shown in the frame with a Retry button. The retry resumes
+// from the bytes on disk when page 1's "Resume broken downloads" is checked, and fetches
+// the file whole otherwise. A failed row is never recorded as finished, so nothing it
+// wrote is ever installed.
 #pragma once
 
+#include <QTimer>
 #include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
 
 #include "wizard/page.h"
 
@@ -15,6 +26,9 @@ class ImageList;
 class ListControl;
 class SmallBar;
 }  // namespace upd::controls
+namespace upd::net {
+class DataConnection;
+}
 
 namespace upd::wizard {
 
@@ -22,21 +36,72 @@ class frmUpdate4 : public Page {
     Q_OBJECT
 
   public:
+    static constexpr int kStallTimeoutMs = 30'000;
+    // The labels and the bar follow the transfer at most this often; final values at once.
+    static constexpr int kDisplayIntervalMs = 40;
+
     explicit frmUpdate4(Wizard& wizard);
+    ~frmUpdate4() override;
 
     void Form_Load() override;
+    void Form_Unload() override;
+    void Timer1_Timer();
+    void StartDownloads();
+    void Next_Button_Click();
     void Back_Button_Click();
+    // Fetches the failed row again (resumed when page 1 allows it).
+    void Retry_Click();
+
+    void RemoteFile_BytesReceived(std::int64_t lByteCount);
+    void RemoteFile_Disconnected();
+    void RemoteFile_DownloadFailed(std::int32_t Why);
+
+    // The download object of the row being fetched; nullptr between transfers.
+    net::DataConnection* RemoteFile() const { return m_remoteFile.get(); }
+    // Row number of the file that finished last in this pass.
+    int FileIndex() const { return m_fileIndex; }
+    // True while a failed row waits for Retry.
+    bool failed() const { return m_failed; }
+    // The failure shown, in the user's language; empty when none.
+    QString failureText() const;
+    // Tests shorten the stall time-out.
+    void setStallTimeoutMs(int ms);
 
     QGroupBox* Frame1 = nullptr;
     controls::ListControl* trelListViewCtl1 = nullptr;  // the plan's files
     controls::ImageList* trelImageList1 = nullptr;      // 0 a file, 1 the full package
+    controls::ImageList* StateImages = nullptr;         // 0 waiting, 1 fetching, 2 done
     QLabel* Label2 = nullptr;
     std::array<QLabel*, 4> Label4{};  // downloaded, size, percent, average speed
     controls::SmallBar* SmallBar1 = nullptr;
+    QLabel* FailureText = nullptr;  // in the frame, over the labels; hidden until a failure
+    QPushButton* Retry_Button = nullptr;
     std::array<QLabel*, 1> Label3{};
     QPushButton* Back_Button = nullptr;
     QPushButton* Next_Button = nullptr;
     QPushButton* Cancel = nullptr;
+
+  private:
+    void DownloadFile(int row, bool resume);
+    void releaseDownload();
+    void showProgress();
+    void showAverage();
+    void showFailure(const QString& reason);
+    void hideFailure();
+    void setLabel(std::size_t index, const QString& value);
+
+    QTimer m_timer1;
+    QTimer m_stallTimer;
+    QTimer m_displayTimer;
+    std::unique_ptr<net::DataConnection> m_remoteFile;
+    bool m_socketsStarted = false;
+    int m_fileIndex = 0;
+    int m_row = 0;  // the row being fetched, or the failed one
+    std::int64_t m_startMs = 0;
+    std::int64_t m_lastBytes = 0;
+    std::int32_t m_failureWhy = -1;
+    bool m_failed = false;
+    bool m_restartWhole = false;  // the server refused the range: the retry starts over
 };
 
 }  // namespace upd::wizard

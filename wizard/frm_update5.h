@@ -1,13 +1,26 @@
-// Wizard page 5, `frmUpdate5`: the end of the update. It says that the application is up
-// to date; Finish ends the program. Installing the downloaded files and the advertisement
-// area's page are not built yet.
+// Wizard page 5, `frmUpdate5`: the end of the update. On its first activation it shows the
+// maker's advertisement page (fetched by the download engine with the user's proxy
+// settings) and finishes the update (finish_update.h): installs the downloaded files, or
+// installs and starts the new updater, or opens the full package; the last two end the
+// program. A failure is told in a message box and on the page, and changes nothing.
+// Finish ends the program.
 #pragma once
 
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/language.h"
+#include "wizard/finish_update.h"
 #include "wizard/page.h"
 
 class QLabel;
 class QListWidget;
 class QTextBrowser;
+
+namespace upd::net {
+class DataConnection;
+}
 
 namespace upd::wizard {
 
@@ -16,13 +29,30 @@ class frmUpdate5 : public Page {
 
   public:
     explicit frmUpdate5(Wizard& wizard);
+    ~frmUpdate5() override;
 
     void Form_Load() override;
+    void Form_Activate() override;
+    void Form_Unload() override;
+
+    // The advertisement's address for a language: "/ad.asp" for 2052, else "/adeng.asp".
+    static std::string advertisementUrl(const std::string& vendorHost, platform::LangId language);
+    // How the installation ended; nullopt before the first activation.
+    const std::optional<FinishResult>& result() const { return m_result; }
 
     QLabel* Label2 = nullptr;
     QTextBrowser* WebBrowser1 = nullptr;  // the advertisement area
     QPushButton* Finish = nullptr;
     QListWidget* List1 = nullptr;  // hidden: the files downloaded, in completion order
+
+  private:
+    void showAdvertisement();
+    void finishUpdate();
+    // Tells the user why the installation or the start failed.
+    void reportFailure(const FinishResult& result);
+
+    std::unique_ptr<net::DataConnection> m_advertisement;
+    std::optional<FinishResult> m_result;
 };
 
 }  // namespace upd::wizard

@@ -91,6 +91,9 @@ Page* Wizard::load(PageId id) {
 void Wizard::show(PageId id) {
     m_window->showPage(*loadedPage(id));
     m_visible = id;
+    if (m_observer != nullptr) {
+        m_observer->pageShown(id);
+    }
 }
 
 void Wizard::showFirstPage(PageId id) {

@@ -29,8 +29,10 @@
 #include "app/close_sub.h"
 #include "app/proxy_settings.h"
 #include "platform/language.h"
+#include "product_config.h"
 #include "wizard/navigation.h"
 #include "wizard/shared_state.h"
+#include "wizard/wizard_observer.h"
 
 namespace upd::app {
 class MessageBoxes;
@@ -49,6 +51,8 @@ struct WizardEnvironment {
     platform::LangId systemLanguage = platform::kLangEnglishUS;  // server list, LangID
     platform::LangId userLocale = platform::kLangEnglishUS;      // texts, SetFromFont
     std::string selfPath{};  // the running updater, whose ProductVersion the plan compares
+    // The maker's web host: its home page (page 4) and advertisement (page 5).
+    std::string vendorHost = product::kVendorHost;
 
     // The running program's folder and the POSIX locale.
     static WizardEnvironment fromSystem();
@@ -75,6 +79,9 @@ class Wizard final : private app::ExitHost {
     const SharedState& state() const { return m_state; }
     WizardWindow& window() { return *m_window; }
     app::MessageBoxes& messageBoxes() { return m_boxes; }
+    // The unattended run's listener; nullptr (the default) for the window. Not owned.
+    void setObserver(WizardObserver* observer) { m_observer = observer; }
+    WizardObserver* observer() const { return m_observer; }
 
     // The text of `id` in the user's language.
     QString text(int id) const;
@@ -167,6 +174,7 @@ class Wizard final : private app::ExitHost {
     WindowSerial m_nextSerial = 1;
     std::optional<PageId> m_visible;
     bool m_ended = false;
+    WizardObserver* m_observer = nullptr;
 };
 
 }  // namespace upd::wizard

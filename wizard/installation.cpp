@@ -1,0 +1,884 @@
+#include "wizard/installation.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <filesystem>
+#include <random>
+#include <set>
+#include <string_view>
+#include <system_error>
+#include <utility>
+
+#include "platform/app_folder.h"
+#include "platform/update_path.h"
+
+namespace upd::wizard {
+namespace {
+
+// The journal, as written before the first change and rewritten once at the commit. Fields
+// are separated by blanks; bytes of names that could end a field are written as %XX.
+//
+//   upd-install-journal 1
+//   token 9f3c0a51d2e47b68              <- names the temporary copies beside the targets
+//   state planned                       <- "committed" once every file is in place
+//   entry sub%20x\a.dll sub x/a.dll sub x/a.dll 1 2049 1311772
+//         (name, source under update/, target under APP/, existed, device, inode of the old)
+//   folder sub x                        <- created for the targets, parents first
+//   end
+//
+// It holds no progress: what has been done is read from the files themselves. A target whose
+// device and inode differ from the recorded ones holds the new file (the old one lives on as
+// the backup's hard link, or was copied, so its inode is not reused while the target still
+// names it); a source missing from the update folder was moved to its target.
+constexpr std::string_view kJournalMagic = "upd-install-journal 1";
+constexpr std::string_view kJournalName = "install.journal";
+constexpr std::string_view kJournalTempName = "install.journal.new";
+constexpr std::string_view kBackupFolderName = ".install-backup";
+constexpr std::string_view kUpdateFolderName = "update";
+// A journal lists one line per file; anything this large is not one of ours.
+constexpr std::int64_t kMaxJournalBytes = std::int64_t{64} << 20;
+constexpr std::size_t kCopyChunk = std::size_t{1} << 20;
+
+std::function<void(std::size_t)>& stepHook() {
+    static std::function<void(std::size_t)> hook;
+    return hook;
+}
+
+class Fd {
+  public:
+    explicit Fd(int fd) : m_fd(fd) {}
+    ~Fd() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+
+    int get() const { return m_fd; }
+    // After writes the result of close(2) counts: network file systems report there.
+    bool close() {
+        const int fd = std::exchange(m_fd, -1);
+        return fd < 0 || ::close(fd) == 0;
+    }
+
+  private:
+    int m_fd;
+};
+
+InstallFailure failureOf(const std::string& entry, int error) {
+    InstallFailure failure;
+    failure.entry = entry;
+    failure.error = error;
+    failure.inUseOrDenied =
+        error == EACCES || error == EPERM || error == EBUSY || error == ETXTBSY || error == EROFS;
+    failure.systemText = std::generic_category().message(error);
+    return failure;
+}
+
+InstallFailure failureOf(const std::string& entry, std::string text) {
+    InstallFailure failure;
+    failure.entry = entry;
+    failure.systemText = std::move(text);
+    return failure;
+}
+
+struct Layout {
+    explicit Layout(const std::string& appFolder)
+        : app(platform::withTrailingSeparator(appFolder)),
+          update(app + std::string(kUpdateFolderName) + "/"),
+          backups(update + std::string(kBackupFolderName) + "/"),
+          journal(update + std::string(kJournalName)),
+          journalTemp(update + std::string(kJournalTempName)) {}
+
+    std::string app;
+    std::string update;
+    std::string backups;
+    std::string journal;
+    std::string journalTemp;
+};
+
+struct Step {
+    std::string name;    // as the caller gave it, for messages
+    std::string source;  // relative to the update folder, components joined with '/'
+    std::string target;  // relative to the application folder
+    bool existed = false;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+};
+
+struct Journal {
+    std::string token;
+    bool committed = false;
+    std::vector<Step> steps;
+    std::vector<std::string> folders;
+};
+
+std::string parentOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string sourcePath(const Layout& layout, const Step& step) {
+    return layout.update + step.source;
+}
+std::string targetPath(const Layout& layout, const Step& step) {
+    return layout.app + step.target;
+}
+// Backups and their temporary names lie in two subtrees, so no target name can clash with a
+// temporary one.
+std::string backupPath(const Layout& layout, const Step& step) {
+    return layout.backups + "files/" + step.target;
+}
+std::string backupPartPath(const Layout& layout, std::size_t index) {
+    return layout.backups + std::to_string(index) + ".part";
+}
+// Short, so that a long target name cannot make it too long.
+std::string copyPartPath(const Layout& layout, const Journal& journal, std::size_t index) {
+    return parentOf(targetPath(layout, journal.steps[index])) + ".upd-" + journal.token + "-" +
+           std::to_string(index) + ".part";
+}
+
+// `base` and every folder of `relativeFolder` below it ("a/b/" adds base, base+"a/",
+// base+"a/b/").
+void addFolderChain(std::set<std::string>& folders, const std::string& base,
+                    const std::string& relativeFolder) {
+    folders.insert(base);
+    for (std::size_t slash = relativeFolder.find('/'); slash != std::string::npos;
+         slash = relativeFolder.find('/', slash + 1)) {
+        folders.insert(base + relativeFolder.substr(0, slash + 1));
+    }
+}
+
+// Makes renames and new names in these folders durable. A folder's fsync fails only with the
+// disk itself, which the checked fsyncs of the contents have already reported.
+void syncFolders(const std::set<std::string>& folders) {
+    for (const std::string& folder : folders) {
+        Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (fd.get() >= 0) {
+            ::fsync(fd.get());
+        }
+    }
+}
+
+std::set<std::string> foldersTouched(const Layout& layout, const Journal& journal) {
+    std::set<std::string> folders;
+    for (const Step& step : journal.steps) {
+        addFolderChain(folders, layout.app, parentOf(step.target));
+        addFolderChain(folders, layout.update, parentOf(step.source));
+    }
+    return folders;
+}
+
+// ---- Copies ------------------------------------------------------------------------------
+
+bool writeAll(int fd, const char* bytes, std::size_t size) {
+    while (size > 0) {
+        const ssize_t written = ::write(fd, bytes, size);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            if (written == 0) {
+                errno = EIO;
+            }
+            return false;
+        }
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+// In pieces, whatever the size: the kernel copies (or shares blocks) when it can, a buffer
+// otherwise. Both offsets advance together, so the buffer takes over where the kernel stopped.
+bool copyContent(int in, int out) {
+    bool kernelCopy = true;
+    std::vector<char> buffer;
+    for (;;) {
+        if (kernelCopy) {
+            const ssize_t copied = ::copy_file_range(in, nullptr, out, nullptr, kCopyChunk, 0);
+            if (copied > 0) {
+                continue;
+            }
+            if (copied == 0) {
+                return true;
+            }
+            if (errno == EINTR) {
+                continue;
+            }
+            // Older kernels, and some pairs of file systems, cannot copy between these files.
+            if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+                return false;
+            }
+            kernelCopy = false;
+            buffer.resize(kCopyChunk);
+        }
+        const ssize_t got = ::read(in, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return got == 0;
+        }
+        if (!writeAll(out, buffer.data(), static_cast<std::size_t>(got))) {
+            return false;
+        }
+    }
+}
+
+// Copies the regular file or symbolic link `from` to the new name `to` (never an existing
+// file), with `from`'s permission bits and times. Afterwards `to` is whole and on disk, or does
+// not exist. Returns 0 or the errno.
+int copyFile(const std::string& from, const std::string& to) {
+    struct stat info {};
+    if (::lstat(from.c_str(), &info) != 0) {
+        return errno;
+    }
+    if (S_ISLNK(info.st_mode)) {
+        std::string link(static_cast<std::size_t>(info.st_size) + 1, '\0');
+        const ssize_t length = ::readlink(from.c_str(), link.data(), link.size());
+        if (length < 0) {
+            return errno;
+        }
+        link.resize(static_cast<std::size_t>(length));
+        return ::symlink(link.c_str(), to.c_str()) == 0 ? 0 : errno;
+    }
+    Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (in.get() < 0) {
+        return errno;
+    }
+    Fd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (out.get() < 0) {
+        return errno;
+    }
+    // The download plan compares last-write times: a copy must not look newer than the file.
+    const timespec times[2] = {info.st_atim, info.st_mtim};
+    int error = 0;
+    if (!copyContent(in.get(), out.get()) || ::fchmod(out.get(), info.st_mode & 07777) != 0 ||
+        ::futimens(out.get(), times) != 0 || ::fsync(out.get()) != 0) {
+        error = errno;
+    }
+    if (!out.close() && error == 0) {
+        error = errno;
+    }
+    if (error != 0) {
+        ::unlink(to.c_str());
+    }
+    return error;
+}
+
+// Puts `from` at `to` in one step, replacing what is there. Across file systems (EXDEV) the
+// copy is made beside `to` under the name `part` and renamed over it, so `to` is never
+// missing or half written; `from` then stays where it is.
+int renameOver(const std::string& from, const std::string& to, const std::string& part) {
+    if (::rename(from.c_str(), to.c_str()) == 0) {
+        return 0;
+    }
+    if (errno != EXDEV) {
+        return errno;
+    }
+    if (const int error = copyFile(from, part); error != 0 || to.find("files") == std::string::npos) {
+        return error;
+    }
+    if (::rename(part.c_str(), to.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(part.c_str());
+        return error;
+    }
+    return 0;
+}
+
+// mkdir for each level of `relativeFolder` under `base`; levels that are there are fine when
+// they are folders (or links to folders).
+int makeFolders(const std::string& base, const std::string& relativeFolder, mode_t mode) {
+    for (std::size_t slash = relativeFolder.find('/'); slash != std::string::npos;
+         slash = relativeFolder.find('/', slash + 1)) {
+        const std::string folder = base + relativeFolder.substr(0, slash);
+        if (::mkdir(folder.c_str(), mode) == 0) {
+            continue;
+        }
+        if (errno != EEXIST) {
+            return errno;
+        }
+        struct stat info {};
+        if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+            return ENOTDIR;
+        }
+    }
+    return 0;
+}
+
+// ---- The journal -------------------------------------------------------------------------
+
+std::string escapeField(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte <= ' ' || byte == '%' || byte == 0x7F) {
+            out += '%';
+            out += kHex[byte >> 4];
+            out += kHex[byte & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out.empty() ? "%" : out;  // a lone '%' stands for an empty field
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+std::optional<std::string> unescapeField(std::string_view text) {
+    if (text == "%") {
+        return std::string();
+    }
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out += text[i];
+            continue;
+        }
+        if (i + 2 >= text.size()) {
+            return std::nullopt;
+        }
+        const int high = hexValue(text[i + 1]);
+        const int low = hexValue(text[i + 2]);
+        if (high < 0 || low < 0) {
+            return std::nullopt;
+        }
+        out += static_cast<char>(high * 16 + low);
+        i += 2;
+    }
+    return out;
+}
+
+std::string journalText(const Journal& journal) {
+    std::string text = std::string(kJournalMagic) + "\ntoken " + journal.token + "\nstate " +
+                       (journal.committed ? "committed" : "planned") + "\n";
+    for (const Step& step : journal.steps) {
+        text += "entry " + escapeField(step.name) + ' ' + escapeField(step.source) + ' ' +
+                escapeField(step.target) + ' ' + (step.existed ? '1' : '0') + ' ' +
+                std::to_string(step.device) + ' ' + std::to_string(step.inode) + '\n';
+    }
+    for (const std::string& folder : journal.folders) {
+        text += "folder " + escapeField(folder) + '\n';
+    }
+    return text + "end\n";
+}
+
+std::vector<std::string_view> splitFields(std::string_view line) {
+    std::vector<std::string_view> fields;
+    std::size_t pos = 0;
+    while (pos <= line.size()) {
+        std::size_t end = line.find(' ', pos);
+        if (end == std::string_view::npos) {
+            end = line.size();
+        }
+        fields.push_back(line.substr(pos, end - pos));
+        pos = end + 1;
+    }
+    return fields;
+}
+
+std::optional<std::uint64_t> parseNumber(std::string_view text) {
+    if (text.empty() || text.size() > 20) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    return value;
+}
+
+// A relative path read back from the journal, accepted only when it stays under `base` in
+// the form this file writes: even a damaged journal cannot make a recovery touch anything
+// outside the application folder.
+std::optional<std::string> checkedRelative(const std::string& base, std::string_view field) {
+    std::optional<std::string> relative = unescapeField(field);
+    if (!relative) {
+        return std::nullopt;
+    }
+    const platform::UpdatePath path = platform::hostPathUnder(base, *relative);
+    if (!path || path.path != base + *relative) {
+        return std::nullopt;
+    }
+    return relative;
+}
+
+std::optional<Journal> parseJournal(const Layout& layout, std::string_view text) {
+    std::vector<std::string_view> lines;
+    for (std::size_t pos = 0; pos < text.size();) {
+        const std::size_t end = text.find('\n', pos);
+        if (end == std::string_view::npos) {
+            return std::nullopt;  // every line ends with '\n', "end" included
+        }
+        lines.push_back(text.substr(pos, end - pos));
+        pos = end + 1;
+    }
+    if (lines.size() < 4 || lines.front() != kJournalMagic || lines.back() != "end") {
+        return std::nullopt;
+    }
+    Journal journal;
+    for (std::size_t i = 1; i + 1 < lines.size(); ++i) {
+        const std::vector<std::string_view> f = splitFields(lines[i]);
+        if (i == 1 && f.size() == 2 && f[0] == "token" && f[1].size() == 16 &&
+            f[1].find_first_not_of("0123456789abcdef") == std::string_view::npos) {
+            journal.token = f[1];
+        } else if (i == 2 && f.size() == 2 && f[0] == "state" &&
+                   (f[1] == "planned" || f[1] == "committed")) {
+            journal.committed = f[1] == "committed";
+        } else if (i > 2 && f.size() == 7 && f[0] == "entry" && (f[4] == "0" || f[4] == "1")) {
+            Step step;
+            const auto name = unescapeField(f[1]);
+            const auto source = checkedRelative(layout.update, f[2]);
+            const auto target = checkedRelative(layout.app, f[3]);
+            const auto device = parseNumber(f[5]);
+            const auto inode = parseNumber(f[6]);
+            if (!name || !source || !target || !device || !inode) {
+                return std::nullopt;
+            }
+            journal.steps.push_back({*name, *source, *target, f[4] == "1", *device, *inode});
+        } else if (i > 2 && f.size() == 2 && f[0] == "folder") {
+            auto folder = checkedRelative(layout.app, f[1]);
+            if (!folder) {
+                return std::nullopt;
+            }
+            journal.folders.push_back(std::move(*folder));
+        } else {
+            return std::nullopt;
+        }
+    }
+    return journal;
+}
+
+// Written beside and renamed into place: the journal on disk is always a whole one.
+std::optional<InstallFailure> writeJournal(const Layout& layout, const Journal& journal) {
+    const std::string text = journalText(journal);
+    Fd fd(::open(layout.journalTemp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    bool ok =
+        fd.get() >= 0 && writeAll(fd.get(), text.data(), text.size()) && ::fsync(fd.get()) == 0;
+    int error = ok ? 0 : errno;
+    if (!fd.close() && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (ok && ::rename(layout.journalTemp.c_str(), layout.journal.c_str()) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) {
+        ::unlink(layout.journalTemp.c_str());
+        return failureOf("", error);
+    }
+    syncFolders({layout.update});
+    return std::nullopt;
+}
+
+struct LoadedJournal {
+    bool found = false;
+    std::optional<Journal> journal;
+    std::optional<InstallFailure> failure;
+};
+
+LoadedJournal loadJournal(const Layout& layout) {
+    LoadedJournal loaded;
+    Fd fd(::open(layout.journal.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        if (errno != ENOENT && errno != ENOTDIR) {
+            loaded.found = true;
+            loaded.failure = failureOf("", errno);
+        }
+        return loaded;
+    }
+    loaded.found = true;
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) {
+        loaded.failure = failureOf("", errno);
+        return loaded;
+    }
+    std::string text;
+    if (info.st_size <= kMaxJournalBytes) {
+        text.resize(static_cast<std::size_t>(info.st_size));
+        std::size_t done = 0;
+        while (done < text.size()) {
+            const ssize_t got = ::read(fd.get(), text.data() + done, text.size() - done);
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got < 0) {
+                loaded.failure = failureOf("", errno);
+                return loaded;
+            }
+            if (got == 0) {
+                break;
+            }
+            done += static_cast<std::size_t>(got);
+        }
+        text.resize(done);
+        loaded.journal = parseJournal(layout, text);
+    }
+    if (!loaded.journal) {
+        loaded.failure = failureOf("", "the installation journal " + layout.journal +
+                                           " is damaged; the application folder may hold a "
+                                           "mix of old and new files");
+    }
+    return loaded;
+}
+
+// ---- Rollback and completion ---------------------------------------------------------------
+
+bool exists(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+// Whatever was done, undone: each target that holds its new file gets its backup back (or is
+// removed when it was new), the moved downloads go back to the update folder for another
+// attempt, the created folders go when empty. Runs again safely after being interrupted
+// itself. On failure the journal stays for the next attempt.
+std::optional<InstallFailure> rollBack(const Layout& layout, const Journal& journal) {
+    std::optional<InstallFailure> failure;
+    for (std::size_t i = journal.steps.size(); i-- > 0;) {
+        const Step& step = journal.steps[i];
+        const std::string source = sourcePath(layout, step);
+        const std::string target = targetPath(layout, step);
+        const std::string part = copyPartPath(layout, journal, i);
+        ::unlink(part.c_str());
+        const std::string backup = backupPath(layout, step);
+        struct stat now {};
+        // A target that was there keeps its backup until the backup is renamed back over it
+        // (all backups are made before the first rename): without one it is the old file.
+        if (::lstat(target.c_str(), &now) != 0 ||
+            (step.existed &&
+             ((now.st_dev == step.device && now.st_ino == step.inode) || !exists(backup)))) {
+            continue;  // never replaced, or put back already
+        }
+        // Only a move within one file system takes the source away, and a link back then
+        // works. Losing the download is no harm: the next attempt fetches it again.
+        const bool moved = !exists(source);
+        int error = 0;
+        if (step.existed) {
+
+            error = renameOver(backup, target, part);
+        } else if (!(moved && ::rename(target.c_str(), source.c_str()) == 0) &&
+                   ::unlink(target.c_str()) != 0 && errno != ENOENT) {
+            error = errno;
+        }
+        if (error != 0 && !failure) {
+            failure = failureOf(step.name, error);
+        }
+    }
+    for (auto folder = journal.folders.rbegin(); folder != journal.folders.rend(); ++folder) {
+        ::rmdir((layout.app + *folder).c_str());  // kept when something else is in it now
+    }
+    std::set<std::string> folders = foldersTouched(layout, journal);
+    syncFolders(folders);
+    if (failure) {
+        return failure;
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(layout.backups, ignored);
+    if (::unlink(layout.journal.c_str()) != 0 && errno != ENOENT) {
+        return failureOf("", errno);
+    }
+    syncFolders({layout.update});
+    return std::nullopt;
+}
+
+// After the commit only the clean-up is left: downloads that were copied rather than moved,
+// the sub-folders of the update folder they leave empty, the backups, the journal.
+std::optional<InstallFailure> complete(const Layout& layout, const Journal& journal) {
+    for (std::size_t i = 0; i < journal.steps.size(); ++i) {
+        ::unlink(copyPartPath(layout, journal, i).c_str());
+        ::unlink(sourcePath(layout, journal.steps[i]).c_str());
+        for (std::string folder = parentOf(journal.steps[i].source); !folder.empty();
+             folder = parentOf(folder.substr(0, folder.size() - 1))) {
+            if (::rmdir((layout.update + folder).c_str()) != 0) {
+                break;  // still holds other downloads
+            }
+        }
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(layout.backups, ignored);
+    if (::unlink(layout.journal.c_str()) != 0 && errno != ENOENT) {
+        return failureOf("", errno);
+    }
+    syncFolders({layout.update});
+    return std::nullopt;
+}
+
+// ---- Installation --------------------------------------------------------------------------
+
+std::string newToken() {
+    std::random_device random;
+    const std::uint64_t value = (std::uint64_t{random()} << 32) ^ random();
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string token;
+    for (int shift = 60; shift >= 0; shift -= 4) {
+        token += kHex[(value >> shift) & 15];
+    }
+    return token;
+}
+
+// Programs get the run bit: ELF executables and scripts.
+mode_t newFileMode(const std::string& path, int& error) {
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    char head[4] = {};
+    ssize_t got = -1;
+    if (fd.get() >= 0) {
+        do {
+            got = ::pread(fd.get(), head, sizeof head, 0);
+        } while (got < 0 && errno == EINTR);
+    }
+    if (got < 0) {
+        error = errno;
+        return 0;
+    }
+    const std::string_view start(head, static_cast<std::size_t>(got));
+    return start == std::string_view(
+                        "\x7F"
+                        "ELF",
+                        4) ||
+                   start.substr(0, 2) == "#!"
+               ? 0755
+               : 0644;
+}
+
+bool isReserved(const std::string& relativeSource) {
+    return relativeSource == kJournalName || relativeSource == kJournalTempName ||
+           relativeSource.substr(0, relativeSource.find('/')) == kBackupFolderName;
+}
+
+// Checks every entry and records what the journal needs, changing nothing. `modes` receives
+// the permission bits each target will have.
+std::optional<InstallFailure> plan(const Layout& layout, const std::vector<InstallEntry>& entries,
+                                   Journal& journal, std::vector<mode_t>& modes,
+                                   std::vector<bool>& folderTargets) {
+    std::set<std::string> sources;
+    std::set<std::string> targets;
+    std::set<std::string> folders;
+    for (const InstallEntry& entry : entries) {
+        const platform::UpdatePath source = platform::hostPathUnder(layout.update, entry.name);
+        const platform::UpdatePath target = platform::hostPathUnder(layout.app, entry.target);
+        if (!source || !target) {
+            return failureOf(entry.name, platform::describe(source ? target.error : source.error));
+        }
+        Step step;
+        step.name = entry.name;
+        step.source = source.path.substr(layout.update.size());
+        step.target = target.path.substr(layout.app.size());
+        if (isReserved(step.source)) {
+            return failureOf(entry.name, "the name is that of the installation's own files");
+        }
+        if (step.target.substr(0, step.target.find('/')) == kUpdateFolderName) {
+            return failureOf(entry.name, "the target lies in the update folder");
+        }
+        if (!sources.insert(step.source).second || !targets.insert(step.target).second) {
+            return failureOf(entry.name, "another entry names the same file");
+        }
+        struct stat info {};
+        if (::lstat(source.path.c_str(), &info) != 0) {
+            return failureOf(entry.name, errno);
+        }
+        if (!S_ISREG(info.st_mode)) {
+            return failureOf(entry.name, "the downloaded file is not a regular file");
+        }
+        mode_t mode = 0;
+        bool folderTarget = false;
+        if (::lstat(target.path.c_str(), &info) == 0) {
+            step.existed = true;
+            step.device = info.st_dev;
+            step.inode = info.st_ino;
+            folderTarget = S_ISDIR(info.st_mode);
+            // A link is replaced by the file itself, with the bits of the file it named.
+            if (S_ISLNK(info.st_mode) && ::stat(target.path.c_str(), &info) != 0) {
+                info.st_mode = 0;
+            }
+            if (S_ISREG(info.st_mode)) {
+                mode = info.st_mode & 0777;
+            }
+        } else if (errno != ENOENT && errno != ENOTDIR) {
+            return failureOf(entry.name, errno);
+        }
+        if (mode == 0) {
+            int error = 0;
+            mode = newFileMode(source.path, error);
+            if (error != 0) {
+                return failureOf(entry.name, error);
+            }
+        }
+        // Folders missing now are the ones this installation creates; once one level is
+        // missing, so are the ones below it.
+        const std::string parent = parentOf(step.target);
+        bool missing = false;
+        for (std::size_t slash = parent.find('/'); slash != std::string::npos;
+             slash = parent.find('/', slash + 1)) {
+            const std::string folder = parent.substr(0, slash);
+            missing = missing || !exists(layout.app + folder);
+            if (missing && folders.insert(folder).second) {
+                journal.folders.push_back(folder);
+            }
+        }
+        journal.steps.push_back(std::move(step));
+        modes.push_back(mode);
+        folderTargets.push_back(folderTarget);
+    }
+    return std::nullopt;
+}
+
+// Keeps the target so a rollback can put it back: a hard link when the file system allows
+// (instant, any size), else a copy under a temporary name renamed into place, so a backup that
+// exists is always whole.
+int makeBackup(const Layout& layout, const Step& step, std::size_t index) {
+    const std::string target = targetPath(layout, step);
+    const std::string backup = backupPath(layout, step);
+    if (const int error =
+            makeFolders(layout.update,
+                        std::string(kBackupFolderName) + "/files/" + parentOf(step.target), 0700);
+        error != 0) {
+        return error;
+    }
+    if (::link(target.c_str(), backup.c_str()) == 0) {
+        return 0;
+    }
+    const std::string part = backupPartPath(layout, index);
+    ::unlink(part.c_str());
+    if (const int error = copyFile(target, part); error != 0) {
+        return error;
+    }
+    if (::rename(part.c_str(), backup.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(part.c_str());
+        return error;
+    }
+    return 0;
+}
+
+int putInPlace(const Layout& layout, const Journal& journal, std::size_t index, mode_t mode) {
+    const Step& step = journal.steps[index];
+    if (const int error = makeFolders(layout.app, parentOf(step.target), 0755); error != 0) {
+        return error;
+    }
+    const std::string source = sourcePath(layout, step);
+    if (::chmod(source.c_str(), mode) != 0) {
+        return errno;
+    }
+    return renameOver(source, targetPath(layout, step), copyPartPath(layout, journal, index));
+}
+
+}  // namespace
+
+void setInstallStepHook(std::function<void(std::size_t doneCount)> hook) {
+    stepHook() = std::move(hook);
+}
+
+InstallResult installFiles(const std::string& appFolder, const std::vector<InstallEntry>& entries) {
+    InstallResult result;
+    if (RecoveryResult earlier = recoverInterruptedInstall(appFolder); earlier.failure) {
+        result.failure = std::move(earlier.failure);
+        result.recoveryPending = true;
+        return result;
+    }
+    if (entries.empty()) {
+        return result;
+    }
+    const Layout layout(appFolder);
+    Journal journal;
+    journal.token = newToken();
+    std::vector<mode_t> modes;
+    std::vector<bool> folderTargets;
+    if (auto failure = plan(layout, entries, journal, modes, folderTargets)) {
+        result.failure = std::move(failure);
+        return result;
+    }
+    // Left by a clean-up that was cut short; without a journal nothing needs it.
+    std::error_code ignored;
+    std::filesystem::remove_all(layout.backups, ignored);
+    if (auto failure = writeJournal(layout, journal)) {
+        result.failure = std::move(failure);
+        return result;
+    }
+    const auto fail = [&](InstallFailure failure) {
+        result.recoveryPending = rollBack(layout, journal).has_value();
+        result.failure = std::move(failure);
+        return result;
+    };
+    // Every backup before the first rename: a failure here has changed nothing yet. A folder
+    // in a target's place cannot be replaced; its rename fails in turn.
+    std::set<std::string> backupFolders{layout.update};
+    for (std::size_t i = 0; i < journal.steps.size(); ++i) {
+        const Step& step = journal.steps[i];
+        if (step.existed && !folderTargets[i]) {
+            if (const int error = makeBackup(layout, step, i); error != 0) {
+                return fail(failureOf(step.name, error));
+            }
+            addFolderChain(backupFolders, layout.backups, "files/" + parentOf(step.target));
+        }
+    }
+    syncFolders(backupFolders);
+    for (std::size_t i = 0; i < journal.steps.size(); ++i) {
+        if (const int error = putInPlace(layout, journal, i, modes[i]); error != 0) {
+            return fail(failureOf(journal.steps[i].name, error));
+        }
+        if (i + 1 < journal.steps.size() && stepHook()) {
+            stepHook()(i + 1);
+        }
+    }
+    syncFolders(foldersTouched(layout, journal));
+    journal.committed = true;
+    if (auto failure = writeJournal(layout, journal)) {
+        journal.committed = false;
+        return fail(std::move(*failure));
+    }
+    if (stepHook()) {
+        stepHook()(journal.steps.size());
+    }
+    // Everything is in place; a clean-up cut short is finished at the next start.
+    complete(layout, journal);
+    for (const Step& step : journal.steps) {
+        result.installed.push_back(targetPath(layout, step));
+    }
+    return result;
+}
+
+RecoveryResult recoverInterruptedInstall(const std::string& appFolder) {
+    const Layout layout(appFolder);
+    RecoveryResult result;
+    LoadedJournal loaded = loadJournal(layout);
+    if (!loaded.found) {
+        ::unlink(layout.journalTemp.c_str());  // a journal whose writing was cut short
+        return result;
+    }
+    result.journalFound = true;
+    if (!loaded.journal) {
+        result.failure = std::move(loaded.failure);
+        return result;
+    }
+    if (loaded.journal->committed) {
+        result.failure = complete(layout, *loaded.journal);
+        result.completed = !result.failure;
+    } else {
+        result.failure = rollBack(layout, *loaded.journal);
+        result.rolledBack = !result.failure;
+    }
+    return result;
+}
+
+}  // namespace upd::wizard
