@@ -36,8 +36,9 @@ bool wantsUnattended(int argc, char** argv) {
 std::string recoverInstallation(const std::string& appFolder, bool unattended) {
     const upd::wizard::RecoveryResult recovery = upd::wizard::recoverInterruptedInstall(appFolder);
     if (recovery.failure) {
-        return "An interrupted installation could not be undone: " + recovery.failure->entry +
-               ": " + recovery.failure->systemText;
+        const upd::wizard::InstallFailure& failure = *recovery.failure;
+        return "An interrupted installation could not be finished or undone: " +
+               (failure.entry.empty() ? "" : failure.entry + ": ") + failure.systemText;
     }
     if (unattended && recovery.rolledBack) {
         std::printf("recovered: an interrupted installation was undone\n");

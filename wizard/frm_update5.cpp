@@ -154,8 +154,9 @@ void frmUpdate5::reportFailure(const FinishResult& result) {
         const QString detail =
             failure.inUseOrDenied
                 ? text(kCantMove) + QString::fromStdString(failure.entry) + text(kCloseDocuments)
-                : QString::fromStdString(failure.entry) + QStringLiteral(": ") +
-                      QString::fromStdString(failure.systemText);
+                : QString::fromStdString(failure.entry.empty()
+                                             ? failure.systemText
+                                             : failure.entry + ": " + failure.systemText);
         message = text(kNotInstalled) + QLatin1Char('\n') + detail;
     } else {
         const bool updater = result.kind == FinishKind::Updater;

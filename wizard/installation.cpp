@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdint>
 #include <filesystem>
 #include <random>
@@ -25,15 +26,17 @@ namespace {
 //   upd-install-journal 1
 //   token 9f3c0a51d2e47b68              <- names the temporary copies beside the targets
 //   state planned                       <- "committed" once every file is in place
-//   entry sub%20x\a.dll sub x/a.dll sub x/a.dll 1 2049 1311772
-//         (name, source under update/, target under APP/, existed, device, inode of the old)
-//   folder sub x                        <- created for the targets, parents first
+//   entry sub%20x\a.dll sub%20x/a.dll sub%20x/a.dll 1 2049 1311772
+//         (name, source under update/, target under APP/, existed, device and inode of the
+//          old target)
+//   folder sub%20x                      <- created for the targets, parents first
 //   end
 //
 // It holds no progress: what has been done is read from the files themselves. A target whose
-// device and inode differ from the recorded ones holds the new file (the old one lives on as
-// the backup's hard link, or was copied, so its inode is not reused while the target still
-// names it); a source missing from the update folder was moved to its target.
+// device and inode differ from the recorded ones holds the new file (made while the old one
+// still existed, so it cannot have the old one's inode); a source missing from the update
+// folder was moved to its target. A record of each step would cost an fsync per file and
+// could still lag one step behind the files.
 constexpr std::string_view kJournalMagic = "upd-install-journal 1";
 constexpr std::string_view kJournalName = "install.journal";
 constexpr std::string_view kJournalTempName = "install.journal.new";
@@ -282,7 +285,7 @@ int renameOver(const std::string& from, const std::string& to, const std::string
     if (errno != EXDEV) {
         return errno;
     }
-    if (const int error = copyFile(from, part); error != 0 || to.find("files") == std::string::npos) {
+    if (const int error = copyFile(from, part); error != 0) {
         return error;
     }
     if (::rename(part.c_str(), to.c_str()) != 0) {
@@ -394,15 +397,10 @@ std::vector<std::string_view> splitFields(std::string_view line) {
 }
 
 std::optional<std::uint64_t> parseNumber(std::string_view text) {
-    if (text.empty() || text.size() > 20) {
-        return std::nullopt;
-    }
     std::uint64_t value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || text.empty()) {
+        return std::nullopt;
     }
     return value;
 }
@@ -445,7 +443,6 @@ std::optional<Journal> parseJournal(const Layout& layout, std::string_view text)
                    (f[1] == "planned" || f[1] == "committed")) {
             journal.committed = f[1] == "committed";
         } else if (i > 2 && f.size() == 7 && f[0] == "entry" && (f[4] == "0" || f[4] == "1")) {
-            Step step;
             const auto name = unescapeField(f[1]);
             const auto source = checkedRelative(layout.update, f[2]);
             const auto target = checkedRelative(layout.app, f[3]);
@@ -575,7 +572,9 @@ std::optional<InstallFailure> rollBack(const Layout& layout, const Journal& jour
         const bool moved = !exists(source);
         int error = 0;
         if (step.existed) {
-
+            if (moved) {
+                ::link(target.c_str(), source.c_str());
+            }
             error = renameOver(backup, target, part);
         } else if (!(moved && ::rename(target.c_str(), source.c_str()) == 0) &&
                    ::unlink(target.c_str()) != 0 && errno != ENOENT) {
@@ -595,6 +594,7 @@ std::optional<InstallFailure> rollBack(const Layout& layout, const Journal& jour
     }
     std::error_code ignored;
     std::filesystem::remove_all(layout.backups, ignored);
+    ::unlink(layout.journalTemp.c_str());
     if (::unlink(layout.journal.c_str()) != 0 && errno != ENOENT) {
         return failureOf("", errno);
     }
@@ -617,6 +617,7 @@ std::optional<InstallFailure> complete(const Layout& layout, const Journal& jour
     }
     std::error_code ignored;
     std::filesystem::remove_all(layout.backups, ignored);
+    ::unlink(layout.journalTemp.c_str());
     if (::unlink(layout.journal.c_str()) != 0 && errno != ENOENT) {
         return failureOf("", errno);
     }
@@ -652,13 +653,7 @@ mode_t newFileMode(const std::string& path, int& error) {
         return 0;
     }
     const std::string_view start(head, static_cast<std::size_t>(got));
-    return start == std::string_view(
-                        "\x7F"
-                        "ELF",
-                        4) ||
-                   start.substr(0, 2) == "#!"
-               ? 0755
-               : 0644;
+    return start == "\177ELF" || start.substr(0, 2) == "#!" ? 0755 : 0644;
 }
 
 bool isReserved(const std::string& relativeSource) {

@@ -1,6 +1,6 @@
 // The installation of a downloaded update: moves the files that the download page left in the
 // update folder (APP/update/) to their places in the application folder (APP/), all or nothing.
-// Toolkit-free; the finish page and updtool call it.
+// Toolkit-free.
 //
 //   // At every start, before anything else reads the application folder:
 //   if (const auto r = recoverInterruptedInstall(app); r.failure) { ...report, stop... }

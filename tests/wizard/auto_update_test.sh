@@ -1,0 +1,164 @@
+#!/usr/bin/env bash
+# update-wizard --auto end to end: a real nginx serves update sets of every kind (files,
+# the updater, the full package, nothing to do, a file missing on the server), reached
+# directly, through danted (SOCKS5) and through tinyproxy (HTTP proxy). Each run starts from
+# a fresh application folder and is judged by its exit status, its output and the folder.
+#
+# usage: auto_update_test.sh UPDATE_WIZARD UPDTOOL    (as root, like the other peer tests)
+set -u
+wizard=${1:?usage: auto_update_test.sh UPDATE_WIZARD UPDTOOL}
+updtool=${2:?usage: auto_update_test.sh UPDATE_WIZARD UPDTOOL}
+# shellcheck source=SCRIPTDIR/../support/peers/peers.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../support/peers/peers.sh"
+for need in nginx danted tinyproxy; do
+    command -v "$need" >/dev/null || { echo "$need is missing"; exit 1; }
+done
+
+PEERS_DIR=$(mktemp -d /tmp/upd-auto.XXXXXX) || exit 1
+trap 'peers_cleanup; rm -rf "$PEERS_DIR"' EXIT
+chmod 755 "$PEERS_DIR"
+www=$PEERS_DIR/nginx/www work=$PEERS_DIR/work
+mkdir -p "$www" "$PEERS_DIR/nginx/www2" "$work/bin"
+# The lock of the single-instance check, kept inside the test.
+export XDG_RUNTIME_DIR=$work/runtime
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+# The desktop's opener: records what it was asked to open.
+printf '#!/bin/sh\nprintf "%%s" "$1" >"%s/opened"\n' "$work" >"$work/bin/xdg-open"
+chmod 755 "$work/bin/xdg-open"
+export PATH=$work/bin:$PATH
+unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
+
+failures=0 checks=0
+check() { # DESCRIPTION COMMAND...
+    checks=$((checks + 1))
+    "${@:2}" || { failures=$((failures + 1)) && echo "FAIL: $1"; }
+}
+ini() { printf '%s\r\n' "$@"; }
+later=2030-01-01  # announced dates newer than any local file
+
+# ---- The update sets, one folder each: the server address is http://HOST:PORT/KIND/set/ ----
+mkdir -p "$www/files/set/update" "$www/files/set/sub"
+ini '[Update]' ForceUp=0 Update=0 '[Ver]' Num=0 '[Time]' Num=3 File1=run.sh Date1=$later \
+    'File2=sub\data.dat' Date2=$later File3=keep.txt Date3=$later >"$www/files/set/update/update.ini"
+printf '#!/bin/sh\necho new\n' >"$www/files/set/run.sh"
+head -c 300000 /dev/urandom >"$www/files/set/sub/data.dat"
+echo "new keep" >"$www/files/set/keep.txt"
+
+mkdir -p "$www/updater/set/update"
+ini '[Update]' ForceUp=0 Update=1 UpdateVer=9.0.0.0 MoveVer=9.0.0.0 '[Ver]' Num=0 '[Time]' Num=0 \
+    >"$www/updater/set/update/update.ini"
+printf '#!/bin/sh\necho "$PWD" >started\n' >"$www/updater/update.exe"
+echo "mover" >"$www/updater/FileMove.exe"
+
+mkdir -p "$www/package/set/update"
+head -c 100000 /dev/urandom >"$www/package/Setup.zip"
+
+mkdir -p "$www/current/set/update"
+ini '[Update]' ForceUp=0 Update=0 '[Ver]' Num=0 '[Time]' Num=1 File1=keep.txt Date1=2001-01-01 \
+    >"$www/current/set/update/update.ini"
+
+mkdir -p "$www/missing/set/update"
+ini '[Update]' ForceUp=0 Update=0 '[Ver]' Num=0 '[Time]' Num=2 File1=keep.txt Date1=$later \
+    File2=gone.dat Date2=$later >"$www/missing/set/update/update.ini"
+echo "new keep" >"$www/missing/set/keep.txt"
+chmod -R a+rX "$PEERS_DIR/nginx"
+
+peers_start nginx 2 nginx_conf user password || exit 1
+origin="http://127.0.0.1:${PEER_PORTS[0]}"
+ini '[Update]' ForceUp=1 "UpURL=$origin/package/Setup.zip" Update=0 '[Ver]' Num=0 '[Time]' Num=0 \
+    >"$www/package/set/update/update.ini"
+peers_start danted 1 danted_conf none || exit 1
+socks=${PEER_PORTS[0]}
+peers_start tinyproxy 1 tinyproxy_conf || exit 1
+proxy=${PEER_PORTS[0]}
+
+# app KIND ROUTE: a fresh application folder for the set KIND in $app; keep.txt is old.
+app() {
+    app=$work/app-$1-$2
+    rm -rf "$app" "$work/opened"
+    mkdir -p "$app"
+    cp "$wizard" "$app/update-wizard"
+    "$updtool" server-line "Test server" "$origin/$1/set/" "update/update.ini" EN >"$app/update.svr"
+    echo "old keep" >"$app/keep.txt"
+    chmod 600 "$app/keep.txt"
+    touch -d 2020-01-01 "$app/keep.txt"
+    case $2 in
+        socks5) ini '[Proxy]' Type=3 Server=127.0.0.1 "Port=$socks" >"$app/proxy.ini" ;;
+        http) ini '[Proxy]' Type=1 Server=127.0.0.1 "Port=$proxy" >"$app/proxy.ini" ;;
+    esac
+}
+# run: the unattended run in $app; $status, $out and $err hold what it did.
+run() {
+    timeout 60 "$app/update-wizard" --auto "$@" >"$work/out" 2>"$work/err"
+    status=$? out=$(<"$work/out") err=$(<"$work/err")
+}
+# The folder's files, modes and contents, the update folder left out.
+snapshot() {
+    (cd "$app" && find . -path ./update -prune -o -type f -printf '%p %m\n' | sort &&
+        find . -path ./update -prune -o -type f -exec md5sum {} + | sort)
+}
+says() { [[ $1 == *"$2"* ]] || { echo "  missing \"$2\" in: $1" && return 1; }; }
+same() { [[ $1 == "$2" ]] || { echo "  \"$1\" is not \"$2\"" && return 1; }; }
+mode() { stat -c %a "$1"; }
+
+for route in direct socks5 http; do
+    app files $route
+    run
+    check "files $route: status 0 ($err)" same $status 0
+    check "files $route: pages and files in order" same "$(grep -o '^[a-z]*: .*' <<<"$out" | tr '\n' '|')" \
+        "page: welcome|page: server|page: information|page: analysis|page: download|file: run.sh|file: sub\\data.dat|file: keep.txt|page: finish|result: installed|"
+    check "files $route: bytes" cmp -s "$app/sub/data.dat" "$www/files/set/sub/data.dat"
+    check "files $route: a replaced file keeps its mode" same "$(mode "$app/keep.txt") $(<"$app/keep.txt")" "600 new keep"
+    check "files $route: a new script runs" same "$(mode "$app/run.sh") $(mode "$app/sub/data.dat")" "755 644"
+    check "files $route: the update folder is empty" same "$(find "$app/update" -type f | wc -l)" 0
+
+    app updater $route
+    run
+    check "updater $route: status 3 ($err)" same $status 3
+    check "updater $route: says so" says "$out" "result: reupdate.exe started"
+    for ((i = 0; i < 100; i++)); do [[ -e $app/started ]] && break; sleep 0.05; done
+    check "updater $route: reupdate.exe ran in the application folder" same "$(cat "$app/started" 2>/dev/null)" "$app"
+    check "updater $route: FileMove.exe is in place" same "$(cat "$app/FileMove.exe" 2>/dev/null)" mover
+    check "updater $route: no update.exe left" test ! -e "$app/update/update.exe"
+
+    app package $route
+    run
+    check "package $route: status 4 ($err)" same $status 4
+    check "package $route: the opener got the package" same "$(cat "$work/opened" 2>/dev/null)" "$app/update/Setup.zip"
+    check "package $route: its bytes" cmp -s "$app/update/Setup.zip" "$www/package/Setup.zip"
+
+    app current $route
+    run
+    check "current $route: status 0 ($err)" same $status 0
+    check "current $route: says so" says "$out" "result: nothing to do"
+
+    app missing $route
+    before=$(snapshot)
+    run
+    check "missing $route: status 1" same $status 1
+    check "missing $route: retried once" same "$(grep -c '^retry: gone.dat' <<<"$out")" 1
+    check "missing $route: says why" says "$err" "gone.dat"
+    check "missing $route: the folder is untouched" same "$(snapshot)" "$before"
+done
+
+# Usage errors, and a second unattended run while one holds the folder (its lock file is
+# the newest: this folder is new).
+app current solo
+run --server 2
+check "a server that does not exist: status 2" same $status 2
+check "a server that does not exist: says so" says "$err" "server 2 does not exist"
+run --bogus 1
+check "an unknown option: status 2" same $status 2
+# shellcheck disable=SC2012 # the names are ours, without blanks
+lock=$(ls -t "$XDG_RUNTIME_DIR"/update-wizard-*.lock | head -n 1)
+check "the lock file exists" test -n "$lock"
+flock "$lock" sleep 20 &
+holder=$!
+sleep 0.3
+run
+kill $holder 2>/dev/null
+check "a second run: status 1" same $status 1
+check "a second run: says why" says "$err" "running"
+
+echo "$((checks - failures)) of $checks checks passed"
+((failures == 0))
