@@ -65,6 +65,12 @@ int main(int argc, char** argv) {
     if (unattended) {
         // No window is shown: no display is needed, whatever the environment says.
         qputenv("QT_QPA_PLATFORM", "offscreen");
+        // Standard error carries the texts of the run; the toolkit's notes are not for it.
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+            if (type == QtCriticalMsg || type == QtFatalMsg) {
+                std::fprintf(stderr, "%s\n", qPrintable(text));
+            }
+        });
     }
 
     QApplication application(argc, argv);

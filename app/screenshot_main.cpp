@@ -5,21 +5,25 @@
 //
 // APP_FOLDER holds the update.svr to show; the pictures are OUT_FOLDER/<window>_<en|zh>_TAG.png.
 // The scale is Qt's (QT_SCALE_FACTOR); tools/scripts/screenshots.sh runs it at 1 and 2.
-// Pages 2 and 3 are shown on a copy of APP_FOLDER: page 2 against a server that accepts
+// Pages 2 to 5 are shown on a copy of APP_FOLDER: page 2 against a server that accepts
 // and never answers (the download running) and against a closed port (the failure), page 3
-// with a sample update information file.
+// with a sample update information file, page 4 fetching from the silent server and then
+// stalled, page 5 after installing a sample file into the copy.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QTemporaryDir>
+#include <QTextBrowser>
 #include <QTreeWidget>
 #include <cstdio>
 
@@ -32,6 +36,8 @@
 #include "wizard/frm_update1.h"
 #include "wizard/frm_update2.h"
 #include "wizard/frm_update3.h"
+#include "wizard/frm_update4.h"
+#include "wizard/frm_update5.h"
 #include "wizard/wizard.h"
 #include "wizard/wizard_window.h"
 
@@ -82,6 +88,7 @@ class SilentServer {
     SilentServer(const SilentServer&) = delete;
     SilentServer& operator=(const SilentServer&) = delete;
     QString address() const { return QStringLiteral("http://127.0.0.1:%1/").arg(m_port); }
+    std::string hostAndPort() const { return "127.0.0.1:" + std::to_string(m_port); }
 
   private:
     int m_fd = -1;
@@ -106,7 +113,8 @@ bool shootInformationPages(const std::string& appFolder, const QString& out,
                 QString::fromStdString(folder + "update.svr"));
     NoMessageBoxes boxes;
     StayingProcess process;
-    upd::wizard::Wizard wizard({folder, id, id}, boxes, process);
+    const SilentServer silent;
+    upd::wizard::Wizard wizard({folder, id, id, "", silent.hostAndPort()}, boxes, process);
     upd::app::registerWizardPages(wizard);
     upd::app::startWizard(wizard);
     const auto name = [&](const char* window) {
@@ -115,7 +123,6 @@ bool shootInformationPages(const std::string& appFolder, const QString& out,
     auto* server = wizard.pageAs<upd::wizard::frmUpdate1>(PageId::Server);
     wizard.navigate(PageId::Welcome, PageId::Server);
 
-    const SilentServer silent;
     server->Text1->setText(silent.address());
     wizard.navigate(PageId::Server, PageId::InfoDownload);
     bool ok = save(wizard.window(), name("page2_information"));
@@ -131,7 +138,38 @@ bool shootInformationPages(const std::string& appFolder, const QString& out,
     ini.close();
     auto* information = wizard.pageAs<upd::wizard::frmUpdate2>(PageId::InfoDownload);
     information->Next_Button_Click();
-    return save(wizard.window(), name("page3_whats_new")) && ok;
+    ok = save(wizard.window(), name("page3_whats_new")) && ok;
+
+    // Page 4 fetching Main.exe from the server that never answers, then that row stalled.
+    auto* analysis = wizard.pageAs<upd::wizard::frmUpdate3>(PageId::Analysis);
+    analysis->Check1->setChecked(false);
+    server->Text1->setText(silent.address());
+    analysis->Next_Button_Click();
+    auto* download = wizard.pageAs<upd::wizard::frmUpdate4>(PageId::FileDownload);
+    download->Timer1_Timer();
+    ok = save(wizard.window(), name("page4_download")) && ok;
+    download->setStallTimeoutMs(1);
+    QElapsedTimer waited;
+    waited.start();
+    while (!download->failed() && waited.elapsed() < 2000) {
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    ok = save(wizard.window(), name("page4_failed")) && ok;
+
+    // Page 5 after Main.exe has arrived: installed into the copy. The advertisement's host
+    // is the silent server; a sample page stands in for the maker's.
+    QFile arrived(QString::fromStdString(folder + "update/Main.exe"));
+    ok = arrived.open(QIODevice::WriteOnly) && arrived.write("sample") > 0 && ok;
+    arrived.close();
+    download->Retry_Click();
+    wizard.navigate(PageId::FileDownload, PageId::Finish);
+    auto* finish = wizard.pageAs<upd::wizard::frmUpdate5>(PageId::Finish);
+    finish->WebBrowser1->setHtml(
+        id == upd::platform::kLangChineseSimplified
+            ? QStringLiteral("<h3>新版本</h3><p>欢迎使用新的导出对话框。</p>")
+            : QStringLiteral("<h3>What's new</h3><p>Try the new export "
+                             "dialog.</p>"));
+    return save(wizard.window(), name("page5_finished")) && ok;
 }
 
 bool shootLanguage(const std::string& appFolder, const QString& out, const QString& language,

@@ -1,6 +1,7 @@
 #include "wizard/frm_update4.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QCheckBox>
 #include <QDesktopServices>
@@ -87,14 +88,14 @@ frmUpdate4::frmUpdate4(Wizard& wizard) : Page(wizard, PageId::FileDownload) {
     SmallBar1 = new controls::SmallBar(Frame1);
     SmallBar1->setObjectName("SmallBar1");
     SmallBar1->setGeometry(app::twipsRect(240, 3120, 4455, 255));
-    // The failure covers the progress labels, which mean nothing while it is shown.
-    FailureText = addLabel(Frame1, "FailureText", 240, 2400, 3135, 975);
+    // The failure takes the place of the progress labels, which mean nothing meanwhile.
+    FailureText = addLabel(Frame1, "FailureText", 240, 2340, 4455, 1035);
     FailureText->setWordWrap(true);
-    FailureText->setAutoFillBackground(true);
     FailureText->setVisible(false);
-    Retry_Button = new QPushButton(Frame1);
+    // Under the frame's right edge, in the place of the hint line.
+    Retry_Button = new QPushButton(this);
     Retry_Button->setObjectName("Retry_Button");
-    Retry_Button->setGeometry(app::twipsRect(3480, 2400, 1215, 315));
+    Retry_Button->setGeometry(app::twipsRect(5760, 4560, 1215, 315));
     Retry_Button->setVisible(false);
     Label3[0] = addLabel(this, "Label3_0", 2280, 4680, 4320, 180);
 
@@ -185,6 +186,7 @@ void frmUpdate4::DownloadFile(int row, bool resume) {
     // The name comes from the server: it must stay inside the update folder.
     const platform::UpdatePath target = platform::hostPathUnder(appFolder + "update", name);
     (void)trelListViewCtl1->setStateIcon(row, kStateFetching);
+    m_target = target ? target.path : std::string();
     if (!target) {
         showFailure(QString::fromStdString(name) + QStringLiteral(": ") +
                     QString::fromUtf8(platform::describe(target.error)));
@@ -304,21 +306,30 @@ void frmUpdate4::RemoteFile_DownloadFailed(std::int32_t Why) {
     }
     // An error status is followed by its body and the close: the final event comes later.
     if (!m_remoteFile || !m_remoteFile->IsConnected()) {
-        const bool refusedRange = m_remoteFile && m_remoteFile->HTTPReply() == 416;
-        releaseDownload();
-        m_restartWhole = refusedRange;
-        showFailure(QString::fromStdString(net::FailureToString(m_failureWhy)));
+        failRow();
     }
+}
+
+void frmUpdate4::failRow() {
+    const std::int32_t reply = m_remoteFile ? m_remoteFile->HTTPReply() : 0;
+    const bool resumed = m_remoteFile && m_remoteFile->UseResume();
+    releaseDownload();
+    // A refused range starts over. So does an error reply to a whole request: its body (a
+    // 404 page) went into the file, and a resumed retry would keep it as the file's start.
+    // The body of an error reply to a range is not written: the bytes before it stay.
+    const bool errorReply = reply != 0 && reply != 200 && reply != 206;
+    m_restartWhole = reply == 416 || (errorReply && !resumed);
+    if (m_restartWhole && !m_target.empty()) {
+        ::unlink(m_target.c_str());
+    }
+    showFailure(QString::fromStdString(net::FailureToString(m_failureWhy)));
 }
 
 void frmUpdate4::RemoteFile_Disconnected() {
     m_stallTimer.stop();
     if (m_failureWhy >= 0) {
         // The body of an error reply is no file: the row has failed.
-        const bool refusedRange = m_remoteFile && m_remoteFile->HTTPReply() == 416;
-        releaseDownload();
-        m_restartWhole = refusedRange;
-        showFailure(QString::fromStdString(net::FailureToString(m_failureWhy)));
+        failRow();
         return;
     }
     m_restartWhole = false;
@@ -360,10 +371,7 @@ void frmUpdate4::showFailure(const QString& reason) {
     }
     message += QLatin1Char('\n') + text(resumes ? kRetryResumes : kRetryWhole);
     FailureText->setText(message);
-    FailureText->setVisible(true);
-    FailureText->raise();
-    Retry_Button->setVisible(true);
-    Retry_Button->raise();
+    showFailureControls(true);
     if (WizardObserver* observer = wizard().observer()) {
         observer->failed(message.toStdString());
     }
@@ -371,8 +379,18 @@ void frmUpdate4::showFailure(const QString& reason) {
 
 void frmUpdate4::hideFailure() {
     m_failed = false;
-    FailureText->setVisible(false);
-    Retry_Button->setVisible(false);
+    showFailureControls(false);
+}
+
+void frmUpdate4::showFailureControls(bool failure) {
+    FailureText->setVisible(failure);
+    Retry_Button->setVisible(failure);
+    Label2->setVisible(!failure);
+    for (QLabel* label : Label4) {
+        label->setVisible(!failure);
+    }
+    SmallBar1->setVisible(!failure);
+    Label3[0]->setVisible(!failure);
 }
 
 QString frmUpdate4::failureText() const {

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "wizard/page.h"
 
@@ -84,10 +85,14 @@ class frmUpdate4 : public Page {
   private:
     void DownloadFile(int row, bool resume);
     void releaseDownload();
+    // Ends the row's transfer as failed and shows why.
+    void failRow();
     void showProgress();
     void showAverage();
     void showFailure(const QString& reason);
     void hideFailure();
+    // The failure and Retry, or the progress labels and the bar.
+    void showFailureControls(bool failure);
     void setLabel(std::size_t index, const QString& value);
 
     QTimer m_timer1;
@@ -96,7 +101,8 @@ class frmUpdate4 : public Page {
     std::unique_ptr<net::DataConnection> m_remoteFile;
     bool m_socketsStarted = false;
     int m_fileIndex = 0;
-    int m_row = 0;  // the row being fetched, or the failed one
+    int m_row = 0;         // the row being fetched, or the failed one
+    std::string m_target;  // its file in the update folder
     std::int64_t m_startMs = 0;
     std::int64_t m_lastBytes = 0;
     std::int32_t m_failureWhy = -1;

@@ -175,6 +175,8 @@ TEST_F(DownloadPages, AnErrorStatusOrAStallIsAFailedRowNeverInstalled) {
     frmUpdate4* page = planFrom(server);
     ASSERT_TRUE(settled(page));
     EXPECT_TRUE(page->failureText().contains("didn't reply with a 200"));
+    // The 404 page is gone from the update folder: a resumed retry would build on it.
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(dir.file("update/Main.exe"))));
     page->setStallTimeoutMs(300);
     page->Retry_Click();
     EXPECT_TRUE(QTest::qWaitFor([&] { return page->failed(); }, 10'000));

@@ -100,7 +100,7 @@ peers_user_create() {
 
 peers_cleanup() {
     peers_stop "${!PEER_PID[@]}"
-    [[ -n $PEERS_USER ]] && userdel "$PEERS_USER"
+    if [[ -n $PEERS_USER ]]; then userdel "$PEERS_USER"; fi
     PEERS_USER=""
 }
 
