@@ -107,9 +107,16 @@ frmUpdate4::frmUpdate4(Wizard& wizard) : Page(wizard, PageId::FileDownload) {
 
     m_timer1.setInterval(1000);
     connect(&m_timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
+    // Restarting a timer for every packet would cost more than the packet: each packet notes
+    // the time, and the timer, when it fires, waits on for what is left.
     m_stallTimer.setSingleShot(true);
-    m_stallTimer.setInterval(kStallTimeoutMs);
+    m_stallTimer.setInterval(m_stallTimeoutMs);
     connect(&m_stallTimer, &QTimer::timeout, this, [this] {
+        const std::int64_t quiet = platform::monotonicMs() - m_lastActivityMs;
+        if (quiet < m_stallTimeoutMs) {
+            m_stallTimer.start(static_cast<int>(m_stallTimeoutMs - quiet));
+            return;
+        }
         releaseDownload();
         showFailure(text(kNoDataFor30Seconds));
     });
@@ -204,8 +211,8 @@ void frmUpdate4::DownloadFile(int row, bool resume) {
         RemoteFile_DownloadFailed(why);
     };
     // A redirect reconnects without Connected and its reply carries no body.
-    events.Connected = [this](std::int32_t) { m_stallTimer.start(); };
-    events.QuerySent = [this](std::int32_t) { m_stallTimer.start(); };
+    events.Connected = [this](std::int32_t) { startStallTimer(); };
+    events.QuerySent = [this](std::int32_t) { startStallTimer(); };
     m_remoteFile = std::make_unique<net::DataConnection>(events);
     if (m_failed) {
         // The object could not register for notifications and has said so: no transfer.
@@ -237,7 +244,7 @@ void frmUpdate4::DownloadFile(int row, bool resume) {
     file.setResumeFrom(from);
     file.setUseResume(true);
     file.setPacketSize(10000);
-    m_stallTimer.start();
+    startStallTimer();
     // Names use "\" between folders; in a URL every web server reads "/" as the separator.
     std::string path = source;
     std::replace(path.begin(), path.end(), '\\', '/');
@@ -247,7 +254,7 @@ void frmUpdate4::DownloadFile(int row, bool resume) {
 }
 
 void frmUpdate4::RemoteFile_BytesReceived(std::int64_t lByteCount) {
-    m_stallTimer.start();
+    m_lastActivityMs = platform::monotonicMs();
     m_lastBytes = lByteCount;
     if (!m_displayTimer.isActive()) {
         m_displayTimer.start();
@@ -407,10 +414,15 @@ void frmUpdate4::releaseDownload() {
     }
 }
 
+void frmUpdate4::startStallTimer() {
+    m_lastActivityMs = platform::monotonicMs();
+    m_stallTimer.start(m_stallTimeoutMs);
+}
+
 void frmUpdate4::setStallTimeoutMs(int ms) {
-    m_stallTimer.setInterval(ms);
+    m_stallTimeoutMs = ms;
     if (m_stallTimer.isActive()) {
-        m_stallTimer.start();
+        startStallTimer();
     }
 }
 

@@ -85,6 +85,7 @@ class frmUpdate4 : public Page {
   private:
     void DownloadFile(int row, bool resume);
     void releaseDownload();
+    void startStallTimer();
     // Ends the row's transfer as failed and shows why.
     void failRow();
     void showProgress();
@@ -104,6 +105,8 @@ class frmUpdate4 : public Page {
     int m_row = 0;         // the row being fetched, or the failed one
     std::string m_target;  // its file in the update folder
     std::int64_t m_startMs = 0;
+    std::int64_t m_lastActivityMs = 0;
+    int m_stallTimeoutMs = kStallTimeoutMs;
     std::int64_t m_lastBytes = 0;
     std::int32_t m_failureWhy = -1;
     bool m_failed = false;
