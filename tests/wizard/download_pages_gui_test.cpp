@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTextBrowser>
+#include <algorithm>
+#include <cstdlib>
 
 #include "app/reactor_driver.h"
 #include "app/startup.h"
@@ -223,6 +225,33 @@ TEST_F(DownloadPages, AFailedInstallationChangesNothing) {
     EXPECT_FALSE(bool(*wizard->pageAs<frmUpdate5>(PageId::Finish)->result()));
     EXPECT_EQ(process.ended, 0);
 }
+
+#ifdef UPD_NGINX_PAGES
+// nginx_pages_test.sh serves update.ini, Main.exe (3 MB) and sub/r.dll under UPD_NGINX_URL.
+TEST_F(DownloadPages, FromARealNginx) {
+    const char* url = std::getenv("UPD_NGINX_URL");
+    ASSERT_NE(url, nullptr);
+    wizard->navigate(PageId::Welcome, PageId::Server);
+    wizard->pageAs<frmUpdate1>(PageId::Server)->Text1->setText(url);
+    wizard->navigate(PageId::Server, PageId::InfoDownload);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return wizard->visiblePage() == PageId::Analysis; }));
+    wizard->pageAs<frmUpdate3>(PageId::Analysis)->Check1->setChecked(false);
+    wizard->pageAs<frmUpdate3>(PageId::Analysis)->Next_Button_Click();
+    auto* page = wizard->pageAs<frmUpdate4>(PageId::FileDownload);
+    std::vector<int> percents;
+    QObject::connect(page->SmallBar1, &controls::SmallBar::propertyChanged, page,
+                     [&] { percents.push_back(page->SmallBar1->PercentValue()); });
+    page->Timer1_Timer();
+    ASSERT_TRUE(settled(page));
+    ASSERT_EQ(wizard->visiblePage(), PageId::Finish);
+    EXPECT_EQ(finishedFiles(), (QStringList{"Main.exe", "sub\\r.dll"}));
+    EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+    EXPECT_EQ(page->Label4[1]->text(), "Size:0KB");  // the last file's, 6 bytes
+    EXPECT_EQ(page->Label4[2]->text(), "Percent:100%");
+    EXPECT_EQ(test::readFile(dir.file("Main.exe")).size(), 3'000'000u);
+    EXPECT_EQ(test::readFile(dir.file("sub/r.dll")), "r.dll\n");
+}
+#endif
 
 TEST(Advertisement, AddressByLanguage) {
     EXPECT_EQ(frmUpdate5::advertisementUrl("h.example", 2052), "http://h.example/ad.asp");
