@@ -83,6 +83,11 @@ constexpr std::array<StringRow, kLastStringId - kFirstStringId + 1> kStrings = {
     {164, "The update could not be installed; no file has been changed.", "无法安装升级，所有文件均未改动。"},
     {165, "The new update program could not be started:", "无法启动新的升级程序："},
     {166, "The full installation package could not be opened:", "无法打开完整安装包："},
+    {167, "The update information is not signed by the vendor, so it is not used.", "升级信息没有厂商的签名，因此不予使用。"},
+    {168, "The signature of the update information does not match: it may have been altered on the way, so it is not used.", "升级信息的签名不符，可能已在传输中被篡改，因此不予使用。"},
+    {169, "The vendor's key (update.pub) cannot be used:", "厂商的密钥（update.pub）无法使用："},
+    {170, "The file does not match its SHA-256 digest in the update information.", "文件与升级信息中的 SHA-256 摘要不符。"},
+    {171, "Unable to make a secure connection with the host: the TLS handshake failed, the certificate was not accepted, or a redirect would have left HTTPS.", "无法与主机建立安全连接：TLS 握手失败、证书未被接受，或重定向会离开 HTTPS。"},
 }};
 // clang-format on
 

@@ -11,6 +11,7 @@
 #include "net/mdl_data_connection.h"
 #include "net/socket_layer.h"
 #include "net/temp_file.h"
+#include "net/tls_session.h"
 #include "net/url.h"
 #include "platform/code_page.h"
 #include "platform/monotonic_clock.h"
@@ -31,6 +32,11 @@ constexpr std::int64_t kReadSliceNs = 4'000'000;
 
 std::string ansi(std::string_view text) {
     return platform::toAnsi(text, platform::systemCodePage());
+}
+
+// The host as a Host header or a URL writes it: an IPv6 address in brackets.
+std::string bracketed(const std::string& host) {
+    return host.find(':') != std::string::npos && !host.starts_with("[") ? "[" + host + "]" : host;
 }
 
 std::span<const std::uint8_t> asBytes(const std::uint8_t* data, std::int64_t n) {
@@ -210,6 +216,10 @@ void DataConnection::FetchURL() {
     m_UserAborted = false;
     m_socks4.reset();
     m_socks5.reset();
+    m_tunnel.reset();
+    m_tls.reset();
+    m_failureDetail.clear();
+    m_secure = startsWithNoCase(m_URL, "https://");
     m_pendingOutput.clear();
     m_requestSent = false;
     m_discardBody = false;
@@ -290,8 +300,18 @@ void DataConnection::ProcessMessage(std::int32_t Message) {
     }
 }
 
+// The stages of a connection, in order: the proxy's exchange (SOCKS, or CONNECT for https
+// through an HTTP proxy), the TLS handshake (https), the request, the reply.
 bool DataConnection::socksPending() const {
     return (m_ProxyType == 2 || m_ProxyType == 3) && !m_ProxyHandshakeDone;
+}
+
+bool DataConnection::tunnelPending() const {
+    return m_ProxyType == 1 && m_secure && !m_ProxyHandshakeDone;
+}
+
+bool DataConnection::tlsPending() const {
+    return m_secure && (!m_tls || m_tls->state() == TlsSession::State::Handshake);
 }
 
 void DataConnection::readHandling() {
@@ -300,6 +320,10 @@ void DataConnection::readHandling() {
     }
     if (socksPending()) {
         socksReadStep();
+    } else if (tunnelPending()) {
+        tunnelReadStep();
+    } else if (tlsPending()) {
+        tlsStep();
     } else {
         receiveLoop();
     }
@@ -313,6 +337,10 @@ void DataConnection::writeHandling() {
         flushPendingOutput();
     } else if (socksPending()) {
         socksWriteStep();
+    } else if (tunnelPending()) {
+        tunnelWriteStep();
+    } else if (tlsPending()) {
+        tlsStep();
     } else if (!m_requestSent) {
         sendRequest();
     }
@@ -345,8 +373,14 @@ void DataConnection::receiveLoop() {
     // milliseconds the rest waits for the next read notification (the socket stays armed),
     // so that a window driving the reactor still paints and takes clicks.
     const std::int64_t deadlineNs = platform::monotonicNs() + kReadSliceNs;
+    bool yielded = false;
     for (;;) {
-        const std::int64_t n = receiveData(m_socket, buffer.data(), batch, mainReactor());
+        const std::int64_t n = receiveSome(buffer.data(), batch);
+        if (n == kReceiveFailed && m_tls && m_tls->state() == TlsSession::State::Failed) {
+            // A record that does not decrypt: the stream was tampered with on the way.
+            failWithDetail(toWhy(FailureCode::TlsFailed), m_tls->failureReason());
+            break;
+        }
         if (n == kReceiveFailed) {
             // A reset, not an orderly close: without a length nothing else tells that the
             // bytes stopped short of the end.
@@ -367,10 +401,17 @@ void DataConnection::receiveLoop() {
         }
         // While the close is handled everything still waiting must come in first: the
         // transfer is judged complete or cut short right after this loop.
-        if (n != static_cast<std::int64_t>(batch) ||
-            (!m_closeInProgress && platform::monotonicNs() >= deadlineNs)) {
+        if (n != static_cast<std::int64_t>(batch)) {
             break;
         }
+        if (!m_closeInProgress && platform::monotonicNs() >= deadlineNs) {
+            yielded = true;
+            break;
+        }
+    }
+    // Records that TLS has taken off the socket raise no notification of their own.
+    if (yielded && stillCurrent(this, s) && m_tls && m_tls->holdsBytes()) {
+        mainReactor().deferRead(m_socket);
     }
     if (!s.life.expired() && m_receiveBuffer.empty()) {
         m_receiveBuffer = std::move(buffer);
@@ -383,10 +424,11 @@ void DataConnection::sendRequest() {
     m_requestSent = true;
     HttpRequestFields fields;
     fields.URL = absoluteUrl();
-    fields.Hostname = m_Hostname;
+    fields.Hostname = bracketed(m_Hostname);
     fields.UseResume = m_UseResume;
     fields.ResumeFrom = m_ResumeFrom;
-    fields.throughHttpProxy = m_ProxyType == 1;
+    // Inside a CONNECT tunnel the origin itself reads the request: the origin form.
+    fields.throughHttpProxy = m_ProxyType == 1 && !m_secure;
     fields.AllowCache = m_AllowCache;
     fields.UseHttpAuthorization = m_UseHttpAuthorization;
     fields.HttpUser = m_HttpUser;
@@ -402,7 +444,7 @@ void DataConnection::sendRequest() {
 // which the reactor reports once the socket drains. False when the connection failed
 // (and has been ended with `failureCode`).
 bool DataConnection::sendMessage(const std::string& bytes, std::int32_t failureCode) {
-    const SendResult r = trySend(m_socket, bytes, mainReactor());
+    const SendResult r = sendSome(bytes);
     if (r.failed) {
         failConnection(failureCode);
         return false;
@@ -415,7 +457,7 @@ bool DataConnection::sendMessage(const std::string& bytes, std::int32_t failureC
 }
 
 void DataConnection::flushPendingOutput() {
-    const SendResult r = trySend(m_socket, m_pendingOutput, mainReactor());
+    const SendResult r = sendSome(m_pendingOutput);
     if (r.failed) {
         failConnection(m_pendingFailure);
         return;
@@ -423,18 +465,42 @@ void DataConnection::flushPendingOutput() {
     m_pendingOutput.erase(0, static_cast<std::size_t>(r.sent));
 }
 
+// Once TLS is open everything goes through it; the proxy's exchange before it goes plain.
+SendResult DataConnection::sendSome(std::string_view bytes) {
+    if (m_tls && m_tls->state() == TlsSession::State::Open) {
+        return m_tls->send(bytes);
+    }
+    return trySend(m_socket, bytes, mainReactor());
+}
+
+std::int64_t DataConnection::receiveSome(std::uint8_t* buffer, std::size_t size) {
+    if (m_tls) {
+        return m_tls->receive(buffer, size);
+    }
+    return receiveData(m_socket, buffer, size, mainReactor());
+}
+
 // ---------------------------------------------------------------- proxies
 
 void DataConnection::socksWriteStep() {
     std::string message;
+    // "[::1]" is the URL's way of writing the address ::1.
+    const std::string host = unbracketed(m_Hostname);
     if (m_ProxyType == 2) {
         if (!m_socks4) {
             Socks4Handshake::Params p;
             p.port = m_Port;
             p.remoteDns = m_ProxyUseRemoteDNS;
-            p.address = m_ProxyUseRemoteDNS ? 0 : ResolveHost(m_Hostname);
+            p.address = m_ProxyUseRemoteDNS ? 0 : ResolveHost(host);
+            if (p.address == -1 && ResolveHostIPv6(host)) {
+                // The request has four bytes for the address; nothing is sent.
+                failWithDetail(toWhy(FailureCode::ProxyRejected),
+                               "SOCKS4 cannot carry the IPv6 address of " + m_Hostname +
+                                   "; use SOCKS5, or SOCKS4 with remote DNS (SOCKS4a)");
+                return;
+            }
             p.userId = ansi(m_ProxyUsername);
-            p.host = ansi(m_Hostname);
+            p.host = ansi(host);
             m_socks4.emplace(std::move(p));
         }
         message = m_socks4->onWritable();
@@ -445,9 +511,16 @@ void DataConnection::socksWriteStep() {
             p.user = ansi(m_ProxyUsername);
             p.password = ansi(m_ProxyPassword);
             p.remoteDns = m_ProxyUseRemoteDNS;
-            p.host = ansi(m_Hostname);
-            p.address = m_ProxyUseRemoteDNS ? 0 : ResolveHost(m_Hostname);
+            p.host = ansi(host);
+            p.address = m_ProxyUseRemoteDNS ? 0 : ResolveHost(host);
             p.port = m_Port;
+            // An IPv6 address goes as one (type 4), never as a name; so does the IPv6
+            // address of a name that has no IPv4 one.
+            if (isIpv6Address(host) || (!m_ProxyUseRemoteDNS && p.address == -1)) {
+                if (const auto v6 = ResolveHostIPv6(host)) {
+                    p.address6.assign(v6->begin(), v6->end());
+                }
+            }
             m_socks5.emplace(std::move(p));
         }
         message = m_socks5->onWritable();
@@ -509,6 +582,74 @@ void DataConnection::socksReadStep() {
     }
 }
 
+// The CONNECT request for https through an HTTP proxy. The proxy's own credentials go
+// along when there are any: unlike a plain request, which the proxy may answer itself, a
+// tunnel is the proxy's to grant.
+void DataConnection::tunnelWriteStep() {
+    if (!m_tunnel) {
+        ConnectTunnel::Params p;
+        p.host = ansi(bracketed(m_Hostname));
+        p.port = m_Port;
+        p.userAgent = ansi(userAgent());
+        if (!m_ProxyUsername.empty()) {
+            p.proxyAuthorization = "Basic " + ToBase64(m_ProxyUsername + ":" + m_ProxyPassword);
+        }
+        m_tunnel.emplace(std::move(p));
+    }
+    const std::string message = m_tunnel->onWritable();
+    if (!message.empty()) {
+        sendMessage(message, toWhy(FailureCode::ProxyUnreachable));
+    }
+}
+
+void DataConnection::tunnelReadStep() {
+    const std::size_t size = receiveSize();
+    std::vector<std::uint8_t> buffer = borrowReceiveBuffer(size);
+    const std::int64_t n = receiveData(m_socket, buffer.data(), size, mainReactor());
+    const std::string bytes(reinterpret_cast<const char*>(buffer.data()),
+                            n > 0 ? static_cast<std::size_t>(n) : 0);
+    if (m_receiveBuffer.empty()) {
+        m_receiveBuffer = std::move(buffer);
+    }
+    if (n <= 0 || !m_tunnel) {
+        return;  // a close is judged by the close notification: failure 7
+    }
+    switch (m_tunnel->onReceived(bytes)) {
+        case ConnectTunnel::State::Refused:
+            failWithDetail(toWhy(FailureCode::ProxyRejected), m_tunnel->refusal());
+            return;
+        case ConnectTunnel::State::Established:
+            m_ProxyHandshakeDone = true;
+            writeHandling();
+            return;
+        default:
+            return;
+    }
+}
+
+// One step of the TLS handshake, on a read or a write notification; the first makes the
+// session. Bytes that followed the proxy's CONNECT reply are the server's first.
+void DataConnection::tlsStep() {
+    if (!m_tls) {
+        m_tls = std::make_unique<TlsSession>(m_socket, m_Hostname, mainReactor(),
+                                             m_tunnel ? m_tunnel->takeTunnelBytes() : "");
+    }
+    switch (m_tls->handshake()) {
+        case TlsSession::State::Open:
+            writeHandling();
+            return;
+        case TlsSession::State::Failed:
+            // After Disconnect the handshake meets our own shutdown: that is no TLS
+            // failure, and the close handling running now raises the abort.
+            if (!m_UserAborted) {
+                failWithDetail(toWhy(FailureCode::TlsFailed), m_tls->failureReason());
+            }
+            return;
+        default:
+            return;
+    }
+}
+
 // ---------------------------------------------------------------- response
 
 bool DataConnection::handleChunk(const std::uint8_t* data, std::int64_t n) {
@@ -563,7 +704,7 @@ bool DataConnection::storeBody(const std::uint8_t* data, std::int64_t n) {
         return false;
     }
     if (m_chunks.done() && m_socket >= 0) {
-        ::shutdown(m_socket, SHUT_RDWR);
+        shutdownSocket();
         closeHandling();
         return false;
     }
@@ -578,7 +719,7 @@ bool DataConnection::endIfLengthArrived() {
         ReceivedBytes() < m_DownloadLength) {
         return true;
     }
-    ::shutdown(m_socket, SHUT_RDWR);
+    shutdownSocket();
     closeHandling();
     return false;
 }
@@ -652,10 +793,10 @@ void DataConnection::ParseHeaders(const ResponseHeader& header) {
 }
 
 std::string DataConnection::absoluteUrl() const {
-    if (startsWithNoCase(m_URL, "http://")) {
+    if (startsWithNoCase(m_URL, "http://") || startsWithNoCase(m_URL, "https://")) {
         return m_URL;
     }
-    std::string url = "http://" + m_Hostname;
+    std::string url = "http://" + bracketed(m_Hostname);
     if (m_Port != 80) {
         url += ":" + std::to_string(m_Port);
     }
@@ -673,6 +814,12 @@ void DataConnection::followRedirect(const std::string& rawLocation) {
         raiseDownloadFailed(toWhy(FailureCode::BadReply));
         return;
     }
+    if (m_secure && !target->secure) {
+        // The rest of the transfer would go in the clear, open to reading and rewriting.
+        failWithDetail(toWhy(FailureCode::TlsFailed),
+                       "redirect from https to http refused: " + *absolute);
+        return;
+    }
     // The new request goes where the location points: another host or port is connected
     // to (or asked of the same proxy), not sent to the first host.
     m_Redirecting = true;
@@ -686,7 +833,7 @@ bool DataConnection::StoreData(const std::uint8_t* bytes, std::int64_t n) {
     if (m_MaxDownload >= 0 && n + ReceivedBytes() >= m_MaxDownload) {
         n = m_MaxDownload - ReceivedBytes();
         if (n <= 0) {
-            ::shutdown(m_socket, SHUT_RDWR);
+            shutdownSocket();
             // Inside a close handling already running this returns at once, and that
             // handling raises the final event when this read ends.
             closeHandling();
@@ -732,7 +879,18 @@ bool DataConnection::incomplete() const {
            (received < m_MaxDownload || m_MaxDownload < 0);
 }
 
+// Our side ends the connection (the length has arrived, MaxDownload, Disconnect): over TLS
+// the end of the stream that follows is then no sign of a cut.
+void DataConnection::shutdownSocket() {
+    if (m_tls) {
+        m_tls->noteLocalShutdown();
+    }
+    ::shutdown(m_socket, SHUT_RDWR);
+}
+
 void DataConnection::endConnection() {
+    m_tls.reset();
+    m_tunnel.reset();
     closeSocket(m_socket, mainReactor());
     m_socket = -1;
     m_file.close();
@@ -751,6 +909,11 @@ void DataConnection::endConnection() {
 void DataConnection::failConnection(std::int32_t why) {
     endConnection();
     raiseDownloadFailed(why);
+}
+
+void DataConnection::failWithDetail(std::int32_t why, std::string detail) {
+    m_failureDetail = std::move(detail);
+    failConnection(why);
 }
 
 void DataConnection::closeHandling() {
@@ -774,11 +937,19 @@ void DataConnection::closeHandling() {
         why = toWhy(FailureCode::UserAborted);
     } else if (!written) {
         why = toWhy(FailureCode::FileFailed);
-    } else if (socksPending()) {
+    } else if (socksPending() || tunnelPending()) {
         why = toWhy(FailureCode::ProxyUnreachable);  // the proxy hung up mid-handshake
+    } else if (tlsPending()) {
+        why = toWhy(FailureCode::TlsFailed);
+        m_failureDetail =
+            "the TLS handshake with " + m_Hostname + " failed: the connection was closed";
     } else if (m_InHeader || incomplete() || m_connectionBroken ||
                (m_chunked && !m_chunks.done())) {
         // No header (a redirect's new connection included), a body cut short, or a reset.
+        why = toWhy(FailureCode::ClosedEarly);
+    } else if (m_tls && m_tls->endedWithoutNotice() && m_DownloadLength < 0 && !m_chunked) {
+        // A body that ends at the close, closed without TLS's close_notify: anyone on the
+        // way could have cut it there.
         why = toWhy(FailureCode::ClosedEarly);
     }
     endConnection();
@@ -797,7 +968,7 @@ void DataConnection::Disconnect() {
     m_UserAborted = true;
     m_Redirecting = false;
     if (m_socket >= 0) {
-        ::shutdown(m_socket, SHUT_RDWR);
+        shutdownSocket();
     }
     if (!m_CloseHandled && !m_closeInProgress && m_socket >= 0) {
         closeHandling();

@@ -1,9 +1,10 @@
 // DataConnection: the program's download object. One instance performs one HTTP GET at a
-// time over a TCP socket of its own, directly or through an HTTP, SOCKS4(a) or SOCKS5
-// proxy, and delivers the body to a file, to a memory buffer, or to its owner chunk by
-// chunk. No method waits for the transfer: progress and outcome arrive only as events
-// (data_connection_events.h), raised from inside FetchURL/FetchURLString/Disconnect or
-// from the reactor's dispatch (mainReactor(), which the program's loop drives).
+// time over a TCP socket of its own (IPv6 or IPv4), with TLS for an https URL, directly or
+// through an HTTP (a CONNECT tunnel for https), SOCKS4(a) or SOCKS5 proxy, and delivers the
+// body to a file, to a memory buffer, or to its owner chunk by chunk. No method waits for the
+// transfer: progress and outcome arrive only as events (data_connection_events.h), raised from
+// inside FetchURL/FetchURLString/Disconnect or from the reactor's dispatch (mainReactor(), which
+// the program's loop drives).
 //
 //     upd::net::DataConnectionEvents events;
 //     events.BytesReceived = [](std::int64_t n, std::int32_t) { ... };
@@ -20,7 +21,9 @@
 // closes the connection itself, so a keep-alive peer cannot hold the transfer open. A
 // reply without a length ends at the peer's close; a reset there is DownloadFailed(0).
 // DownloadFailed(4) for an unwanted status is not final when the connection stays open: the reply's
-// body still follows and the close raises the final event.
+// body still follows and the close raises the final event. Over https a failed handshake, a
+// certificate that is not trusted, has expired or names another host, and a redirect to a
+// plain http URL are DownloadFailed(12); lastFailureDetail() says which.
 //
 // Ownership: the object owns its socket, its output file and its buffer and releases them
 // when a transfer ends and when it is destroyed. The owner owns the object; the module
@@ -40,12 +43,14 @@
 
 #include "net/base64.h"
 #include "net/chunked_decoder.h"
+#include "net/connect_tunnel.h"
 #include "net/data_connection_events.h"
 #include "net/download_buffer.h"
 #include "net/http_response.h"
 #include "net/output_file.h"
 #include "net/socks4_handshake.h"
 #include "net/socks5_handshake.h"
+#include "net/tls_session.h"
 
 namespace upd::net {
 
@@ -122,10 +127,12 @@ class DataConnection {
     // ---- Methods ----
     // Starts a download from Hostname, Port and URL: opens the output file (DownloadType
     // 0), connects (blocking, bounded) and raises Connected; the rest follows from the
-    // reactor. Failures: 6 (file), 5 (host), 7 (proxy).
+    // reactor. An absolute URL starting with "https://" is fetched over TLS. Failures: 6
+    // (file), 5 (host), 7 (proxy).
     void FetchURL();
-    // Encodes the URL, sets URL, Hostname (lower case) and Port, then FetchURL. A URL that
-    // is not "http://host[:port]..." raises DownloadFailed(11) and changes nothing.
+    // Encodes the URL, sets URL, Hostname (lower case; an IPv6 address in brackets) and
+    // Port, then FetchURL. A URL that is not "http://host[:port]..." or
+    // "https://host[:port]..." raises DownloadFailed(11) and changes nothing.
     void FetchURLString(std::string sURL);
     // Copies the memory buffer into bBytes (trimming the buffer's allocation) and returns
     // its size; when the buffer is empty returns 0 and leaves bBytes alone.
@@ -140,6 +147,12 @@ class DataConnection {
     void ProcessMessage(std::int32_t Message);
 
     static std::string FailureToString(std::int32_t Why);
+    // The reason of the last failure where its code leaves it open, in English: for 12
+    // the TLS handshake's or the certificate check's ("the certificate of localhost was
+    // not accepted: certificate has expired") or the refused redirect; for 8 the proxy's
+    // answer to CONNECT, or why SOCKS4 cannot reach an IPv6 address. Empty otherwise;
+    // cleared when a transfer starts.
+    const std::string& lastFailureDetail() const { return m_failureDetail; }
     static std::string ToBase64(std::string_view sNormString) { return net::ToBase64(sNormString); }
     static std::string TripletToQuartet(const Bytes& bIn, std::size_t lStart) {
         return net::TripletToQuartet(bIn, lStart);
@@ -187,12 +200,21 @@ class DataConnection {
     void sendRequest();
     void socksWriteStep();
     void socksReadStep();
+    void tunnelWriteStep();
+    void tunnelReadStep();
+    void tlsStep();
     bool sendMessage(const std::string& bytes, std::int32_t failureCode);
     void flushPendingOutput();
+    SendResult sendSome(std::string_view bytes);
+    std::int64_t receiveSome(std::uint8_t* buffer, std::size_t size);
+    void shutdownSocket();
     void endConnection();
     void failConnection(std::int32_t why);
+    void failWithDetail(std::int32_t why, std::string detail);
     bool incomplete() const;
     bool socksPending() const;
+    bool tunnelPending() const;
+    bool tlsPending() const;
     std::string absoluteUrl() const;
     std::size_t receiveSize() const;
     std::vector<std::uint8_t> borrowReceiveBuffer(std::size_t size);
@@ -267,6 +289,10 @@ class DataConnection {
     bool m_discardBody = false;  // an error page must not overwrite a resumed file
     int m_redirects = 0;
     std::vector<std::uint8_t> m_receiveBuffer;
+    bool m_secure = false;  // the URL is https: TLS once any proxy exchange is done
+    std::optional<ConnectTunnel> m_tunnel;
+    std::unique_ptr<TlsSession> m_tls;
+    std::string m_failureDetail;
 };
 
 }  // namespace upd::net

@@ -27,6 +27,9 @@ std::string FailureToString(std::int32_t Why) {
             return "The selected authentication method was not accepted by the proxy.";
         case 10:
             return "The user/password combination was not accepted by the proxy.";
+        case 12:
+            return "Unable to make a secure connection with the host: the TLS handshake failed, "
+                   "the certificate was not accepted, or a redirect would have left HTTPS.";
         default:
             return "Unknown Error!";
     }

@@ -1,5 +1,7 @@
 // The failure codes of the download engine (the `Why` of DownloadFailed) and their fixed
-// English texts. The GUI shows these texts as they are.
+// English texts. The GUI shows these texts as they are. The particular reason of a failure
+// (which certificate check failed, what the proxy answered) is no code of its own: the
+// download object keeps it as text (DataConnection::lastFailureDetail).
 #pragma once
 
 #include <cstdint>
@@ -20,6 +22,7 @@ enum class FailureCode : std::int32_t {
     ProxyMethodRejected = 9,  // no SOCKS5 method acceptable
     ProxyAuthRejected = 10,   // SOCKS5 user/password refused
     BadUrl = 11,              // FetchURLString could not use the URL
+    TlsFailed = 12,           // no secure connection: handshake, certificate, https -> http
 };
 
 constexpr std::int32_t toWhy(FailureCode code) {

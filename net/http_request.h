@@ -1,7 +1,8 @@
 // The GET request the download object sends, built from its properties. An HTTP proxy gets
-// the absolute URL in the request line; a server reached directly or through a SOCKS tunnel
-// gets the origin form (path and query), which every server accepts where many refuse the
-// absolute form. A fragment never goes on the wire. Pure: no I/O, nothing fails.
+// the absolute URL in the request line; a server reached directly, through a SOCKS tunnel
+// or through an HTTP proxy's CONNECT tunnel (https) gets the origin form (path and query),
+// which every server accepts where many refuse the absolute form. A fragment never goes on
+// the wire. Pure: no I/O, nothing fails.
 #pragma once
 
 #include <cstdint>
@@ -14,10 +15,10 @@ namespace upd::net {
 
 struct HttpRequestFields {
     std::string URL;       // the absolute URL, as stored (already encoded)
-    std::string Hostname;  // "Host: " (no port)
+    std::string Hostname;  // "Host: " (no port; an IPv6 address in brackets)
     bool UseResume = false;
     std::int64_t ResumeFrom = 0;
-    bool throughHttpProxy = false;  // ProxyType 1: absolute form, "Proxy-Connection"
+    bool throughHttpProxy = false;  // ProxyType 1, http: absolute form, "Proxy-Connection"
     bool AllowCache = false;
     bool UseHttpAuthorization = false;
     std::string HttpUser;

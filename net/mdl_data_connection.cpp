@@ -26,7 +26,7 @@ bool WinsockStartup(std::string& sDescription) {
     ModuleState& m = module();
     if (!m.WinsockStarted) {
         m.WinsockStarted = true;
-        sDescription = "POSIX sockets (IPv4 TCP, single-threaded reactor)";
+        sDescription = "POSIX sockets (TCP over IPv6 and IPv4, TLS, single-threaded reactor)";
     }
     return m.WinsockStarted;
 }

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <utility>
 #include <vector>
 #include "platform/monotonic_clock.h"
 
@@ -102,6 +103,7 @@ void Reactor::unwatch(int socket) {
     }
     m_sockets.erase(it);
     std::erase_if(m_queue, [socket](const Notification& n) { return n.socket == socket; });
+    std::erase(m_deferredReads, socket);
 }
 
 void Reactor::rearmRead(int socket) {
@@ -110,6 +112,23 @@ void Reactor::rearmRead(int socket) {
         it->second.readEnabled = true;
         it->second.readMasked = false;
         updateInterest(socket, it->second);
+    }
+}
+
+void Reactor::deferRead(int socket) {
+    auto it = m_sockets.find(socket);
+    if (it == m_sockets.end() || !it->second.readEnabled || it->second.closePosted) {
+        return;
+    }
+    // Outstanding from now on: waiting data does not post a second read, and a close
+    // queues behind this one.
+    it->second.readEnabled = false;
+    m_deferredReads.push_back(socket);
+}
+
+void Reactor::releaseDeferredReads() {
+    for (const int socket : std::exchange(m_deferredReads, {})) {
+        post(socket, kFdRead);
     }
 }
 
@@ -300,7 +319,7 @@ bool Reactor::killTimer(TimerId id) {
 }
 
 std::optional<std::int64_t> Reactor::nextTimeoutMs() const {
-    if (!m_queue.empty()) {
+    if (!m_queue.empty() || !m_deferredReads.empty()) {
         return 0;
     }
     if (m_timers.empty()) {
@@ -329,6 +348,7 @@ void Reactor::processReady() {
     if (m_epoll < 0) {
         return;
     }
+    releaseDeferredReads();
     gather(0);
     dispatchQueued();
     runDueTimers();
@@ -342,6 +362,7 @@ void Reactor::runOnce(std::int64_t maxWaitMs) {
     if (const auto next = nextTimeoutMs()) {
         wait = std::min(wait, *next);
     }
+    releaseDeferredReads();
     gather(static_cast<int>(std::min<std::int64_t>(wait, 1'000'000)));
     dispatchQueued();
     runDueTimers();

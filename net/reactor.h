@@ -41,6 +41,7 @@
 #include <map>
 #include <optional>
 #include <unordered_map>
+#include <vector>
 
 namespace upd::net {
 
@@ -79,6 +80,11 @@ class Reactor {
     // Called by the socket layer after every recv / after a send that would block.
     void rearmRead(int socket);
     void rearmWrite(int socket);
+    // A read notification for bytes that a layer above the socket holds (decrypted TLS
+    // records) while the socket itself may show none: queued by the next processReady() or
+    // runOnce(), never by the dispatch running now, so the loop gets its turn first. Nothing
+    // when a read is outstanding already or the close has been posted.
+    void deferRead(int socket);
 
     // A periodic timer (interval at least 1 ms). Returns its id, never 0; 0 on failure.
     TimerId setTimer(std::int64_t intervalMs, TimerCallback callback);
@@ -122,6 +128,7 @@ class Reactor {
     };
 
     void gather(int waitMs);
+    void releaseDeferredReads();
     void handleSocketEvents(int socket, std::uint32_t events);
     void updateInterest(int socket, SocketEntry& entry);
     void post(int socket, std::uint32_t lParam);
@@ -134,6 +141,7 @@ class Reactor {
     int m_timerFd = -1;
     std::unordered_map<int, SocketEntry> m_sockets;
     std::deque<Notification> m_queue;
+    std::vector<int> m_deferredReads;
     std::map<TimerId, Timer> m_timers;
     TimerId m_lastTimerId = 0;
     std::function<void()> m_scheduleChanged;

@@ -23,9 +23,12 @@ std::int64_t g_connectTimeoutMs = 15'000;
 
 using platform::monotonicMs;
 
+// All addresses of a name together get this many times the time-out of one.
+constexpr std::int64_t kAttemptBoundFactor = 2;
+
 // connect() on a non-blocking socket, then poll for its completion until the deadline.
-bool connectWithin(int socket, const sockaddr_in& address, std::int64_t timeoutMs) {
-    if (connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+bool connectWithin(int socket, const sockaddr* address, socklen_t length, std::int64_t timeoutMs) {
+    if (connect(socket, address, length) == 0) {
         return true;
     }
     if (errno != EINPROGRESS && errno != EINTR) {
@@ -46,12 +49,54 @@ bool connectWithin(int socket, const sockaddr_in& address, std::int64_t timeoutM
             return false;
         }
         int error = 0;
-        socklen_t length = sizeof error;
-        if (getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
+        socklen_t errorLength = sizeof error;
+        if (getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &errorLength) != 0) {
             return false;
         }
         return error == 0;
     }
+}
+
+// getaddrinfo for TCP in `family`; nullptr when the name has no such address.
+addrinfo* lookUp(const std::string& name, int family) {
+    if (name.empty() || name.find('\0') != std::string::npos) {
+        return nullptr;
+    }
+    addrinfo hints{};
+    hints.ai_family = family;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0) {
+        return nullptr;
+    }
+    return found;
+}
+
+// One address of the list: a socket connected within `timeoutMs`, or -1.
+int connectOne(const addrinfo& a, std::uint16_t port, std::int64_t timeoutMs) {
+    sockaddr_storage address{};
+    if (a.ai_addr == nullptr || a.ai_addrlen > sizeof address) {
+        return -1;
+    }
+    std::memcpy(&address, a.ai_addr, a.ai_addrlen);
+    if (a.ai_family == AF_INET) {
+        reinterpret_cast<sockaddr_in*>(&address)->sin_port = htons(port);
+    } else if (a.ai_family == AF_INET6) {
+        reinterpret_cast<sockaddr_in6*>(&address)->sin6_port = htons(port);
+    } else {
+        return -1;
+    }
+    const int s = socket(a.ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (s < 0) {
+        return -1;
+    }
+    if (SetLinger(s, 1, 0) != 0 ||
+        !connectWithin(s, reinterpret_cast<const sockaddr*>(&address), a.ai_addrlen, timeoutMs)) {
+        close(s);
+        return -1;
+    }
+    return s;
 }
 
 }  // namespace
@@ -99,22 +144,51 @@ std::int32_t SetLinger(int socket, int on, int seconds) {
     return 0;
 }
 
-int ConnectToHost(std::string_view host, std::int32_t port, Reactor& reactor, Reactor::Sink sink) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port & 0xFFFF));
-    const std::int32_t resolved = ResolveHost(host);
-    if (resolved == -1) {
-        return -1;
+std::optional<std::array<std::uint8_t, 16>> ResolveHostIPv6(std::string_view name) {
+    addrinfo* found = lookUp(unbracketed(name), AF_INET6);
+    std::optional<std::array<std::uint8_t, 16>> result;
+    for (const addrinfo* a = found; a != nullptr && !result; a = a->ai_next) {
+        if (a->ai_family == AF_INET6 && a->ai_addr != nullptr) {
+            result.emplace();
+            std::memcpy(result->data(),
+                        &reinterpret_cast<const sockaddr_in6*>(a->ai_addr)->sin6_addr,
+                        result->size());
+        }
     }
-    address.sin_addr.s_addr = static_cast<in_addr_t>(resolved);
+    if (found != nullptr) {
+        freeaddrinfo(found);
+    }
+    return result;
+}
 
-    const int s = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
-    if (s < 0) {
+std::string unbracketed(std::string_view host) {
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2);
+    }
+    return std::string(host);
+}
+
+int ConnectToHost(std::string_view host, std::int32_t port, Reactor& reactor, Reactor::Sink sink) {
+    const std::string name = unbracketed(host);
+    // Kept from the IPv4-only lookup: the broadcast address names nothing to connect to.
+    if (name == "255.255.255.255") {
         return -1;
     }
-    if (SetLinger(s, 1, 0) != 0 || !connectWithin(s, address, g_connectTimeoutMs) ||
-        !reactor.watch(s, std::move(sink))) {
+    addrinfo* found = lookUp(name, AF_UNSPEC);
+    const std::int64_t deadline = monotonicMs() + kAttemptBoundFactor * g_connectTimeoutMs;
+    int s = -1;
+    for (const addrinfo* a = found; a != nullptr && s < 0; a = a->ai_next) {
+        const std::int64_t left = deadline - monotonicMs();
+        if (left <= 0) {
+            break;
+        }
+        s = connectOne(*a, static_cast<std::uint16_t>(port & 0xFFFF),
+                       std::min(left, g_connectTimeoutMs));
+    }
+    if (found != nullptr) {
+        freeaddrinfo(found);
+    }
+    if (s >= 0 && !reactor.watch(s, std::move(sink))) {
         close(s);
         return -1;
     }

@@ -1,12 +1,15 @@
 // The per-socket calls of the download engine: name lookup, the bounded blocking connect
-// that hands the socket over to the reactor, linger, send and receive. IPv4 TCP only.
+// that hands the socket over to the reactor, linger, send and receive. TCP over IPv4 and
+// IPv6.
 //
 // Ownership: ConnectToHost returns a descriptor that the caller owns and must give back
 // with closeSocket(), which also stops its notifications. Failures are return values
 // (-1), never exceptions.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -20,16 +23,29 @@ namespace upd::net {
 // it cannot be told from a failure, and nothing can be connected there.
 std::int32_t ResolveHost(std::string_view name);
 
+// The first IPv6 address of an IPv6 address text or a host name (brackets allowed:
+// "[::1]"), for a SOCKS5 request when the name has no IPv4 address; nothing when there is
+// none.
+std::optional<std::array<std::uint8_t, 16>> ResolveHostIPv6(std::string_view name);
+
+// A host as URLs write it or as the proxy dialog takes it, without the brackets of an IPv6
+// address: "[::1]" -> "::1"; everything else as it is.
+std::string unbracketed(std::string_view host);
+
 // SO_LINGER {on, seconds}, then read back; 0 when both calls succeed, -1 otherwise.
 std::int32_t SetLinger(int socket, int on, int seconds);
 
-// Resolves `host`, connects to it on the low 16 bits of `port` (waiting at most
-// connectTimeoutMs()), sets linger {1, 0} so that a close resets at once, and hands the
-// socket to `reactor` with `sink` for its notifications (the first one is a write).
-// Returns the descriptor, or -1 when any step fails (nothing is left open then).
+// Resolves `host` (a name, an IPv4 address, an IPv6 address with or without brackets) to
+// its IPv6 and IPv4 addresses and tries them in the resolver's order, each for at most
+// connectTimeoutMs() and all of them together for at most twice that, so that a name whose
+// first address is unreachable still gets to the next. The connected socket gets linger
+// {1, 0} so that a close resets at once, and goes to `reactor` with `sink` for its
+// notifications (the first one is a write). Returns the descriptor, or -1 when no address
+// could be connected (nothing is left open then). Uses the low 16 bits of `port`.
 int ConnectToHost(std::string_view host, std::int32_t port, Reactor& reactor, Reactor::Sink sink);
 
-// The bound on the blocking connect; 15 s unless changed (tests and updtool shorten it).
+// The bound on connecting to one address; 15 s unless changed (tests and updtool shorten
+// it).
 std::int64_t connectTimeoutMs();
 void setConnectTimeoutMs(std::int64_t ms);
 

@@ -56,11 +56,17 @@ std::optional<std::string> Socks5Handshake::buildUserPassword(std::string_view u
 //   +----+-----+-------+------+----------+----------+
 //   |VER | CMD |  RSV  | ATYP | DST.ADDR | DST.PORT |   ATYP 01: 4 address bytes
 //   +----+-----+-------+------+----------+----------+   ATYP 03: length byte + name
-//   | 05 | 01  |  00   |  1   | Variable |    2     |   port high byte first
-//   +----+-----+-------+------+----------+----------+
+//   | 05 | 01  |  00   |  1   | Variable |    2     |   ATYP 04: 16 address bytes
+//   +----+-----+-------+------+----------+----------+   port high byte first
 std::optional<std::string> Socks5Handshake::buildConnect(const Params& p) {
     std::string out("\x05\x01\x00", 3);
-    if (p.remoteDns) {
+    if (!p.address6.empty()) {
+        if (p.address6.size() != 16) {
+            return std::nullopt;
+        }
+        out += '\x04';
+        out += p.address6;
+    } else if (p.remoteDns) {
         if (p.host.size() > 255) {
             return std::nullopt;
         }

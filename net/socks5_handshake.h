@@ -9,7 +9,8 @@
 //      and that this client does not speak),
 //   10 the proxy refuses the user name and password (or they are longer than the 255
 //      bytes a length byte can count),
-//   8  the proxy refuses the connection (or the host name is longer than 255 bytes).
+//   8  the proxy refuses the connection (or the host name is longer than 255 bytes, or
+//      an IPv6 address is not 16 bytes).
 #pragma once
 
 #include <cstdint>
@@ -41,6 +42,9 @@ class Socks5Handshake {
         std::string host;                // code-page bytes, for remoteDns
         std::int32_t address = -1;       // ResolveHost() of the origin (network byte order)
         std::int32_t port = 0;           // the origin server's port
+        // The origin's IPv6 address (16 bytes), sent instead of `address` when set (and
+        // instead of the name of an IPv6 address, even with remoteDns).
+        std::string address6;
     };
 
     static constexpr std::uint8_t kNoAcceptableMethod = 255;

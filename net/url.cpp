@@ -1,5 +1,8 @@
 #include "net/url.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 #include <algorithm>
 
 #include "net/ascii_case.h"
@@ -86,12 +89,44 @@ std::optional<std::string> schemeOf(std::string_view url) {
     return std::nullopt;
 }
 
+bool isWebScheme(std::string_view scheme) {
+    return scheme == "http" || scheme == "https";
+}
+
+// The length of "scheme://[address]" at the start of `text`, 0 when it does not start so:
+// that part of a URL is no path, and its brackets must reach the parser as they are.
+std::size_t bracketedHostPrefix(std::string_view text) {
+    const auto scheme = schemeOf(text);
+    if (!scheme) {
+        return 0;
+    }
+    const std::size_t open = scheme->size() + 3;
+    if (text.substr(scheme->size(), 4) != "://[") {
+        return 0;
+    }
+    const std::size_t close = text.find(']', open);
+    if (close == std::string_view::npos ||
+        !isIpv6Address(text.substr(open + 1, close - open - 1))) {
+        return 0;
+    }
+    return close + 1;
+}
+
 }  // namespace
+
+bool isIpv6Address(std::string_view text) {
+    if (text.empty() || text.size() >= INET6_ADDRSTRLEN) {
+        return false;
+    }
+    in6_addr address{};
+    return inet_pton(AF_INET6, std::string(text).c_str(), &address) == 1;
+}
 
 std::string UrlEncode(std::string_view text, platform::CodePage cp) {
     std::string out;
     out.reserve(text.size());
-    std::size_t i = 0;
+    std::size_t i = bracketedHostPrefix(text);
+    out.append(text.substr(0, i));
     while (i < text.size()) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (c < 0x80) {
@@ -126,17 +161,31 @@ std::optional<UrlTarget> splitUrl(std::string_view encodedUrl, std::string* why)
     };
     const std::string lc = asciiLower(encodedUrl);
     const std::size_t p = lc.find("://");
-    if (p == std::string::npos || lc.substr(0, p) != "http") {
+    if (p == std::string::npos || !isWebScheme(lc.substr(0, p))) {
         const auto scheme = schemeOf(lc);
-        return refuse(scheme ? "the scheme \"" + *scheme + "\" is not http"
-                             : std::string("the URL does not start with http://"));
+        return refuse(scheme ? "the scheme \"" + *scheme + "\" is not http or https"
+                             : std::string("the URL does not start with http:// or https://"));
     }
-    constexpr std::size_t kHostStart = 7;  // after "http://"
-    const std::size_t end = std::min(lc.find_first_of("/?#", kHostStart), lc.size());
-    const std::string hostPort = lc.substr(kHostStart, end - kHostStart);
     UrlTarget target;
-    const std::size_t colon = hostPort.find(':');
-    target.host = hostPort.substr(0, colon);
+    target.secure = lc.substr(0, p) == "https";
+    target.port = target.secure ? 443 : 80;
+    const std::size_t hostStart = p + 3;
+    const std::size_t end = std::min(lc.find_first_of("/?#", hostStart), lc.size());
+    const std::string hostPort = lc.substr(hostStart, end - hostStart);
+    std::size_t colon = std::string::npos;
+    if (hostPort.starts_with("[")) {
+        // "[::1]:8080": the address's own colons are inside the brackets.
+        const std::size_t close = hostPort.find(']');
+        if (close == std::string::npos || !isIpv6Address(hostPort.substr(1, close - 1)) ||
+            (close + 1 < hostPort.size() && hostPort[close + 1] != ':')) {
+            return refuse("the IPv6 address in \"" + hostPort + "\" is not valid");
+        }
+        target.host = hostPort.substr(0, close + 1);
+        colon = close + 1 < hostPort.size() ? close + 1 : std::string::npos;
+    } else {
+        colon = hostPort.find(':');
+        target.host = hostPort.substr(0, colon);
+    }
     if (colon != std::string::npos) {
         // Digits alone: "127.0.0.1:8080@updates.example.com" names no port of ours, and
         // every other client would read its host as updates.example.com.
@@ -175,19 +224,21 @@ std::string encodeUnsafeUrlBytes(std::string_view url) {
 
 std::optional<std::string> resolveLocation(std::string_view base, std::string_view location) {
     if (const auto scheme = schemeOf(location)) {
-        if (*scheme != "http") {
+        if (!isWebScheme(*scheme)) {
             return std::nullopt;
         }
         return std::string(location);
     }
-    if (location.starts_with("//")) {
-        return "http:" + std::string(location);
-    }
-    if (!startsWithNoCase(base, "http://")) {
+    const auto baseScheme = schemeOf(base);
+    if (!baseScheme || !isWebScheme(*baseScheme) || base.substr(baseScheme->size(), 3) != "://") {
         return std::nullopt;
     }
-    // base = "http://" authority path [ "?" query ]
-    const std::size_t pathStart = std::min(base.find_first_of("/?#", 7), base.size());
+    if (location.starts_with("//")) {
+        return *baseScheme + ":" + std::string(location);
+    }
+    // base = scheme "://" authority path [ "?" query ]
+    const std::size_t pathStart =
+        std::min(base.find_first_of("/?#", baseScheme->size() + 3), base.size());
     const std::string authority(base.substr(0, pathStart));
     std::string_view rest = base.substr(pathStart);
     const std::size_t queryStart = std::min(rest.find_first_of("?#"), rest.size());

@@ -7,6 +7,7 @@
 #include "app/string_table.h"
 #include "platform/update_path.h"
 #include "wizard/announced_date.h"
+#include "wizard/file_digest.h"
 #include "wizard/file_version.h"
 #include "wizard/profile_file.h"
 
@@ -78,6 +79,17 @@ DownloadPlan makeDownloadPlan(const UpdateInformation& info, const PlanRequest& 
     }
     const std::string updateVer = ReadIniValue("Update", "UpdateVer", ini);
     const std::string moveVer = ReadIniValue("Update", "MoveVer", ini);
+    const std::string upSha256 = ReadIniValue("Update", "UpSha256", ini);
+    const std::string updateSha256 = ReadIniValue("Update", "UpdateSha256", ini);
+    const std::string moveSha256 = ReadIniValue("Update", "MoveSha256", ini);
+    for (const auto& [key, digest] :
+         {std::pair{"UpSha256", &upSha256}, std::pair{"UpdateSha256", &updateSha256},
+          std::pair{"MoveSha256", &moveSha256}}) {
+        if (!digest->empty() && !isSha256Hex(*digest)) {
+            return failed(std::string("[Update] ") + key +
+                          " is not 64 lower-case hexadecimal digits");
+        }
+    }
 
     DownloadPlan plan;
     if (*forceUp == 1) {
@@ -86,19 +98,19 @@ DownloadPlan makeDownloadPlan(const UpdateInformation& info, const PlanRequest& 
             plan.next = PlanNext::Stay;
             return plan;
         }
-        plan.rows.push_back({upUrl, "Setup.zip", text(kFullPack), 1});
+        plan.rows.push_back({upUrl, "Setup.zip", text(kFullPack), 1, upSha256});
         plan.next = PlanNext::Download;
         return plan;
     }
 
     if (*update == 1 && isOlderVersion(request.selfVersionKey, RemoveChar(updateVer, "."))) {
         const std::string base = updaterBase(request.serverAddress);
-        plan.rows.push_back({base + "/update.exe", "update.exe", text(kUpdater), 0});
+        plan.rows.push_back({base + "/update.exe", "update.exe", text(kUpdater), 0, updateSha256});
         const std::string moveKey =
             GetFileVersionText(request.appFolder + "FileMove.exe", "ProductVersion");
         if (isOlderVersion(moveKey, RemoveChar(moveVer, "."))) {
             plan.rows.push_back(
-                {base + "/FileMove.exe", "FileMove.exe", text(kUpdateAssistant), 0});
+                {base + "/FileMove.exe", "FileMove.exe", text(kUpdateAssistant), 0, moveSha256});
         }
         plan.next = PlanNext::Download;
         return plan;
@@ -106,24 +118,27 @@ DownloadPlan makeDownloadPlan(const UpdateInformation& info, const PlanRequest& 
 
     // A file out of date by version and by date is planned once, as its version entry.
     std::set<std::string, std::less<>> planned;
-    const auto addFile = [&](const controls::ListModel& list, int row) {
+    const auto addFile = [&](const controls::ListModel& list,
+                             const std::vector<std::string>& digests, int row) {
         const std::string& name = list.row(row).text;
         if (planned.insert(name).second) {
-            plan.rows.push_back({name, name, list.subItem(row, 2), 0});
+            const auto index = static_cast<std::size_t>(row - 1);
+            plan.rows.push_back({name, name, list.subItem(row, 2), 0,
+                                 index < digests.size() ? digests[index] : std::string()});
         }
     };
     for (int row = 1; row <= info.VersionList.rowCount(); ++row) {
         const std::string localKey = GetFileVersionText(
             localPath(request.appFolder, info.VersionList.row(row).text), "ProductVersion");
         if (isOlderVersion(localKey, RemoveChar(info.VersionList.subItem(row, 1), "."))) {
-            addFile(info.VersionList, row);
+            addFile(info.VersionList, info.VersionDigests, row);
         }
     }
     for (int row = 1; row <= info.DateList.rowCount(); ++row) {
         const auto local =
             localStandardWriteTime(localPath(request.appFolder, info.DateList.row(row).text));
         if (!local) {
-            addFile(info.DateList, row);
+            addFile(info.DateList, info.DateDigests, row);
             continue;
         }
         const std::string& announcedText = info.DateList.subItem(row, 1);
@@ -133,7 +148,7 @@ DownloadPlan makeDownloadPlan(const UpdateInformation& info, const PlanRequest& 
                           "\" of " + info.DateList.row(row).text);
         }
         if (*announced - *local > 0) {
-            addFile(info.DateList, row);
+            addFile(info.DateList, info.DateDigests, row);
         }
     }
     plan.next = plan.rows.empty() ? PlanNext::Finish : PlanNext::Download;

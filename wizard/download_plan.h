@@ -32,6 +32,7 @@ struct PlanRow {
     std::string target;       // download list: relative to the update and program folders
     std::string description;  // sub-item 1 of both
     int image = 0;            // both image indexes: 1 for the full package, 0 otherwise
+    std::string sha256;       // the announced digest (lower-case hex), or "" for none
 };
 
 struct DownloadPlan {

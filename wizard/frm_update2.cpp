@@ -19,6 +19,9 @@ namespace {
 constexpr int kInformationFailed = 157;
 constexpr int kNoDataFor30Seconds = 158;
 constexpr int kChooseAnotherServer = 159;
+constexpr int kUnusableKey = 169;
+// A signature line is under 100 bytes; a server sending more is not sending one.
+constexpr std::int64_t kMaxSignatureBytes = 4096;
 
 }  // namespace
 
@@ -69,6 +72,15 @@ void frmUpdate2::Form_Load() {
     Label3[1]->setText(QStringLiteral("50%"));
     Label3[2]->setText(QStringLiteral("100%"));
     Label3[3]->setText(QStringLiteral("0%"));
+    // A key that is there but cannot be read must never pass for no key at all.
+    const PublicKeyFile key = readPublicKeyFile(wizard().environment().appFolder + "update.pub");
+    wizard().state().InfoKey = key.key;
+    wizard().state().InfoSignature.reset();
+    if (key.present && !key.key) {
+        showFailure(kUnusableKey, QString::fromStdString(key.error));
+        callSetFromFont();
+        return;
+    }
     startDownload();
     callSetFromFont();
 }
@@ -157,23 +169,77 @@ void frmUpdate2::RemoteFile_Disconnected() {
                     QString::fromStdString(net::FailureToString(m_failureWhy)));
         return;
     }
+    releaseDownload();
+    if (wizard().state().InfoKey) {
+        startSignatureDownload();
+        return;
+    }
     Next_Button_Click();
     Next_Button->setEnabled(true);
+}
+
+// The signature comes from beside the information, the same way; whatever becomes of it,
+// page 3 judges: a missing one is refused there, in the user's language.
+void frmUpdate2::startSignatureDownload() {
+    std::string description;
+    m_socketsStarted = net::WinsockStartup(description);
+    net::DataConnectionEvents events;
+    events.Disconnected = [this](std::int32_t) {
+        if (m_remoteFile && m_remoteFile->HTTPReply() == 200) {
+            wizard().state().InfoSignature = m_remoteFile->GetBufferAsString();
+        }
+        signatureDone();
+    };
+    events.DownloadFailed = [this](std::int32_t, std::int32_t) {
+        if (!m_remoteFile || !m_remoteFile->IsConnected()) {
+            signatureDone();
+        }
+    };
+    events.BytesReceived = [this](std::int64_t, std::int32_t) { m_stallTimer.start(); };
+    events.QuerySent = [this](std::int32_t) { m_stallTimer.start(); };
+    m_signatureStage = true;
+    m_remoteFile = std::make_unique<net::DataConnection>(events);
+    const app::ProxyConnection proxy = wizard().proxySettingsInForce();
+    net::DataConnection& file = *m_remoteFile;
+    file.setDownloadType(1);
+    file.setProxyType(proxy.type);
+    file.setProxyHostname(proxy.hostname);
+    file.setProxyPort(proxy.port);
+    file.setProxyUsername(proxy.username);
+    file.setProxyPassword(proxy.password);
+    file.setProxyUseRemoteDNS(proxy.useRemoteDns);
+    file.setAutoRedirect(true);
+    file.setAllowCache(false);
+    file.setMaxDownload(kMaxSignatureBytes);
+    m_stallTimer.start();
+    file.FetchURLString(wizard().pageAs<frmUpdate1>(PageId::Server)->chosenAddress() +
+                        wizard().state().InfoFile + ".sig");
+}
+
+void frmUpdate2::signatureDone() {
+    if (!m_signatureStage) {
+        return;
+    }
+    m_signatureStage = false;
     releaseDownload();
+    Next_Button_Click();
+    Next_Button->setEnabled(true);
 }
 
 void frmUpdate2::showFailure(int reasonId, const QString& detail) {
     m_stallTimer.stop();
     releaseDownload();
     m_failed = true;
-    QString message = text(kInformationFailed);
+    QString message = reasonId == kUnusableKey ? text(kUnusableKey) : text(kInformationFailed);
     if (reasonId == kNoDataFor30Seconds) {
         message += QLatin1Char('\n') + text(kNoDataFor30Seconds);
     }
     if (!detail.isEmpty()) {
         message += QLatin1Char('\n') + detail;
     }
-    message += QLatin1Char('\n') + text(kChooseAnotherServer);
+    if (reasonId != kUnusableKey) {
+        message += QLatin1Char('\n') + text(kChooseAnotherServer);
+    }
     FailureText->setText(message);
     FailureText->setVisible(true);
     Label3[0]->setVisible(false);  // "Downloading ... now" no longer holds

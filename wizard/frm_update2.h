@@ -61,6 +61,8 @@ class frmUpdate2 : public Page {
 
   private:
     void startDownload();
+    void startSignatureDownload();
+    void signatureDone();
     void releaseDownload();
     // Ends the transfer as failed and shows `detail` (empty for none) under string 157.
     void showFailure(int reasonId, const QString& detail);
@@ -72,6 +74,7 @@ class frmUpdate2 : public Page {
     // The first failure of the transfer; the final event decides what happens.
     std::int32_t m_failureWhy = -1;
     QTimer m_stallTimer;
+    bool m_signatureStage = false;  // fetching the information's signature
 };
 
 }  // namespace upd::wizard

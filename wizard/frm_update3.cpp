@@ -6,6 +6,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <cstdio>
+#include <fstream>
 
 #include "app/message_boxes.h"
 #include "app/twips.h"
@@ -21,6 +22,9 @@ namespace upd::wizard {
 namespace {
 
 constexpr int kCannotAnalyse = 119;
+constexpr int kNotSigned = 167;
+constexpr int kBadSignature = 168;
+constexpr std::int64_t kMaxInformationBytes = std::int64_t{64} << 20;
 
 }  // namespace
 
@@ -73,11 +77,20 @@ void frmUpdate3::Form_Load() {
     Check1->setText(text(122));
     Label3->setText(text(123));
 
+    if (!signatureHolds()) {
+        // Information nobody vouches for is not kept.
+        std::remove(iniPath().c_str());
+        Next_Button->setEnabled(false);
+        callSetFromFont();
+        return;
+    }
     const WizardEnvironment& environment = wizard().environment();
     m_info = analyseUpdateInformation(iniPath(), environment.appFolder, wizard().state().LangID,
                                       environment.userLocale);
     Text1->setPlainText(QString::fromStdString(m_info.text));
     if (!m_info) {
+        // Nothing is done with information that cannot be used: it does not stay either.
+        std::remove(iniPath().c_str());
         wizard().messageBoxes().show(m_info.text, app::MessageButtons::Ok,
                                      app::MessageIcon::Critical);
         Next_Button->setEnabled(false);
@@ -86,10 +99,36 @@ void frmUpdate3::Form_Load() {
     callSetFromFont();
 }
 
+bool frmUpdate3::signatureHolds() {
+    const SharedState& state = wizard().state();
+    if (!state.InfoKey) {
+        return true;
+    }
+    // No more than the profile reader takes: a larger file is refused as not the one signed.
+    std::ifstream in(iniPath(), std::ios::binary);
+    std::string bytes(static_cast<std::size_t>(kMaxInformationBytes) + 1, '\0');
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+    const SignatureStatus status = bytes.size() > static_cast<std::size_t>(kMaxInformationBytes)
+                                       ? SignatureStatus::Invalid
+                                       : checkSignature(bytes, state.InfoSignature, *state.InfoKey);
+    if (status == SignatureStatus::Valid) {
+        return true;
+    }
+    const QString message = text(status == SignatureStatus::Missing ? kNotSigned : kBadSignature) +
+                            QStringLiteral("\n(") + QString::fromUtf8(describe(status)) +
+                            QStringLiteral(")");
+    Text1->setPlainText(message);
+    wizard().messageBoxes().show(message.toStdString(), app::MessageButtons::Ok,
+                                 app::MessageIcon::Critical);
+    return false;
+}
+
 void frmUpdate3::Next_Button_Click() {
     // Each press starts from empty plan lists, so a press after a failure plans afresh.
     auto* download = wizard().pageAs<frmUpdate4>(PageId::FileDownload);
     m_planList.clear();
+    m_planDigests.clear();
     download->trelListViewCtl1->clear();
 
     const WizardEnvironment& environment = wizard().environment();
@@ -120,6 +159,7 @@ void frmUpdate3::Next_Button_Click() {
         }
         if (error != controls::ListError::None) {
             m_planList.clear();
+            m_planDigests.clear();
             download->trelListViewCtl1->clear();
             wizard().messageBoxes().show(
                 std::string(controls::listErrorText(error)) + ": " + row.source,
@@ -127,6 +167,7 @@ void frmUpdate3::Next_Button_Click() {
             return;
         }
         (void)m_planList.setSubItem(m_planList.rowCount(), 1, row.description);
+        m_planDigests.push_back(row.sha256);
         (void)download->trelListViewCtl1->setSubItem(download->trelListViewCtl1->rowCount(), 1,
                                                      QString::fromStdString(row.description));
     }

@@ -4,6 +4,9 @@
 // and deletes update.ini.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "controls/list_model.h"
 #include "wizard/page.h"
 #include "wizard/update_info.h"
@@ -30,6 +33,11 @@ class frmUpdate3 : public Page {
     const controls::ListModel& VersionList() const { return m_info.VersionList; }
     const controls::ListModel& DateList() const { return m_info.DateList; }
     const controls::ListModel& PlanList() const { return m_planList; }
+    // The announced SHA-256 of PlanList's row (lower-case hex), or "" when none.
+    std::string planDigest(int row) const {
+        const auto index = static_cast<std::size_t>(row - 1);
+        return row >= 1 && index < m_planDigests.size() ? m_planDigests[index] : std::string();
+    }
 
     QGroupBox* Frame1 = nullptr;
     QPlainTextEdit* Text1 = nullptr;  // the What's-new text
@@ -41,9 +49,12 @@ class frmUpdate3 : public Page {
 
   private:
     std::string iniPath() const;
+    // True when no key is shipped, or the information's signature holds; otherwise says why.
+    bool signatureHolds();
 
     UpdateInformation m_info;
     controls::ListModel m_planList;
+    std::vector<std::string> m_planDigests;  // beside m_planList's rows
 };
 
 }  // namespace upd::wizard

@@ -29,6 +29,7 @@
 #include "platform/update_path.h"
 #include "product_config.h"
 #include "wizard/artwork.h"
+#include "wizard/file_digest_pass.h"
 #include "wizard/frm_update1.h"
 #include "wizard/frm_update3.h"
 #include "wizard/frm_update5.h"
@@ -46,6 +47,9 @@ constexpr int kRetryButton = 161;
 constexpr int kRetryResumes = 162;
 constexpr int kRetryWhole = 163;
 constexpr int kNoDataFor30Seconds = 158;
+constexpr int kDigestMismatch = 170;
+// About a tenth of a second of hashing per turn of the event loop.
+constexpr std::int64_t kDigestSliceBytes = 32 << 20;
 
 bool isCompleteUrl(const std::string& source) {
     return net::startsWithNoCase(source, "http");
@@ -118,8 +122,11 @@ frmUpdate4::frmUpdate4(Wizard& wizard) : Page(wizard, PageId::FileDownload) {
             return;
         }
         releaseDownload();
+        m_restartWhole = false;  // what arrived is the file's start: a retry resumes from it
         showFailure(text(kNoDataFor30Seconds));
     });
+    m_digestTimer.setInterval(0);
+    connect(&m_digestTimer, &QTimer::timeout, this, [this] { checkDigestSlice(); });
     m_displayTimer.setSingleShot(true);
     m_displayTimer.setInterval(kDisplayIntervalMs);
     connect(&m_displayTimer, &QTimer::timeout, this, [this] { showProgress(); });
@@ -342,6 +349,36 @@ void frmUpdate4::RemoteFile_Disconnected() {
     m_restartWhole = false;
     showProgress();
     showAverage();
+    const std::string digest = wizard().pageAs<frmUpdate3>(PageId::Analysis)->planDigest(m_row);
+    if (digest.empty()) {
+        rowFinished();
+        return;
+    }
+    // A file with a digest counts as arrived only once its bytes are the announced ones; the
+    // check reads it a slice per turn of the event loop.
+    m_digestPass = std::make_unique<FileDigestPass>(m_target);
+    m_expectedDigest = digest;
+    m_digestTimer.start();
+}
+
+void frmUpdate4::checkDigestSlice() {
+    if (!m_digestPass || !m_digestPass->step(kDigestSliceBytes)) {
+        return;
+    }
+    m_digestTimer.stop();
+    const std::unique_ptr<FileDigestPass> pass = std::move(m_digestPass);
+    if (!pass->failed() && pass->hex() == m_expectedDigest) {
+        rowFinished();
+        return;
+    }
+    // Never installed, started or opened: gone, and a retry fetches it whole.
+    releaseDownload();
+    ::unlink(m_target.c_str());
+    m_restartWhole = true;
+    showFailure(pass->failed() ? QString::fromStdString(pass->error()) : text(kDigestMismatch));
+}
+
+void frmUpdate4::rowFinished() {
     ++m_fileIndex;
     const QString name = trelListViewCtl1->rowText(m_fileIndex);
     wizard().pageAs<frmUpdate5>(PageId::Finish)->List1->addItem(name);
@@ -405,6 +442,8 @@ QString frmUpdate4::failureText() const {
 }
 
 void frmUpdate4::releaseDownload() {
+    m_digestTimer.stop();
+    m_digestPass.reset();
     m_stallTimer.stop();
     m_displayTimer.stop();
     m_remoteFile.reset();

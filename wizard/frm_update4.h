@@ -33,6 +33,8 @@ class DataConnection;
 
 namespace upd::wizard {
 
+class FileDigestPass;
+
 class frmUpdate4 : public Page {
     Q_OBJECT
 
@@ -85,6 +87,9 @@ class frmUpdate4 : public Page {
   private:
     void DownloadFile(int row, bool resume);
     void releaseDownload();
+    void checkDigestSlice();
+    // Records the row that has arrived (and checked) and goes on to the next or to page 5.
+    void rowFinished();
     void startStallTimer();
     // Ends the row's transfer as failed and shows why.
     void failRow();
@@ -99,6 +104,9 @@ class frmUpdate4 : public Page {
     QTimer m_timer1;
     QTimer m_stallTimer;
     QTimer m_displayTimer;
+    QTimer m_digestTimer;
+    std::unique_ptr<FileDigestPass> m_digestPass;
+    std::string m_expectedDigest;
     std::unique_ptr<net::DataConnection> m_remoteFile;
     bool m_socketsStarted = false;
     int m_fileIndex = 0;

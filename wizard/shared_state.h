@@ -3,9 +3,11 @@
 // download plan in page 3's and page 4's lists, ...).
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "platform/language.h"
+#include "wizard/signed_info.h"
 
 namespace upd::wizard {
 
@@ -18,6 +20,11 @@ struct SharedState {
     std::string InfoFile;
     // Set by page 3's Next to ask page 4 to start the file downloads; cleared by page 4.
     bool StartPending = false;
+    // The vendor's key (update.pub beside the program), read by page 2. With a key, page 2
+    // also fetches the information's signature (InfoFile + ".sig") into InfoSignature
+    // (nothing when it could not be fetched), and page 3 uses only information it verifies.
+    std::optional<PublicKey> InfoKey;
+    std::optional<std::string> InfoSignature;
 };
 
 }  // namespace upd::wizard

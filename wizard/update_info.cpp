@@ -3,6 +3,7 @@
 #include "app/number_text.h"
 #include "app/string_table.h"
 #include "platform/update_path.h"
+#include "wizard/file_digest.h"
 #include "wizard/file_version.h"
 #include "wizard/profile_file.h"
 
@@ -39,7 +40,7 @@ class Analysis {
 
     // False, with the reason in `failure`, at the first entry that cannot be taken.
     bool readSection(const char* section, const char* valueKey, controls::ListModel& list,
-                     std::string& failure) const {
+                     std::vector<std::string>& digests, std::string& failure) const {
         const std::string numText = ReadIniValue(section, "Num", m_ini);
         const auto num = app::wholeNumberFromText(numText);
         if (!num || *num < INT32_MIN || *num > INT32_MAX) {
@@ -68,6 +69,14 @@ class Analysis {
             const int row = list.rowCount();
             (void)list.setSubItem(row, 1, ReadIniValue(section, valueKey + index, m_ini));
             (void)list.setSubItem(row, 2, description(name));
+            // A digest that is there must be one: a wrong one would fail every download.
+            const std::string digest = ReadIniValue(section, "Sha256" + index, m_ini);
+            if (!digest.empty() && !isSha256Hex(digest)) {
+                failure = std::string("[") + section + "] Sha256" + index +
+                          " is not 64 lower-case hexadecimal digits";
+                return false;
+            }
+            digests.push_back(digest);
         }
         return true;
     }
@@ -128,8 +137,8 @@ UpdateInformation analyseUpdateInformation(const std::string& iniPath, const std
     addWorkingColumns(info.DateList);
     const Analysis analysis(iniPath, appFolder, langId, textLanguage);
     std::string failure;
-    if (!analysis.readSection("Ver", "Ver", info.VersionList, failure) ||
-        !analysis.readSection("Time", "Date", info.DateList, failure)) {
+    if (!analysis.readSection("Ver", "Ver", info.VersionList, info.VersionDigests, failure) ||
+        !analysis.readSection("Time", "Date", info.DateList, info.DateDigests, failure)) {
         info.failure = failure;
         info.text = app::LoadResString(kMessageCannotAnalyse, textLanguage);
         return info;

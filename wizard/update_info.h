@@ -6,12 +6,15 @@
 //             Update, UpdateVer, MoveVer (the last five are the plan's: download_plan.h)
 //   [Ver]     Num, File<n>, Ver<n>       files checked by version
 //   [Time]    Num, File<n>, Date<n>      files checked by date
+//             Sha256<n> in both: the file's SHA-256 (lower-case hex), checked after download
+//   [Update]  UpSha256, UpdateSha256, MoveSha256: those of the package and the updater's files
 //   [Descript] EXT<tag> or EXT           description of files with extension EXT
 #pragma once
 
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "controls/list_model.h"
 #include "platform/language.h"
@@ -32,6 +35,9 @@ struct UpdateInformation {
     // the announced version (or date), sub-item 2 the description.
     controls::ListModel VersionList;
     controls::ListModel DateList;
+    // Row i's Sha256<n> (lower-case hex) or "" at index i - 1, beside each list.
+    std::vector<std::string> VersionDigests;
+    std::vector<std::string> DateDigests;
     // The What's-new text, or message 119 when the file could not be analysed.
     std::string text;
     // Nothing when the file was analysed; otherwise why not (English, for diagnostics; the

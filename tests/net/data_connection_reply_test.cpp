@@ -24,6 +24,7 @@ using Hook = std::function<void(Download&, Peer)>;
 struct Options {
     std::int32_t type = 1;   // DownloadType: 0 the file, 1 memory, 2 stream
     std::string url = "/f";  // a path on the server, or a whole URL
+    bool secure = false;     // the path on the server with https://
     std::string local = {};  // the file before a resumed transfer
     std::int64_t resumeFrom = 0;
     std::int64_t maxDownload = -1;
@@ -78,6 +79,27 @@ std::string partial(const std::string& body) {
 // The SOCKS exchange, then the proxy plays the origin too.
 Script tunnel(Script handshake, std::string body = "through") {
     return handshake.readRequest().send(httpReply(200, body)).close();
+}
+
+// What an HTTP proxy says when it opens a tunnel.
+const std::string kTunnelOpen = "HTTP/1.1 200 Connection established\r\n\r\n";
+// The first bytes of a TLS ClientHello: a handshake record (22) of legacy version 3.1.
+const std::string kClientHello = "\x16\x03\x01"s;
+
+// The proxy (or the server) takes what precedes the TLS handshake, reads the start of the
+// ClientHello and hangs up: the handshake fails, and no request goes out in clear.
+Script helloThenHangUp(Script before) {
+    return before.readBytes(5).close();
+}
+
+// The row's reason of the failure starts with `prefix`, and connection 0 received exactly
+// `before`, then a ClientHello.
+Hook detailAndHello(std::string prefix, std::string before) {
+    return [=](Download& d, Peer server) {
+        EXPECT_TRUE(d->lastFailureDetail().starts_with(prefix)) << d->lastFailureDetail();
+        EXPECT_EQ(server.received(0).substr(0, before.size()), before);
+        EXPECT_EQ(server.received(0).substr(before.size(), 3), kClientHello);
+    };
 }
 
 const std::string kSocks4Granted = "\x00\x5A\x00\x00\x00\x00\x00\x00"s;
@@ -255,8 +277,10 @@ std::vector<ReplyCase> replyCases() {
             {.paths = std::vector<std::string>(11, "/f")}),
         row("RedirectWithoutLocationFails", {serve(httpReply(301, "x"))},
             {C, Q, failed(4), bytes(1), D}, "x"),
-        row("RedirectToAnotherSchemeFails", {serve(moved(302, "https://secure/x"))},
+        row("RedirectToAnotherSchemeFails", {serve(moved(302, "ftp://files/x"))},
             {C, Q, failed(4), bytes(5), D}, "moved"),
+        row("RedirectToHttpsIsFollowed", {serve(moved(302, "https://127.0.0.1:1/x"))},
+            {C, Q, failed(5)}),
         row("RedirectedConnectionClosingBeforeItsHeaderIsCutShort",
             {serve(moved(302, "/next")), Script().readRequest().close()}, {C, Q, Q, failed(0)}, "",
             {.paths = {"/f", "/next"}}),
@@ -354,6 +378,103 @@ std::vector<ReplyCase> replyCases() {
         row("ProxyHangingUpDuringTheExchangeFailsWith7", {Script().readBytes(3).close()},
             {C, failed(7)}, "",
             {.url = "http://127.0.0.1/x", .received = "\x05\x01\x00"s, .setup = proxy(3)}),
+        // ---- IPv6 addresses through SOCKS
+        row("Socks5CarriesAnIpv6AddressAsOneEvenWithRemoteDns",
+            {tunnel(Script()
+                        .readBytes(3)
+                        .send("\x05\x00"s)
+                        .readBytes(22)
+                        .send("\x05\x00\x00\x01\x00\x00\x00\x00\x00\x00"s))},
+            {C, Q, bytes(7), D}, "through",
+            {.url = "http://[::1]:8080/x",
+             .received = "\x05\x01\x00\x05\x01\x00\x04"s + std::string(15, '\0') + "\x01\x1F\x90"s +
+                         plainRequest("http://[::1]:8080/x", "[::1]"),
+             .setup = proxy(3, 0, {}, true)}),
+        row("Socks4CannotCarryAnIpv6AddressAndSendsNothing", {Script()}, {C, failed(8)}, "",
+            {.url = "http://[::1]:8080/x",
+             .received = "",
+             .setup = proxy(2),
+             .check = [](Download& d,
+                         Peer) { EXPECT_EQ(d->lastFailureDetail().find("SOCKS4 cannot"), 0u); }}),
+        row("Socks4aHandsTheProxyTheTextOfAnIpv6Address",
+            {tunnel(Script().readBytes(13).send(kSocks4Granted))}, {C, Q, bytes(7), D}, "through",
+            {.url = "http://[::1]:8080/x",
+             .received = "\x04\x01\x1F\x90\x00\x00\x00\x01\x00::1\x00"s +
+                         plainRequest("http://[::1]:8080/x", "[::1]"),
+             .setup = proxy(2, 0, {}, true)}),
+        // ---- https: TLS after any proxy exchange, never a request in clear before it
+        row("HttpsServerThatIsNotTlsFailsWith12",
+            {Script().readBytes(5).send("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok").close()},
+            {C, failed(12)}, "",
+            {.secure = true,
+             .check = detailAndHello("the TLS handshake with 127.0.0.1 failed: ", "")}),
+        row("HttpsServerHangingUpInTheHandshakeFailsWith12", {helloThenHangUp(Script())},
+            {C, failed(12)}, "",
+            {.secure = true,
+             .check = detailAndHello("the TLS handshake with 127.0.0.1 failed: ", "")}),
+        row("DisconnectBeforeTheHandshakeEndsIsAnAbort", {Script()}, {C, failed(1)}, "",
+            {.secure = true,
+             .setup = [](Download& d,
+                         Peer) { d.onEvent("Connected", [&d] { d->Disconnect(); }); }}),
+        row("HttpsThroughAnHttpProxyOpensATunnelWithTheProxyCredentials",
+            {helloThenHangUp(Script().readRequest().send(kTunnelOpen))}, {C, failed(12)}, "",
+            {.url = "https://Origin.Example:8443/x",
+             .setup = proxy(1, 0, "pu"),
+             .check = detailAndHello("the TLS handshake with origin.example failed: ",
+                                     "CONNECT origin.example:8443 HTTP/1.1\r\nHost: "
+                                     "origin.example:8443\r\nUser-Agent: " +
+                                         userAgent() +
+                                         "\r\nProxy-Authorization: Basic cHU6cA==\r\n\r\n")}),
+        row("TunnelToAnIpv6AddressKeepsItsBracketsAndInterimRepliesAreSkipped",
+            {helloThenHangUp(Script()
+                                 .readRequest()
+                                 .send("HTTP/1.1 100 Wait\r\n\r\nHTTP/1.1 200")
+                                 .send("\r\n\r\n"))},
+            {C, failed(12)}, "",
+            {.url = "https://[::1]/x",
+             .packetSize = 1,
+             .setup = proxy(1),
+             .check = detailAndHello(
+                 "the TLS handshake with ::1 failed: ",
+                 "CONNECT [::1]:443 HTTP/1.1\r\nHost: [::1]:443\r\nUser-Agent: " + userAgent() +
+                     "\r\n\r\n")}),
+        // What follows the proxy's reply in the same packet is the server's: TLS reads it.
+        row("BytesBehindTheTunnelReplyAreTheServers",
+            {stay(kTunnelOpen + "HTTP/1.0 200 OK\r\n\r\n")}, {C, failed(12)}, "",
+            {.url = "https://127.0.0.1/x",
+             .setup = proxy(1),
+             .check =
+                 [](Download& d, Peer) {
+                     EXPECT_NE(d->lastFailureDetail().find("wrong version number"),
+                               std::string::npos)
+                         << d->lastFailureDetail();
+                 }}),
+        row("ProxyRefusingTheTunnelFailsWith8AndSaysWhat",
+            {serve("HTTP/1.1 403 Forbidden\r\nContent-Length: 4\r\n\r\nno\r\n")}, {C, failed(8)},
+            "",
+            {.url = "https://127.0.0.1/x",
+             .setup = proxy(1),
+             .check =
+                 [](Download& d, Peer) {
+                     EXPECT_EQ(d->lastFailureDetail(),
+                               "the proxy answered CONNECT with \"HTTP/1.1 403 Forbidden\"");
+                 }}),
+        row("TunnelReplyThatIsNotHttpFailsWith8", {serve("SSH-2.0-x\r\n\r\n")}, {C, failed(8)}, "",
+            {.url = "https://127.0.0.1/x", .setup = proxy(1)}),
+        row("ProxyHangingUpBeforeTheTunnelIsOpenFailsWith7",
+            {Script().readRequest().send("HTTP/1.1 200 OK\r\n").close()}, {C, failed(7)}, "",
+            {.url = "https://127.0.0.1/x", .setup = proxy(1)}),
+        row("HttpsThroughSocksStartsTlsAfterTheExchange",
+            {helloThenHangUp(Script()
+                                 .readBytes(3)
+                                 .send("\x05\x00"s)
+                                 .readBytes(10)
+                                 .send("\x05\x00\x00\x01\x00\x00\x00\x00\x00\x00"s))},
+            {C, failed(12)}, "",
+            {.url = "https://127.0.0.1/x",
+             .setup = proxy(3),
+             .check = detailAndHello("the TLS handshake with 127.0.0.1 failed: ",
+                                     "\x05\x01\x00\x05\x01\x00\x01\x7F\x00\x00\x01\x01\xBB"s)}),
         row("SocksMessageThatCannotBeSentFailsWith7", {Script()}, {C, failed(7)}, "",
             {.url = "http://127.0.0.1/x",
              .setup =
@@ -388,7 +509,11 @@ TEST_P(DataConnectionReply, Case) {
     if (with.setup) {
         with.setup(d, server);
     }
-    d->FetchURLString(with.url.starts_with("/") ? server.url(with.url) : with.url);
+    std::string url = with.url.starts_with("/") ? server.url(with.url) : with.url;
+    if (with.secure) {
+        url.replace(0, 4, "https");
+    }
+    d->FetchURLString(url);
     ASSERT_TRUE(d.runToEnd());
 
     EXPECT_EQ(d.lines, row.events);
@@ -407,7 +532,7 @@ TEST_P(DataConnectionReply, Case) {
     // The client has closed every connection, and made no other.
     for (std::size_t k = 0; k < with.paths.size(); ++k) {
         ASSERT_TRUE(server.waitFinished(k)) << "connection " << k;
-        if (!with.setup && with.resumeFrom == 0) {
+        if (!with.setup && with.resumeFrom == 0 && !with.secure) {
             EXPECT_EQ(server.received(k), plainRequest(server.url(with.paths[k]), "127.0.0.1"));
         }
     }

@@ -1,7 +1,8 @@
 // The reactor's Winsock rules on real loopback TCP sockets: one write after the watch and
 // another only after a send would block; a read while data waits, re-armed by a receive;
 // one close, after the data or behind an outstanding read, with the error in the high
-// half; unwatch drops what is queued; timers; and the descriptor a GUI loop watches.
+// half; a deferred read; unwatch drops what is queued; timers; and the descriptor a GUI
+// loop watches.
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -140,6 +141,37 @@ TEST_F(ReactorSocket, ResetIsACloseWithTheErrorInTheHighHalf) {
     ASSERT_TRUE(pumpTo(2));
     r.processReady();  // and nothing else: no read for a connection without data
     EXPECT_EQ(events, (Events{kFdWrite, kFdClose | std::uint32_t{ECONNRESET} << 16}));
+}
+
+// Bytes held above the socket (TLS): the read asked for comes at the next pass, so the loop
+// (a window) gets its turn first; it counts as outstanding, and a close queues behind it.
+TEST_F(ReactorSocket, DeferredReadComesAtTheNextPassAndHoldsTheClose) {
+    ASSERT_TRUE(pumpTo(1));
+    also = [&] {
+        std::uint8_t buffer[4];
+        EXPECT_EQ(receiveData(p.client, buffer, sizeof buffer, r), -1);  // the socket has none
+        r.deferRead(p.client);  // from inside the dispatch: for the next pass
+    };
+    r.deferRead(p.client);
+    r.deferRead(p.client);  // outstanding already: no second one
+    EXPECT_EQ(r.nextTimeoutMs(), 0);
+    r.processReady();
+    EXPECT_EQ(events, (Events{kFdWrite, kFdRead}));
+    EXPECT_EQ(r.nextTimeoutMs(), 0);
+    also = nullptr;
+    close(std::exchange(p.server, -1));
+    ASSERT_TRUE(waitReadable(p.client));
+    r.processReady();
+    EXPECT_EQ(events, (Events{kFdWrite, kFdRead, kFdRead, kFdClose}));
+}
+
+TEST_F(ReactorSocket, UnwatchDropsADeferredRead) {
+    ASSERT_TRUE(pumpTo(1));
+    r.deferRead(p.client);
+    r.unwatch(p.client);
+    r.processReady();
+    EXPECT_EQ(events, Events{kFdWrite});
+    EXPECT_FALSE(r.nextTimeoutMs().has_value());
 }
 
 TEST_F(ReactorSocket, ASinkMayRunTheReactorAgain) {

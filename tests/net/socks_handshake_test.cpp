@@ -113,6 +113,8 @@ TEST(Socks5, NamesAndCredentialsMustFitTheirLengthByte) {
     connect.remoteDns = true;
     connect.host = std::string(256, 'h');
     EXPECT_FALSE(Socks5Handshake::buildConnect(connect).has_value());
+    connect.address6 = std::string(4, '\x7F');  // an IPv6 address has 16 bytes
+    EXPECT_FALSE(Socks5Handshake::buildConnect(connect).has_value());
 
     // Credentials too long fail the exchange without sending them.
     Socks5Handshake::Params p;

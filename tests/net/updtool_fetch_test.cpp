@@ -129,12 +129,25 @@ TEST(UpdtoolFetch, BadInputExitsWith2OrWith1ForAnUnusableUrl) {
         EXPECT_EQ(o.status, 2) << testing::PrintToString(args);
         EXPECT_NE(o.err.find("usage: updtool fetch"), std::string::npos) << o.err;
     }
-    const Outcome o = fetch({"https://example.org/"});
+    const Outcome o = fetch({"ftp://example.org/"});
     EXPECT_EQ(o.status, 1);
     // The wizard's text of failure 11, then the reason.
     EXPECT_EQ(o.err,
-              "updtool: Unknown Error!\nupdtool: the scheme \"https\" is not http: "
-              "https://example.org/\n");
+              "updtool: Unknown Error!\nupdtool: the scheme \"ftp\" is not http or https: "
+              "ftp://example.org/\n");
+}
+
+// A failure whose code leaves the reason open (a TLS handshake, a certificate) is followed
+// by the reason.
+TEST(UpdtoolFetch, SecureConnectionFailureSaysWhy) {
+    ScriptedServer server(Script().readBytes(5).send("HTTP/1.0 200 OK\r\n\r\n").close());
+    std::string url = server.url("/f");
+    const Outcome o = fetch({url.replace(0, 4, "https")});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err,
+              "updtool: Unable to make a secure connection with the host: the TLS handshake "
+              "failed, the certificate was not accepted, or a redirect would have left HTTPS.\n"
+              "updtool: the TLS handshake with 127.0.0.1 failed: wrong version number\n");
 }
 
 }  // namespace

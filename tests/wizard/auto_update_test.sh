@@ -15,7 +15,7 @@ for need in nginx danted tinyproxy; do
 done
 
 PEERS_DIR=$(mktemp -d /tmp/upd-auto.XXXXXX) || exit 1
-trap 'peers_cleanup; rm -rf "$PEERS_DIR"' EXIT
+trap 'peers_cleanup; [[ -n ${KEEP:-} ]] || rm -rf "$PEERS_DIR"' EXIT
 chmod 755 "$PEERS_DIR"
 www=$PEERS_DIR/nginx/www work=$PEERS_DIR/work
 mkdir -p "$www" "$PEERS_DIR/nginx/www2" "$work/bin"
@@ -140,6 +140,57 @@ for route in direct socks5 http; do
     check "missing $route: says why" says "$err" "gone.dat"
     check "missing $route: the folder is untouched" same "$(snapshot)" "$before"
 done
+
+# ---- Signed sets: a release made with make-ini and sign, and what an attacker can change ----
+"$updtool" keygen "$work/vendor" >/dev/null && "$updtool" keygen "$work/other" >/dev/null ||
+    { echo "keygen failed"; exit 1; }
+# signed NAME: the release of the files set under NAME/set/, its update.ini made and signed.
+signed() {
+    local set=$www/$1/set
+    mkdir -p "$set/update" "$set/sub"
+    cp "$www/files/set/run.sh" "$www/files/set/keep.txt" "$set/"
+    cp "$www/files/set/sub/data.dat" "$set/sub/"
+    "$updtool" make-ini "$set" -o "$work/update.ini" --ver 2.0 --contents-en "Signed" &&
+        mv "$work/update.ini" "$set/update/update.ini" &&
+        "$updtool" sign --key "$work/vendor.key" "$set/update/update.ini" || echo "signing $1 failed"
+}
+for name in signed tampered-file tampered-ini other-key unsigned bad-digest; do signed $name; done
+echo "changed" >>"$www/tampered-file/set/sub/data.dat"
+sed -i 's/Signed/Signed and changed/' "$www/tampered-ini/set/update/update.ini"
+"$updtool" sign --key "$work/other.key" "$www/other-key/set/update/update.ini"
+rm "$www/unsigned/set/update/update.ini.sig"
+sed -i 's/^\(Sha2561=[0-9a-f]*\)[0-9a-f]/\1/' "$www/bad-digest/set/update/update.ini"
+"$updtool" sign --key "$work/vendor.key" "$www/bad-digest/set/update/update.ini"
+chmod -R a+rX "$www"
+
+# keyed KIND [KEY]: app KIND direct, with the vendor's key (or KEY's) as update.pub.
+keyed() {
+    app "$1" direct
+    cp "${2:-$work/vendor.pub}" "$app/update.pub"
+}
+keyed signed
+run
+check "signed: status 0 ($err)" same $status 0
+check "signed: installed" cmp -s "$app/sub/data.dat" "$www/signed/set/sub/data.dat"
+for case in "tampered-file:does not match its SHA-256" "tampered-ini:does not match" \
+    "other-key:does not match" "unsigned:not signed" "bad-digest:analyze"; do
+    keyed "${case%%:*}"
+    before=$(snapshot)
+    run
+    check "${case%%:*}: status 1" same $status 1
+    check "${case%%:*}: says why" says "$err" "${case#*:}"
+    check "${case%%:*}: the folder is untouched" same "$(snapshot)" "$before"
+done
+app unsigned direct  # no update.pub: only the digests count, as before signatures
+run
+check "unsigned without a key: status 0 ($err)" same $status 0
+keyed signed /dev/null
+echo "not a key" >"$app/update.pub"
+before=$(snapshot)
+run
+check "an unusable update.pub: status 1" same $status 1
+check "an unusable update.pub: says so" says "$err" "update.pub"
+check "an unusable update.pub: the folder is untouched" same "$(snapshot)" "$before"
 
 # Usage errors, and a second unattended run while one holds the folder (its lock file is
 # the newest: this folder is new).

@@ -231,6 +231,8 @@ struct Run {
     bool finished = false;
     bool disconnected = false;
     std::vector<std::int32_t> failures;
+    // Each failure's reason where the engine gives one ("certificate has expired").
+    std::vector<std::string> details;
     bool timedOut = false;
     bool outputFailed = false;
     std::int64_t lastActivityMs = monotonicMs();
@@ -265,6 +267,8 @@ upd::net::DataConnectionEvents traceEvents(Run& run) {
         run.activity();
         run.trace("DownloadFailed", why, id);
         run.failures.push_back(why);
+        run.details.push_back(run.connection != nullptr ? run.connection->lastFailureDetail()
+                                                        : std::string());
         // Failure 4 for a status leaves the connection open: the reply's body and the
         // close still follow.
         if (run.connection == nullptr || !run.connection->IsConnected()) {
@@ -434,9 +438,14 @@ int runFetch(const std::vector<std::string>& args) {
         run.outputFailed = true;
     }
     std::set<std::int32_t> reported;
-    for (const std::int32_t why : run.failures) {
+    for (std::size_t i = 0; i < run.failures.size(); ++i) {
+        const std::int32_t why = run.failures[i];
         if (reported.insert(why).second) {
             std::cerr << "updtool: " << upd::net::FailureToString(why) << '\n';
+        }
+        // The fixed text says what failed; this says why (TLS, a proxy's answer).
+        if (!run.details[i].empty()) {
+            std::cerr << "updtool: " << run.details[i] << '\n';
         }
         std::string reason;
         if (why == upd::net::toWhy(upd::net::FailureCode::BadUrl) &&

@@ -1,5 +1,6 @@
 // updtool: the release engineer's command-line companion of the wizard. It reads what the
-// wizard reads (version resources, update.svr) and writes update.svr lines.
+// wizard reads (version resources, update.svr), writes update.svr lines, and makes, checks
+// and signs update sets.
 #include <unistd.h>
 
 #include <cstdio>
@@ -14,6 +15,9 @@
 #include "platform/language.h"
 #include "tools/updtool/exit_status.h"
 #include "tools/updtool/fetch_command.h"
+#include "tools/updtool/key_commands.h"
+#include "tools/updtool/lint_command.h"
+#include "tools/updtool/make_ini_command.h"
 #include "tools/updtool/plan_command.h"
 #include "wizard/file_version.h"
 
@@ -44,6 +48,16 @@ constexpr const char* kUsage =
     "  plan [--server ADDRESS] [--self FILE] [--full-package yes|no] [--info FILE] APPFOLDER\n"
     "                                   what the wizard would download into APPFOLDER:\n"
     "                                   SOURCE<TAB>TARGET<TAB>DESCRIPTION, then next<TAB>...\n"
+    "  make-ini RELEASE_DIR [-o FILE] [--ver V] [--time T] [--contents-en TEXT]\n"
+    "        [--contents-chs TEXT] [--update-ver V] [--move-ver V] [--force-up URL]\n"
+    "                                   update.ini for the files of RELEASE_DIR, with their\n"
+    "                                   versions or dates and SHA-256 digests\n"
+    "  lint UPDATE_INI [--release RELEASE_DIR]\n"
+    "                                   what the wizard would trip on: LINE: problem. fix: ...\n"
+    "  keygen PREFIX                    a key pair: PREFIX.key (secret, 0600), PREFIX.pub\n"
+    "                                   (ship it as update.pub beside update-wizard)\n"
+    "  sign --key FILE.key UPDATE_INI   write UPDATE_INI.sig\n"
+    "  verify --pub FILE.pub UPDATE_INI check UPDATE_INI.sig as the wizard does\n"
     "  --help                           show this text\n";
 
 int usageError(std::string_view message) {
@@ -168,6 +182,21 @@ int main(int argc, char** argv) {
     }
     if (command == "plan") {
         return runPlan(args);
+    }
+    if (command == "make-ini") {
+        return runMakeIni(args);
+    }
+    if (command == "lint") {
+        return runLint(args);
+    }
+    if (command == "keygen") {
+        return runKeygen(args);
+    }
+    if (command == "sign") {
+        return runSign(args);
+    }
+    if (command == "verify") {
+        return runVerify(args);
     }
     return usageError("unknown command " + command);
 }

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# updtool fetch against real peers on 127.0.0.1: nginx and lighttpd as origins serving the
-# same files, tinyproxy and squid as HTTP proxies, danted (SOCKS4, SOCKS5 without and with
-# user/password), microsocks (SOCKS5 with user/password) and ssh's dynamic forwarding (SOCKS4,
-# SOCKS4a, SOCKS5) through a throw-away sshd. Each case is a row: what updtool fetches through
-# which route, and what it must give: curl's bytes through the same route, a served file, a
-# failure curl meets too.
+# updtool fetch against real peers on 127.0.0.1 and ::1: nginx and lighttpd as origins
+# serving the same files (nginx over https too, with the test's own certificate authority,
+# and with an expired certificate, one for another name and one of an unknown authority),
+# tinyproxy and squid as HTTP proxies (CONNECT for https), danted (SOCKS4, SOCKS5 without
+# and with user/password), microsocks (SOCKS5 with user/password) and ssh's dynamic
+# forwarding (SOCKS4, SOCKS4a, SOCKS5) through a throw-away sshd. Each case is a row: what
+# updtool fetches through which route, and what it must give: curl's bytes through the same
+# route, a served file, a failure curl meets too.
 #
 # usage: peers_test.sh UPDTOOL    (as root: danted's user name method needs a local user)
 set -u
@@ -33,7 +35,7 @@ finish() {
 ((EUID == 0)) || fail "needs root, to create a local user for danted"
 for need in nginx:nginx-light lighttpd:lighttpd danted:dante-server microsocks:microsocks \
     tinyproxy:tinyproxy squid:squid sshd:openssh-server ssh:openssh-client \
-    ssh-keygen:openssh-client curl:curl ss:iproute2 useradd:passwd; do
+    ssh-keygen:openssh-client curl:curl ss:iproute2 useradd:passwd openssl:openssl; do
     command -v "${need%:*}" >/dev/null || fail "${need%:*} is missing (Debian package ${need#*:})"
 done
 ((failures)) && finish
@@ -85,7 +87,23 @@ socks_pass=Pw$SRANDOM
 start nginx 2 nginx_conf alice open-sesame || finish
 origin=${port[nginx]}
 start lighttpd 1 lighttpd_conf "$www" alice open-sesame "${PEER_PORTS[1]}"
-start tinyproxy 1 tinyproxy_conf
+# The TLS origin's servers, by the name a case gives after "@": https with a good
+# certificate, an expired one, one for another name, one of an unknown authority, and plain
+# http beside them. updtool trusts the test's authority through SSL_CERT_FILE, curl through
+# --cacert.
+certs=$PEERS_DIR/certs
+if peers_tls_certs "$certs" >"$work/start.log" 2>&1; then
+    tls_servers=(tls expired wrongname unknown tls-plain)
+    start nginx-tls 5 nginx_tls_conf "$www" "$certs" alice open-sesame &&
+        for k in "${!tls_servers[@]}"; do port[${tls_servers[k]}]=${PEER_PORTS[k]}; done
+else
+    fail "make the test certificates" "$(cat "$work/start.log")"
+fi
+export SSL_CERT_FILE=$certs/ca.pem
+unset SSL_CERT_DIR
+declare -A server_scheme=([tls]=https [expired]=https [wrongname]=https [unknown]=https)
+# CONNECT to the good https server only: tinyproxy refuses a tunnel to any other port.
+start tinyproxy 1 tinyproxy_conf "${port[tls]:-1}"
 start squid 1 squid_conf
 start danted 1 danted_conf none
 if peers_user_create "$socks_user" "$socks_pass" 2>"$work/start.log"; then
@@ -96,21 +114,28 @@ fi
 start microsocks 1 microsocks_conf "$socks_user" "$socks_pass"
 start sshd 1 sshd_conf &&
     start ssh-socks 1 ssh_socks_conf "${port[sshd]}" "$PEERS_DIR/sshd/user"
+((PEERS_IPV6)) ||
+    fail "the loopback has no IPv6 address (::1): the IPv6 cases cannot run" \
+        "(a container started without IPv6; enable it, e.g. sysctl net.ipv6.conf.lo.disable_ipv6=0)"
 # Picked as free and never bound: nothing listens there.
 peers_free_port && port[closed]=$REPLY
 
-# Routes: NAME|PEER|HOST in the URL|updtool options|curl's proxy scheme|curl options. A
-# route with a PEER goes through 127.0.0.1 at that peer's port. A case names its route as
-# NAME, to nginx's first server, or NAME@lighttpd.
+# Routes: NAME|PEER|HOST in the URL|updtool options|curl's proxy scheme|curl options|the
+# proxy's address. A route with a PEER goes through that peer's port at 127.0.0.1 or at
+# the address given (which updtool gets as written, curl in brackets). A case names its
+# route as NAME, to nginx's first server, or NAME@SERVER: lighttpd, or one of the TLS
+# origin's servers.
 auth="--proxy-auth 2 --proxy-user $socks_user --proxy-pass $socks_pass"
 curl_auth="--proxy-user $socks_user:$socks_pass"
 curl_wrong="--proxy-user $socks_user:wrong"
 declare -A route_peer=() route_host=() route_tool=() route_curl=()
-while IFS='|' read -r name peer host tool scheme curl; do
+while IFS='|' read -r name peer host tool scheme curl at; do
+    at=${at:-127.0.0.1}
     route_peer[$name]=$peer
     route_host[$name]=$host
-    route_tool[$name]="$tool${peer:+ --proxy-host 127.0.0.1 --proxy-port ${port[$peer]:-0}}"
-    route_curl[$name]="$curl${peer:+ -x $scheme://127.0.0.1:${port[$peer]:-0}}"
+    route_tool[$name]="$tool${peer:+ --proxy-host $at --proxy-port ${port[$peer]:-0}}"
+    [[ $at == *:* && $at != \[* ]] && at="[$at]"
+    route_curl[$name]="$curl${peer:+ -x $scheme://$at:${port[$peer]:-0}}"
 done <<EOF
 direct||127.0.0.1|||
 http-proxy|tinyproxy|127.0.0.1|--proxy http|http|
@@ -128,6 +153,13 @@ ssh-socks4a|ssh-socks|localhost|--proxy socks4 --remote-dns|socks4a|
 ssh-socks5|ssh-socks|127.0.0.1|--proxy socks5|socks5|
 ssh-socks5-remote-dns|ssh-socks|localhost|--proxy socks5 --remote-dns|socks5h|
 closed-proxy|closed|127.0.0.1|--proxy socks5|socks5|
+direct6||[::1]|||
+direct-name||localhost|||
+squid6|squid|[::1]|--proxy http|http||::1
+socks5-6|danted|[::1]|--proxy socks5|socks5||[::1]
+ssh-socks5-6|ssh-socks|[::1]|--proxy socks5|socks5||::1
+socks4-6|danted|[::1]|--proxy socks4|socks4|
+ssh-socks4a-6|ssh-socks|[::1]|--proxy socks4 --remote-dns|socks4a|
 EOF
 
 # The engine's failure texts are fixed. "aborted" comes only from updtool's --timeout here,
@@ -139,14 +171,16 @@ cut_short+=" entire file."
 refused="The connection request has failed or the proxy server has rejected it."
 bad_password="The user/password combination was not accepted by the proxy."
 no_method="The selected authentication method was not accepted by the proxy."
+no_tls="Unable to make a secure connection with the host"
 no_host="Unable to connect to the host."
 no_proxy="Unable to connect to the proxy or unable to send data to it."
 
 # Cases: CHECK|ROUTE|MODE|PATH or URL|updtool options|curl options|EXPECTED
 #   curl   updtool's body equals curl's through the same route
 #   file   updtool's body equals the served file EXPECTED (below the nginx folder)
-#   fail   updtool fails with the text EXPECTED, promptly; curl fails too when it has
-#          options of its own (-f: fail on HTTP errors)
+#   fail   updtool fails with the text EXPECTED (texts joined by " && ": each of them),
+#          promptly; curl fails too when it has options of its own (-f: fail on HTTP
+#          errors)
 #   trace  the event trace (--trace --id 7) of the whole transfer adds up
 #   traced the event trace (--trace) holds the line EXPECTED
 #   seen   the route's peer logged EXPECTED: microsocks and ssh -vv log each destination
@@ -213,7 +247,57 @@ fail|direct$at|stream|/private/secret.txt||-f|$not_200
 fail|direct$at|stream|/private/secret.txt|--user alice --password wrong|-f -u alice:wrong|$not_200
 EOF
     done
+    # https on every route: TLS inside CONNECT tunnels and after SOCKS exchanges.
+    for route in direct direct6 direct-name http-proxy squid squid6 socks4 socks5 \
+        socks5-remote-dns socks5-6 socks5-user microsocks-user ssh-socks4a ssh-socks5 \
+        ssh-socks5-remote-dns ssh-socks5-6; do
+        for file in empty.bin small.txt large.bin; do
+            echo "curl|$route@tls|file|/$file|||"
+        done
+    done
+    for route in direct http-proxy squid socks5; do
+        echo "curl|$route@tls|stream|/medium.bin|--resume-from 524291|-r 524291-|"
+        for path in /redir /moved /a/b/up /chain1; do
+            echo "curl|$route@tls|file|$path||-L|"
+        done
+    done
+    # Plain http over IPv6, and from a name through SOCKS to an IPv6 address.
+    for route in direct6 squid6 socks5-6 ssh-socks5-6; do
+        for file in small.txt large.bin; do
+            echo "curl|$route|file|/$file|||"
+            echo "curl|$route@lighttpd|file|/$file|||"
+        done
+        echo "curl|$route|file|/other-port||-L|"
+    done
     cat <<EOF
+file|ssh-socks4a-6|file|/large.bin|||www/large.bin
+fail|socks4-6|stream|/small.txt||-f|$refused && SOCKS4 cannot carry the IPv6 address of [::1]
+curl|direct@tls|memory|/medium.bin|||
+curl|direct@tls|file|/name with blank.txt|||
+curl|direct@tls|stream|/medium.bin|--max 1000|-r 0-999|
+file|direct@tls|head=524291|/medium.bin|--resume-from 524291||www/medium.bin
+curl|direct@tls|file|/private/secret.txt|--user alice --password open-sesame|-u alice:open-sesame|
+fail|direct@tls|stream|/private/secret.txt|--user alice --password wrong|-f -u alice:wrong|$not_200
+fail|direct@tls|stream|/missing.bin||-f|$not_200
+trace|direct@tls|stream|/medium.bin|||
+# From http to https is followed; back from https to http is not (curl follows it).
+curl|direct@tls-plain|file|/to-https||-L|
+file|direct@tls-plain|file|/to-https|||www/small.txt
+fail|direct@tls|stream|/to-http|||$no_tls && redirect from https to http refused: http://
+fail|squid@tls|stream|/to-http|||$no_tls && redirect from https to http refused: http://
+# The certificates that must be refused, directly and inside tunnels.
+fail|direct@expired|stream|/small.txt||-f|$no_tls && not accepted: certificate has expired
+fail|direct-name@wrongname|stream|/small.txt||-f|$no_tls && localhost was not accepted: hostname mismatch
+fail|direct@wrongname|stream|/small.txt||-f|$no_tls && 127.0.0.1 was not accepted: IP address mismatch
+fail|direct6@wrongname|stream|/small.txt||-f|$no_host
+fail|direct@unknown|stream|/small.txt||-f|$no_tls && not accepted: unable to get local issuer certificate
+fail|squid@unknown|stream|/small.txt||-f|$no_tls && not accepted: unable to get local issuer certificate
+fail|socks5-remote-dns@expired|stream|/small.txt||-f|$no_tls && not accepted: certificate has expired
+fail|ssh-socks5@wrongname|stream|/small.txt||-f|$no_tls && not accepted: IP address mismatch
+# A proxy that refuses the tunnel: the proxy failure, with what it answered.
+fail|http-proxy@expired|stream|/small.txt||-f|$refused && the proxy answered CONNECT with "HTTP/1.1 403
+# An https server that speaks plain http.
+fail|direct|stream|https://127.0.0.1:$origin/small.txt||-f|$no_tls && wrong version number
 # The served bytes themselves, once per kind of route and origin: a route that mangled both
 # clients alike would pass every comparison with curl.
 file|direct|file|/large.bin|||www/large.bin
@@ -222,6 +306,10 @@ file|http-proxy|file|/large.bin|||www/large.bin
 file|squid|file|/large.bin|||www/large.bin
 file|socks5-user|file|/large.bin|||www/large.bin
 file|ssh-socks4a|file|/large.bin|||www/large.bin
+file|direct@tls|file|/large.bin|||www/large.bin
+file|squid@tls|file|/large.bin|||www/large.bin
+file|ssh-socks5@tls|file|/large.bin|||www/large.bin
+file|direct6|file|/large.bin|||www/large.bin
 # ObjectMoved with the Location as sent.
 traced|direct|stream|/redir|--no-redirect||ObjectMoved http://127.0.0.1:$origin/small.txt 0
 traced|direct|stream|/redir-rel|--no-redirect||ObjectMoved /small.txt 0
@@ -298,14 +386,17 @@ trace_adds_up() {
 
 run_case() {
     local check=$1 route=$2 mode=$3 path=$4 tool=$5 curl=$6 want=$7 body=$work/stdout
-    local name="$1 $2 $3 $4${5:+ $5}" server=nginx url=$4 seen=0 peer log curl_pid=""
-    local -a tool_options curl_options
+    local name="$1 $2 $3 $4${5:+ $5}" server=nginx url=$4 seen=0 peer log curl_pid="" text
+    local -a tool_options curl_options wants
     [[ $route == *@* ]] && server=${route#*@} route=${route%@*}
     peer=${route_peer[$route]} log=$PEERS_DIR/${route_peer[$route]}/output.log
     [[ (-z $peer || -n ${port[$peer]:-}) && -n ${port[$server]:-} ]] || return 0
-    [[ $path == /* ]] && url=http://${route_host[$route]}:${port[$server]}$path
+    [[ $route != *6 ]] || ((PEERS_IPV6)) || return 0
+    [[ $path == /* ]] &&
+        url=${server_scheme[$server]:-http}://${route_host[$route]}:${port[$server]}$path
     read -r -a tool_options <<<"${route_tool[$route]} $tool"
     read -r -a curl_options <<<"${route_curl[$route]} $curl"
+    curl_options+=(--cacert "$SSL_CERT_FILE")
     # curl runs alongside updtool: the cases take half the time on two cores.
     if [[ $check == curl || ($check == fail && -n $curl) ]]; then
         timeout "$run_limit" curl -sS --max-time "$curl_limit" "${curl_options[@]}" \
@@ -355,8 +446,10 @@ run_case() {
             "it logged: $(grep -F "${port[$server]}" "$work/seen" | tr '\n' '|')"
         ;;
     fail)
-        if [[ $status != 1 ]] || ! grep -qF -- "$want" "$work/stderr" ||
-            grep -qF -- "$aborted" "$work/stderr"; then
+        local said_all=1
+        mapfile -t wants <<<"${want// && /$'\n'}"
+        for text in "${wants[@]}"; do grep -qF -- "$text" "$work/stderr" || said_all=0; done
+        if [[ $status != 1 ]] || ((!said_all)) || grep -qF -- "$aborted" "$work/stderr"; then
             fail "$name" "expected exit status 1 with: $want" "$(said)"
         else
             pass

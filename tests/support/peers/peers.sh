@@ -1,8 +1,9 @@
 # shellcheck shell=bash
-# The real peers of the integration tests on free ports of 127.0.0.1: starting, waiting
-# until they listen, stopping; their configurations; and the throw-away local user that
-# danted's user name method checks passwords against. Sourced by a test that runs as root
-# and calls peers_cleanup on exit.
+# The real peers of the integration tests on free ports of 127.0.0.1 (and of ::1, for those
+# that can listen on both, when the loopback has IPv6): starting, waiting until they listen, stopping; their
+# configurations; the test certificates of the TLS origin; and the throw-away local user
+# that danted's user name method checks passwords against. Sourced by a test that runs as
+# root and calls peers_cleanup on exit.
 #
 # Each peer lives in PEERS_DIR/NAME (configuration, logs). It runs in a session of its own,
 # so that stopping it takes its workers too, yet stays a child of the test's shell, so that
@@ -11,6 +12,18 @@
 PATH=$PATH:/usr/sbin:/sbin
 declare -A PEER_PID=()
 PEER_PORTS=()
+# Set by a configuration that listens on ::1 too, on the first PEER_V6 of its ports.
+PEER_V6=0
+# 1 when the loopback has its IPv6 address: a container may run without IPv6, and then the
+# peers listen on 127.0.0.1 only.
+PEERS_IPV6=0
+grep -qi '^00000000000000000000000000000001 ' /proc/net/if_inet6 2>/dev/null && PEERS_IPV6=1
+
+# peers_v6 TEXT...: prints TEXT (a line of a configuration) when ::1 can be used.
+peers_v6() {
+    ((PEERS_IPV6)) && printf '%s\n' "$@"
+    return 0
+}
 PEERS_USER=""
 PEERS_USER_MARK="upd peer test user, pid"
 
@@ -28,13 +41,18 @@ peers_free_port() {
 }
 
 # peers_listening PID: waits, 10 s at most, until PID itself holds a socket listening on
-# every port of PEER_PORTS (the owner matters: a foreign listener may have taken the port).
+# every port of PEER_PORTS (the owner matters: a foreign listener may have taken the port),
+# on ::1 as well for the first PEER_V6 of them.
 peers_listening() {
-    local pid=$1 port i missing
+    local pid=$1 port i k missing
     for ((i = 0; i < 500; i++)); do
         missing=0
-        for port in "${PEER_PORTS[@]}"; do
+        for ((k = 0; k < ${#PEER_PORTS[@]}; k++)); do
+            port=${PEER_PORTS[k]}
             [[ $(ss -Htlnp "sport = :$port") == *"pid=$pid,"* ]] || missing=1
+            if ((k < PEER_V6)); then
+                [[ $(ss -Htlnp "src [::1]:$port") == *"pid=$pid,"* ]] || missing=1
+            fi
         done
         ((missing)) || return 0
         kill -0 "$pid" 2>/dev/null || return 1
@@ -51,7 +69,7 @@ peers_start() {
     shift 3
     mkdir -p "$dir" || return 1
     for attempt in 1 2 3; do
-        PEER_PORTS=()
+        PEER_PORTS=() PEER_V6=0
         for ((i = 0; i < count; i++)); do
             peers_free_port || return 1
             PEER_PORTS+=("$REPLY")
@@ -106,7 +124,8 @@ peers_cleanup() {
 
 # nginx: the origin on PEER_PORTS[0] serving DIR/www, with Basic authorisation for USER
 # under /private/ and fixed redirects; a second origin on PEER_PORTS[1] serving DIR/www2.
-# Its workers run as nobody: the folders must be readable by all.
+# Both listen on 127.0.0.1 and ::1. Its workers run as nobody: the folders must be
+# readable by all.
 nginx_conf() { # DIR USER PASSWORD
     local dir=$1
     mkdir -p "$dir/tmp"
@@ -126,6 +145,7 @@ http {
   sendfile on; keepalive_timeout 30;
   server {
     listen 127.0.0.1:${PEER_PORTS[0]};  root $dir/www;
+    $(peers_v6 "listen [::1]:${PEER_PORTS[0]};")
     location = /redir       { return 302 /small.txt; }
     location = /redir-rel   { absolute_redirect off; return 302 /small.txt; }
     location = /moved       { return 301 /medium.bin; }
@@ -137,26 +157,144 @@ http {
     location = /other-port  { return 302 http://127.0.0.1:${PEER_PORTS[1]}/small.txt; }
     location /private/      { auth_basic "tests"; auth_basic_user_file $dir/htpasswd; }
   }
-  server { listen 127.0.0.1:${PEER_PORTS[1]};  root $dir/www2; }
+  server {
+    listen 127.0.0.1:${PEER_PORTS[1]};  root $dir/www2;
+    $(peers_v6 "listen [::1]:${PEER_PORTS[1]};")
+  }
 }
 EOF
+    PEER_V6=$((PEERS_IPV6 * 2))
+    PEER_CMD=(nginx -e "$dir/error.log" -p "$dir/" -c "$dir/nginx.conf")
+}
+
+# peers_tls_certs DIR: the test's own certificate authority and the certificates of the
+# TLS origin, made with the openssl command (P-256 keys, quick to make):
+#   ca.pem         the authority to trust (SSL_CERT_FILE, curl --cacert)
+#   good.pem       localhost, 127.0.0.1 and ::1, valid now
+#   expired.pem    the same names, valid in January 2020 only
+#   wrongname.pem  elsewhere.invalid only
+#   unknown.pem    the same names as good.pem, signed by an authority nobody trusts
+# each with its key (NAME.key). The dates come from `openssl ca`: `openssl x509` of
+# Debian 12 (OpenSSL 3.0) cannot set a start date.
+peers_tls_certs() { # DIR
+    local dir=$1 name
+    mkdir -p "$dir/db" && : >"$dir/db/index.txt" && echo 01 >"$dir/db/serial" || return 1
+    cat >"$dir/ca.cnf" <<EOF
+[ca]
+default_ca = test
+[test]
+database = $dir/db/index.txt
+new_certs_dir = $dir/db
+serial = $dir/db/serial
+default_md = sha256
+policy = any
+unique_subject = no
+[any]
+commonName = supplied
+EOF
+    printf 'subjectAltName=DNS:localhost,IP:127.0.0.1,IP:::1
+extendedKeyUsage=serverAuth
+'         >"$dir/local.ext"
+    printf 'subjectAltName=DNS:elsewhere.invalid
+extendedKeyUsage=serverAuth
+' >"$dir/other.ext"
+    for name in ca unknown-ca; do
+        openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 30             -subj "/CN=upd test $name" -keyout "$dir/$name.key" -out "$dir/$name.pem" ||
+            return 1
+    done
+    for name in good expired wrongname unknown; do
+        openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes             -subj "/CN=$name" -keyout "$dir/$name.key" -out "$dir/$name.csr" || return 1
+    done
+    local -a sign=(openssl ca -batch -notext -config "$dir/ca.cnf")
+    "${sign[@]}" -cert "$dir/ca.pem" -keyfile "$dir/ca.key" -days 30 -extfile "$dir/local.ext"         -in "$dir/good.csr" -out "$dir/good.pem" &&
+        "${sign[@]}" -cert "$dir/ca.pem" -keyfile "$dir/ca.key" -extfile "$dir/local.ext"             -startdate 20200101000000Z -enddate 20200201000000Z -in "$dir/expired.csr"             -out "$dir/expired.pem" &&
+        "${sign[@]}" -cert "$dir/ca.pem" -keyfile "$dir/ca.key" -days 30             -extfile "$dir/other.ext" -in "$dir/wrongname.csr" -out "$dir/wrongname.pem" &&
+        "${sign[@]}" -cert "$dir/unknown-ca.pem" -keyfile "$dir/unknown-ca.key" -days 30             -extfile "$dir/local.ext" -in "$dir/unknown.csr" -out "$dir/unknown.pem" || return 1
+    chmod a+r "$dir"/*.pem "$dir"/*.key
+}
+
+# nginx with TLS (certificates of peers_tls_certs in CERTS), serving ROOT:
+#   PEER_PORTS[0]  https with good.pem on 127.0.0.1 and ::1: the redirects and the Basic
+#                  authorisation of nginx_conf's first server (USER, PASSWORD), and
+#                  /to-http, a redirect to http://127.0.0.1:PEER_PORTS[4]/small.txt
+#   PEER_PORTS[1]  https with expired.pem, [2] with wrongname.pem, [3] with unknown.pem
+#   PEER_PORTS[4]  plain http on 127.0.0.1 and ::1, with /to-https, a redirect to
+#                  https://127.0.0.1:PEER_PORTS[0]/small.txt
+# Its workers run as nobody: ROOT must be readable by all.
+nginx_tls_conf() { # DIR ROOT CERTS USER PASSWORD
+    local dir=$1 root=$2 certs=$3 k
+    local -a names=(good expired wrongname unknown)
+    mkdir -p "$dir/tmp"
+    printf '%s:{PLAIN}%s
+' "$4" "$5" >"$dir/htpasswd"
+    {
+        cat <<EOF
+daemon off;
+worker_processes 1;
+pid $dir/nginx.pid;
+error_log $dir/error.log warn;
+events { worker_connections 256; }
+http {
+  access_log $dir/access.log;
+  client_body_temp_path $dir/tmp/body;  proxy_temp_path $dir/tmp/proxy;
+  fastcgi_temp_path $dir/tmp/fastcgi;   uwsgi_temp_path $dir/tmp/uwsgi;
+  scgi_temp_path $dir/tmp/scgi;
+  default_type application/octet-stream;
+  sendfile on; keepalive_timeout 30;
+  ssl_protocols TLSv1.2 TLSv1.3;
+  root $root;
+  server {
+    listen 127.0.0.1:${PEER_PORTS[0]} ssl;
+    $(peers_v6 "listen [::1]:${PEER_PORTS[0]} ssl;")
+    ssl_certificate $certs/good.pem;  ssl_certificate_key $certs/good.key;
+    location = /redir       { return 302 /small.txt; }
+    location = /redir-rel   { absolute_redirect off; return 302 /small.txt; }
+    location = /moved       { return 301 /medium.bin; }
+    location = /a/b/up      { return 302 ../../small.txt; }
+    location = /chain1      { return 302 /chain2; }
+    location = /chain2      { return 302 /redir; }
+    location = /to-http     { return 302 http://127.0.0.1:${PEER_PORTS[4]}/small.txt; }
+    location /private/      { auth_basic "tests"; auth_basic_user_file $dir/htpasswd; }
+  }
+  server {
+    listen 127.0.0.1:${PEER_PORTS[4]};
+    $(peers_v6 "listen [::1]:${PEER_PORTS[4]};")
+    location = /to-https    { return 302 https://127.0.0.1:${PEER_PORTS[0]}/small.txt; }
+  }
+EOF
+        for k in 1 2 3; do
+            printf '  server { listen 127.0.0.1:%s ssl;
+' "${PEER_PORTS[k]}"
+            printf '    ssl_certificate %s;  ssl_certificate_key %s; }
+'                 "$certs/${names[k]}.pem" "$certs/${names[k]}.key"
+        done
+        echo "}"
+    } >"$dir/nginx.conf"
+    PEER_V6=$PEERS_IPV6
     PEER_CMD=(nginx -e "$dir/error.log" -p "$dir/" -c "$dir/nginx.conf")
 }
 
 # danted: SOCKS4 and SOCKS5 with METHOD "none", SOCKS5 with user/password against the
-# password database with "username". It refuses the SOCKS4a host-name form.
+# password database with "username". It refuses the SOCKS4a host-name form. It listens on
+# 127.0.0.1 and ::1 and connects to IPv4 and IPv6 addresses of the loopback.
 danted_conf() { # DIR METHOD
     cat >"$1/danted.conf" <<EOF
 logoutput: $1/danted.log
 internal: 127.0.0.1 port = ${PEER_PORTS[0]}
 external: 127.0.0.1
+$(peers_v6 "internal: ::1 port = ${PEER_PORTS[0]}" "external: ::1")
 clientmethod: none
 socksmethod: $2
 user.privileged: root
 user.unprivileged: nobody
 client pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }
 socks pass { from: 127.0.0.0/8 to: 0.0.0.0/0 command: connect }
+$(peers_v6 "client pass { from: ::1/128 to: ::/0 }" \
+    "socks pass { from: 127.0.0.0/8 to: ::/0 command: connect }" \
+    "socks pass { from: ::1/128 to: 0.0.0.0/0 command: connect }" \
+    "socks pass { from: ::1/128 to: ::/0 command: connect }")
 EOF
+    PEER_V6=$PEERS_IPV6
     PEER_CMD=(danted -f "$1/danted.conf" -p "$1/danted.pid" -N 1)
 }
 
@@ -167,30 +305,39 @@ microsocks_conf() { # DIR USER PASSWORD
 }
 
 # tinyproxy: an HTTP proxy that closes the connection after each response. It runs as
-# nobody, which must be able to write its log and pid file.
-tinyproxy_conf() { # DIR
-    chown nobody "$1" || return 1
-    cat >"$1/tinyproxy.conf" <<EOF
+# nobody, which must be able to write its log and pid file. Without CONNECT_PORTS it opens
+# a CONNECT tunnel to any port; with them to those ports only, and refuses the others with
+# 403. It listens on 127.0.0.1 only.
+tinyproxy_conf() { # DIR [CONNECT_PORT...]
+    local dir=$1 port
+    shift
+    chown nobody "$dir" || return 1
+    {
+        cat <<EOF
 Port ${PEER_PORTS[0]}
 Listen 127.0.0.1
 Timeout 60
 MaxClients 20
 User nobody
 Group nogroup
-LogFile "$1/tinyproxy.log"
-PidFile "$1/tinyproxy.pid"
+LogFile "$dir/tinyproxy.log"
+PidFile "$dir/tinyproxy.pid"
 Allow 127.0.0.1
 EOF
-    PEER_CMD=(tinyproxy -d -c "$1/tinyproxy.conf")
+        for port; do echo "ConnectPort $port"; done
+    } >"$dir/tinyproxy.conf"
+    PEER_CMD=(tinyproxy -d -c "$dir/tinyproxy.conf")
 }
 
 # squid: an HTTP proxy that keeps the client's connection open after a response with a
-# length, until its idle time-out (2 minutes). No cache, and its DNS socket on 127.0.0.1
-# too, asking nobody. It runs as proxy, which must write its logs. It takes 1-2 s to stop.
+# length, until its idle time-out (2 minutes); CONNECT tunnels to any port. No cache, and
+# its DNS socket on 127.0.0.1 too, asking nobody. It listens on 127.0.0.1 and ::1. It runs
+# as proxy, which must write its logs. It takes 1-2 s to stop.
 squid_conf() { # DIR
     chown proxy "$1" || return 1
     cat >"$1/squid.conf" <<EOF
 http_port 127.0.0.1:${PEER_PORTS[0]}
+$(peers_v6 "http_port [::1]:${PEER_PORTS[0]}")
 http_access allow localhost
 http_access deny all
 cache deny all
@@ -207,13 +354,14 @@ netdb_filename none
 pinger_enable off
 shutdown_lifetime 0 seconds
 EOF
+    PEER_V6=$PEERS_IPV6
     PEER_CMD=(squid -N -f "$1/squid.conf")
 }
 
 # lighttpd: a second origin serving ROOT, with the redirects and the authorisation of
-# nginx's first server (the redirects lead to lighttpd itself). It refuses the absolute-form
-# request line with 400. It runs as nobody, which opens the logs; without the feature flag
-# it answers a wrong password only after 2 s.
+# nginx's first server (the redirects lead to lighttpd itself), on 127.0.0.1 and ::1. It
+# refuses the absolute-form request line with 400. It runs as nobody, which opens the logs;
+# without the feature flag it answers a wrong password only after 2 s.
 lighttpd_conf() { # DIR ROOT USER PASSWORD OTHER_PORT
     local at=http://127.0.0.1:${PEER_PORTS[0]}
     chown nobody "$1" || return 1
@@ -223,6 +371,7 @@ server.modules = ( "mod_redirect", "mod_auth", "mod_authn_file", "mod_accesslog"
 server.document-root = "$2"
 server.bind = "127.0.0.1"
 server.port = ${PEER_PORTS[0]}
+$(peers_v6 "\$SERVER[\"socket\"] == \"[::1]:${PEER_PORTS[0]}\" { }")
 server.username = "nobody"
 server.groupname = "nogroup"
 server.errorlog = "$1/error.log"
@@ -243,6 +392,7 @@ url.redirect = ( "^/redir$" => "$at/small.txt", "^/redir-rel$" => "/small.txt",
   url.redirect = ( "^/moved$" => "$at/medium.bin", "^/moved-rel$" => "/medium.bin" )
 }
 EOF
+    PEER_V6=$PEERS_IPV6
     PEER_CMD=(lighttpd -D -f "$1/lighttpd.conf")
 }
 
@@ -258,12 +408,14 @@ sshd_conf() { # DIR
         -o "AuthorizedKeysFile=$1/authorized_keys")
 }
 
-# ssh -D: SOCKS4, SOCKS4a and SOCKS5 (no authentication) through the sshd at PORT. -vv logs
-# each destination as the client named it ("dynamic request: socks4 host NAME port N").
-# AES-GCM: the cheapest cipher where the processor has AES instructions.
+# ssh -D: SOCKS4, SOCKS4a and SOCKS5 (no authentication) through the sshd at PORT, on
+# 127.0.0.1 and ::1. -vv logs each destination as the client named it ("dynamic request:
+# socks4 host NAME port N"). AES-GCM: the cheapest cipher where the processor has AES
+# instructions.
 ssh_socks_conf() { # DIR PORT KEY
-    PEER_CMD=(ssh -vv -N -F /dev/null -c aes128-gcm@openssh.com
-        -D "127.0.0.1:${PEER_PORTS[0]}" -p "$2" -i "$3" -o BatchMode=yes
-        -o ExitOnForwardFailure=yes -o StrictHostKeyChecking=no -o UserKnownHostsFile=/dev/null
-        root@127.0.0.1)
+    PEER_V6=$PEERS_IPV6
+    PEER_CMD=(ssh -vv -N -F /dev/null -c aes128-gcm@openssh.com -D "127.0.0.1:${PEER_PORTS[0]}")
+    ((PEERS_IPV6)) && PEER_CMD+=(-D "[::1]:${PEER_PORTS[0]}")
+    PEER_CMD+=(-p "$2" -i "$3" -o BatchMode=yes -o ExitOnForwardFailure=yes
+        -o StrictHostKeyChecking=no -o UserKnownHostsFile=/dev/null root@127.0.0.1)
 }

@@ -1,0 +1,371 @@
+// Signed update sets: digests and signatures against tampering, the key files, update.ini made
+// from a release folder and read back by the wizard's reader, and lint's findings.
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/support/env_guard.h"
+#include "tests/support/image_builder.h"
+#include "tests/support/temp_dir.h"
+#include "wizard/announced_date.h"
+#include "wizard/file_digest.h"
+#include "wizard/profile_file.h"
+#include "wizard/signed_info.h"
+#include "wizard/update_ini_lint.h"
+#include "wizard/update_ini_writer.h"
+
+namespace upd::wizard {
+namespace {
+
+std::string repeat(std::string_view text, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) {
+        out += text;
+    }
+    return out;
+}
+
+std::string keyLineOf(std::string_view bytes) {
+    return keyFileLine(
+        std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+}
+
+TEST(FileDigest, KnownValuesAndWhatIsNoDigest) {
+    EXPECT_EQ(sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    const std::string good(64, 'a');
+    // clang-format off
+    const struct { std::string text; bool ok; } digests[] = {
+        {good, true}, {"0123456789abcdef" + good.substr(16), true}, {good.substr(1), false},
+        {good + "a", false}, {"A" + good.substr(1), false}, {"g" + good.substr(1), false},
+        {" " + good.substr(1), false}, {"", false},
+    };
+    // clang-format on
+    for (const auto& d : digests) {
+        EXPECT_EQ(isSha256Hex(d.text), d.ok) << d.text;
+    }
+}
+
+// What the wizard checks once a file has arrived: its digest against the announced one.
+TEST(Tampering, ADownloadedFileMustMatchItsAnnouncedDigest) {
+    const test::TempDir dir;
+    const std::string original = std::string(3 << 20, 'x') + "end";  // spans several slices
+    const std::string announced = sha256Hex(original);
+    // clang-format off
+    const struct { const char* name; std::string arrived; bool matches; } cases[] = {
+        {"as published", original, true},
+        {"one byte changed", std::string(original).replace(1 << 20, 1, "y"), false},
+        {"cut short", original.substr(0, original.size() - 1), false},
+        {"one byte more", original + "\n", false},
+        {"empty", "", false},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        std::string error;
+        const auto digest = sha256FileHex(dir.write("f.dll", c.arrived), &error);
+        ASSERT_TRUE(digest) << c.name << ": " << error;
+        EXPECT_TRUE(isSha256Hex(*digest));
+        EXPECT_EQ(*digest == announced, c.matches) << c.name;
+    }
+    std::string error;
+    EXPECT_FALSE(sha256FileHex(dir.file("none"), &error));
+    EXPECT_EQ(error, "No such file or directory");
+    EXPECT_FALSE(sha256FileHex(dir.path(), &error));
+    EXPECT_EQ(error, "Is a directory");
+}
+
+// The signature over update.ini: whatever is changed on the way, the check says so.
+TEST(Tampering, TheSignatureHoldsOnlyForTheSignedBytesAndKey) {
+    const auto vendor = generateKeyPair();
+    const auto other = generateKeyPair();
+    ASSERT_TRUE(vendor && other);
+    const std::string ini = "[Update]\r\nVer=2.1\r\n[Ver]\r\nNum=0\r\n[Time]\r\nNum=0\r\n";
+    const std::string sig = signatureFileLine(ini, vendor->secretKey);
+    ASSERT_EQ(sig.size(), 89u);  // 88 Base64 characters of 64 bytes, then LF
+    const auto flipped = [&](std::size_t at) {
+        std::string bytes = sig;
+        bytes[at] = bytes[at] == 'A' ? 'B' : 'A';
+        return bytes;
+    };
+    using enum SignatureStatus;
+    // clang-format off
+    const struct {
+        const char* name; std::string message; std::optional<std::string> sig; const PublicKey& key;
+        SignatureStatus expected;
+    } cases[] = {
+        {"as signed", ini, sig, vendor->publicKey, Valid},
+        {"CR LF after the line", ini, sig.substr(0, 88) + "\r\n", vendor->publicKey, Valid},
+        {"no line end", ini, sig.substr(0, 88), vendor->publicKey, Valid},
+        {"update.ini changed", ini + " ", sig, vendor->publicKey, Invalid},
+        {"update.ini cut", ini.substr(1), sig, vendor->publicKey, Invalid},
+        {"signature changed", ini, flipped(10), vendor->publicKey, Invalid},
+        {"signed with another key", ini, signatureFileLine(ini, other->secretKey),
+         vendor->publicKey, Invalid},
+        {"checked with another key", ini, sig, other->publicKey, Invalid},
+        {"no signature", ini, std::nullopt, vendor->publicKey, Missing},
+        {"an empty signature file", ini, "", vendor->publicKey, Malformed},
+        {"63 bytes", ini, keyLineOf(std::string(63, 'x')), vendor->publicKey, Malformed},
+        {"a second line", ini, sig + "\n", vendor->publicKey, Malformed},
+        {"a blank before", ini, " " + sig, vendor->publicKey, Malformed},
+        {"not Base64", ini, std::string(88, '*') + "\n", vendor->publicKey, Malformed},
+        {"no padding", ini, sig.substr(0, 86) + "\n", vendor->publicKey, Malformed},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        EXPECT_EQ(checkSignature(c.message, c.sig, c.key), c.expected) << c.name;
+    }
+    EXPECT_EQ(publicKeyOf(vendor->secretKey), vendor->publicKey);
+}
+
+// An update.pub that is there but unusable is an error, never "no key".
+TEST(Tampering, AnUnusablePublicKeyIsAnErrorNotNoKey) {
+    const auto pair = generateKeyPair();
+    ASSERT_TRUE(pair);
+    const std::string line = keyFileLine(pair->publicKey);
+    const std::string body = line.substr(0, line.size() - 1);
+    // clang-format off
+    const struct { const char* name; std::optional<std::string> content; bool present; bool valid;
+                   const char* error; } cases[] = {
+        {"absent", std::nullopt, false, false, ""},
+        {"as keygen writes it", line, true, true, ""},
+        {"CR LF", body + "\r\n", true, true, ""},
+        {"no line end", body, true, true, ""},
+        {"empty", "", true, false, "the file is empty"},
+        {"bad Base64", "not a key at all!!\n", true, false, "the line is not Base64"},
+        {"31 bytes", keyLineOf(std::string(31, 'k')), true, false, "holds 31 bytes, not 32"},
+        {"a secret key", keyLineOf(std::string(64, 'k')), true, false, "holds 64 bytes, not 32"},
+        {"two lines", line + line, true, false, "more than one line"},
+        {"a byte-order mark", "\xEF\xBB\xBF" + line, true, false, "not Base64"},
+        {"blanks around", " " + body + " \n", true, false, "not Base64"},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        const test::TempDir dir;
+        if (c.content) {
+            dir.write("update.pub", *c.content);
+        }
+        const PublicKeyFile key = readPublicKeyFile(dir.file("update.pub"));
+        EXPECT_EQ(key.present, c.present) << c.name;
+        EXPECT_EQ(key.key.has_value(), c.valid) << c.name;
+        EXPECT_EQ(key.key == pair->publicKey, c.valid) << c.name;
+        EXPECT_NE(key.error.find(c.error), std::string::npos) << c.name << ": " << key.error;
+        EXPECT_EQ(key.error.empty(), !c.present || c.valid) << c.name;
+    }
+    const test::TempDir dir;
+    ASSERT_EQ(mkdir(dir.file("update.pub").c_str(), 0755), 0);
+    const PublicKeyFile folder = readPublicKeyFile(dir.file("update.pub"));
+    EXPECT_TRUE(folder.present && !folder.key && !folder.error.empty());
+}
+
+TEST(UpdateIniWriter, DatesReadBackToTheSameSecond) {
+    for (const std::int64_t seconds : {std::int64_t{0}, std::int64_t{-1}, std::int64_t{951782400},
+                                       std::int64_t{1117668600}, std::int64_t{253402300799}}) {
+        EXPECT_EQ(parseAnnouncedDate(announcedDateText(seconds)), seconds) << seconds;
+    }
+    EXPECT_EQ(announcedDateText(951868799), "2000-02-29 23:59:59");
+}
+
+// A release folder made of real version images and dated files; update.ini made from it reads
+// back, through the wizard's reader in either code page, as what was given.
+TEST(UpdateIniWriter, WritesWhatTheWizardReadsBack) {
+    test::EnvGuard zone;
+    zone.set("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");  // daylight saving in June: left out
+    const test::TempDir dir;
+    const std::string release = dir.file("release/");
+    dir.write("release/Main.exe", test::text(test::peWith(test::versionBlock("2.1.0.4"))));
+    dir.write("release/plugins/r.so", test::text(test::elfWith(test::versionBlock("2.1.0.10"))));
+    const std::string dat = dir.write("release/data/t.dat", "data");
+    const utimbuf june1{1117668600, 1117668600};  // 2005-06-01 23:30:00 UTC, 00:30 CET
+    ASSERT_EQ(utime(dat.c_str(), &june1), 0);
+    dir.write("release/README", "text");
+    dir.write("release/.git/config", "x");
+    const std::string updater = test::text(test::peWith(test::versionBlock("1.0.0.2")));
+    dir.write("release/update.exe", updater);
+    dir.write("release/update.ini", "old");
+    dir.write("release/update.ini.sig", "old");
+    const ReleaseScan scan = scanReleaseFolder(release);
+    ASSERT_TRUE(scan) << *scan.failure;
+    EXPECT_EQ(scan.folder.leftOut, std::vector<std::string>{".git: hidden"});
+
+    UpdateIniOptions options;
+    options.releaseTime = "2005-06-01";
+    options.contentsEn = " Faster start,Fixed printing";
+    options.contentsChs = "启动更快,修正打印";
+    options.updateVer = "1.0.0.2";
+    const UpdateIniText made = makeUpdateIni(scan.folder, options);
+    ASSERT_TRUE(made) << *made.failure;
+    const auto en = ProfileDocument::parse(made.bytes, 1252);
+    const auto chs = ProfileDocument::parse(made.bytes, 936);
+    // clang-format off
+    const struct { const ProfileDocument& doc; const char* section; const char* key;
+                   std::string expected; } reads[] = {
+        {en, "Update", "Ver", "2.1.0.10"}, {en, "Update", "ContentsEN", options.contentsEn},
+        {chs, "Update", "ContentsCHS", options.contentsChs}, {en, "Update", "ForceUp", "0"},
+        {en, "Update", "Update", "1"}, {en, "Update", "UpdateVer", "1.0.0.2"},
+        {en, "Update", "UpdateSha256", sha256Hex(updater)}, {en, "Ver", "Num", "2"},
+        {en, "Ver", "File1", "Main.exe"}, {en, "Ver", "Ver1", "2.1.0.4"},
+        {en, "Ver", "File2", "plugins\\r.so"}, {en, "Ver", "Ver2", "2.1.0.10"},
+        {en, "Time", "Num", "2"}, {en, "Time", "File1", "README"},
+        {en, "Time", "File2", "data\\t.dat"}, {en, "Time", "Date2", "2005-06-02 00:30:00"},
+        {en, "Time", "Sha2562", sha256Hex("data")}, {en, "Descript", "SO", "Library"},
+        {chs, "Descript", "SOCHS", "程序库"}, {en, "Descript", "README", "File"},
+        {chs, "Descript", "EXECHS", "程序"},
+    };
+    // clang-format on
+    for (const auto& r : reads) {
+        EXPECT_EQ(r.doc.value(r.section, r.key), r.expected) << r.section << " " << r.key;
+    }
+    EXPECT_EQ(made.bytes.find('\n'), made.bytes.find("\r\n") + 1);  // CR LF lines
+    EXPECT_EQ(parseAnnouncedDate(en.value("Time", "Date2")), localStandardWriteTime(dat));
+    // Its own lint finds only the versions whose parts differ in width.
+    const auto findings = lintUpdateIni(made.bytes, {release, std::nullopt});
+    ASSERT_EQ(findings.size(), 1u) << formatFinding(findings[0]);
+    EXPECT_NE(findings[0].problem.find("parts of different widths"), std::string::npos);
+}
+
+TEST(UpdateIniWriter, RefusesWhatTheWizardCouldNotRead) {
+    // clang-format off
+    const struct { const char* name; std::function<void(UpdateIniOptions&)> change;
+                   const char* failure; } cases[] = {
+        {"Chinese in the English text", [](auto& o) { o.contentsEn = "更快"; },
+         "--contents-en holds characters that code page 1252 cannot hold"},
+        {"a text the reader cuts",
+         [](auto& o) { o.contentsChs = std::string(128, 'x') + repeat("更快", 64); },
+         "--contents-chs is 384 bytes in code page 936"},
+        {"a line break", [](auto& o) { o.contentsEn = "a\nb"; }, "--contents-en holds a line break"},
+        {"https", [](auto& o) { o.forceUpUrl = "https://x/Setup.zip"; }, "http:// only"},
+        {"no version at all", [](auto& o) { o.version.reset(); }, "give the release's version"},
+    };
+    // clang-format on
+    ReleaseFolder folder;
+    folder.byDate.push_back({"a.dat", "", 0, sha256Hex("")});
+    for (const auto& c : cases) {
+        UpdateIniOptions options;
+        options.version = "1.0";
+        c.change(options);
+        const UpdateIniText made = makeUpdateIni(folder, options);
+        ASSERT_FALSE(made) << c.name;
+        EXPECT_NE(made.failure->find(c.failure), std::string::npos) << *made.failure;
+    }
+    const test::TempDir dir;
+    dir.write("rel/数据.dat", "x");
+    dir.write("rel/12", "x");
+    const ReleaseScan scan = scanReleaseFolder(dir.file("rel"));
+    ASSERT_FALSE(scan);
+    EXPECT_NE(scan.failure->find("not ASCII"), std::string::npos) << *scan.failure;
+    ReleaseFolder numeric;
+    numeric.byDate.push_back({"12", "", 0, sha256Hex("")});
+    UpdateIniOptions options;
+    options.version = "1";
+    EXPECT_FALSE(makeUpdateIni(numeric, options));
+}
+
+// The findings, each "LINE E|W problem", start with the expected texts, one for one.
+void expectFindings(const char* name, const std::vector<LintFinding>& findings,
+                    const std::vector<std::string>& expected) {
+    std::vector<std::string> found;
+    bool errors = false;
+    for (const auto& f : findings) {
+        found.push_back(std::to_string(f.line) +
+                        (f.severity == LintSeverity::Error ? " E " : " W ") + f.problem);
+    }
+    ASSERT_EQ(found.size(), expected.size()) << name << "\n" << ::testing::PrintToString(found);
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        EXPECT_TRUE(found[i].starts_with(expected[i])) << name << "\n" << found[i];
+        errors = errors || expected[i].find(" E ") != std::string::npos;
+    }
+    EXPECT_EQ(hasErrors(findings), errors) << name;
+}
+
+// Each case: update.ini, then the findings.
+TEST(UpdateIniLint, FindsWhatTheWizardTripsOn) {
+    const std::string digest(64, 'a');
+    const std::string update = "[Update]\nForceUp=0\nUpdate=0\n";  // lines 1-3
+    const std::string ver = "[Ver]\nNum=0\n";
+    const std::string time = "[Time]\nNum=0\n";
+    const std::string one = "[Ver]\nNum=1\nFile1=a.exe\nVer1=1.0\nSha2561=" + digest + "\n";
+    // clang-format off
+    const struct { const char* name; std::string ini; std::vector<std::string> found; } cases[] = {
+        {"clean", update + one + time, {}},
+        {"no [Time]", update + one, {"0 E [Time] is missing"}},
+        {"no [Update]", one + time, {"0 E [Update] ForceUp=\"\" is not a number",
+                                     "0 E [Update] Update=\"\" is not a number"}},
+        {"Num short of the entries", update + one + "File2=b.exe\n" + time,
+         {"9 E File2 is beyond [Ver] Num=1"}},
+        {"Num past the entries", update + "[Ver]\nNum=4\nFile1=a.exe\nVer1=1\nSha2561=" + digest +
+         "\n" + time, {"5 E File2 to File4 are missing"}},
+        {"a leading zero", update + ver + "File01=a.exe\n" + time, {"6 W File01 is never read"}},
+        {"names", update + "[Ver]\nNum=3\nFile1=12\nFile2=..\\x.exe\nFile3=C:\\x.exe\n" + time,
+         {"6 E File1=12 reads as a number", "7 E File2=..\\x.exe: the name leads out",
+          "8 E File3=C:\\x.exe: the name starts with a drive letter"}},
+        {"a repeated name", update + "[Time]\nNum=2\nFile1=a\nDate1=2005-06-01\nFile2=a\n" + ver,
+         {"0 W no file has a Sha256", "8 E File2=a repeats the name of line 6"}},
+        {"a cut name", update + "[Ver]\nNum=1\nFile1=" + std::string(300, 'n') + "\nVer1=1\n" + time,
+         {"0 W no file has a Sha256", "6 E File1 is 300 bytes long"}},
+        {"a cut text", "[Update]\nContentsEN=" + std::string(255, 'c') + "\nForceUp=0\nUpdate=0\n" +
+         ver + time, {"2 W ContentsEN is 255 bytes long"}},
+        {"a long Chinese text in UTF-8", "\xEF\xBB\xBF" + update + "ContentsCHS=" +
+         repeat("更", 128) + "\n" +
+         ver + time, {"4 W ContentsCHS is 256 bytes long"}},
+        {"dates", update + "[Time]\nNum=3\nFile1=a\nDate1=2005-02-30\nSha2561=" + digest +
+         "\nFile2=b\nSha2562=" + digest + "\nFile3=c\nDate3=2099-01-01\nSha2563=" + digest + "\n" + ver,
+         {"7 E Date1=\"2005-02-30\" is no date", "9 E Date2 is missing",
+          "12 W Date3=2099-01-01 is later than now"}},
+        {"flags", "[Update]\nForceUp=1\nUpdate=40000\n" + ver + time,
+         {"2 E ForceUp=1 without UpURL", "2 W ForceUp=1 without UpSha256",
+          "3 E [Update] Update=40000 is out of range"}},
+        {"an https package", "[Update]\nForceUp=1\nUpURL=https://x/s.zip\nUpSha256=" + digest +
+         "\nUpdate=0\n" + ver + time, {"3 E UpURL=https://x/s.zip is not an http://"}},
+        {"an updater without its version", "[Update]\nForceUp=0\nUpdate=1\nUpdateSha256=" +
+         digest + "\n" + ver + time, {"3 E Update=1 with an empty UpdateVer"}},
+        {"digests", "[Update]\nForceUp=0\nUpdate=0\nMoveSha256=" + digest.substr(1) + "\n" +
+         "[Ver]\nNum=1\nFile1=a.exe\nVer1=1\nSha2561=" + std::string(64, 'A') + "\n" + time,
+         {"4 E MoveSha256 is not 64 lower-case hex", "9 E Sha2561 of a.exe is not 64"}},
+        {"version widths", "[Update]\nForceUp=0\nUpdate=1\nUpdateVer=1.10\nUpdateSha256=" + digest +
+         "\n[Ver]\nNum=2\nFile1=a.exe\nVer1=1.0\nSha2561=" + digest + "\nFile2=b.exe\nVer2=1, 0\n"
+         "Sha2562=" + digest + "\n" + time,
+         {"4 W UpdateVer=1.10 and Ver1=1.0 (line 9) have parts of different widths",
+          "12 W Ver2=1, 0 is not digits between dots"}},
+        {"an empty version", update + "[Ver]\nNum=1\nFile1=a.exe\nSha2561=" + digest + "\n" + time,
+         {"6 E Ver1 of a.exe is empty"}},
+        {"a repeated section and key", update + one + "Num=7\n" + time + "[ver]\nFile2=b\n",
+         {"9 W Num is repeated", "12 E [ver] repeats the section of line 4"}},
+        {"a line above the sections", "junk\n" + update + ver + time,
+         {"1 W this line is above the first section"}},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        expectFindings(c.name, lintUpdateIni(c.ini, {std::nullopt, calendarSeconds(2030, 1, 1)}),
+                       c.found);
+    }
+    EXPECT_EQ(formatFinding({3, LintSeverity::Warning, "p", "f"}), "3: warning: p. fix: f");
+}
+
+// Against the release folder: the files that are served must be the ones announced.
+TEST(UpdateIniLint, ComparesTheReleaseFolder) {
+    const test::TempDir dir;
+    dir.write("rel/a.exe", test::text(test::peWith(test::versionBlock("1.0.0.3"))));
+    dir.write("rel/b.dat", "b");
+    dir.write("rel/extra.txt", "x");
+    const std::string exe = sha256Hex(test::readFile(dir.file("rel/a.exe")));
+    const std::string ini =
+        "[Update]\nForceUp=0\nUpdate=0\n[Ver]\nNum=2\nFile1=a.exe\n"
+        "Ver1=1.0.0.4\nSha2561=" +
+        exe +
+        "\nFile2=gone.exe\nVer2=1\n[Time]\n"
+        "Num=1\nFile1=b.dat\nDate1=2005-06-01\nSha2561=" +
+        sha256Hex("B") + "\n";
+    expectFindings("release", lintUpdateIni(ini, {dir.file("rel"), std::nullopt}),
+                   {"0 W extra.txt is in the release folder but not in update.ini",
+                    "7 E Ver1=1.0.0.4 is newer than the release's a.exe (version key 1003)",
+                    "9 E gone.exe is not in the release folder", "9 W gone.exe has no Sha256",
+                    "10 W Ver2=1 and Ver1=1.0.0.4 (line 7) have parts of different widths",
+                    "15 E Sha2561 does not match the release's b.dat (" + sha256Hex("b")});
+}
+
+}  // namespace
+}  // namespace upd::wizard

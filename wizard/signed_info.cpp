@@ -1,0 +1,250 @@
+#include "wizard/signed_info.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <system_error>
+#include <vector>
+
+#include "wizard/crypto_library.h"
+
+namespace upd::wizard {
+namespace {
+
+static_assert(std::tuple_size_v<PublicKey> == crypto_sign_PUBLICKEYBYTES);
+static_assert(SecretKey::kBytes == crypto_sign_SECRETKEYBYTES);
+
+// A key line is under 100 bytes; a file far larger is not a key file, and is not read whole.
+constexpr std::size_t kMaxKeyFileBytes = 4096;
+
+std::string systemText(int code) {
+    return std::error_code(code, std::generic_category()).message();
+}
+
+struct FileText {
+    std::optional<std::string> bytes;  // nullopt on failure
+    std::string error;
+    bool missing = false;  // nothing at the path
+    mode_t mode = 0;
+};
+
+FileText readSmallFile(const std::string& path) {
+    FileText out;
+    struct stat link {};
+    if (::lstat(path.c_str(), &link) != 0) {
+        out.missing = errno == ENOENT || errno == ENOTDIR;
+        out.error = "cannot read " + path + ": " + systemText(errno);
+        return out;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        out.error = "cannot read " + path + ": " + systemText(errno);
+        return out;
+    }
+    struct stat info {};
+    std::string bytes;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        out.error = path + " is not a regular file";
+        ::close(fd);
+        return out;
+    }
+    out.mode = info.st_mode;
+    char buffer[kMaxKeyFileBytes + 1];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            out.error = "cannot read " + path + ": " + systemText(errno);
+            ::close(fd);
+            return out;
+        }
+        if (got == 0) {
+            break;
+        }
+        bytes.append(buffer, static_cast<std::size_t>(got));
+        if (bytes.size() > kMaxKeyFileBytes) {
+            out.error = path + " is too large to be a key file";
+            ::close(fd);
+            return out;
+        }
+    }
+    ::close(fd);
+    out.bytes = std::move(bytes);
+    return out;
+}
+
+}  // namespace
+
+SecretKey::SecretKey(SecretKey&& other) noexcept : m_bytes(other.m_bytes) {
+    sodium_memzero(other.m_bytes.data(), other.m_bytes.size());
+}
+
+SecretKey& SecretKey::operator=(SecretKey&& other) noexcept {
+    if (this != &other) {
+        m_bytes = other.m_bytes;
+        sodium_memzero(other.m_bytes.data(), other.m_bytes.size());
+    }
+    return *this;
+}
+
+SecretKey::~SecretKey() {
+    sodium_memzero(m_bytes.data(), m_bytes.size());
+}
+
+std::optional<std::string> decodeKeyFileLine(std::string_view content, std::size_t expectedBytes,
+                                             std::string& why) {
+    // One line: a single LF or CR LF may end it, nothing else may follow.
+    if (content.ends_with("\r\n")) {
+        content.remove_suffix(2);
+    } else if (content.ends_with('\n')) {
+        content.remove_suffix(1);
+    }
+    if (content.empty()) {
+        why = "the file is empty";
+        return std::nullopt;
+    }
+    if (content.find_first_of("\r\n") != std::string_view::npos) {
+        why = "the file holds more than one line";
+        return std::nullopt;
+    }
+    if (!cryptoLibraryReady()) {
+        why = "the cryptography library could not start";
+        return std::nullopt;
+    }
+    // Without a set of characters to ignore and without an end pointer, any character
+    // outside the alphabet, missing padding or stray bits after the last byte fail.
+    std::vector<unsigned char> decoded(content.size());
+    std::size_t length = 0;
+    if (sodium_base642bin(decoded.data(), decoded.size(), content.data(), content.size(), nullptr,
+                          &length, nullptr, sodium_base64_VARIANT_ORIGINAL) != 0) {
+        why = "the line is not Base64";
+        return std::nullopt;
+    }
+    if (length != expectedBytes) {
+        why = "the line holds " + std::to_string(length) + " bytes, not " +
+              std::to_string(expectedBytes);
+        return std::nullopt;
+    }
+    std::string bytes(reinterpret_cast<const char*>(decoded.data()), length);
+    sodium_memzero(decoded.data(), decoded.size());
+    return bytes;
+}
+
+std::string keyFileLine(std::span<const std::uint8_t> bytes) {
+    (void)cryptoLibraryReady();
+    std::string line(sodium_base64_ENCODED_LEN(bytes.size(), sodium_base64_VARIANT_ORIGINAL), '\0');
+    sodium_bin2base64(line.data(), line.size(), bytes.data(), bytes.size(),
+                      sodium_base64_VARIANT_ORIGINAL);
+    line.resize(line.size() - 1);  // the NUL the encoder writes
+    line += '\n';
+    return line;
+}
+
+PublicKeyFile readPublicKeyFile(const std::string& path) {
+    PublicKeyFile result;
+    const FileText file = readSmallFile(path);
+    if (file.missing) {
+        return result;
+    }
+    result.present = true;
+    if (!file.bytes) {
+        result.error = file.error;
+        return result;
+    }
+    std::string why;
+    const auto bytes = decodeKeyFileLine(*file.bytes, crypto_sign_PUBLICKEYBYTES, why);
+    if (!bytes) {
+        result.error = path + " is not a public key: " + why;
+        return result;
+    }
+    PublicKey key{};
+    std::copy(bytes->begin(), bytes->end(), key.begin());
+    result.key = key;
+    return result;
+}
+
+SecretKeyFile readSecretKeyFile(const std::string& path) {
+    SecretKeyFile result;
+    FileText file = readSmallFile(path);
+    if (!file.bytes) {
+        result.error = file.error;
+        return result;
+    }
+    result.othersMayRead = (file.mode & (S_IRGRP | S_IROTH)) != 0;
+    std::string why;
+    auto bytes = decodeKeyFileLine(*file.bytes, crypto_sign_SECRETKEYBYTES, why);
+    sodium_memzero(file.bytes->data(), file.bytes->size());
+    if (!bytes) {
+        result.error = path + " is not a secret key: " + why;
+        return result;
+    }
+    SecretKey key;
+    std::copy(bytes->begin(), bytes->end(), key.bytes().begin());
+    sodium_memzero(bytes->data(), bytes->size());
+    result.key = std::move(key);
+    return result;
+}
+
+std::optional<KeyPair> generateKeyPair() {
+    if (!cryptoLibraryReady()) {
+        return std::nullopt;
+    }
+    KeyPair pair;
+    crypto_sign_keypair(pair.publicKey.data(), pair.secretKey.bytes().data());
+    return pair;
+}
+
+PublicKey publicKeyOf(const SecretKey& secretKey) {
+    (void)cryptoLibraryReady();
+    PublicKey key{};
+    crypto_sign_ed25519_sk_to_pk(key.data(), secretKey.bytes().data());
+    return key;
+}
+
+std::string signatureFileLine(std::string_view message, const SecretKey& secretKey) {
+    (void)cryptoLibraryReady();
+    std::array<std::uint8_t, crypto_sign_BYTES> signature{};
+    crypto_sign_detached(signature.data(), nullptr,
+                         reinterpret_cast<const unsigned char*>(message.data()), message.size(),
+                         secretKey.bytes().data());
+    return keyFileLine(signature);
+}
+
+SignatureStatus checkSignature(std::string_view message,
+                               const std::optional<std::string>& signatureFile,
+                               const PublicKey& key) {
+    if (!signatureFile) {
+        return SignatureStatus::Missing;
+    }
+    std::string why;
+    const auto signature = decodeKeyFileLine(*signatureFile, crypto_sign_BYTES, why);
+    if (!signature) {
+        return SignatureStatus::Malformed;
+    }
+    const int verified = crypto_sign_verify_detached(
+        reinterpret_cast<const unsigned char*>(signature->data()),
+        reinterpret_cast<const unsigned char*>(message.data()), message.size(), key.data());
+    return verified == 0 ? SignatureStatus::Valid : SignatureStatus::Invalid;
+}
+
+const char* describe(SignatureStatus status) {
+    switch (status) {
+        case SignatureStatus::Valid:
+            return "the signature is valid";
+        case SignatureStatus::Missing:
+            return "there is no signature beside the update information";
+        case SignatureStatus::Malformed:
+            return "the signature file is not one line of Base64 holding a 64-byte signature";
+        case SignatureStatus::Invalid:
+            return "the signature does not match: the update information was altered, or "
+                   "signed with another key";
+    }
+    return "unknown signature status";
+}
+
+}  // namespace upd::wizard
