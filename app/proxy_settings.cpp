@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "app/number_text.h"
+#include "net/data_connection.h"
 #include "wizard/profile_file.h"
 
 namespace upd::app {
@@ -87,6 +88,15 @@ ProxyConnection proxyConnectionFrom(const ProxySettings& settings) {
         .password = settings.password,
         .useRemoteDns = settings.remoteDns == kCheckChecked,
     };
+}
+
+void applyProxy(const ProxyConnection& proxy, net::DataConnection& connection) {
+    connection.setProxyType(proxy.type);
+    connection.setProxyHostname(proxy.hostname);
+    connection.setProxyPort(proxy.port);
+    connection.setProxyUsername(proxy.username);
+    connection.setProxyPassword(proxy.password);
+    connection.setProxyUseRemoteDNS(proxy.useRemoteDns);
 }
 
 }  // namespace upd::app

@@ -6,6 +6,10 @@
 #include <string>
 #include <string_view>
 
+namespace upd::net {
+class DataConnection;
+}
+
 namespace upd::app {
 
 // List indexes of the dialog's proxy types, as stored under `Type`.
@@ -76,5 +80,8 @@ struct ProxyConnection {
     bool operator==(const ProxyConnection&) const = default;
 };
 ProxyConnection proxyConnectionFrom(const ProxySettings& settings);
+
+// Gives a download object these settings, as each page does before its transfer.
+void applyProxy(const ProxyConnection& proxy, net::DataConnection& connection);
 
 }  // namespace upd::app

@@ -110,12 +110,7 @@ void frmUpdate2::startDownload() {
     file.setDownloadType(0);
     file.setFilename(m_target);
     file.setUseTempFile(false);
-    file.setProxyType(proxy.type);
-    file.setProxyHostname(proxy.hostname);
-    file.setProxyPort(proxy.port);
-    file.setProxyUsername(proxy.username);
-    file.setProxyPassword(proxy.password);
-    file.setProxyUseRemoteDNS(proxy.useRemoteDns);
+    app::applyProxy(proxy, file);
     file.setAutoRedirect(true);
     file.setAllowCache(false);
     file.Disconnect();
@@ -202,12 +197,7 @@ void frmUpdate2::startSignatureDownload() {
     const app::ProxyConnection proxy = wizard().proxySettingsInForce();
     net::DataConnection& file = *m_remoteFile;
     file.setDownloadType(1);
-    file.setProxyType(proxy.type);
-    file.setProxyHostname(proxy.hostname);
-    file.setProxyPort(proxy.port);
-    file.setProxyUsername(proxy.username);
-    file.setProxyPassword(proxy.password);
-    file.setProxyUseRemoteDNS(proxy.useRemoteDns);
+    app::applyProxy(proxy, file);
     file.setAutoRedirect(true);
     file.setAllowCache(false);
     file.setMaxDownload(kMaxSignatureBytes);

@@ -230,12 +230,7 @@ void frmUpdate4::DownloadFile(int row, bool resume) {
     file.setDownloadType(0);
     file.setFilename(target.path);
     file.setUseTempFile(false);
-    file.setProxyType(proxy.type);
-    file.setProxyHostname(proxy.hostname);
-    file.setProxyPort(proxy.port);
-    file.setProxyUsername(proxy.username);
-    file.setProxyPassword(proxy.password);
-    file.setProxyUseRemoteDNS(proxy.useRemoteDns);
+    app::applyProxy(proxy, file);
     file.setAutoRedirect(true);
     file.setAllowCache(false);
     file.setHttpUser("");

@@ -114,12 +114,7 @@ void frmUpdate5::showAdvertisement() {
     m_advertisement = std::make_unique<net::DataConnection>(events);
     net::DataConnection& page = *m_advertisement;
     page.setDownloadType(1);
-    page.setProxyType(proxy.type);
-    page.setProxyHostname(proxy.hostname);
-    page.setProxyPort(proxy.port);
-    page.setProxyUsername(proxy.username);
-    page.setProxyPassword(proxy.password);
-    page.setProxyUseRemoteDNS(proxy.useRemoteDns);
+    app::applyProxy(proxy, page);
     page.setAutoRedirect(true);
     page.setMaxDownload(kMaxAdvertisementBytes);
     page.FetchURLString(

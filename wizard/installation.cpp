@@ -16,6 +16,7 @@
 
 #include "platform/app_folder.h"
 #include "platform/update_path.h"
+#include "platform/write_all.h"
 
 namespace upd::wizard {
 namespace {
@@ -179,24 +180,6 @@ std::set<std::string> foldersTouched(const Layout& layout, const Journal& journa
 
 // ---- Copies ------------------------------------------------------------------------------
 
-bool writeAll(int fd, const char* bytes, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, bytes, size);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            if (written == 0) {
-                errno = EIO;
-            }
-            return false;
-        }
-        bytes += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 // In pieces, whatever the size: the kernel copies (or shares blocks) when it can, a buffer
 // otherwise. Both offsets advance together, so the buffer takes over where the kernel stopped.
 bool copyContent(int in, int out) {
@@ -228,7 +211,8 @@ bool copyContent(int in, int out) {
         if (got <= 0) {
             return got == 0;
         }
-        if (!writeAll(out, buffer.data(), static_cast<std::size_t>(got))) {
+        if (!platform::writeAll(out,
+                                std::string_view(buffer.data(), static_cast<std::size_t>(got)))) {
             return false;
         }
     }
@@ -275,16 +259,9 @@ int copyFile(const std::string& from, const std::string& to) {
     return error;
 }
 
-// Puts `from` at `to` in one step, replacing what is there. Across file systems (EXDEV) the
-// copy is made beside `to` under the name `part` and renamed over it, so `to` is never
-// missing or half written; `from` then stays where it is.
-int renameOver(const std::string& from, const std::string& to, const std::string& part) {
-    if (::rename(from.c_str(), to.c_str()) == 0) {
-        return 0;
-    }
-    if (errno != EXDEV) {
-        return errno;
-    }
+// A copy of `from` made under the name `part` and renamed to `to`, so that `to` is never
+// missing or half written.
+int copyThenRename(const std::string& from, const std::string& to, const std::string& part) {
     if (const int error = copyFile(from, part); error != 0) {
         return error;
     }
@@ -294,6 +271,16 @@ int renameOver(const std::string& from, const std::string& to, const std::string
         return error;
     }
     return 0;
+}
+
+// Puts `from` at `to` in one step, replacing what is there. Across file systems (EXDEV) the
+// copy is made beside `to` under the name `part` and renamed over it; `from` then stays
+// where it is.
+int renameOver(const std::string& from, const std::string& to, const std::string& part) {
+    if (::rename(from.c_str(), to.c_str()) == 0) {
+        return 0;
+    }
+    return errno == EXDEV ? copyThenRename(from, to, part) : errno;
 }
 
 // mkdir for each level of `relativeFolder` under `base`; levels that are there are fine when
@@ -469,8 +456,7 @@ std::optional<Journal> parseJournal(const Layout& layout, std::string_view text)
 std::optional<InstallFailure> writeJournal(const Layout& layout, const Journal& journal) {
     const std::string text = journalText(journal);
     Fd fd(::open(layout.journalTemp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-    bool ok =
-        fd.get() >= 0 && writeAll(fd.get(), text.data(), text.size()) && ::fsync(fd.get()) == 0;
+    bool ok = fd.get() >= 0 && platform::writeAll(fd.get(), text) && ::fsync(fd.get()) == 0;
     int error = ok ? 0 : errno;
     if (!fd.close() && ok) {
         ok = false;
@@ -755,15 +741,7 @@ int makeBackup(const Layout& layout, const Step& step, std::size_t index) {
     }
     const std::string part = backupPartPath(layout, index);
     ::unlink(part.c_str());
-    if (const int error = copyFile(target, part); error != 0) {
-        return error;
-    }
-    if (::rename(part.c_str(), backup.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(part.c_str());
-        return error;
-    }
-    return 0;
+    return copyThenRename(target, backup, part);
 }
 
 int putInPlace(const Layout& layout, const Journal& journal, std::size_t index, mode_t mode) {

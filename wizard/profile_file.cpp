@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "platform/monotonic_clock.h"
+#include "platform/write_all.h"
 
 namespace upd::wizard {
 namespace {
@@ -23,20 +24,6 @@ constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 // update.ini and proxy.ini, with room for a few more; the least recently used goes first.
 constexpr std::size_t kMaxCachedFiles = 8;
-
-bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-}
-
-std::string_view trimBlanks(std::string_view text) {
-    while (!text.empty() && isBlank(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && isBlank(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
 
 bool isAscii(std::string_view text) {
     for (const char c : text) {
@@ -210,23 +197,6 @@ ReadStatus readWholeFile(const std::string& path, FileContent& out) {
     return ReadStatus::Ok;
 }
 
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            if (written == 0) {
-                errno = EIO;
-            }
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
-}
-
 // The file that a write must replace: the one a symbolic link names, not the link.
 std::string writeTarget(const std::string& file) {
     struct stat info {};
@@ -256,7 +226,7 @@ IniWriteResult replaceFile(const std::string& target, std::string_view bytes, mo
                                                        folder.string() + ": " + errorText(errno));
     }
     // mkostemp's 0600 is reduced by the umask; set the bits explicitly either way.
-    bool ok = ::fchmod(fd.get(), mode) == 0 && writeAll(fd.get(), bytes) &&
+    bool ok = ::fchmod(fd.get(), mode) == 0 && platform::writeAll(fd.get(), bytes) &&
               ::fsync(fd.get()) == 0 && ::fstat(fd.get(), &written) == 0;
     int error = ok ? 0 : errno;
     if (!fd.close() && ok) {
@@ -385,6 +355,20 @@ ProfileCache& cache() {
 }
 
 }  // namespace
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+std::string_view trimBlanks(std::string_view text) {
+    while (!text.empty() && isBlank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && isBlank(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
 
 // ---- ProfileDocument ---------------------------------------------------------------------
 

@@ -25,6 +25,11 @@
 
 namespace upd::wizard {
 
+// The blanks that the reader drops around section names, keys and values: space, tab, CR,
+// VT and FF. The lint and the reader share them so that both see the same names.
+bool isBlank(char c);
+std::string_view trimBlanks(std::string_view text);
+
 // The most a read returns, in bytes of the ANSI code page (a 255-byte buffer with its NUL).
 inline constexpr std::size_t kMaxIniValueBytes = 254;
 

@@ -25,20 +25,6 @@ namespace {
 constexpr platform::CodePage kLintCodePage = 1252;
 constexpr std::int64_t kMaxEntries = 32767;
 
-bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-}
-
-std::string_view trimBlanks(std::string_view text) {
-    while (!text.empty() && isBlank(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && isBlank(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
 std::string folded(std::string_view text) {
     std::string out(text);
     for (char& c : out) {

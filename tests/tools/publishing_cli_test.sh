@@ -7,19 +7,8 @@ set -u
 tool=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-failures=0
-passes=0
-
-check() {  # check NAME EXPECTED ACTUAL
-  if [ "$2" = "$3" ]; then
-    passes=$((passes + 1))
-  else
-    failures=$((failures + 1))
-    printf 'FAIL %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"
-  fi
-}
-
-status() { "$@" >/dev/null 2>&1; echo $?; }
+# shellcheck source=../support/checks.sh
+. "$(dirname "$0")/../support/checks.sh"
 
 # A time zone with daylight saving, in summer: the dates must leave it out.
 TZ=CET-1CEST,M3.5.0,M10.5.0/3
@@ -101,5 +90,4 @@ printf 'x' >> "$rel/plugins/Report.dll"
 check "lint finds a changed file" 1 "$(status "$tool" lint "$ini" --release "$rel")"
 check "lint names it" 1 "$("$tool" lint "$ini" --release "$rel" | grep -c "does not match the release's plugins\\\\Report.dll")"
 
-echo "$passes passed, $failures failed"
-[ "$failures" -eq 0 ]
+checks_done

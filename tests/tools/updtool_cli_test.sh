@@ -8,19 +8,8 @@ src=$2
 key=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-failures=0
-passes=0
-
-check() {  # check NAME EXPECTED ACTUAL
-  if [ "$2" = "$3" ]; then
-    passes=$((passes + 1))
-  else
-    failures=$((failures + 1))
-    printf 'FAIL %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"
-  fi
-}
-
-status() { "$@" >/dev/null 2>&1; echo $?; }
+# shellcheck source=../support/checks.sh
+. "$(dirname "$0")/../support/checks.sh"
 
 # Exit statuses: 2 for a usage error, 1 for a file that cannot be read.
 for case in 2 "2 frobnicate" "0 --help" "0 version --help" "2 version" "2 version --entry" \
@@ -90,5 +79,4 @@ http://h:81/FileMove.exe\tFileMove.exe\tUpdate Assistant
 next\tdownload')" "$(LANG=C "$tool" plan --server http://h:81/ --self "$tool" "$work")"
 check "plan deletes nothing" 1 "$(ls "$work" | grep -c '^update.ini$')"
 
-echo "$passes passed, $failures failed"
-[ "$failures" -eq 0 ]
+checks_done

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/write_all.h"
+
 namespace updtool {
 namespace {
 
@@ -15,28 +17,11 @@ std::string systemText(int code) {
     return std::error_code(code, std::generic_category()).message();
 }
 
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            if (written == 0) {
-                errno = EIO;
-            }
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
-}
-
 // Writes, sets the mode (the umask must not loosen or tighten it), flushes and closes. Returns
 // 0 or the errno; the descriptor is closed either way.
 int fillAndClose(int fd, std::string_view bytes, mode_t mode) {
     int error = 0;
-    if (::fchmod(fd, mode) != 0 || !writeAll(fd, bytes) || ::fsync(fd) != 0) {
+    if (::fchmod(fd, mode) != 0 || !upd::platform::writeAll(fd, bytes) || ::fsync(fd) != 0) {
         error = errno;
     }
     if (::close(fd) != 0 && error == 0) {
