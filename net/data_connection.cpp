@@ -943,9 +943,11 @@ void DataConnection::closeHandling() {
         why = toWhy(FailureCode::TlsFailed);
         m_failureDetail =
             "the TLS handshake with " + m_Hostname + " failed: the connection was closed";
-    } else if (m_InHeader || incomplete() || m_connectionBroken ||
-               (m_chunked && !m_chunks.done())) {
-        // No header (a redirect's new connection included), a body cut short, or a reset.
+    } else if (m_InHeader || incomplete() || (m_chunked && !m_chunks.done()) ||
+               (m_connectionBroken && m_DownloadLength < 0 && !m_chunked)) {
+        // No header (a redirect's new connection included), a body cut short, or a reset
+        // where only the close could have told the end (after a whole length or the last
+        // chunk, a reset loses nothing).
         why = toWhy(FailureCode::ClosedEarly);
     } else if (m_tls && m_tls->endedWithoutNotice() && m_DownloadLength < 0 && !m_chunked) {
         // A body that ends at the close, closed without TLS's close_notify: anyone on the

@@ -19,10 +19,6 @@
 namespace upd::net {
 namespace {
 
-// With read-ahead, one receive takes up to this much of the stream: many records per
-// system call on a fast transfer instead of two calls per record.
-constexpr long kReadBufferBytes = 256 * 1024;
-
 // ---- the transport: OpenSSL reads and writes the socket through the engine's rules
 
 int ioRead(BIO* bio, char* out, size_t size, size_t* done) {
@@ -125,8 +121,11 @@ SSL_CTX* clientContext() {
     // An end of the stream without close_notify reads as an end (endedWithoutNotice() tells
     // it apart), as a plain close does; renegotiation would make a read wait for a write.
     SSL_CTX_set_options(made.get(), SSL_OP_IGNORE_UNEXPECTED_EOF | SSL_OP_NO_RENEGOTIATION);
+    // Read-ahead: one receive per record instead of two (its header, then the rest). The
+    // buffer stays at its default size of about one record: OpenSSL 3.0 moves the unread
+    // rest of the buffer to its front for every record, so a larger one costs more copying
+    // than the system calls it saves.
     SSL_CTX_set_read_ahead(made.get(), 1);
-    SSL_CTX_set_default_read_buffer_len(made.get(), kReadBufferBytes);
     context = std::move(made);
     trustKey = key;
     return context.get();

@@ -151,8 +151,7 @@ void frmUpdate2::RemoteFile_DownloadFailed(std::int32_t Why) {
     // An error status is followed by its body and then the close: the final event comes
     // later. Otherwise the transfer has ended here.
     if (!m_remoteFile || !m_remoteFile->IsConnected()) {
-        showFailure(kChooseAnotherServer,
-                    QString::fromStdString(net::FailureToString(m_failureWhy)));
+        showFailure(kChooseAnotherServer, downloadFailureText(m_failureWhy, m_remoteFile.get()));
     }
 }
 
@@ -160,8 +159,7 @@ void frmUpdate2::RemoteFile_Disconnected() {
     m_stallTimer.stop();
     if (m_failureWhy >= 0) {
         // The body of an error reply (a 404 page, a proxy's refusal) is no information.
-        showFailure(kChooseAnotherServer,
-                    QString::fromStdString(net::FailureToString(m_failureWhy)));
+        showFailure(kChooseAnotherServer, downloadFailureText(m_failureWhy, m_remoteFile.get()));
         return;
     }
     releaseDownload();

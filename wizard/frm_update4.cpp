@@ -322,6 +322,7 @@ void frmUpdate4::RemoteFile_DownloadFailed(std::int32_t Why) {
 void frmUpdate4::failRow() {
     const std::int32_t reply = m_remoteFile ? m_remoteFile->HTTPReply() : 0;
     const bool resumed = m_remoteFile && m_remoteFile->UseResume();
+    const QString why = downloadFailureText(m_failureWhy, m_remoteFile.get());
     releaseDownload();
     // A refused range starts over. So does an error reply to a whole request: its body (a
     // 404 page) went into the file, and a resumed retry would keep it as the file's start.
@@ -331,7 +332,7 @@ void frmUpdate4::failRow() {
     if (m_restartWhole && !m_target.empty()) {
         ::unlink(m_target.c_str());
     }
-    showFailure(QString::fromStdString(net::FailureToString(m_failureWhy)));
+    showFailure(why);
 }
 
 void frmUpdate4::RemoteFile_Disconnected() {

@@ -7,6 +7,8 @@
 #include "app/design_fonts.h"
 #include "app/set_from_font.h"
 #include "app/twips.h"
+#include "net/data_connection.h"
+#include "net/failure_code.h"
 #include "wizard/artwork.h"
 #include "wizard/picture_box.h"
 #include "wizard/wizard.h"
@@ -71,6 +73,18 @@ Page::~Page() = default;
 
 QString Page::text(int id) const {
     return m_wizard.text(id);
+}
+
+QString Page::downloadFailureText(std::int32_t why, const net::DataConnection* connection) const {
+    constexpr int kSecureConnectionFailed = 171;
+    QString shown = why == net::toWhy(net::FailureCode::TlsFailed)
+                        ? text(kSecureConnectionFailed)
+                        : QString::fromStdString(net::FailureToString(why));
+    if (connection != nullptr && !connection->lastFailureDetail().empty()) {
+        shown += QStringLiteral(" (") + QString::fromStdString(connection->lastFailureDetail()) +
+                 QLatin1Char(')');
+    }
+    return shown;
 }
 
 void Page::setTitleSize(int widthTwips, int heightTwips) {

@@ -19,12 +19,17 @@
 #include <QString>
 #include <QWidget>
 #include <array>
+#include <cstdint>
 
 #include "app/close_rules.h"
 #include "wizard/navigation.h"
 
 class QGroupBox;
 class QLabel;
+
+namespace upd::net {
+class DataConnection;
+}
 
 namespace upd::wizard {
 
@@ -73,6 +78,9 @@ class Page : public QWidget {
   protected:
     // The text of `id` in the user's language.
     QString text(int id) const;
+    // Why a transfer failed, as a page shows it: the engine's text of `why` (a secure
+    // connection's in the user's language), then the engine's detail when it has one.
+    QString downloadFailureText(std::int32_t why, const net::DataConnection* connection) const;
     // The title's size in twips (its place, 360, 240, is common).
     void setTitleSize(int widthTwips, int heightTwips);
     // `Frame1` at 2040, 960, 4935 wide, with the height the page gives.

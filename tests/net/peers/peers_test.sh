@@ -282,6 +282,8 @@ fail|direct@tls|stream|/missing.bin||-f|$not_200
 trace|direct@tls|stream|/medium.bin|||
 # From http to https is followed; back from https to http is not (curl follows it).
 curl|direct@tls-plain|file|/to-https||-L|
+curl|squid@tls-plain|file|/to-https||-L|
+curl|socks5@tls-plain|file|/to-https||-L|
 file|direct@tls-plain|file|/to-https|||www/small.txt
 fail|direct@tls|stream|/to-http|||$no_tls && redirect from https to http refused: http://
 fail|squid@tls|stream|/to-http|||$no_tls && redirect from https to http refused: http://
