@@ -53,6 +53,8 @@ echo "mover" >"$www/updater/FileMove.exe"
 mkdir -p "$www/package/set/update"
 head -c 100000 /dev/urandom >"$www/package/Setup.zip"
 
+mkdir -p "$www/secure-package/set/update"
+
 mkdir -p "$www/current/set/update"
 ini '[Update]' ForceUp=0 Update=0 '[Ver]' Num=0 '[Time]' Num=1 File1=keep.txt Date1=2001-01-01 \
     >"$www/current/set/update/update.ini"
@@ -67,8 +69,16 @@ peers_start nginx 2 nginx_conf user password || exit 1
 origin="http://127.0.0.1:${PEER_PORTS[0]}"
 ini '[Update]' ForceUp=1 "UpURL=$origin/package/Setup.zip" Update=0 '[Ver]' Num=0 '[Time]' Num=0 \
     >"$www/package/set/update/update.ini"
+# The same sets over https: a certificate of a test authority, trusted through SSL_CERT_FILE.
+peers_tls_certs "$work/tls" >/dev/null 2>&1 || { echo "no test certificates"; exit 1; }
+peers_start nginx-tls 5 nginx_tls_conf "$www" "$work/tls" user password || exit 1
+secure="https://127.0.0.1:${PEER_PORTS[0]}"
+export SSL_CERT_FILE=$work/tls/ca.pem
 peers_start danted 1 danted_conf none || exit 1
 socks=${PEER_PORTS[0]}
+ini '[Update]' ForceUp=1 "UpURL=$secure/package/Setup.zip" Update=0 '[Ver]' Num=0 '[Time]' Num=0 \
+    >"$www/secure-package/set/update/update.ini"
+chmod -R a+rX "$www"
 peers_start tinyproxy 1 tinyproxy_conf || exit 1
 proxy=${PEER_PORTS[0]}
 
@@ -78,7 +88,8 @@ app() {
     rm -rf "$app" "$work/opened"
     mkdir -p "$app"
     cp "$wizard" "$app/update-wizard"
-    "$updtool" server-line "Test server" "$origin/$1/set/" "update/update.ini" EN >"$app/update.svr"
+    "$updtool" server-line "Test server" "${server_origin:-$origin}/$1/set/" "update/update.ini" EN \
+        >"$app/update.svr"
     echo "old keep" >"$app/keep.txt"
     chmod 600 "$app/keep.txt"
     touch -d 2020-01-01 "$app/keep.txt"
@@ -140,6 +151,22 @@ for route in direct socks5 http; do
     check "missing $route: says why" says "$err" "gone.dat"
     check "missing $route: the folder is untouched" same "$(snapshot)" "$before"
 done
+
+# ---- Over https: update.svr names an https server; the package's UpURL is https too ----
+for route in direct socks5 http; do
+    server_origin=$secure app files "https-$route"
+    case $route in
+        socks5) ini '[Proxy]' Type=3 Server=127.0.0.1 "Port=$socks" >"$app/proxy.ini" ;;
+        http) ini '[Proxy]' Type=1 Server=127.0.0.1 "Port=$proxy" >"$app/proxy.ini" ;;
+    esac
+    run
+    check "https $route: status 0 ($err)" same $status 0
+    check "https $route: bytes" cmp -s "$app/sub/data.dat" "$www/files/set/sub/data.dat"
+done
+server_origin=$secure app secure-package direct
+run
+check "https package: status 4 ($err)" same $status 4
+check "https package: its bytes" cmp -s "$app/update/Setup.zip" "$www/package/Setup.zip"
 
 # ---- Signed sets: a release made with make-ini and sign, and what an attacker can change ----
 "$updtool" keygen "$work/vendor" >/dev/null && "$updtool" keygen "$work/other" >/dev/null ||
