@@ -191,6 +191,7 @@ class DataConnection {
     void writeHandling();
     void closeHandling();
     void receiveLoop();
+    void updateLowWater();
     bool handleChunk(const std::uint8_t* data, std::int64_t n);
     void ParseHeaders(const ResponseHeader& header);
     void followRedirect(const std::string& rawLocation);
@@ -257,7 +258,9 @@ class DataConnection {
     std::int64_t m_MaxDownload = -1;
     std::int64_t m_DownloadLength = -1;
     bool m_connectionBroken = false;  // a receive met a reset
-    bool m_chunked = false;           // the reply's body is in chunks
+    std::int64_t m_lowWater = 1;      // SO_RCVLOWAT set on m_lowWaterSocket
+    int m_lowWaterSocket = -1;
+    bool m_chunked = false;  // the reply's body is in chunks
     ChunkedDecoder m_chunks;
     std::int32_t m_HTTPReply = 0;
     bool m_UseResume = false;
