@@ -18,7 +18,7 @@ die() {
 command -v nginx >/dev/null || die "nginx is missing (Debian package nginx-light)"
 unset http_proxy HTTP_PROXY all_proxy ALL_PROXY
 
-mib=256 pairs=5
+mib=256 pairs=7
 PEERS_DIR=$(mktemp -d /dev/shm/upd-page.XXXXXX) || exit 1
 trap 'peers_cleanup; rm -rf "$PEERS_DIR"' EXIT
 trap 'exit 130' INT TERM HUP
