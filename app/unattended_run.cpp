@@ -191,7 +191,7 @@ void UnattendedRun::finished(wizard::FinishOutcome outcome) {
         screenshot(*m_wizard->visiblePage());
     }
     switch (outcome) {
-        case FinishOutcome::NothingToDo:
+        case FinishOutcome::AlreadyCurrent:
             end(kCurrent, "result: nothing to do, the application is current");
             break;
         case FinishOutcome::Installed:

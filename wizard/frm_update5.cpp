@@ -33,7 +33,7 @@ FinishOutcome outcomeOf(const FinishResult& result) {
     }
     switch (result.kind) {
         case FinishKind::Nothing:
-            return FinishOutcome::NothingToDo;
+            return FinishOutcome::AlreadyCurrent;
         case FinishKind::Files:
             return FinishOutcome::Installed;
         case FinishKind::Updater:

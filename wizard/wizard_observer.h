@@ -10,7 +10,7 @@
 namespace upd::wizard {
 
 enum class FinishOutcome {
-    NothingToDo,     // the plan was empty
+    AlreadyCurrent,  // the plan was empty
     Installed,       // every downloaded file is in place
     UpdaterStarted,  // reupdate.exe was started
     PackageOpened,   // the full package was handed to the desktop's opener

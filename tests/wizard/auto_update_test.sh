@@ -5,6 +5,7 @@
 # a fresh application folder and is judged by its exit status, its output and the folder.
 #
 # usage: auto_update_test.sh UPDATE_WIZARD UPDTOOL    (as root, like the other peer tests)
+# KEEP=1 keeps the test's folder (servers' files, application folders) for a look afterwards.
 set -u
 wizard=${1:?usage: auto_update_test.sh UPDATE_WIZARD UPDTOOL}
 updtool=${2:?usage: auto_update_test.sh UPDATE_WIZARD UPDTOOL}

@@ -126,23 +126,31 @@ peers_cleanup() {
 # under /private/ and fixed redirects; a second origin on PEER_PORTS[1] serving DIR/www2.
 # Both listen on 127.0.0.1 and ::1. Its workers run as nobody: the folders must be
 # readable by all.
+# nginx_head DIR: the start of an nginx configuration in DIR, up to its http block's
+# settings, shared by the plain and the TLS origin.
+nginx_head() {
+    cat <<EOF
+daemon off;
+worker_processes 1;
+pid $1/nginx.pid;
+error_log $1/error.log warn;
+events { worker_connections 256; }
+http {
+  access_log $1/access.log;
+  client_body_temp_path $1/tmp/body;  proxy_temp_path $1/tmp/proxy;
+  fastcgi_temp_path $1/tmp/fastcgi;   uwsgi_temp_path $1/tmp/uwsgi;
+  scgi_temp_path $1/tmp/scgi;
+  default_type application/octet-stream;
+  sendfile on; keepalive_timeout 30;
+EOF
+}
+
 nginx_conf() { # DIR USER PASSWORD
     local dir=$1
     mkdir -p "$dir/tmp"
     printf '%s:{PLAIN}%s\n' "$2" "$3" >"$dir/htpasswd"
     cat >"$dir/nginx.conf" <<EOF
-daemon off;
-worker_processes 1;
-pid $dir/nginx.pid;
-error_log $dir/error.log warn;
-events { worker_connections 256; }
-http {
-  access_log $dir/access.log;
-  client_body_temp_path $dir/tmp/body;  proxy_temp_path $dir/tmp/proxy;
-  fastcgi_temp_path $dir/tmp/fastcgi;   uwsgi_temp_path $dir/tmp/uwsgi;
-  scgi_temp_path $dir/tmp/scgi;
-  default_type application/octet-stream;
-  sendfile on; keepalive_timeout 30;
+$(nginx_head "$dir")
   server {
     listen 127.0.0.1:${PEER_PORTS[0]};  root $dir/www;
     $(peers_v6 "listen [::1]:${PEER_PORTS[0]};")
@@ -229,18 +237,7 @@ nginx_tls_conf() { # DIR ROOT CERTS USER PASSWORD
 ' "$4" "$5" >"$dir/htpasswd"
     {
         cat <<EOF
-daemon off;
-worker_processes 1;
-pid $dir/nginx.pid;
-error_log $dir/error.log warn;
-events { worker_connections 256; }
-http {
-  access_log $dir/access.log;
-  client_body_temp_path $dir/tmp/body;  proxy_temp_path $dir/tmp/proxy;
-  fastcgi_temp_path $dir/tmp/fastcgi;   uwsgi_temp_path $dir/tmp/uwsgi;
-  scgi_temp_path $dir/tmp/scgi;
-  default_type application/octet-stream;
-  sendfile on; keepalive_timeout 30;
+$(nginx_head "$dir")
   ssl_protocols TLSv1.2 TLSv1.3;
   root $root;
   server {
