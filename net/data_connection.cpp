@@ -559,15 +559,22 @@ void DataConnection::socksWriteStep() {
     }
 }
 
-void DataConnection::socksReadStep() {
+// One receive of a proxy's handshake reply; `n` is what the receive returned.
+std::string DataConnection::receiveHandshakeBytes(std::int64_t& n) {
     const std::size_t size = receiveSize();
     std::vector<std::uint8_t> buffer = borrowReceiveBuffer(size);
-    const std::int64_t n = receiveData(m_socket, buffer.data(), size, mainReactor());
-    const std::string bytes(reinterpret_cast<const char*>(buffer.data()),
-                            n > 0 ? static_cast<std::size_t>(n) : 0);
+    n = receiveData(m_socket, buffer.data(), size, mainReactor());
+    std::string bytes(reinterpret_cast<const char*>(buffer.data()),
+                      n > 0 ? static_cast<std::size_t>(n) : 0);
     if (m_receiveBuffer.empty()) {
         m_receiveBuffer = std::move(buffer);
     }
+    return bytes;
+}
+
+void DataConnection::socksReadStep() {
+    std::int64_t n = 0;
+    const std::string bytes = receiveHandshakeBytes(n);
     // Bytes before the first request was sent belong to no reply: ignored.
     if (n <= 0 || (m_ProxyType == 2 && !m_socks4) || (m_ProxyType == 3 && !m_socks5)) {
         return;
@@ -628,14 +635,8 @@ void DataConnection::tunnelWriteStep() {
 }
 
 void DataConnection::tunnelReadStep() {
-    const std::size_t size = receiveSize();
-    std::vector<std::uint8_t> buffer = borrowReceiveBuffer(size);
-    const std::int64_t n = receiveData(m_socket, buffer.data(), size, mainReactor());
-    const std::string bytes(reinterpret_cast<const char*>(buffer.data()),
-                            n > 0 ? static_cast<std::size_t>(n) : 0);
-    if (m_receiveBuffer.empty()) {
-        m_receiveBuffer = std::move(buffer);
-    }
+    std::int64_t n = 0;
+    const std::string bytes = receiveHandshakeBytes(n);
     if (n <= 0 || !m_tunnel) {
         return;  // a close is judged by the close notification: failure 7
     }

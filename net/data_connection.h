@@ -200,6 +200,7 @@ class DataConnection {
     bool StoreData(const std::uint8_t* bytes, std::int64_t n);
     void sendRequest();
     void socksWriteStep();
+    std::string receiveHandshakeBytes(std::int64_t& n);
     void socksReadStep();
     void tunnelWriteStep();
     void tunnelReadStep();
