@@ -532,6 +532,19 @@ bool exists(const std::string& path) {
     return ::lstat(path.c_str(), &info) == 0;
 }
 
+// The last step of an installation, finished or undone: the backups and the journal go,
+// and the update folder's new state is on disk.
+std::optional<InstallFailure> dropJournalAndBackups(const Layout& layout) {
+    std::error_code ignored;
+    std::filesystem::remove_all(layout.backups, ignored);
+    ::unlink(layout.journalTemp.c_str());
+    if (::unlink(layout.journal.c_str()) != 0 && errno != ENOENT) {
+        return failureOf("", errno);
+    }
+    syncFolders({layout.update});
+    return std::nullopt;
+}
+
 // Whatever was done, undone: each target that holds its new file gets its backup back (or is
 // removed when it was new), the moved downloads go back to the update folder for another
 // attempt, the created folders go when empty. Runs again safely after being interrupted
@@ -578,14 +591,7 @@ std::optional<InstallFailure> rollBack(const Layout& layout, const Journal& jour
     if (failure) {
         return failure;
     }
-    std::error_code ignored;
-    std::filesystem::remove_all(layout.backups, ignored);
-    ::unlink(layout.journalTemp.c_str());
-    if (::unlink(layout.journal.c_str()) != 0 && errno != ENOENT) {
-        return failureOf("", errno);
-    }
-    syncFolders({layout.update});
-    return std::nullopt;
+    return dropJournalAndBackups(layout);
 }
 
 // After the commit only the clean-up is left: downloads that were copied rather than moved,
@@ -601,14 +607,7 @@ std::optional<InstallFailure> complete(const Layout& layout, const Journal& jour
             }
         }
     }
-    std::error_code ignored;
-    std::filesystem::remove_all(layout.backups, ignored);
-    ::unlink(layout.journalTemp.c_str());
-    if (::unlink(layout.journal.c_str()) != 0 && errno != ENOENT) {
-        return failureOf("", errno);
-    }
-    syncFolders({layout.update});
-    return std::nullopt;
+    return dropJournalAndBackups(layout);
 }
 
 // ---- Installation --------------------------------------------------------------------------
