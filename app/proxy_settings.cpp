@@ -40,21 +40,17 @@ ProxySettings readProxySettings(const std::string& file) {
 }
 
 bool writeProxySettings(const ProxySettings& settings, const std::string& file) {
-    const std::pair<const char*, std::string> values[] = {
-        {"Type", std::to_string(settings.type)},
+    const std::string type = std::to_string(settings.type);
+    const std::string remoteDns = std::to_string(settings.remoteDns);
+    const wizard::IniEntry entries[] = {
+        {"Type", type},
         {"Server", settings.server},
         {"Port", settings.port},
         {"Username", settings.username},
         {"Password", settings.password},
-        {"RemoteDNS", std::to_string(settings.remoteDns)},
+        {"RemoteDNS", remoteDns},
     };
-    bool all = true;
-    for (const auto& [key, value] : values) {
-        if (!wizard::tryWriteIniValue(kSection, key, value, file)) {
-            all = false;
-        }
-    }
-    return all;
+    return bool(wizard::tryWriteIniValues(kSection, entries, file, wizard::IniFileAccess::Private));
 }
 
 ProxyFieldStates proxyFieldStates(int type) {

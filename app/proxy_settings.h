@@ -44,9 +44,13 @@ std::string proxyIniPath(const std::string& appFolder);
 ProxySettings readProxySettings(const std::string& file);
 
 // Writes the six keys in the dialog's order (`Type`, `Server`, `Port`, `Username`,
-// `Password`, `RemoteDNS`), each one at once, changing nothing else in the file; a missing
-// file is created readable by its owner only. A key that cannot be written does not stop
-// the others; the result says whether all six were written (the dialog reports nothing).
+// `Password`, `RemoteDNS`) in one replacement of the file (a new file renamed over it),
+// changing nothing else in it. The file holds the password: it is left readable by its
+// owner only (0600), an existing 0644 one included, and never written through a symbolic
+// link: a link at `file` is replaced by the new file, and what it named stays as it was
+// (IniFileAccess::Private in wizard/profile_file.h). A value that cannot be stored (a line
+// break in it) does not stop the others; the result says whether all six were written
+// (the dialog reports nothing).
 bool writeProxySettings(const ProxySettings& settings, const std::string& file);
 
 // Which fields the dialog enables for a proxy type. The user-name field always follows the

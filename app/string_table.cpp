@@ -88,6 +88,9 @@ constexpr std::array<StringRow, kLastStringId - kFirstStringId + 1> kStrings = {
     {169, "The vendor's key (update.pub) cannot be used:", "厂商的密钥（update.pub）无法使用："},
     {170, "The file does not match its SHA-256 digest in the update information.", "文件与升级信息中的 SHA-256 摘要不符。"},
     {171, "Unable to make a secure connection with the host: the TLS handshake failed, the certificate was not accepted, or a redirect would have left HTTPS.", "无法与主机建立安全连接：TLS 握手失败、证书未被接受，或重定向会离开 HTTPS。"},
+    {172, "The update information does not give the SHA-256 digest of every file it would download, so it is not used.", "升级信息没有给出所要下载的每个文件的 SHA-256 摘要，因此不予使用。"},
+    {173, "The update information is larger than 64 MiB, so it is not used.", "升级信息大于 64 MiB，因此不予使用。"},
+    {174, "The update wizard does not write through a symbolic link it did not make:", "升级向导不会通过并非由它创建的符号链接写入文件："},
 }};
 // clang-format on
 

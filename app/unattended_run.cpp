@@ -8,10 +8,12 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 
 #include "app/frm_update.h"
 #include "controls/list_control.h"
+#include "platform/printable_text.h"
 #include "wizard/frm_update1.h"
 #include "wizard/frm_update3.h"
 #include "wizard/frm_update4.h"
@@ -41,12 +43,13 @@ const char* pageName(PageId page) {
     return "?";
 }
 
-// One line however many the text has: a supervising script reads line by line.
+// One line however many the text has: a supervising script reads line by line. Names and
+// reasons come from the server, so no control byte reaches the terminal as it is.
 void writeLine(std::FILE* stream, std::string_view prefix, std::string_view text) {
-    std::string line(prefix);
-    for (const char c : text) {
-        line += c == '\r' ? ' ' : c == '\n' ? ' ' : c;
-    }
+    std::string flat(text);
+    std::replace_if(
+        flat.begin(), flat.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+    std::string line = std::string(prefix) + platform::printableText(flat);
     line += '\n';
     std::fwrite(line.data(), 1, line.size(), stream);
     std::fflush(stream);

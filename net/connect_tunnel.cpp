@@ -89,6 +89,10 @@ ConnectTunnel::State ConnectTunnel::onReceived(std::string_view bytes) {
             setState(State::Established);
         } else if (status < 100 || status >= 200) {
             refuse("the proxy answered CONNECT with \"" + printable(line) + "\"");
+        } else if (++m_interimReplies > kMaxInterimReplies) {
+            // A proxy trickling "100 Continue" forever would hold the tunnel open unbounded.
+            refuse("the proxy sent more than " + std::to_string(kMaxInterimReplies) +
+                   " interim replies to CONNECT");
         }
         // Otherwise an interim reply (1xx): the final one follows, maybe in the same bytes.
     }

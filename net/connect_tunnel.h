@@ -66,6 +66,8 @@ class ConnectTunnel {
     void refuse(std::string why);
 
     Params m_params;
+    static constexpr int kMaxInterimReplies = 16;
+    int m_interimReplies = 0;
     State m_state = State::SendRequest;
     HeaderCollector m_reply;
     std::string m_refusal;

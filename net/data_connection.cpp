@@ -208,6 +208,7 @@ void DataConnection::FetchURL() {
     m_InHeader = true;
     m_HeaderText.clear();
     m_header.reset();
+    m_interimReplies = 0;
     m_ProxyHandshakeDone = false;
     m_ReceivedCount = 0;
     m_DownloadLength = -1;
@@ -228,6 +229,7 @@ void DataConnection::FetchURL() {
     m_discardBody = false;
     if (!m_Redirecting) {
         m_redirects = 0;
+        m_withholdAuthorization = false;
     }
     ClearBuffer();
     if (m_ResumeFrom == 0) {
@@ -455,7 +457,7 @@ void DataConnection::sendRequest() {
     // Inside a CONNECT tunnel the origin itself reads the request: the origin form.
     fields.throughHttpProxy = m_ProxyType == 1 && !m_secure;
     fields.AllowCache = m_AllowCache;
-    fields.UseHttpAuthorization = m_UseHttpAuthorization;
+    fields.UseHttpAuthorization = m_UseHttpAuthorization && !m_withholdAuthorization;
     fields.HttpUser = m_HttpUser;
     fields.HttpPass = m_HttpPass;
     if (!sendMessage(buildHttpRequest(fields, platform::systemCodePage()),
@@ -682,23 +684,35 @@ bool DataConnection::handleChunk(const std::uint8_t* data, std::int64_t n) {
     if (!m_InHeader) {
         return storeBody(data, n);
     }
-    const auto r =
-        m_header.feed({reinterpret_cast<const char*>(data), static_cast<std::size_t>(n)});
-    if (r.status == HeaderCollector::Status::Incomplete) {
-        return true;
-    }
-    if (r.status == HeaderCollector::Status::TooLong) {
-        failConnection(toWhy(FailureCode::BadReply));
-        return false;
-    }
-    m_HeaderText = m_header.takeHeader();
-    const ResponseHeader header = parseResponseHeader(std::move(m_HeaderText));
-    m_HeaderText.clear();
-    // An interim reply (100 Continue, 103 Early Hints) comes before the real one.
-    if (header.status && *header.status >= 100 && *header.status < 200) {
+    // Interim replies (100 Continue, 103 Early Hints) come before the real one, maybe many in
+    // one receive: a loop skips them, and a peer that sends no end of them fails.
+    ResponseHeader header;
+    for (;;) {
+        const auto r =
+            m_header.feed({reinterpret_cast<const char*>(data), static_cast<std::size_t>(n)});
+        if (r.status == HeaderCollector::Status::Incomplete) {
+            return true;
+        }
+        if (r.status == HeaderCollector::Status::TooLong) {
+            failConnection(toWhy(FailureCode::BadReply));
+            return false;
+        }
+        m_HeaderText = m_header.takeHeader();
+        header = parseResponseHeader(std::move(m_HeaderText));
+        m_HeaderText.clear();
+        data += r.bodyOffset;
+        n -= static_cast<std::int64_t>(r.bodyOffset);
+        if (!header.status || *header.status < 100 || *header.status >= 200) {
+            break;
+        }
+        if (++m_interimReplies > kMaxInterimReplies) {
+            failConnection(toWhy(FailureCode::BadReply));
+            return false;
+        }
         m_header.reset();
-        const std::int64_t rest = n - static_cast<std::int64_t>(r.bodyOffset);
-        return rest <= 0 || handleChunk(data + r.bodyOffset, rest);
+        if (n <= 0) {
+            return true;
+        }
     }
     m_InHeader = false;
     const Scope s = scope();
@@ -706,9 +720,8 @@ bool DataConnection::handleChunk(const std::uint8_t* data, std::int64_t n) {
     if (!stillCurrent(this, s)) {
         return false;
     }
-    const std::int64_t bodyLength = n - static_cast<std::int64_t>(r.bodyOffset);
-    if (bodyLength > 0 && !m_Redirecting) {
-        return storeBody(data + r.bodyOffset, bodyLength);
+    if (n > 0 && !m_Redirecting) {
+        return storeBody(data, n);
     }
     return endIfLengthArrived();  // an empty body ("content-length: 0") is complete now
 }
@@ -845,6 +858,13 @@ void DataConnection::followRedirect(const std::string& rawLocation) {
         failWithDetail(toWhy(FailureCode::TlsFailed),
                        "redirect from https to http refused: " + *absolute);
         return;
+    }
+    // The credentials are the first origin's: a location on another host, port or scheme
+    // gets none, nor does any hop after it ("http://a/" -> "http://a:8080/" -> "http://a/").
+    // A name differing only in case ("http://A/") is the same host.
+    if (target->secure != m_secure || target->port != m_Port ||
+        asciiLower(unbracketed(target->host)) != asciiLower(unbracketed(m_Hostname))) {
+        m_withholdAuthorization = true;
     }
     // The new request goes where the location points: another host or port is connected
     // to (or asked of the same proxy), not sent to the first host.

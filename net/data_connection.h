@@ -89,6 +89,9 @@ class DataConnection {
     void setHttpUser(std::string v) { m_HttpUser = std::move(v); }
     const std::string& HttpPass() const { return m_HttpPass; }
     void setHttpPass(std::string v) { m_HttpPass = std::move(v); }
+    // Basic credentials for the host, port and scheme of the URL the transfer starts with.
+    // A redirect elsewhere (host compared without case) sends none, there and on every
+    // later hop of that transfer. Proxy credentials are the proxy's and always go to it.
     bool UseHttpAuthorization() const { return m_UseHttpAuthorization; }
     void setUseHttpAuthorization(bool v) { m_UseHttpAuthorization = v; }
     std::int32_t PacketSize() const { return m_PacketSize; }
@@ -173,6 +176,9 @@ class DataConnection {
 
     // At most this many automatic redirects per transfer.
     static constexpr int kMaxRedirects = 10;
+    // At most this many interim (1xx) replies before the reply to one request; one more is
+    // DownloadFailed(4), and the connection is closed.
+    static constexpr int kMaxInterimReplies = 16;
 
   private:
     // What a step needs to know after raising an event or running nested dispatch: whether
@@ -292,6 +298,8 @@ class DataConnection {
     bool m_closeInProgress = false;
     bool m_discardBody = false;  // an error page must not overwrite a resumed file
     int m_redirects = 0;
+    int m_interimReplies = 0;              // before the current request's reply
+    bool m_withholdAuthorization = false;  // a redirect has left the credentials' origin
     std::vector<std::uint8_t> m_receiveBuffer;
     bool m_secure = false;  // the URL is https: TLS once any proxy exchange is done
     std::optional<ConnectTunnel> m_tunnel;

@@ -16,11 +16,14 @@ bool OutputFile::open(const std::string& path, bool keepContents) {
     }
     // Truncation waits until the lock is held, so a file that another download is
     // writing is not emptied under it.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    // O_NONBLOCK: a named pipe at the path must fail here, not wait for a reader.
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
     if (fd < 0) {
         return false;
     }
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 ||
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || flock(fd, LOCK_EX | LOCK_NB) != 0 ||
         (!keepContents && ftruncate(fd, 0) != 0 && errno != EINVAL)) {
         ::close(fd);
         return false;

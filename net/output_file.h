@@ -5,9 +5,12 @@
 // download object; closing twice is harmless.
 //
 // Failure: open() fails when the file cannot be created or opened, or when another
-// download holds it (an exclusive advisory lock stands in for "no sharing"); write() or
+// download holds it (an exclusive advisory lock stands in for "no sharing"), or when it is
+// not a regular file (a named pipe or a device is never written to); write() or
 // flush() fails on any error or short write that cannot be completed (full disk, file-size
-// limit), and from then on every write and flush fails. The download object flushes before
+// limit), and from then on every write and flush fails. A symbolic link at the path is never
+// written through: open() fails (errno ELOOP), so a planted link cannot aim a download at
+// another file. The download object flushes before
 // it calls a transfer complete, so a failed write can never end as success.
 #pragma once
 

@@ -1,8 +1,10 @@
 #include "platform/update_path.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "platform/app_folder.h"
+#include "platform/printable_text.h"
 
 namespace upd::platform {
 namespace {
@@ -40,7 +42,10 @@ UpdatePath hostPathUnder(std::string_view base, std::string_view name) {
             return result;
         }
         // ':' names an alternate stream on Windows and a drive elsewhere: never a plain file.
-        if (part.find('\0') != std::string_view::npos || part.find(':') != std::string_view::npos) {
+        // Control bytes (an escape sequence, a line break) would reach terminals and logs.
+        if (part.find(':') != std::string_view::npos ||
+            std::any_of(part.begin(), part.end(),
+                        [](char c) { return isControlByte(static_cast<unsigned char>(c)); })) {
             result.error = PathError::BadCharacter;
             return result;
         }
@@ -75,7 +80,8 @@ const char* describe(PathError error) {
         case PathError::ParentFolder:
             return "the name leads out of its folder (\"..\")";
         case PathError::BadCharacter:
-            return "the name holds a character that a file name cannot have";
+            return "the name holds a character that a file name cannot have (':' or a control "
+                   "character)";
     }
     return "unknown error";
 }

@@ -14,7 +14,7 @@ enum class PathError {
     DriveLetter,   // "C:x", "C:\x"
     Unc,           // "\\server\share"
     ParentFolder,  // a ".." component
-    BadCharacter,  // a NUL or ':' inside the name
+    BadCharacter,  // ':' or a control byte (below 0x20, NUL included, or 0x7F)
 };
 
 struct UpdatePath {

@@ -64,24 +64,24 @@ std::string updaterBase(std::string_view serverAddress) {
 }
 
 DownloadPlan makeDownloadPlan(const UpdateInformation& info, const PlanRequest& request) {
-    const std::string& ini = request.iniPath;
+    const ProfileDocument& ini = info.document;
     const auto text = [&](int id) { return app::LoadResString(id, request.textLanguage); };
 
     std::string failure;
-    const auto forceUp = flagValue(ReadIniValue("Update", "ForceUp", ini), failure, "ForceUp");
+    const auto forceUp = flagValue(ini.value("Update", "ForceUp"), failure, "ForceUp");
     if (!forceUp) {
         return failed(failure);
     }
-    const std::string upUrl = ReadIniValue("Update", "UpURL", ini);
-    const auto update = flagValue(ReadIniValue("Update", "Update", ini), failure, "Update");
+    const std::string upUrl = ini.value("Update", "UpURL");
+    const auto update = flagValue(ini.value("Update", "Update"), failure, "Update");
     if (!update) {
         return failed(failure);
     }
-    const std::string updateVer = ReadIniValue("Update", "UpdateVer", ini);
-    const std::string moveVer = ReadIniValue("Update", "MoveVer", ini);
-    const std::string upSha256 = ReadIniValue("Update", "UpSha256", ini);
-    const std::string updateSha256 = ReadIniValue("Update", "UpdateSha256", ini);
-    const std::string moveSha256 = ReadIniValue("Update", "MoveSha256", ini);
+    const std::string updateVer = ini.value("Update", "UpdateVer");
+    const std::string moveVer = ini.value("Update", "MoveVer");
+    const std::string upSha256 = ini.value("Update", "UpSha256");
+    const std::string updateSha256 = ini.value("Update", "UpdateSha256");
+    const std::string moveSha256 = ini.value("Update", "MoveSha256");
     for (const auto& [key, digest] :
          {std::pair{"UpSha256", &upSha256}, std::pair{"UpdateSha256", &updateSha256},
           std::pair{"MoveSha256", &moveSha256}}) {

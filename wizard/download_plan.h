@@ -46,7 +46,6 @@ struct DownloadPlan {
 };
 
 struct PlanRequest {
-    std::string iniPath;         // update.ini
     std::string appFolder;       // with a trailing '/'
     std::string selfVersionKey;  // the running updater's ProductVersion key
     std::string serverAddress;   // the chosen server (page 1's Text1)
@@ -56,6 +55,7 @@ struct PlanRequest {
     std::function<bool(const std::string& question)> confirmFullPackage;
 };
 
+// The [Update] keys come from info.document: the bytes that were analysed (and verified).
 DownloadPlan makeDownloadPlan(const UpdateInformation& info, const PlanRequest& request);
 
 // The base of the updater's sources: ParentUrl of the address, or the address without its

@@ -1,8 +1,10 @@
 #include "wizard/frm_update2.h"
 
+#include <unistd.h>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+
 #include <cmath>
 
 #include "app/twips.h"
@@ -11,6 +13,7 @@
 #include "net/failure_code.h"
 #include "net/mdl_data_connection.h"
 #include "wizard/frm_update1.h"
+#include "wizard/profile_file.h"
 #include "wizard/wizard.h"
 
 namespace upd::wizard {
@@ -20,6 +23,7 @@ constexpr int kInformationFailed = 157;
 constexpr int kNoDataFor30Seconds = 158;
 constexpr int kChooseAnotherServer = 159;
 constexpr int kUnusableKey = 169;
+constexpr int kTooLarge = 173;
 // A signature line is under 100 bytes; a server sending more is not sending one.
 constexpr std::int64_t kMaxSignatureBytes = 4096;
 
@@ -125,9 +129,10 @@ void frmUpdate2::startDownload() {
         wizard().pageAs<frmUpdate1>(PageId::Server)->chosenAddress() + wizard().state().InfoFile;
     file.FetchURLString(url);
     // The fetch may already have ended (a bad URL, a refused connection): its handler has
-    // released the object then.
+    // released the object then. One byte more than the reader takes tells a file that is too
+    // large from one that just fits, and nothing larger ever reaches the disk.
     if (m_remoteFile) {
-        m_remoteFile->setMaxDownload(-1);
+        m_remoteFile->setMaxDownload(static_cast<std::int64_t>(kMaxProfileFileBytes) + 1);
     }
 }
 
@@ -160,6 +165,11 @@ void frmUpdate2::RemoteFile_Disconnected() {
     if (m_failureWhy >= 0) {
         // The body of an error reply (a 404 page, a proxy's refusal) is no information.
         showFailure(kChooseAnotherServer, downloadFailureText(m_failureWhy, m_remoteFile.get()));
+        return;
+    }
+    if (m_remoteFile &&
+        m_remoteFile->ReceivedBytes() > static_cast<std::int64_t>(kMaxProfileFileBytes)) {
+        showFailure(kTooLarge, QString());
         return;
     }
     releaseDownload();
@@ -218,9 +228,13 @@ void frmUpdate2::showFailure(int reasonId, const QString& detail) {
     m_stallTimer.stop();
     releaseDownload();
     m_failed = true;
+    // A cut or refused file is no information; page 3 must never find it.
+    if (!m_target.empty()) {
+        ::unlink(m_target.c_str());
+    }
     QString message = reasonId == kUnusableKey ? text(kUnusableKey) : text(kInformationFailed);
-    if (reasonId == kNoDataFor30Seconds) {
-        message += QLatin1Char('\n') + text(kNoDataFor30Seconds);
+    if (reasonId == kNoDataFor30Seconds || reasonId == kTooLarge) {
+        message += QLatin1Char('\n') + text(reasonId);
     }
     if (!detail.isEmpty()) {
         message += QLatin1Char('\n') + detail;

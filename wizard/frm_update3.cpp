@@ -5,13 +5,14 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <cstdio>
-#include <fstream>
+
+#include <unistd.h>
 
 #include "app/message_boxes.h"
 #include "app/twips.h"
 #include "controls/image_list.h"
 #include "controls/list_control.h"
+#include "platform/printable_text.h"
 #include "wizard/download_plan.h"
 #include "wizard/file_version.h"
 #include "wizard/frm_update1.h"
@@ -24,7 +25,8 @@ namespace {
 constexpr int kCannotAnalyse = 119;
 constexpr int kNotSigned = 167;
 constexpr int kBadSignature = 168;
-constexpr std::int64_t kMaxInformationBytes = std::int64_t{64} << 20;
+constexpr int kMissingDigests = 172;
+constexpr int kTooLarge = 173;
 
 }  // namespace
 
@@ -77,20 +79,22 @@ void frmUpdate3::Form_Load() {
     Check1->setText(text(122));
     Label3->setText(text(123));
 
-    if (!signatureHolds()) {
-        // Information nobody vouches for is not kept.
-        std::remove(iniPath().c_str());
+    const WizardEnvironment& environment = wizard().environment();
+    const SharedState& state = wizard().state();
+    // Read once: the bytes checked against the signature are the bytes analysed and planned.
+    LoadedInformation loaded = loadUpdateInformation(iniPath(), state.InfoKey, state.InfoSignature);
+    if (!loaded) {
+        refuse(loaded);
         Next_Button->setEnabled(false);
         callSetFromFont();
         return;
     }
-    const WizardEnvironment& environment = wizard().environment();
-    m_info = analyseUpdateInformation(iniPath(), environment.appFolder, wizard().state().LangID,
-                                      environment.userLocale);
+    m_info = analyseUpdateInformation(std::move(loaded.document), environment.appFolder,
+                                      state.LangID, environment.userLocale);
     Text1->setPlainText(QString::fromStdString(m_info.text));
     if (!m_info) {
         // Nothing is done with information that cannot be used: it does not stay either.
-        std::remove(iniPath().c_str());
+        ::unlink(iniPath().c_str());
         wizard().messageBoxes().show(m_info.text, app::MessageButtons::Ok,
                                      app::MessageIcon::Critical);
         Next_Button->setEnabled(false);
@@ -99,29 +103,33 @@ void frmUpdate3::Form_Load() {
     callSetFromFont();
 }
 
-bool frmUpdate3::signatureHolds() {
-    const SharedState& state = wizard().state();
-    if (!state.InfoKey) {
-        return true;
+void frmUpdate3::refuse(const LoadedInformation& loaded) {
+    int id = kCannotAnalyse;
+    switch (loaded.refusal) {
+        case InformationRefusal::NotSigned:
+            id = kNotSigned;
+            break;
+        case InformationRefusal::BadSignature:
+            id = kBadSignature;
+            break;
+        case InformationRefusal::MissingDigests:
+            id = kMissingDigests;
+            break;
+        case InformationRefusal::TooLarge:
+            id = kTooLarge;
+            break;
+        case InformationRefusal::Unreadable:
+        case InformationRefusal::None:
+            break;
     }
-    // No more than the profile reader takes: a larger file is refused as not the one signed.
-    std::ifstream in(iniPath(), std::ios::binary);
-    std::string bytes(static_cast<std::size_t>(kMaxInformationBytes) + 1, '\0');
-    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    bytes.resize(static_cast<std::size_t>(in.gcount()));
-    const SignatureStatus status = bytes.size() > static_cast<std::size_t>(kMaxInformationBytes)
-                                       ? SignatureStatus::Invalid
-                                       : checkSignature(bytes, state.InfoSignature, *state.InfoKey);
-    if (status == SignatureStatus::Valid) {
-        return true;
-    }
-    const QString message = text(status == SignatureStatus::Missing ? kNotSigned : kBadSignature) +
-                            QStringLiteral("\n(") + QString::fromUtf8(describe(status)) +
+    // Information nobody vouches for is not kept.
+    ::unlink(iniPath().c_str());
+    const QString message = text(id) + QStringLiteral("\n(") +
+                            QString::fromStdString(platform::printableText(loaded.reason)) +
                             QStringLiteral(")");
     Text1->setPlainText(message);
     wizard().messageBoxes().show(message.toStdString(), app::MessageButtons::Ok,
                                  app::MessageIcon::Critical);
-    return false;
 }
 
 void frmUpdate3::Next_Button_Click() {
@@ -133,7 +141,6 @@ void frmUpdate3::Next_Button_Click() {
 
     const WizardEnvironment& environment = wizard().environment();
     PlanRequest request;
-    request.iniPath = iniPath();
     request.appFolder = environment.appFolder;
     request.selfVersionKey = GetFileVersionText(environment.selfPath, "ProductVersion");
     request.serverAddress = wizard().pageAs<frmUpdate1>(PageId::Server)->chosenAddress();
@@ -177,7 +184,7 @@ void frmUpdate3::Next_Button_Click() {
     } else {
         wizard().navigate(PageId::Analysis, PageId::Finish);
     }
-    std::remove(iniPath().c_str());
+    ::unlink(iniPath().c_str());
 }
 
 void frmUpdate3::Back_Button_Click() {

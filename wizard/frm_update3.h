@@ -1,4 +1,5 @@
-// Wizard page 3, `frmUpdate3`: reads update.ini into its working lists, shows what is new,
+// Wizard page 3, `frmUpdate3`: reads update.ini once (information_file.h: verified under a
+// key, then parsed from the same bytes) into its working lists, shows what is new,
 // prepares the columns of page 4's file list, and on Next makes the download plan
 // (download_plan.h), hands it to page 4 (or goes to page 5 when nothing is out of date)
 // and deletes update.ini.
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "controls/list_model.h"
+#include "wizard/information_file.h"
 #include "wizard/page.h"
 #include "wizard/update_info.h"
 
@@ -49,8 +51,8 @@ class frmUpdate3 : public Page {
 
   private:
     std::string iniPath() const;
-    // True when no key is shipped, or the information's signature holds; otherwise says why.
-    bool signatureHolds();
+    // Shows why the information is not used, in the user's language, and drops the file.
+    void refuse(const LoadedInformation& loaded);
 
     UpdateInformation m_info;
     controls::ListModel m_planList;

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QUrl>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 
@@ -26,6 +27,7 @@
 #include "net/mdl_data_connection.h"
 #include "platform/create_folders.h"
 #include "platform/monotonic_clock.h"
+#include "platform/printable_text.h"
 #include "platform/update_path.h"
 #include "product_config.h"
 #include "wizard/artwork.h"
@@ -46,6 +48,7 @@ constexpr int kFileFailed = 160;
 constexpr int kRetryButton = 161;
 constexpr int kRetryResumes = 162;
 constexpr int kRetryWhole = 163;
+constexpr int kNoLinks = 174;
 constexpr int kNoDataFor30Seconds = 158;
 constexpr int kDigestMismatch = 170;
 // About a tenth of a second of hashing per turn of the event loop.
@@ -174,7 +177,9 @@ void frmUpdate4::StartDownloads() {
         QDesktopServices::openUrl(
             QUrl(QStringLiteral("http://") + QString::fromUtf8(product::kVendorHost)));
     }
-    platform::createFolders(wizard().environment().appFolder + "update");
+    // A link planted at update/ is reported by each row (see DownloadFile), never used.
+    (void)platform::createFoldersUnder(wizard().environment().appFolder, "update", 0755,
+                                       platform::LinkPolicy::NoFollow);
     // A new pass (after Back) starts from its own first row, with an empty record.
     m_fileIndex = 0;
     wizard().pageAs<frmUpdate5>(PageId::Finish)->List1->clear();
@@ -206,8 +211,17 @@ void frmUpdate4::DownloadFile(int row, bool resume) {
                     QString::fromUtf8(platform::describe(target.error)));
         return;
     }
-    if (const std::size_t slash = target.path.rfind('/'); slash != std::string::npos) {
-        platform::createFolders(target.path.substr(0, slash));
+    // The update folder is the wizard's own: a link anywhere along the row's path (the folder
+    // itself, a sub-folder, the file) could aim the download at a file elsewhere.
+    const std::string relative = target.path.substr(appFolder.size());
+    if (platform::linkAlong(appFolder, relative) == ELOOP) {
+        showFailure(QString::fromStdString(platform::printableText(name)) + QStringLiteral(": ") +
+                    text(kNoLinks) + QLatin1Char(' ') + QString::fromStdString(target.path));
+        return;
+    }
+    if (const std::size_t slash = relative.rfind('/'); slash != std::string::npos) {
+        (void)platform::createFoldersUnder(appFolder, relative.substr(0, slash), 0755,
+                                           platform::LinkPolicy::NoFollow);
     }
 
     const app::ProxyConnection proxy = wizard().proxySettingsInForce();
@@ -239,7 +253,7 @@ void frmUpdate4::DownloadFile(int row, bool resume) {
     std::int64_t from = 0;
     if (resume) {
         struct stat info {};
-        if (::stat(target.path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+        if (::lstat(target.path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
             from = info.st_size;
         }
     }

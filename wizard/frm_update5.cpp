@@ -4,7 +4,6 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QStringConverter>
-#include <QTextBrowser>
 #include <cstring>
 
 #include "app/message_boxes.h"
@@ -24,7 +23,7 @@ constexpr int kCloseDocuments = 143;
 constexpr int kNotInstalled = 164;
 constexpr int kUpdaterNotStarted = 165;
 constexpr int kPackageNotOpened = 166;
-// The page is a small advertisement: anything larger is not one.
+// The page is a small advertisement: anything larger is not one, and is not shown.
 constexpr std::int64_t kMaxAdvertisementBytes = 1 << 20;
 
 FinishOutcome outcomeOf(const FinishResult& result) {
@@ -50,10 +49,9 @@ frmUpdate5::frmUpdate5(Wizard& wizard) : Page(wizard, PageId::Finish) {
     setTitleSize(3645, 240);
     Label2 = addLabel(this, "Label2", 2160, 960, 4230, 540);
     Label2->setWordWrap(true);
-    WebBrowser1 = new QTextBrowser(this);
+    WebBrowser1 = new AdvertisementView(this);
     WebBrowser1->setObjectName("WebBrowser1");
     WebBrowser1->setGeometry(app::twipsRect(2160, 1560, 4695, 3015));
-    WebBrowser1->setOpenLinks(false);
     Finish = addButton("Finish", 5280);
     setEscapeButton(Finish);
     List1 = new QListWidget(this);
@@ -96,8 +94,17 @@ void frmUpdate5::Form_Activate() {
 void frmUpdate5::showAdvertisement() {
     const app::ProxyConnection proxy = wizard().proxySettingsInForce();
     net::DataConnectionEvents events;
+    // The engine's cap ends a longer reply quietly, as if it were whole: one byte more than
+    // the limit tells a cut page from a whole one, and that byte ends the transfer at once,
+    // however slowly the rest would come.
+    events.BytesReceived = [this](std::int64_t received, std::int32_t) {
+        if (m_advertisement && received > kMaxAdvertisementBytes) {
+            m_advertisement->Disconnect();
+        }
+    };
     events.Disconnected = [this](std::int32_t) {
-        if (!m_advertisement || m_advertisement->HTTPReply() != 200) {
+        if (!m_advertisement || m_advertisement->HTTPReply() != 200 ||
+            m_advertisement->GetBufferSize() > kMaxAdvertisementBytes) {
             return;
         }
         const std::string bytes = m_advertisement->GetBufferAsString();
@@ -116,7 +123,7 @@ void frmUpdate5::showAdvertisement() {
     page.setDownloadType(1);
     app::applyProxy(proxy, page);
     page.setAutoRedirect(true);
-    page.setMaxDownload(kMaxAdvertisementBytes);
+    page.setMaxDownload(kMaxAdvertisementBytes + 1);
     page.FetchURLString(
         advertisementUrl(wizard().environment().vendorHost, wizard().state().LangID));
 }

@@ -1,9 +1,10 @@
 // Wizard page 5, `frmUpdate5`: the end of the update. On its first activation it shows the
 // maker's advertisement page (fetched by the download engine with the user's proxy
-// settings) and finishes the update (finish_update.h): installs the downloaded files, or
-// installs and starts the new updater, or opens the full package; the last two end the
-// program. A failure is told in a message box and on the page, and changes nothing.
-// Finish ends the program.
+// settings; its text only, see advertisement_view.h; a page over 1 MiB is not shown) and
+// finishes the update (finish_update.h): installs the downloaded files, or installs and
+// starts the new updater, or opens the full package; the last two end the program. A
+// failure is told in a message box and on the page, and changes nothing. Finish ends the
+// program.
 #pragma once
 
 #include <memory>
@@ -11,12 +12,12 @@
 #include <string>
 
 #include "platform/language.h"
+#include "wizard/advertisement_view.h"
 #include "wizard/finish_update.h"
 #include "wizard/page.h"
 
 class QLabel;
 class QListWidget;
-class QTextBrowser;
 
 namespace upd::net {
 class DataConnection;
@@ -41,7 +42,7 @@ class frmUpdate5 : public Page {
     const std::optional<FinishResult>& result() const { return m_result; }
 
     QLabel* Label2 = nullptr;
-    QTextBrowser* WebBrowser1 = nullptr;  // the advertisement area
+    AdvertisementView* WebBrowser1 = nullptr;  // the advertisement area; loads nothing it names
     QPushButton* Finish = nullptr;
     QListWidget* List1 = nullptr;  // hidden: the files downloaded, in completion order
 

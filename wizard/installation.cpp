@@ -14,7 +14,9 @@
 #include <system_error>
 #include <utility>
 
+#include "net/ascii_case.h"
 #include "platform/app_folder.h"
+#include "platform/create_folders.h"
 #include "platform/update_path.h"
 #include "platform/write_all.h"
 
@@ -42,6 +44,11 @@ constexpr std::string_view kJournalMagic = "upd-install-journal 1";
 constexpr std::string_view kJournalName = "install.journal";
 constexpr std::string_view kJournalTempName = "install.journal.new";
 constexpr std::string_view kBackupFolderName = ".install-backup";
+// Taken by a running installation (see installerOwnsName); reserved now so that no update set
+// can ever announce it.
+constexpr std::string_view kLockName = "install.lock";
+// Copies made beside a target while it is replaced: ".upd-<token>-<n>.part".
+constexpr std::string_view kCopyPartPrefix = ".upd-";
 constexpr std::string_view kUpdateFolderName = "update";
 // A journal lists one line per file; anything this large is not one of ours.
 constexpr std::int64_t kMaxJournalBytes = std::int64_t{64} << 20;
@@ -283,26 +290,6 @@ int renameOver(const std::string& from, const std::string& to, const std::string
     return errno == EXDEV ? copyThenRename(from, to, part) : errno;
 }
 
-// mkdir for each level of `relativeFolder` under `base`; levels that are there are fine when
-// they are folders (or links to folders).
-int makeFolders(const std::string& base, const std::string& relativeFolder, mode_t mode) {
-    for (std::size_t slash = relativeFolder.find('/'); slash != std::string::npos;
-         slash = relativeFolder.find('/', slash + 1)) {
-        const std::string folder = base + relativeFolder.substr(0, slash);
-        if (::mkdir(folder.c_str(), mode) == 0) {
-            continue;
-        }
-        if (errno != EEXIST) {
-            return errno;
-        }
-        struct stat info {};
-        if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-            return ENOTDIR;
-        }
-    }
-    return 0;
-}
-
 // ---- The journal -------------------------------------------------------------------------
 
 std::string escapeField(std::string_view text) {
@@ -455,7 +442,10 @@ std::optional<Journal> parseJournal(const Layout& layout, std::string_view text)
 // Written beside and renamed into place: the journal on disk is always a whole one.
 std::optional<InstallFailure> writeJournal(const Layout& layout, const Journal& journal) {
     const std::string text = journalText(journal);
-    Fd fd(::open(layout.journalTemp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    // A new file, never through a link planted at its name: whatever lies there goes first.
+    ::unlink(layout.journalTemp.c_str());
+    Fd fd(::open(layout.journalTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                 0600));
     bool ok = fd.get() >= 0 && platform::writeAll(fd.get(), text) && ::fsync(fd.get()) == 0;
     int error = ok ? 0 : errno;
     if (!fd.close() && ok) {
@@ -482,7 +472,7 @@ struct LoadedJournal {
 
 LoadedJournal loadJournal(const Layout& layout) {
     LoadedJournal loaded;
-    Fd fd(::open(layout.journal.c_str(), O_RDONLY | O_CLOEXEC));
+    Fd fd(::open(layout.journal.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (fd.get() < 0) {
         if (errno != ENOENT && errno != ENOTDIR) {
             loaded.found = true;
@@ -729,9 +719,9 @@ std::optional<InstallFailure> plan(const Layout& layout, const std::vector<Insta
 int makeBackup(const Layout& layout, const Step& step, std::size_t index) {
     const std::string target = targetPath(layout, step);
     const std::string backup = backupPath(layout, step);
-    if (const int error =
-            makeFolders(layout.update,
-                        std::string(kBackupFolderName) + "/files/" + parentOf(step.target), 0700);
+    if (const int error = platform::createFoldersUnder(
+            layout.update, std::string(kBackupFolderName) + "/files/" + parentOf(step.target), 0700,
+            platform::LinkPolicy::NoFollow);
         error != 0) {
         return error;
     }
@@ -745,7 +735,10 @@ int makeBackup(const Layout& layout, const Step& step, std::size_t index) {
 
 int putInPlace(const Layout& layout, const Journal& journal, std::size_t index, mode_t mode) {
     const Step& step = journal.steps[index];
-    if (const int error = makeFolders(layout.app, parentOf(step.target), 0755); error != 0) {
+    // The application's own folder links (lib -> lib64) stay usable, as they always were.
+    if (const int error = platform::createFoldersUnder(layout.app, parentOf(step.target), 0755,
+                                                       platform::LinkPolicy::Follow);
+        error != 0) {
         return error;
     }
     const std::string source = sourcePath(layout, step);
@@ -756,6 +749,39 @@ int putInPlace(const Layout& layout, const Journal& journal, std::size_t index, 
 }
 
 }  // namespace
+
+namespace {
+bool sameNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && net::startsWithNoCase(a, b);
+}
+}  // namespace
+
+bool installerOwnsName(std::string_view name) {
+    const auto separator = [](char c) { return c == '/' || c == '\\'; };
+    bool first = true;
+    std::size_t pos = 0;
+    while (pos <= name.size()) {
+        std::size_t end = pos;
+        while (end < name.size() && !separator(name[end])) {
+            ++end;
+        }
+        const std::string_view part = name.substr(pos, end - pos);
+        pos = end + 1;
+        if (part.empty() || part == ".") {
+            continue;  // dropped by the path rules, as "\\install.journal" or "./x"
+        }
+        // Folded: on a folder without case, "Install.Journal" is the journal itself.
+        if (first && (sameNoCase(part, kJournalName) || sameNoCase(part, kJournalTempName) ||
+                      sameNoCase(part, kBackupFolderName) || sameNoCase(part, kLockName))) {
+            return true;
+        }
+        if (net::startsWithNoCase(part, kCopyPartPrefix)) {
+            return true;
+        }
+        first = false;
+    }
+    return false;
+}
 
 void setInstallStepHook(std::function<void(std::size_t doneCount)> hook) {
     stepHook() = std::move(hook);

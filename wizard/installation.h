@@ -27,6 +27,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace upd::wizard {
@@ -72,6 +73,12 @@ struct RecoveryResult {
 // Called at every start before anything else: finishes or rolls back an installation that was
 // interrupted (power loss, kill -9). Nothing to do when there is no journal.
 RecoveryResult recoverInterruptedInstall(const std::string& appFolder);
+
+// True for a name (relative, '\\' or '/' between folders) that the installer keeps for its own
+// files: its journal, its backup folder and lock in the update folder ("install.journal",
+// ".install-backup\\x"), and the copies it makes beside a target (".upd-..."). An update set
+// naming one could plant a journal that the next start would replay.
+bool installerOwnsName(std::string_view name);
 
 // For tests: lets a test stop an installation between two files (block, or kill the process).
 // Called after file number doneCount (1-based) is in place; the call for the last file comes

@@ -147,9 +147,10 @@ struct FileContent {
     int error = 0;
 };
 
-ReadStatus readWholeFile(const std::string& path, FileContent& out) {
+// `openFlags` adds to O_RDONLY: a private write passes O_NOFOLLOW and O_NONBLOCK.
+ReadStatus readWholeFile(const std::string& path, FileContent& out, int openFlags = 0) {
     FileDescriptor& fd = out.fd;
-    fd = FileDescriptor(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    fd = FileDescriptor(::open(path.c_str(), O_RDONLY | O_CLOEXEC | openFlags));
     if (fd.get() < 0) {
         out.error = errno;
         return out.error == ENOENT ? ReadStatus::Missing : ReadStatus::Failed;
@@ -602,9 +603,22 @@ void WriteIniValue(const std::string& section, const std::string& key, const std
 
 IniWriteResult tryWriteIniValue(const std::string& section, const std::string& key,
                                 const std::string& value, const std::string& file) {
-    const std::string target = writeTarget(file);
+    const IniEntry entry{key, value};
+    return tryWriteIniValues(section, {&entry, 1}, file, IniFileAccess::Shared);
+}
+
+IniWriteResult tryWriteIniValues(const std::string& section, std::span<const IniEntry> entries,
+                                 const std::string& file, IniFileAccess access) {
+    const bool secret = access == IniFileAccess::Private;
+    // A private file is replaced where it is named: the rename takes a link's own place. It
+    // is never opened through a link, nor waited on: a named pipe would block the open.
+    const int openFlags = secret ? O_NOFOLLOW | O_NONBLOCK : 0;
+    const std::string target = secret ? file : writeTarget(file);
     FileContent content;
-    const ReadStatus status = readWholeFile(target, content);
+    ReadStatus status = readWholeFile(target, content, openFlags);
+    if (secret && status == ReadStatus::Failed && content.error == ELOOP) {
+        status = ReadStatus::Missing;  // a link: replaced by a new file, what it names unread
+    }
     if (status == ReadStatus::Failed) {
         return failure(IniWriteError::ReadFailed,
                        "cannot read " + target + ": " + errorText(content.error));
@@ -615,23 +629,32 @@ IniWriteResult tryWriteIniValue(const std::string& section, const std::string& k
     const bool isNew = status == ReadStatus::Missing;
     const std::string original = std::move(content.bytes);
     ProfileDocument document = ProfileDocument::parse(original, platform::systemCodePage());
-    if (IniWriteResult result = document.setValue(section, key, value); !result) {
-        return result;
+    IniWriteResult refused;
+    bool anySet = false;
+    for (const IniEntry& entry : entries) {
+        IniWriteResult result = document.setValue(section, entry.key, entry.value);
+        anySet = anySet || bool(result);
+        if (!result && refused) {
+            refused = std::move(result);
+        }
     }
-    if (!isNew && document.bytes() == original) {
+    if (!anySet) {
+        return refused;
+    }
+    // A new file, and a private one whatever its bits were, is for its owner's eyes only.
+    const mode_t mode = isNew || secret ? S_IRUSR | S_IWUSR : content.mode & 07777;
+    if (!isNew && document.bytes() == original && (content.mode & 07777) == mode) {
         if (content.stable) {
             cache().remember(file, std::move(content.fd), content.stamp, std::move(document));
         }
-        return {};
+        return refused;
     }
-    // Only the owner may read a new file: proxy.ini holds the proxy password.
-    const mode_t mode = isNew ? S_IRUSR | S_IWUSR : content.mode & 07777;
     struct stat written {};
     if (IniWriteResult result = replaceFile(target, document.bytes(), mode, written); !result) {
         return result;
     }
     // Keep what was written for the reads that follow, if the file is still the one written.
-    FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | openFlags));
     struct stat info {};
     if (fd.get() >= 0 && ::fstat(fd.get(), &info) == 0 && info.st_dev == written.st_dev &&
         info.st_ino == written.st_ino) {
@@ -639,7 +662,7 @@ IniWriteResult tryWriteIniValue(const std::string& section, const std::string& k
     } else {
         cache().forget(file);
     }
-    return {};
+    return refused;
 }
 
 std::uint64_t profileFileLoadCount() {

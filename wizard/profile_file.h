@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -138,10 +139,35 @@ void WriteIniValue(const std::string& section, const std::string& key, const std
 // Sets one value and says whether it worked. The new content is written to a temporary
 // file in the same folder (created exclusively), flushed to disk and renamed over `file`,
 // so a failure or a crash leaves the old file whole. An existing file keeps its permission
-// bits; a new one is readable and writable by its owner only (0600), since `proxy.ini`
-// holds a password. A symbolic link is followed and the file it names is replaced.
+// bits; a new one is readable and writable by its owner only (0600). A symbolic link is
+// followed and the file it names is replaced. (IniFileAccess::Shared below.)
 [[nodiscard]] IniWriteResult tryWriteIniValue(const std::string& section, const std::string& key,
                                               const std::string& value, const std::string& file);
+
+// Who may see the file a write leaves behind, and whether a link at its path is followed.
+enum class IniFileAccess {
+    Shared,  // as tryWriteIniValue: permission bits kept, a symbolic link followed
+    // For a file that holds a secret (`proxy.ini`, the proxy password): the file is always
+    // left 0600, an existing 0644 one included, and nothing is read or written through a
+    // symbolic link. A link at `file` is replaced by the new regular file, which holds only
+    // the values written: the rename takes the link's own place, and what the link named is
+    // neither read nor changed. Anything else there that is not a regular file (a named
+    // pipe, a folder) is refused with ReadFailed, without waiting on it.
+    Private,
+};
+
+struct IniEntry {
+    std::string_view key;
+    std::string_view value;
+};
+
+// Sets several values of one section with one write: one new file, one rename, as in
+// tryWriteIniValue. An entry refused (InvalidName, InvalidValue) does not stop the others;
+// the result is the first refusal, or the failure of the write, which leaves the file as
+// it was. When every entry is refused, nothing is written.
+[[nodiscard]] IniWriteResult tryWriteIniValues(const std::string& section,
+                                               std::span<const IniEntry> entries,
+                                               const std::string& file, IniFileAccess access);
 
 // How many times ReadIniValue has read and parsed a file since the program started; a
 // diagnostic that shows whether the parsed-file cache works.

@@ -2,9 +2,11 @@
 
 #include "app/number_text.h"
 #include "app/string_table.h"
+#include "platform/printable_text.h"
 #include "platform/update_path.h"
 #include "wizard/file_digest.h"
 #include "wizard/file_version.h"
+#include "wizard/installation.h"
 #include "wizard/profile_file.h"
 
 namespace upd::wizard {
@@ -31,9 +33,9 @@ void addWorkingColumns(controls::ListModel& list) {
 
 class Analysis {
   public:
-    Analysis(const std::string& iniPath, const std::string& appFolder, platform::LangId langId,
+    Analysis(const ProfileDocument& ini, const std::string& appFolder, platform::LangId langId,
              platform::LangId textLanguage)
-        : m_ini(iniPath),
+        : m_ini(ini),
           m_appFolder(appFolder),
           m_tag(languageTag(langId)),
           m_textLanguage(textLanguage) {}
@@ -41,7 +43,7 @@ class Analysis {
     // False, with the reason in `failure`, at the first entry that cannot be taken.
     bool readSection(const char* section, const char* valueKey, controls::ListModel& list,
                      std::vector<std::string>& digests, std::string& failure) const {
-        const std::string numText = ReadIniValue(section, "Num", m_ini);
+        const std::string numText = m_ini.value(section, "Num");
         const auto num = app::wholeNumberFromText(numText);
         if (!num || *num < INT32_MIN || *num > INT32_MAX) {
             failure = std::string("[") + section + "] Num is not a number: \"" + numText + "\"";
@@ -53,11 +55,17 @@ class Analysis {
         }
         for (std::int64_t n = 1; n <= *num; ++n) {
             const std::string index = std::to_string(n);
-            const std::string name = ReadIniValue(section, "File" + index, m_ini);
+            const std::string name = m_ini.value(section, "File" + index);
             const platform::UpdatePath local = platform::hostPathUnder(m_appFolder, name);
             if (!local) {
+                failure = std::string("[") + section + "] File" + index + " \"" +
+                          platform::printableText(name) + "\": " + platform::describe(local.error);
+                return false;
+            }
+            // A downloaded "install.journal" would be replayed as the installer's own.
+            if (installerOwnsName(name)) {
                 failure = std::string("[") + section + "] File" + index + " \"" + name +
-                          "\": " + platform::describe(local.error);
+                          "\": the name is the installer's own";
                 return false;
             }
             if (const controls::ListError error = list.addRow(name);
@@ -67,10 +75,10 @@ class Analysis {
                 return false;
             }
             const int row = list.rowCount();
-            (void)list.setSubItem(row, 1, ReadIniValue(section, valueKey + index, m_ini));
+            (void)list.setSubItem(row, 1, m_ini.value(section, valueKey + index));
             (void)list.setSubItem(row, 2, description(name));
             // A digest that is there must be one: a wrong one would fail every download.
-            const std::string digest = ReadIniValue(section, "Sha256" + index, m_ini);
+            const std::string digest = m_ini.value(section, "Sha256" + index);
             if (!digest.empty() && !isSha256Hex(digest)) {
                 failure = std::string("[") + section + "] Sha256" + index +
                           " is not 64 lower-case hexadecimal digits";
@@ -84,21 +92,20 @@ class Analysis {
     // Looked up under "EXE<tag>" first, then "EXE", and shown exactly as read.
     std::string description(const std::string& name) const {
         const std::string extension = upperAscii(GetExtension(name));
-        std::string text = ReadIniValue("Descript", extension + std::string(m_tag), m_ini);
+        std::string text = m_ini.value("Descript", extension + std::string(m_tag));
         if (text.empty()) {
-            text = ReadIniValue("Descript", extension, m_ini);
+            text = m_ini.value("Descript", extension);
         }
         return text.empty() ? app::LoadResString(kUnknownType, m_textLanguage) : text;
     }
 
     std::string whatsNew() const {
-        return whatsNewText(ReadIniValue("Update", "Ver", m_ini),
-                            ReadIniValue("Update", "Time", m_ini),
-                            ReadIniValue("Update", "Contents" + std::string(m_tag), m_ini));
+        return whatsNewText(m_ini.value("Update", "Ver"), m_ini.value("Update", "Time"),
+                            m_ini.value("Update", "Contents" + std::string(m_tag)));
     }
 
   private:
-    const std::string& m_ini;
+    const ProfileDocument& m_ini;
     const std::string& m_appFolder;
     std::string_view m_tag;
     platform::LangId m_textLanguage;
@@ -130,12 +137,13 @@ std::string whatsNewText(std::string_view version, std::string_view releaseDate,
     }
 }
 
-UpdateInformation analyseUpdateInformation(const std::string& iniPath, const std::string& appFolder,
+UpdateInformation analyseUpdateInformation(ProfileDocument document, const std::string& appFolder,
                                            platform::LangId langId, platform::LangId textLanguage) {
     UpdateInformation info;
+    info.document = std::move(document);
     addWorkingColumns(info.VersionList);
     addWorkingColumns(info.DateList);
-    const Analysis analysis(iniPath, appFolder, langId, textLanguage);
+    const Analysis analysis(info.document, appFolder, langId, textLanguage);
     std::string failure;
     if (!analysis.readSection("Ver", "Ver", info.VersionList, info.VersionDigests, failure) ||
         !analysis.readSection("Time", "Date", info.DateList, info.DateDigests, failure)) {

@@ -18,6 +18,7 @@
 
 #include "controls/list_model.h"
 #include "platform/language.h"
+#include "wizard/profile_file.h"
 
 namespace upd::wizard {
 
@@ -31,6 +32,9 @@ std::string whatsNewText(std::string_view version, std::string_view releaseDate,
                          std::string_view contents);
 
 struct UpdateInformation {
+    // The information as read (and, under a key, verified): the plan reads its [Update] keys
+    // from here, never from the file again.
+    ProfileDocument document;
     // Columns "FileName", "Ver", "Descript"; one row per File<n>, key = the name, sub-item 1
     // the announced version (or date), sub-item 2 the description.
     controls::ListModel VersionList;
@@ -47,12 +51,13 @@ struct UpdateInformation {
     explicit operator bool() const { return !failure; }
 };
 
-// Reads `iniPath`. `langId` picks the contents and descriptions (the system language);
-// `textLanguage` the wizard's own texts (119, 127). Every file name must name a file under
-// `appFolder`: an empty, absolute, drive-letter, UNC or ".." name is refused, as are names
-// the lists refuse (a repeated name within a section, a name that reads as a number), a
+// Analyses `document` (see information_file.h for how it is read). `langId` picks the contents and
+// descriptions (the system language); `textLanguage` the wizard's own texts (119, 127). Every file
+// name must name a file under `appFolder`: an empty, absolute, drive-letter, UNC or ".." name is
+// refused, as are names the lists refuse (a repeated name within a section, a name that reads as a
+// number), names with a control byte, names the installer keeps for itself (installerOwnsName), a
 // missing, empty or non-numeric Num, and a Num above 32767.
-UpdateInformation analyseUpdateInformation(const std::string& iniPath, const std::string& appFolder,
+UpdateInformation analyseUpdateInformation(ProfileDocument document, const std::string& appFolder,
                                            platform::LangId langId, platform::LangId textLanguage);
 
 }  // namespace upd::wizard

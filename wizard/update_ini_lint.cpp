@@ -10,6 +10,7 @@
 #include "app/number_text.h"
 #include "controls/list_model.h"
 #include "platform/code_page.h"
+#include "platform/printable_text.h"
 #include "platform/update_path.h"
 #include "wizard/announced_date.h"
 #include "wizard/file_digest.h"
@@ -218,14 +219,31 @@ class Lint {
     }
 
   private:
-    void add(LintSeverity severity, int line, std::string problem, std::string fix) {
-        m_findings.push_back({line, severity, std::move(problem), std::move(fix)});
+    // Every finding quotes names and values of a file from a server: an ESC in a name would
+    // reach the terminal of whoever reads the findings, so control bytes go out as \xNN.
+    void add(LintSeverity severity, int line, const std::string& problem, const std::string& fix) {
+        m_findings.push_back(
+            {line, severity, platform::printableText(problem), platform::printableText(fix)});
     }
-    void error(int line, std::string problem, std::string fix) {
-        add(LintSeverity::Error, line, std::move(problem), std::move(fix));
+    void error(int line, const std::string& problem, const std::string& fix) {
+        add(LintSeverity::Error, line, problem, fix);
     }
-    void warning(int line, std::string problem, std::string fix) {
-        add(LintSeverity::Warning, line, std::move(problem), std::move(fix));
+    void warning(int line, const std::string& problem, const std::string& fix) {
+        add(LintSeverity::Warning, line, problem, fix);
+    }
+    // A download without its digest: unchecked in an unsigned set; in a signed one the reason
+    // a wizard with update.pub refuses the whole set.
+    void missingDigest(int line, const std::string& what, const std::string& unchecked,
+                       const std::string& fix) {
+        if (m_options.signedSet) {
+            error(line,
+                  what +
+                      ": a wizard with update.pub refuses the whole signed set, which must "
+                      "digest every file it may download",
+                  fix);
+        } else {
+            warning(line, what + ": " + unchecked, fix);
+        }
     }
     std::string value(std::string_view section, std::string_view key) const {
         return m_document.value(section, key);
@@ -640,29 +658,38 @@ class Lint {
                 error(m_layout.lineOf("Update", "ForceUp"),
                       "ForceUp=1 without UpURL: the wizard would fetch the full package from "
                       "no address",
-                      "give the package's http:// address in UpURL, or set ForceUp=0");
-            } else if (folded(url.substr(0, 7)) != "http://") {
+                      "give the package's http:// or https:// address in UpURL, or set ForceUp=0");
+            } else if (folded(url.substr(0, 7)) != "http://" &&
+                       folded(url.substr(0, 8)) != "https://") {
                 error(line,
                       "UpURL=" + url +
-                          " is not an http:// address: the wizard fetches "
-                          "only over http",
-                      "serve the package over http and give that address");
+                          " is not an http:// or https:// address: the wizard fetches only over "
+                          "http and https",
+                      "serve the package over http or https and give that address");
             }
             if (value("Update", "UpSha256").empty()) {
-                warning(m_layout.lineOf("Update", "ForceUp"),
-                        "ForceUp=1 without UpSha256: the full package is not checked",
-                        "add UpSha256, the package's SHA-256 (updtool make-ini writes it)");
+                missingDigest(m_layout.lineOf("Update", "ForceUp"), "ForceUp=1 without UpSha256",
+                              "the full package is not checked",
+                              "add UpSha256, the package's SHA-256 (updtool make-ini writes it)");
             }
         }
         if (update && *update == 1) {
             checkUpdaterVersion("UpdateVer", "update.exe", true);
             if (value("Update", "UpdateSha256").empty()) {
-                warning(m_layout.lineOf("Update", "Update"),
-                        "Update=1 without UpdateSha256: the new updater is not checked",
-                        "add UpdateSha256, the SHA-256 of update.exe (updtool make-ini writes "
-                        "it)");
+                missingDigest(m_layout.lineOf("Update", "Update"), "Update=1 without UpdateSha256",
+                              "the new updater is not checked",
+                              "add UpdateSha256, the SHA-256 of update.exe (updtool make-ini "
+                              "writes it)");
             }
             checkUpdaterVersion("MoveVer", "FileMove.exe", false);
+            // An empty MoveVer never fetches FileMove.exe: nothing to check then.
+            if (!value("Update", "MoveVer").empty() && value("Update", "MoveSha256").empty()) {
+                missingDigest(m_layout.lineOf("Update", "MoveVer"),
+                              "Update=1 and MoveVer without MoveSha256",
+                              "the new FileMove.exe is not checked",
+                              "add MoveSha256, the SHA-256 of FileMove.exe (updtool make-ini "
+                              "writes it)");
+            }
         }
     }
 
@@ -703,15 +730,17 @@ class Lint {
         if (m_entries.empty() || digested == static_cast<std::ptrdiff_t>(m_entries.size())) {
             return;
         }
+        // None at all is one mistake, reported once.
         if (digested == 0) {
-            warning(0, "no file has a Sha256<n>: the wizard installs downloads unchecked",
-                    "add the digests (updtool make-ini writes them)");
+            missingDigest(0, "no file has a Sha256<n>", "the wizard installs downloads unchecked",
+                          "add the digests (updtool make-ini writes them)");
             return;
         }
         for (const Entry& e : m_entries) {
             if (!e.hasDigest) {
-                warning(e.line, e.name + " has no Sha256 digest: its download is not checked",
-                        "add its digest (updtool make-ini writes them)");
+                missingDigest(e.line, e.name + " has no Sha256 digest",
+                              "its download is not checked",
+                              "add its digest (updtool make-ini writes them)");
             }
         }
     }

@@ -8,6 +8,11 @@
 // unchecked (version parts of different widths, entries without a digest, a date in the
 // future, a repeated key).
 //
+// A signed set (update.ini.sig beside it) is stricter: a wizard with update.pub refuses it
+// unless every file it could download carries its digest, so a missing Sha256<n>,
+// UpdateSha256 (Update=1), MoveSha256 (Update=1 with a MoveVer) or UpSha256 (ForceUp=1) is
+// then an error, not a warning.
+//
 // With a release folder (the files as they will be served) it also finds files that are not
 // there, digests and versions that do not match them, and files nobody is offered.
 #pragma once
@@ -25,6 +30,8 @@ enum class LintSeverity { Error, Warning };
 struct LintFinding {
     int line = 0;  // 1-based line of update.ini; 0 when it concerns the whole file
     LintSeverity severity = LintSeverity::Error;
+    // Names and values quoted from the file have their control bytes written as \xNN
+    // (platform/printable_text.h): a finding never carries an escape sequence to a terminal.
     std::string problem;  // what is wrong and what the wizard does with it
     std::string fix;      // what to change
 };
@@ -34,6 +41,8 @@ struct LintOptions {
     // Now in local standard time (calendar seconds, wizard/announced_date.h); later
     // announced dates are flagged. Nothing: no such check.
     std::optional<std::int64_t> now;
+    // The set is signed: a missing digest is an error (see above).
+    bool signedSet = false;
 };
 
 // The findings in line order; `bytes` is the whole file.

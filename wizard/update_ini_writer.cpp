@@ -11,6 +11,7 @@
 
 #include "controls/list_model.h"
 #include "platform/code_page.h"
+#include "platform/printable_text.h"
 #include "platform/update_path.h"
 #include "platform/version_resource.h"
 #include "wizard/announced_date.h"
@@ -68,10 +69,12 @@ std::string upperAscii(std::string text) {
     return text;
 }
 
+// One reason per line: a name with a line break or an ESC in a reason stays on its line and
+// out of the terminal.
 std::string joinLines(const std::vector<std::string>& lines) {
     std::string text;
     for (const auto& line : lines) {
-        text += (text.empty() ? "" : "\n") + line;
+        text += (text.empty() ? "" : "\n") + platform::printableText(line);
     }
     return text;
 }
@@ -105,15 +108,16 @@ class Lister {
         std::error_code error;
         fs::directory_iterator it(folder, error);
         if (error) {
-            m_out.refused.push_back((prefix.empty() ? folder.string() : prefix) +
-                                    ": cannot read the folder: " + error.message());
+            m_out.refused.push_back(
+                platform::printableText(prefix.empty() ? folder.string() : prefix) +
+                ": cannot read the folder: " + error.message());
             return;
         }
         for (; it != fs::directory_iterator(); it.increment(error)) {
             visit(it->path(), prefix);
         }
         if (error) {
-            m_out.refused.push_back(folder.string() +
+            m_out.refused.push_back(platform::printableText(folder.string()) +
                                     ": cannot read the folder: " + error.message());
         }
     }
@@ -123,38 +127,40 @@ class Lister {
         const std::string leaf = path.filename().string();
         const std::string name = prefix.empty() ? leaf : prefix + "\\" + leaf;
         const bool top = prefix.empty();
+        // A name may hold any byte but '/' and NUL; the messages must not carry its ESCs.
+        const std::string shown = platform::printableText(name);
         if (leaf.starts_with('.')) {
-            m_out.leftOut.push_back(name + ": hidden");
+            m_out.leftOut.push_back(shown + ": hidden");
             return;
         }
         std::error_code error;
         const fs::file_status link = fs::symlink_status(path, error);
         const fs::file_status target = fs::status(path, error);
         if (error) {
-            m_out.refused.push_back(name + ": " + error.message());
+            m_out.refused.push_back(shown + ": " + error.message());
             return;
         }
         if (const std::string why = nameProblem(leaf); !why.empty()) {
-            m_out.refused.push_back(name + ": " + why);
+            m_out.refused.push_back(shown + ": " + why);
             return;
         }
         if (fs::is_directory(target)) {
             if (fs::is_symlink(link)) {
-                m_out.leftOut.push_back(name + ": a link to a folder");
+                m_out.leftOut.push_back(shown + ": a link to a folder");
                 return;
             }
             walk(path, name);
             return;
         }
         if (!fs::is_regular_file(target)) {
-            m_out.leftOut.push_back(name + ": not a regular file");
+            m_out.leftOut.push_back(shown + ": not a regular file");
             return;
         }
         if (top && (leaf == "update.ini" || leaf == "update.ini.sig")) {
             return;  // what make-ini and sign write
         }
         if (leaf.ends_with(".sig")) {
-            m_out.leftOut.push_back(name + ": a signature file");
+            m_out.leftOut.push_back(shown + ": a signature file");
             return;
         }
         ReleaseEntry entry{name, path.string()};
@@ -165,7 +171,7 @@ class Lister {
         } else if (top && leaf == "Setup.zip") {
             m_out.package = entry;
         } else if (name.size() > kMaxIniValueBytes) {
-            m_out.refused.push_back(name + ": longer than the 254 bytes the wizard reads");
+            m_out.refused.push_back(shown + ": longer than the 254 bytes the wizard reads");
         } else {
             m_out.files.push_back(std::move(entry));
         }
@@ -373,7 +379,7 @@ ReleaseListing listReleaseFiles(const std::string& folder) {
     ReleaseListing listing;
     std::error_code error;
     if (!fs::is_directory(folder, error)) {
-        listing.refused.push_back(folder + ": not a folder");
+        listing.refused.push_back(platform::printableText(folder) + ": not a folder");
         return listing;
     }
     Lister(listing).walk(folder, "");
@@ -383,28 +389,39 @@ ReleaseListing listReleaseFiles(const std::string& folder) {
     return listing;
 }
 
+std::optional<ReleaseFile> readReleaseFile(const ReleaseEntry& entry, bool byVersion,
+                                           std::string& failure) {
+    ReleaseFile file{entry.name, {}, 0, {}};
+    std::string error;
+    const auto digest = sha256FileHex(entry.path, &error);
+    if (!digest) {
+        failure = platform::printableText(entry.name) + ": cannot read: " + error;
+        return std::nullopt;
+    }
+    file.sha256 = *digest;
+    file.version = byVersion ? versionForEntry(entry.path) : std::string();
+    if (file.version.empty()) {
+        const auto time = localStandardWriteTime(entry.path);
+        if (!time || !parseAnnouncedDate(announcedDateText(*time))) {
+            failure =
+                platform::printableText(entry.name) + ": its last-write time cannot be announced";
+            return std::nullopt;
+        }
+        file.writeTime = *time;
+    }
+    return file;
+}
+
 ReleaseScan scanReleaseFolder(const std::string& folder) {
     const ReleaseListing listing = listReleaseFiles(folder);
     ReleaseScan scan;
     std::vector<std::string> failures = listing.refused;
     scan.folder.leftOut = listing.leftOut;
-    const auto read = [&](const ReleaseEntry& entry, bool byVersion) -> std::optional<ReleaseFile> {
-        ReleaseFile file{entry.name, {}, 0, {}};
-        std::string error;
-        const auto digest = sha256FileHex(entry.path, &error);
-        if (!digest) {
-            failures.push_back(entry.name + ": cannot read: " + error);
-            return std::nullopt;
-        }
-        file.sha256 = *digest;
-        file.version = byVersion ? versionForEntry(entry.path) : std::string();
-        if (file.version.empty()) {
-            const auto time = localStandardWriteTime(entry.path);
-            if (!time || !parseAnnouncedDate(announcedDateText(*time))) {
-                failures.push_back(entry.name + ": its last-write time cannot be announced");
-                return std::nullopt;
-            }
-            file.writeTime = *time;
+    const auto read = [&](const ReleaseEntry& entry, bool byVersion) {
+        std::string failure;
+        auto file = readReleaseFile(entry, byVersion, failure);
+        if (!file) {
+            failures.push_back(std::move(failure));
         }
         return file;
     };
@@ -447,22 +464,31 @@ UpdateIniText makeUpdateIni(const ReleaseFolder& folder, const UpdateIniOptions&
         }
     }
     const bool forceUp = options.forceUpUrl.has_value();
-    if (forceUp) {
-        const std::string scheme = upperAscii(options.forceUpUrl->substr(0, 7));
-        if (scheme != "HTTP://") {
-            out.failures().push_back("--force-up " + *options.forceUpUrl +
-                                     ": the wizard downloads with http:// only");
-        }
-        if (!folder.package) {
-            result.warnings.push_back(
-                "Setup.zip is not in the release folder: UpSha256 is left out, so the wizard "
-                "cannot check the full package");
-        }
+    const std::string scheme = upperAscii(options.forceUpUrl.value_or("").substr(0, 8));
+    if (forceUp && !scheme.starts_with("HTTP://") && scheme != "HTTPS://") {
+        out.failures().push_back("--force-up " + *options.forceUpUrl +
+                                 ": the wizard downloads with http:// and https:// only");
     }
-    if (options.updateVer && !folder.updater) {
-        result.warnings.push_back(
-            "update.exe is not in the release folder: UpdateSha256 is left out, so the wizard "
-            "cannot check the new updater");
+    // What is offered must be digested: a wizard with update.pub refuses a signed set that
+    // lacks the digest of any file it may fetch.
+    const struct {
+        bool offered;
+        bool atHand;
+        const char* option;
+        const char* file;
+        const char* given;
+    } offers[] = {
+        {options.updateVer.has_value(), folder.updater.has_value(), "--update-ver", "update.exe",
+         "--update-exe"},
+        {options.moveVer.has_value(), folder.mover.has_value(), "--move-ver", "FileMove.exe",
+         "--move-exe"},
+        {forceUp, folder.package.has_value(), "--force-up", "Setup.zip", "--package"},
+    };
+    for (const auto& offer : offers) {
+        if (offer.offered && !offer.atHand) {
+            out.failures().push_back(std::string(offer.option) + " needs " + offer.file +
+                                     " in RELEASE_DIR or " + offer.given + " FILE");
+        }
     }
     const std::string moveVer =
         options.moveVer.value_or(folder.mover ? folder.mover->version : std::string());

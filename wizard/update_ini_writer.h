@@ -16,8 +16,14 @@
 // the wizard reads the last-write time of its own copy (wizard/announced_date.h): a copy of
 // the release file, with its time kept, reads as exactly the announced date.
 //
+// Every file the wizard may download gets its digest, since a wizard with update.pub refuses a
+// signed set that lacks one: offering the new updater, FileMove.exe or the full package
+// without that file at hand to digest is a failure, not a set written without its digest.
+//
 // Failures are values: a name the wizard cannot take (outside ASCII, a number, too long), an
-// unreadable file, a text that the code page cannot hold or that the reader would cut.
+// unreadable file, a text that the code page cannot hold or that the reader would cut, an
+// offered file that is not at hand. Names in messages have their control bytes written as
+// \xNN (platform/printable_text.h).
 #pragma once
 
 #include <cstdint>
@@ -39,9 +45,11 @@ struct ReleaseListing {
     std::optional<ReleaseEntry> updater;  // update.exe at the top
     std::optional<ReleaseEntry> mover;    // FileMove.exe at the top
     std::optional<ReleaseEntry> package;  // Setup.zip at the top
-    // Left out on purpose, each as "NAME: why" (hidden names, links to folders, ...).
+    // Left out on purpose, each as "NAME: why" (hidden names, links to folders, ...); NAME in
+    // its printable form.
     std::vector<std::string> leftOut;
-    // Names update.ini cannot carry, each as "NAME: why", and folders that cannot be read.
+    // Names update.ini cannot carry, each as "NAME: why" (printable form), and folders that
+    // cannot be read.
     std::vector<std::string> refused;
 };
 
@@ -75,19 +83,28 @@ struct ReleaseScan {
 // Reads every file of the listing: version, last-write time and digest.
 ReleaseScan scanReleaseFolder(const std::string& folder);
 
+// One file read as scanReleaseFolder reads each: its digest, and its version (`byVersion`; a
+// file without one gets its last-write time) or its last-write time. For the updater or the
+// package kept outside the release folder (updtool make-ini --update-exe). Nothing when it
+// cannot be read, with "NAME: why" in `failure`.
+std::optional<ReleaseFile> readReleaseFile(const ReleaseEntry& entry, bool byVersion,
+                                           std::string& failure);
+
 struct UpdateIniOptions {
     std::optional<std::string> version;  // [Update] Ver; default: the highest of [Ver]
     std::string releaseTime;             // [Update] Time, shown beside the version
     std::string contentsEn;              // "item,item,..."
     std::string contentsChs;
-    std::optional<std::string> updateVer;   // Update=1 with this UpdateVer
-    std::optional<std::string> moveVer;     // default: FileMove.exe's version, when present
-    std::optional<std::string> forceUpUrl;  // ForceUp=1 with this UpURL
+    // Update=1 with this UpdateVer; needs ReleaseFolder::updater.
+    std::optional<std::string> updateVer;
+    // Needs ReleaseFolder::mover when given; default: the mover's version, when there is one.
+    std::optional<std::string> moveVer;
+    // ForceUp=1 with this http:// or https:// UpURL; needs ReleaseFolder::package.
+    std::optional<std::string> forceUpUrl;
 };
 
 struct UpdateIniText {
     std::string bytes;
-    std::vector<std::string> warnings;   // written anyway, but worth a look
     std::optional<std::string> failure;  // every reason, one per line; `bytes` is then empty
 
     explicit operator bool() const { return !failure; }

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <string>
 
 #include "tests/support/env_guard.h"
@@ -54,6 +56,37 @@ TEST_F(ProxySettingsFile, WritesTheSixKeysInTheDialogsOrderToAPrivateFile) {
     EXPECT_EQ(info.st_mode & 0777, 0600u);
 
     EXPECT_FALSE(writeProxySettings(settings, m_dir.path() + "no/such/folder/proxy.ini"));
+}
+
+// It holds the password: a regular file for its owner only, whatever stood at its path. A
+// link there is replaced, and the file it names stays as it was.
+TEST_F(ProxySettingsFile, EndsUpPrivateAndNeverWritesThroughALink) {
+    struct Case {
+        const char* at;
+        bool link;        // else a file of mode 0644
+        bool linkTarget;  // the link names an existing file
+    };
+    const Case cases[] = {{"file", false, false}, {"link", true, true}, {"dangling", true, false}};
+    const std::string elsewhere = m_dir.file("elsewhere.ini");
+    const std::string theirs = "[Proxy]\r\nServer=theirs\r\n";
+    const ProxySettings settings{3, "10.0.0.1", "1080", "bob", "pw", 1};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.at);
+        std::remove(m_file.c_str());
+        std::remove(elsewhere.c_str());
+        if (!c.link || c.linkTarget) {
+            const std::string made = m_dir.write(c.link ? "elsewhere.ini" : "proxy.ini", theirs);
+            ASSERT_EQ(chmod(made.c_str(), 0644), 0);
+        }
+        ASSERT_TRUE(!c.link || symlink(elsewhere.c_str(), m_file.c_str()) == 0);
+        ASSERT_TRUE(writeProxySettings(settings, m_file));
+        struct stat info {};
+        ASSERT_EQ(lstat(m_file.c_str(), &info), 0);
+        EXPECT_TRUE(S_ISREG(info.st_mode));
+        EXPECT_EQ(info.st_mode & 07777, 0600u);
+        EXPECT_EQ(readProxySettings(m_file), settings);
+        EXPECT_EQ(test::readFile(elsewhere), c.linkTarget ? theirs : "");
+    }
 }
 
 TEST_F(ProxySettingsFile, WritingKeepsEverythingElseInTheFile) {

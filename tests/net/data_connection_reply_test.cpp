@@ -76,6 +76,14 @@ std::string partial(const std::string& body) {
     return "HTTP/1.1 206 Partial Content\r\nContent-Length: " + std::to_string(body.size()) +
            "\r\n\r\n" + body;
 }
+// `n` interim replies, one behind the other.
+std::string interim(int n) {
+    std::string heads;
+    while (n-- > 0) {
+        heads += "HTTP/1.1 100 Continue\r\n\r\n";
+    }
+    return heads;
+}
 // The SOCKS exchange, then the proxy plays the origin too.
 Script tunnel(Script handshake, std::string body = "through") {
     return handshake.readRequest().send(httpReply(200, body)).close();
@@ -183,9 +191,14 @@ std::vector<ReplyCase> replyCases() {
         row("BrokenChunkSizeFails",
             {stay("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nhello\r\n")},
             {C, Q, failed(4)}),
-        row("InterimReplyIsSkipped",
-            {serve("HTTP/1.1 100 Continue\r\n\r\n" + httpReply(200, "ok"))}, {C, Q, bytes(2), D},
-            "ok"),
+        // 20 in all, but the redirect's new request starts a count of its own.
+        row("InterimRepliesAreSkippedAndCountedPerRequest",
+            {serve(interim(10) + moved(302, "/g")), serve(interim(10) + httpReply(200, "ok"))},
+            {C, Q, Q, bytes(2), D}, "ok", {.paths = {"/f", "/g"}}),
+        row("EndlessInterimRepliesInOneReceiveFail", {serve(interim(1000))}, {C, Q, failed(4)}, "",
+            {.packetSize = 1 << 20}),
+        row("EndlessInterimRepliesByteByByteFail", {serve(interim(1000))}, {C, Q, failed(4)}, "",
+            {.packetSize = 1}),
         // ---- a keep-alive peer (an HTTP proxy) never closes: the length ends the transfer
         row("KeepAlivePeerEndsOnTheAnnouncedLength", {stay(httpReply(200, "abc"))},
             {C, Q, bytes(3), D}, "abc", {.setup = proxy(1)}),
@@ -298,6 +311,31 @@ std::vector<ReplyCase> replyCases() {
                          "GET http://other.example:8080/y HTTP/1.0\r\n"));
                      EXPECT_NE(server.received(1).find("\r\nHost: other.example\r\n"),
                                std::string::npos);
+                 }}),
+        // "u:p" goes to the first origin only: "ORIGIN.example" is that host, port 81 is not,
+        // and a hop on from there gets none either.
+        row("CredentialsStayWithTheirOrigin",
+            {serve(moved(302, "http://ORIGIN.example/b")),
+             serve(moved(302, "//origin.example:81/c")), serve(moved(302, "/d")),
+             serve(httpReply(200, "ok"))},
+            {C, Q, Q, Q, Q, bytes(2), D}, "ok",
+            {.url = "http://origin.example/a",
+             .paths = {"/a", "/b", "/c", "/d"},
+             .setup =
+                 [](Download& d, Peer server) {
+                     proxy(1)(d, server);
+                     d->setUseHttpAuthorization(true);
+                     d->setHttpUser("u");
+                     d->setHttpPass("p");
+                 },
+             .check =
+                 [](Download&, Peer server) {
+                     for (std::size_t k = 0; k < 4; ++k) {
+                         EXPECT_EQ(server.received(k).find("\nAuthorization: Basic dTpw\r\n") !=
+                                       std::string::npos,
+                                   k < 2)
+                             << "connection " << k;
+                     }
                  }}),
         // ---- proxies
         row("HttpProxyGetsTheAbsoluteUrlAndNoProxyCredentials", {serve(httpReply(200, "through"))},

@@ -90,4 +90,28 @@ printf 'x' >> "$rel/plugins/Report.dll"
 check "lint finds a changed file" 1 "$(status "$tool" lint "$ini" --release "$rel")"
 check "lint names it" 1 "$("$tool" lint "$ini" --release "$rel" | grep -c "does not match the release's plugins\\\\Report.dll")"
 
+# make-ini offers nothing it cannot digest: each file missing stops it, and nothing is written.
+bare=$work/bare
+mkdir "$bare" && cp "$tool" "$bare/Main.exe"
+for case in "--update-ver 1 update.exe --update-exe" "--move-ver 1 FileMove.exe --move-exe" \
+  "--force-up http://x/S.zip Setup.zip --package"; do
+  # shellcheck disable=SC2086 # split on purpose: option, value, file, the option giving it
+  set -- $case
+  check "make-ini $1 without $3" "1 $1 needs $3 in RELEASE_DIR or $4 FILE" \
+    "$(status "$tool" make-ini "$bare" "$1" "$2" -o "$bare/update.ini") $(reason make-ini "$bare" "$1" "$2")"
+  check "make-ini $1 wrote nothing" "" "$(find "$bare" -mindepth 1 ! -name Main.exe)"
+done
+check "make-ini, https package given" 0 "$(status "$tool" make-ini "$bare" \
+  --force-up https://x/S.zip --package "$tool" -o "$bare/update.ini")"
+# lint: a download without its digest is a warning, and an error in a signed set.
+grep -av '^UpSha256=' "$bare/update.ini" > "$work/bare.ini"
+check "lint, https and no digest" 0 "$(status "$tool" lint "$work/bare.ini")"
+check "lint --signed, no digest" 1 "$(status "$tool" lint "$work/bare.ini" --signed)"
+: > "$work/bare.ini.sig"
+check "lint beside a .sig, no digest" 1 "$(status "$tool" lint "$work/bare.ini")"
+# A name's control bytes reach the terminal escaped.
+mkdir "$work/esc" && : > "$work/esc/$(printf 'a\033b')"
+check "make-ini escapes a name" 'a\x1bb: holds a control character' \
+  "$("$tool" make-ini "$work/esc" 2>&1 >/dev/null | sed 's/^updtool make-ini: //')"
+
 checks_done

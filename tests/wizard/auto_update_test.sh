@@ -220,6 +220,40 @@ check "an unusable update.pub: status 1" same $status 1
 check "an unusable update.pub: says so" says "$err" "update.pub"
 check "an unusable update.pub: the folder is untouched" same "$(snapshot)" "$before"
 
+# ---- Attacks: what a mirror or anyone on the path could serve, and what must happen ----
+# The updater set, genuinely signed but without UpdateSha256: its update.exe must never run.
+mkdir -p "$www/no-digest/set/update"
+ini '[Update]' ForceUp=0 Update=1 UpdateVer=9.0.0.0 '[Ver]' Num=0 '[Time]' Num=0 \
+    >"$www/no-digest/set/update/update.ini"
+printf '#!/bin/sh\ntouch "%s/pwned"\n' "$work" >"$www/no-digest/update.exe"
+"$updtool" sign --key "$work/vendor.key" "$www/no-digest/set/update/update.ini" >/dev/null
+# An endless update.ini (a file past the 64 MiB the reader takes), a name the installer keeps,
+# a name with an escape sequence.
+mkdir -p "$www/huge/set/update" "$www/reserved/set/update" "$www/escape/set/update"
+truncate -s 65M "$www/huge/set/update/update.ini"
+ini '[Update]' ForceUp=0 Update=0 '[Ver]' Num=0 '[Time]' Num=1 File1=install.journal Date1=$later \
+    >"$www/reserved/set/update/update.ini"
+ini '[Update]' ForceUp=0 Update=0 '[Ver]' Num=0 '[Time]' Num=1 $'File1=a\e[2Jb.txt' Date1=$later \
+    >"$www/escape/set/update/update.ini"
+echo "victim" >"$work/victim"
+chmod -R a+rX "$www"
+# KIND|SET UP IN $app|STATUS|ON STANDARD ERROR
+for case in "no-digest|cp $work/vendor.pub \$app/update.pub|1|SHA-256 digest of every file" \
+    "files|mkdir \$app/update; ln -s $work/victim \$app/update/run.sh|1|symbolic link" \
+    "huge|:|1|larger than 64 MiB" "reserved|:|1|analyze" "escape|:|1|analyze"; do
+    IFS='|' read -r kind setup want why <<<"$case"
+    app "$kind" attack
+    eval "$setup"
+    before=$(snapshot) && touch "$work/mark"
+    run
+    check "$kind attack: status $want ($err)" same $status "$want"
+    check "$kind attack: says why" says "$err" "$why"
+    check "$kind attack: nothing ran, the link's target is whole" same "$(ls "$work/pwned" 2>&1 >/dev/null | wc -l) $(<"$work/victim")" "1 victim"
+    check "$kind attack: no escape byte printed" test "$(grep -c $'\e' "$work/out" "$work/err" | grep -vc ':0$')" = 0
+    check "$kind attack: nothing fetched stays" same "$(find "$app" -newer "$work/mark" ! -type d)" ""
+    check "$kind attack: the folder is untouched" same "$(snapshot)" "$before"
+done
+
 # Usage errors, and a second unattended run while one holds the folder (its lock file is
 # the newest: this folder is new).
 app current solo

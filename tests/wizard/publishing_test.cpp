@@ -237,7 +237,10 @@ TEST(UpdateIniWriter, RefusesWhatTheWizardCouldNotRead) {
          [](auto& o) { o.contentsChs = std::string(128, 'x') + repeat("更快", 64); },
          "--contents-chs is 384 bytes in code page 936"},
         {"a line break", [](auto& o) { o.contentsEn = "a\nb"; }, "--contents-en holds a line break"},
-        {"https", [](auto& o) { o.forceUpUrl = "https://x/Setup.zip"; }, "http:// only"},
+        {"ftp", [](auto& o) { o.forceUpUrl = "ftp://x/Setup.zip"; }, "http:// and https:// only"},
+        {"no update.exe", [](auto& o) { o.updateVer = "1"; }, "--update-ver needs update.exe in"},
+        {"no FileMove.exe", [](auto& o) { o.moveVer = "1"; }, "--move-ver needs FileMove.exe in"},
+        {"no package", [](auto& o) { o.forceUpUrl = "https://x/S.zip"; }, "--force-up needs Setup"},
         {"no version at all", [](auto& o) { o.version.reset(); }, "give the release's version"},
     };
     // clang-format on
@@ -249,6 +252,7 @@ TEST(UpdateIniWriter, RefusesWhatTheWizardCouldNotRead) {
         c.change(options);
         const UpdateIniText made = makeUpdateIni(folder, options);
         ASSERT_FALSE(made) << c.name;
+        EXPECT_TRUE(made.bytes.empty()) << c.name;
         EXPECT_NE(made.failure->find(c.failure), std::string::npos) << *made.failure;
     }
     const test::TempDir dir;
@@ -288,8 +292,13 @@ TEST(UpdateIniLint, FindsWhatTheWizardTripsOn) {
     const std::string ver = "[Ver]\nNum=0\n";
     const std::string time = "[Time]\nNum=0\n";
     const std::string one = "[Ver]\nNum=1\nFile1=a.exe\nVer1=1.0\nSha2561=" + digest + "\n";
+    const std::string undigested =  // each kind of download, b.exe and the [Update] ones bare
+        "[Update]\nForceUp=1\nUpURL=https://x/s.zip\nUpdate=1\nUpdateVer=1.0\nMoveVer=1.0\n[Ver]\n"
+        "Num=2\nFile1=a.exe\nVer1=1.0\nSha2561=" +
+        digest + "\nFile2=b.exe\nVer2=1.0\n" + time;
     // clang-format off
-    const struct { const char* name; std::string ini; std::vector<std::string> found; } cases[] = {
+    const struct { const char* name; std::string ini; std::vector<std::string> found;
+                   bool signedSet = false; } cases[] = {
         {"clean", update + one + time, {}},
         {"no [Time]", update + one, {"0 E [Time] is missing"}},
         {"no [Update]", one + time, {"0 E [Update] ForceUp=\"\" is not a number",
@@ -319,7 +328,17 @@ TEST(UpdateIniLint, FindsWhatTheWizardTripsOn) {
          {"2 E ForceUp=1 without UpURL", "2 W ForceUp=1 without UpSha256",
           "3 E [Update] Update=40000 is out of range"}},
         {"an https package", "[Update]\nForceUp=1\nUpURL=https://x/s.zip\nUpSha256=" + digest +
-         "\nUpdate=0\n" + ver + time, {"3 E UpURL=https://x/s.zip is not an http://"}},
+         "\nUpdate=0\n" + ver + time, {}},
+        {"an ftp package", "[Update]\nForceUp=1\nUpURL=ftp://x/s.zip\nUpSha256=" + digest +
+         "\nUpdate=0\n" + ver + time, {"3 E UpURL=ftp://x/s.zip is not an http:// or https://"}},
+        {"downloads without digests", undigested, {"2 W ForceUp=1 without UpSha256",
+         "4 W Update=1 without UpdateSha256", "6 W Update=1 and MoveVer without MoveSha256",
+         "12 W b.exe has no Sha256"}},
+        {"the same, signed", undigested, {"2 E ForceUp=1 without UpSha256",
+         "4 E Update=1 without UpdateSha256", "6 E Update=1 and MoveVer without MoveSha256",
+         "12 E b.exe has no Sha256"}, true},
+        {"an ESC in a name", update + "[Ver]\nNum=1\nFile1=a\x1b[2J.exe\nSha2561=" + digest + "\n" +
+         time, {"6 E File1=a\\x1b[2J.exe: the name holds a character"}},
         {"an updater without its version", "[Update]\nForceUp=0\nUpdate=1\nUpdateSha256=" +
          digest + "\n" + ver + time, {"3 E Update=1 with an empty UpdateVer"}},
         {"digests", "[Update]\nForceUp=0\nUpdate=0\nMoveSha256=" + digest.substr(1) + "\n" +
@@ -339,8 +358,8 @@ TEST(UpdateIniLint, FindsWhatTheWizardTripsOn) {
     };
     // clang-format on
     for (const auto& c : cases) {
-        expectFindings(c.name, lintUpdateIni(c.ini, {std::nullopt, calendarSeconds(2030, 1, 1)}),
-                       c.found);
+        const LintOptions options{std::nullopt, calendarSeconds(2030, 1, 1), c.signedSet};
+        expectFindings(c.name, lintUpdateIni(c.ini, options), c.found);
     }
     EXPECT_EQ(formatFinding({3, LintSeverity::Warning, "p", "f"}), "3: warning: p. fix: f");
 }

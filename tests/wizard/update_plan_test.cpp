@@ -16,6 +16,7 @@
 #include "wizard/announced_date.h"
 #include "wizard/download_plan.h"
 #include "wizard/file_version.h"
+#include "wizard/information_file.h"
 #include "wizard/update_info.h"
 
 namespace upd::wizard {
@@ -32,6 +33,11 @@ std::string rowsOf(const controls::ListModel& list) {
                 list.subItem(r, 2);
     }
     return rows;
+}
+
+// update.ini of `dir`, read as the wizard reads it without a key.
+ProfileDocument documentIn(const test::TempDir& dir) {
+    return loadUpdateInformation(dir.file("update.ini"), std::nullopt, std::nullopt).document;
 }
 
 TEST(AnnouncedDate, ReadsTheFormsReleaseEngineersWrite) {
@@ -99,6 +105,16 @@ TEST(UpdateInformation, AnalysesTheFileOrRefusesIt) {
          kEn, false, "", ""},
         {"an absolute name", head + "[Ver]\nNum=1\nFile1=/etc/passwd\n", kEn, false, "", ""},
         {"a drive letter", head + "[Ver]\nNum=1\nFile1=C:\\x.exe\n", kEn, false, "", ""},
+        // Names the installer keeps for itself, and control bytes that reach terminals.
+        {"the journal", head + "[Ver]\nNum=0\n[Time]\nNum=1\nFile1=Install.Journal\n", kEn, false, "", ""},
+        {"in the backups", head + "[Ver]\nNum=1\nFile1=.install-backup\\files\\a\n", kEn, false, "", ""},
+        {"the lock", head + "[Ver]\nNum=1\nFile1=.\\install.lock\n", kEn, false, "", ""},
+        {"a copy part", head + "[Ver]\nNum=1\nFile1=sub\\.upd-x-1.part\n", kEn, false, "", ""},
+        {"an escape byte", head + "[Ver]\nNum=1\nFile1=a\x1b[2J.exe\n", kEn, false, "", ""},
+        {"DEL", head + "[Ver]\nNum=1\nFile1=a\x7f.exe\n", kEn, false, "", ""},
+        {"a tab", head + "[Ver]\nNum=1\nFile1=a\tb.exe\n", kEn, false, "", ""},
+        {"not reserved deeper", head + "[Ver]\nNum=1\nFile1=sub\\install.journal\n[Time]\nNum=0\n",
+         kEn, true, "sub\\install.journal||Unknown type", ""},
     };
     // clang-format on
     for (const auto& c : cases) {
@@ -108,7 +124,7 @@ TEST(UpdateInformation, AnalysesTheFileOrRefusesIt) {
             dir.write("update.ini", c.ini);
         }
         const UpdateInformation info =
-            analyseUpdateInformation(dir.file("update.ini"), dir.path(), c.lang, c.lang);
+            analyseUpdateInformation(documentIn(dir), dir.path(), c.lang, c.lang);
         EXPECT_EQ(static_cast<bool>(info), c.ok);
         EXPECT_EQ(rowsOf(info.VersionList), c.versionRows);
         EXPECT_EQ(rowsOf(info.DateList), c.dateRows);
@@ -216,18 +232,18 @@ TEST(DownloadPlan, FollowsThePrecedenceAndTheRules) {
             ASSERT_TRUE(f.mtime == 0 || utimensat(AT_FDCWD, path.c_str(), times, 0) == 0);
         }
         const UpdateInformation info =
-            analyseUpdateInformation(dir.file("update.ini"), dir.path(), kEn, kEn);
+            analyseUpdateInformation(documentIn(dir), dir.path(), kEn, kEn);
         ASSERT_TRUE(info) << *info.failure;
         int asked = 0;
         const DownloadPlan plan = makeDownloadPlan(
-            info, {dir.file("update.ini"), dir.path(), RemoveChar(c.self, "."), c.server, kEn,
-                   [&](const std::string& question) {
-                       ++asked;
-                       EXPECT_EQ(question,
-                                 "Because of the version,you need to download the full pack.\r\n"
-                                 "Are you sure downloading it now");
-                       return c.answer;
-                   }});
+            info,
+            {dir.path(), RemoveChar(c.self, "."), c.server, kEn, [&](const std::string& question) {
+                 ++asked;
+                 EXPECT_EQ(question,
+                           "Because of the version,you need to download the full pack.\r\n"
+                           "Are you sure downloading it now");
+                 return c.answer;
+             }});
         EXPECT_EQ(static_cast<bool>(plan), !c.fails);
         std::string rows;
         for (const PlanRow& row : plan.rows) {

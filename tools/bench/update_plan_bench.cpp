@@ -9,6 +9,7 @@
 #include "tests/support/image_builder.h"
 #include "tests/support/temp_dir.h"
 #include "wizard/download_plan.h"
+#include "wizard/information_file.h"
 #include "wizard/update_info.h"
 
 namespace {
@@ -45,10 +46,12 @@ void BM_AnalyseAndPlan10000(benchmark::State& state) {
     static const Release release;
     std::size_t planned = 0;
     for (auto _ : state) {
-        const wizard::UpdateInformation info = wizard::analyseUpdateInformation(
-            release.ini, release.dir.path(), platform::kLangEnglishUS, platform::kLangEnglishUS);
+        wizard::LoadedInformation loaded =
+            wizard::loadUpdateInformation(release.ini, std::nullopt, std::nullopt);
+        const wizard::UpdateInformation info =
+            wizard::analyseUpdateInformation(std::move(loaded.document), release.dir.path(),
+                                             platform::kLangEnglishUS, platform::kLangEnglishUS);
         wizard::PlanRequest request;
-        request.iniPath = release.ini;
         request.appFolder = release.dir.path();
         request.selfVersionKey = "1001";
         request.serverAddress = "http://127.0.0.1/app/";

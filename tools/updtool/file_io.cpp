@@ -44,49 +44,6 @@ void syncFolderOf(const std::string& path) {
 
 }  // namespace
 
-ReadResult readWholeFile(const std::string& path, std::uint64_t limit) {
-    ReadResult result;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        result.missing = errno == ENOENT;
-        result.error = "cannot read " + path + ": " + systemText(errno);
-        return result;
-    }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        result.error = "cannot read " + path + ": " +
-                       (S_ISDIR(info.st_mode) ? systemText(EISDIR) : "not a regular file");
-        ::close(fd);
-        return result;
-    }
-    std::string bytes;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            result.error = "cannot read " + path + ": " + systemText(errno);
-            ::close(fd);
-            return result;
-        }
-        if (got == 0) {
-            break;
-        }
-        bytes.append(buffer, static_cast<std::size_t>(got));
-        if (bytes.size() > limit) {
-            result.tooLarge = true;
-            result.error = path + " is larger than " + std::to_string(limit) + " bytes";
-            ::close(fd);
-            return result;
-        }
-    }
-    ::close(fd);
-    result.bytes = std::move(bytes);
-    return result;
-}
-
 std::string createExclusive(const std::string& path, std::string_view bytes, mode_t mode) {
     const int fd =
         ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode & 0600);

@@ -10,17 +10,13 @@
 #include <string>
 #include <string_view>
 
+#include "platform/read_whole_file.h"
+
 namespace updtool {
 
-struct ReadResult {
-    std::optional<std::string> bytes;  // nullopt on failure
-    std::string error;                 // "cannot read PATH: <system text>", or "PATH is larger ..."
-    bool missing = false;              // the failure is that nothing is at the path
-    bool tooLarge = false;             // the failure is the file's size
-};
-
-// The whole regular file, if it holds at most `limit` bytes.
-ReadResult readWholeFile(const std::string& path, std::uint64_t limit);
+// The bounded reader every command uses for the files it is given.
+using upd::platform::ReadResult;
+using upd::platform::readWholeFile;
 
 // Creates `path` with O_EXCL and exactly `mode`, writes `bytes` and flushes them to disk. An
 // existing file (or link) is never touched: that is an error. On any failure nothing is left

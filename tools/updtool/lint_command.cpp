@@ -1,10 +1,13 @@
 #include "tools/updtool/lint_command.h"
 
+#include <sys/stat.h>
+
 #include <ctime>
 #include <iostream>
 #include <optional>
 #include <string_view>
 
+#include "platform/printable_text.h"
 #include "tools/updtool/exit_status.h"
 #include "tools/updtool/file_io.h"
 #include "wizard/profile_file.h"
@@ -16,11 +19,21 @@ using updtool::kExitFailure;
 using updtool::kExitOk;
 using updtool::kExitUsage;
 
-constexpr const char* kLintUsage = "usage: updtool lint UPDATE_INI [--release RELEASE_DIR]\n";
+constexpr const char* kLintUsage =
+    "usage: updtool lint UPDATE_INI [--release RELEASE_DIR] [--signed]\n"
+    "  --release  compare with the files as they will be served\n"
+    "  --signed   judge it as a signed set (implied by UPDATE_INI.sig beside it): a file the\n"
+    "             wizard may download without its digest is an error, not a warning\n";
 
 int usageError(std::string_view message) {
-    std::cerr << "updtool lint: " << message << "\n\n" << kLintUsage;
+    std::cerr << "updtool lint: " << upd::platform::printableText(message) << "\n\n" << kLintUsage;
     return kExitUsage;
+}
+
+// Anything at UPDATE_INI.sig makes the set a signed one: a wizard with update.pub fetches it.
+bool signatureBeside(const std::string& file) {
+    struct stat info {};
+    return ::lstat((file + ".sig").c_str(), &info) == 0;
 }
 
 // Now as the wizard reads a file's time: local standard time, daylight saving left out.
@@ -40,6 +53,8 @@ int runLint(const std::vector<std::string>& args) {
                 return usageError("--release needs a folder");
             }
             options.releaseFolder = args[++i];
+        } else if (args[i] == "--signed") {
+            options.signedSet = true;
         } else if (args[i].starts_with("-") && args[i].size() > 1) {
             return usageError("unknown option " + args[i]);
         } else if (file) {
@@ -54,10 +69,11 @@ int runLint(const std::vector<std::string>& args) {
     const updtool::ReadResult ini =
         updtool::readWholeFile(*file, upd::wizard::kMaxProfileFileBytes);
     if (!ini.bytes && !ini.tooLarge) {
-        std::cerr << "updtool lint: " << ini.error << '\n';
+        std::cerr << "updtool lint: " << upd::platform::printableText(ini.error) << '\n';
         return kExitFailure;
     }
     options.now = localStandardNow();
+    options.signedSet = options.signedSet || signatureBeside(*file);
     const auto findings = ini.bytes ? upd::wizard::lintUpdateIni(*ini.bytes, options)
                                     : std::vector{upd::wizard::tooLargeFinding()};
     for (const auto& finding : findings) {

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string_view>
 
+#include "platform/printable_text.h"
 #include "tools/updtool/exit_status.h"
 #include "tools/updtool/file_io.h"
 #include "wizard/update_ini_lint.h"
@@ -24,6 +25,7 @@ constexpr const char* kMakeIniUsage =
     "usage: updtool make-ini RELEASE_DIR [-o FILE] [--ver V] [--time T]\n"
     "                        [--contents-en TEXT] [--contents-chs TEXT]\n"
     "                        [--update-ver V] [--move-ver V] [--force-up URL]\n"
+    "                        [--update-exe FILE] [--move-exe FILE] [--package FILE]\n"
     "  -o              write FILE (beside, then renamed) instead of standard output\n"
     "  --ver           the release's version (default: the highest of [Ver])\n"
     "  --time          the release's date as shown (default: today)\n"
@@ -31,18 +33,29 @@ constexpr const char* kMakeIniUsage =
     "  --contents-chs  the same in Simplified Chinese\n"
     "  --update-ver    offer the new updater (update.exe) of this version: Update=1\n"
     "  --move-ver      FileMove.exe's version (default: that of RELEASE_DIR/FileMove.exe)\n"
-    "  --force-up      offer the full package at this http:// URL: ForceUp=1\n";
+    "  --force-up      offer the full package at this http:// or https:// URL: ForceUp=1\n"
+    "  --update-exe    digest this file as update.exe (default: RELEASE_DIR/update.exe)\n"
+    "  --move-exe      digest this file as FileMove.exe (default: RELEASE_DIR/FileMove.exe)\n"
+    "  --package       digest this file as the full package (default: RELEASE_DIR/Setup.zip)\n"
+    "Every file offered is digested: --update-ver, --move-ver and --force-up fail without it.\n";
 
 int usageError(std::string_view message) {
-    std::cerr << "updtool make-ini: " << message << "\n\n" << kMakeIniUsage;
+    std::cerr << "updtool make-ini: " << upd::platform::printableText(message) << "\n\n"
+              << kMakeIniUsage;
     return kExitUsage;
 }
 
-void printLines(std::string_view prefix, std::string_view lines) {
+// Every message goes out through here: names come from the release folder, and one holding an
+// ESC must not drive the terminal.
+void note(std::string_view text) {
+    std::cerr << "updtool make-ini: " << upd::platform::printableText(text) << '\n';
+}
+
+void printLines(std::string_view lines) {
     std::size_t start = 0;
     while (start <= lines.size()) {
         const std::size_t end = lines.find('\n', start);
-        std::cerr << prefix << lines.substr(start, end - start) << '\n';
+        note(lines.substr(start, end - start));
         if (end == std::string_view::npos) {
             break;
         }
@@ -80,6 +93,9 @@ int runMakeIni(const std::vector<std::string>& args) {
     std::optional<std::string> folder;
     std::optional<std::string> output;
     std::optional<std::string> time;
+    std::optional<std::string> updaterFile;
+    std::optional<std::string> moverFile;
+    std::optional<std::string> packageFile;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         std::optional<std::string>* target = nullptr;
@@ -96,6 +112,12 @@ int runMakeIni(const std::vector<std::string>& args) {
             target = &options.moveVer;
         } else if (arg == "--force-up") {
             target = &options.forceUpUrl;
+        } else if (arg == "--update-exe") {
+            target = &updaterFile;
+        } else if (arg == "--move-exe") {
+            target = &moverFile;
+        } else if (arg == "--package") {
+            target = &packageFile;
         } else if (arg == "--contents-en") {
             text = &options.contentsEn;
         } else if (arg == "--contents-chs") {
@@ -120,31 +142,64 @@ int runMakeIni(const std::vector<std::string>& args) {
     if (!folder || folder->empty()) {
         return usageError("RELEASE_DIR is missing");
     }
-    if ((options.updateVer && options.updateVer->empty()) || (output && output->empty())) {
-        return usageError("an empty value");
+    for (const auto* value :
+         {&options.updateVer, &output, &updaterFile, &moverFile, &packageFile}) {
+        if (*value && (*value)->empty()) {
+            return usageError("an empty value");
+        }
     }
     options.releaseTime = time.value_or(today());
 
-    const upd::wizard::ReleaseScan scan = upd::wizard::scanReleaseFolder(*folder);
-    for (const std::string& note : scan.folder.leftOut) {
-        std::cerr << "updtool make-ini: left out " << note << '\n';
+    upd::wizard::ReleaseScan scan = upd::wizard::scanReleaseFolder(*folder);
+    for (const std::string& leftOut : scan.folder.leftOut) {
+        note("left out " + leftOut);
+    }
+    // A file given outside the folder stands in for the folder's own; its name in update.ini
+    // is fixed, so only its digest and version are taken.
+    bool unreadable = false;
+    const struct {
+        const std::optional<std::string>& path;
+        const char* option;
+        const char* name;
+        bool byVersion;
+        std::optional<upd::wizard::ReleaseFile>& slot;
+    } given[] = {
+        {updaterFile, "--update-exe", "update.exe", true, scan.folder.updater},
+        {moverFile, "--move-exe", "FileMove.exe", true, scan.folder.mover},
+        {packageFile, "--package", "Setup.zip", false, scan.folder.package},
+    };
+    for (const auto& g : given) {
+        if (!g.path) {
+            continue;
+        }
+        std::string failure;
+        g.slot = upd::wizard::readReleaseFile({std::string(g.option) + " " + *g.path, *g.path},
+                                              g.byVersion, failure);
+        if (g.slot) {
+            g.slot->name = g.name;
+        } else {
+            note(failure);
+            unreadable = true;
+        }
     }
     if (!scan) {
-        printLines("updtool make-ini: ", *scan.failure);
+        printLines(*scan.failure);
+    }
+    if (!scan || unreadable) {
         return kExitFailure;
     }
     const upd::wizard::UpdateIniText ini = upd::wizard::makeUpdateIni(scan.folder, options);
     if (!ini) {
-        printLines("updtool make-ini: ", *ini.failure);
+        printLines(*ini.failure);
         return kExitFailure;
     }
-    for (const std::string& warning : ini.warnings) {
-        std::cerr << "updtool make-ini: warning: " << warning << '\n';
-    }
-    // What lint would say of the result; the file is only written when the wizard can use it.
-    const auto findings = upd::wizard::lintUpdateIni(ini.bytes);
+    // What lint would say of the result, judged as a signed set, since make-ini digests every
+    // file it offers; the file is only written when the wizard can use it.
+    upd::wizard::LintOptions lintOptions;
+    lintOptions.signedSet = true;
+    const auto findings = upd::wizard::lintUpdateIni(ini.bytes, lintOptions);
     for (const auto& finding : findings) {
-        std::cerr << "updtool make-ini: " << upd::wizard::formatFinding(finding) << '\n';
+        note(upd::wizard::formatFinding(finding));
     }
     if (upd::wizard::hasErrors(findings)) {
         return kExitFailure;
@@ -152,13 +207,13 @@ int runMakeIni(const std::vector<std::string>& args) {
     if (output) {
         if (const std::string error = updtool::writeBeside(*output, ini.bytes, 0644);
             !error.empty()) {
-            std::cerr << "updtool make-ini: " << error << '\n';
+            note(error);
             return kExitFailure;
         }
         return kExitOk;
     }
     if (!writeStandardOutput(ini.bytes)) {
-        std::cerr << "updtool make-ini: cannot write to standard output\n";
+        note("cannot write to standard output");
         return kExitFailure;
     }
     return kExitOk;

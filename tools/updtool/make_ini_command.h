@@ -6,5 +6,7 @@
 #include <vector>
 
 // Exit status 0 when written (to standard output or -o FILE), 1 when the folder cannot be
-// announced as it is (every reason on standard error), 2 for a usage error.
+// announced as it is or a file offered (--update-ver, --move-ver, --force-up) is not at hand
+// to digest (every reason on standard error, nothing written), 2 for a usage error. Names
+// from the folder are printed with their control bytes as \xNN.
 int runMakeIni(const std::vector<std::string>& args);

@@ -8,13 +8,16 @@
 
 #include "app/string_table.h"
 #include "platform/language.h"
+#include "platform/printable_text.h"
 #include "tools/updtool/exit_status.h"
 #include "wizard/download_plan.h"
 #include "wizard/file_version.h"
+#include "wizard/information_file.h"
 #include "wizard/update_info.h"
 
 namespace {
 
+using upd::platform::printableText;
 using updtool::kExitFailure;
 using updtool::kExitOk;
 using updtool::kExitUsage;
@@ -92,17 +95,23 @@ int runPlan(const std::vector<std::string>& args) {
         // The wizard reads a missing file as empty and fails the same way; say which file.
         std::cerr << "updtool plan: cannot read " << iniPath << '\n';
     }
+    // Read once, as the wizard reads it (no key: the signature is verify's business).
+    upd::wizard::LoadedInformation loaded =
+        upd::wizard::loadUpdateInformation(iniPath, std::nullopt, std::nullopt);
+    if (!loaded) {
+        std::cerr << "updtool plan: " << printableText(loaded.reason) << '\n';
+        return kExitFailure;
+    }
 
     // As in the wizard: contents and descriptions by the system language, and so the texts.
     const upd::platform::LangId language = upd::platform::systemLanguageId();
-    const upd::wizard::UpdateInformation analysed =
-        upd::wizard::analyseUpdateInformation(iniPath, appFolder, language, language);
+    const upd::wizard::UpdateInformation analysed = upd::wizard::analyseUpdateInformation(
+        std::move(loaded.document), appFolder, language, language);
     if (!analysed) {
-        std::cerr << analysed.text << '\n' << "(" << *analysed.failure << ")\n";
+        std::cerr << analysed.text << '\n' << "(" << printableText(*analysed.failure) << ")\n";
         return kExitFailure;
     }
     upd::wizard::PlanRequest request;
-    request.iniPath = iniPath;
     request.appFolder = appFolder;
     request.selfVersionKey = upd::wizard::GetFileVersionText(selfPath, "ProductVersion");
     request.serverAddress = server;
@@ -110,11 +119,14 @@ int runPlan(const std::vector<std::string>& args) {
     request.confirmFullPackage = [fullPackage](const std::string&) { return fullPackage; };
     const upd::wizard::DownloadPlan plan = upd::wizard::makeDownloadPlan(analysed, request);
     if (!plan) {
-        std::cerr << *plan.failure << '\n';
+        std::cerr << printableText(*plan.failure) << '\n';
         return kExitFailure;
     }
+    // Sources and descriptions come from the server: a tab or an escape byte in them must not
+    // forge a column or reach the terminal.
     for (const auto& row : plan.rows) {
-        std::cout << row.source << '\t' << row.target << '\t' << row.description << '\n';
+        std::cout << printableText(row.source) << '\t' << printableText(row.target) << '\t'
+                  << printableText(row.description) << '\n';
     }
     std::cout << "next\t" << nextName(plan.next) << '\n';
     return kExitOk;
