@@ -5,6 +5,7 @@
 #include <QSocketNotifier>
 #include <cstdio>
 #include <string>
+#include <system_error>
 
 #include "app/process_exit.h"
 #include "app/qt_message_boxes.h"
@@ -12,11 +13,14 @@
 #include "app/session_end.h"
 #include "app/single_instance.h"
 #include "app/startup.h"
+#include "app/string_table.h"
 #include "app/termination_signals.h"
 #include "app/unattended_run.h"
 #include "net/reactor.h"
+#include "platform/printable_text.h"
 #include "wizard/artwork.h"
 #include "wizard/installation.h"
+#include "wizard/update_folder_lock.h"
 #include "wizard/wizard.h"
 
 namespace {
@@ -30,15 +34,39 @@ bool wantsUnattended(int argc, char** argv) {
     return false;
 }
 
+// One wizard per application folder, whatever its name or user: the lock is taken before
+// the recovery below and held to the end of the installation. Returns why this one must not
+// go on, or nothing.
+std::string lockFolder(const std::string& appFolder, upd::platform::LangId language) {
+    const upd::wizard::FolderLockResult lock = upd::wizard::lockUpdateFolder(appFolder);
+    switch (lock.state) {
+        case upd::wizard::FolderLockState::Held:
+        case upd::wizard::FolderLockState::Unavailable:
+            return {};
+        case upd::wizard::FolderLockState::Busy:
+            return upd::app::LoadResString(175, language);
+        case upd::wizard::FolderLockState::Refused:
+            break;
+    }
+    return upd::app::LoadResString(174, language) + " " + upd::platform::printableText(lock.path) +
+           " (" + std::generic_category().message(lock.error) + ")";
+}
+
 // An installation cut short (power loss, a kill) is finished or undone before anything
 // else reads the application folder. Returns why that failed, or nothing: after a failure
-// the folder is as the journal left it, and running on could mix versions.
-std::string recoverInstallation(const std::string& appFolder, bool unattended) {
+// the folder is as the journal left it, and running on could mix versions. A journal that
+// could not be used was set aside: `notice` then says so in the user's language.
+std::string recoverInstallation(const std::string& appFolder, bool unattended,
+                                upd::platform::LangId language, std::string& notice) {
     const upd::wizard::RecoveryResult recovery = upd::wizard::recoverInterruptedInstall(appFolder);
     if (recovery.failure) {
         const upd::wizard::InstallFailure& failure = *recovery.failure;
         return "An interrupted installation could not be finished or undone: " +
                (failure.entry.empty() ? "" : failure.entry + ": ") + failure.systemText;
+    }
+    if (!recovery.setAsideJournal.empty()) {
+        notice = upd::app::LoadResString(176, language) + "\nupdate/" + recovery.setAsideJournal +
+                 (recovery.setAsideBackups.empty() ? "" : "\nupdate/" + recovery.setAsideBackups);
     }
     if (unattended && recovery.rolledBack) {
         std::printf("recovered: an interrupted installation was undone\n");
@@ -86,13 +114,25 @@ int main(int argc, char** argv) {
 
     const upd::wizard::WizardEnvironment environment = upd::wizard::WizardEnvironment::fromSystem();
     upd::app::QtMessageBoxes qtBoxes(environment.userLocale);
-    if (const std::string failure = recoverInstallation(environment.appFolder, unattended);
-        !failure.empty()) {
+    std::string notice;
+    std::string failure = lockFolder(environment.appFolder, environment.userLocale);
+    if (failure.empty()) {
+        failure =
+            recoverInstallation(environment.appFolder, unattended, environment.userLocale, notice);
+    }
+    if (!failure.empty()) {
         std::fprintf(stderr, "%s\n", failure.c_str());
         if (!unattended) {
             qtBoxes.show(failure, upd::app::MessageButtons::Ok, upd::app::MessageIcon::Critical);
         }
         return upd::app::kFailed;
+    }
+    if (!notice.empty()) {
+        // Said, and the run goes on: the folder is usable, the next update mends it.
+        std::fprintf(stderr, "%s\n", notice.c_str());
+        if (!unattended) {
+            qtBoxes.show(notice, upd::app::MessageButtons::Ok, upd::app::MessageIcon::None);
+        }
     }
     upd::app::SystemProcessExit systemExit;
     upd::app::UnattendedRun run(parsed.options);

@@ -10,7 +10,7 @@
 namespace upd::app {
 
 inline constexpr int kFirstStringId = 100;
-inline constexpr int kLastStringId = 174;
+inline constexpr int kLastStringId = 176;
 
 // The text of `id` in the language of `language`: 2052 gives Simplified Chinese, every
 // other id (1028 included) English. An id outside 100-159 gives an empty text.

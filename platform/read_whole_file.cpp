@@ -23,7 +23,7 @@ ReadResult readWholeFile(const std::string& path, std::uint64_t limit, LinkPolic
     const int fd = ::open(path.c_str(), flags);
     if (fd < 0) {
         const int error = errno;
-        result.missing = error == ENOENT;
+        result.missing = error == ENOENT || error == ENOTDIR;
         result.isLink = error == ELOOP && links == LinkPolicy::NoFollow;
         result.error = result.isLink ? path + " is a symbolic link"
                                      : "cannot read " + path + ": " + systemText(error);

@@ -6,6 +6,7 @@
 
 #include "net/ascii_case.h"
 #include "platform/spawn_detached.h"
+#include "wizard/update_folder_lock.h"
 
 namespace upd::wizard {
 namespace {
@@ -45,6 +46,7 @@ FinishResult finishUpdate(const std::string& appFolder, const std::vector<Finish
         return result;
     }
     if (result.kind == FinishKind::FullPackage) {
+        unlockUpdateFolder();  // nothing is installed: the package's own installer takes over
         result.startError =
             platform::openWithDesktop(appFolder + "update/" + kPackage, appFolderWithoutSlash);
         return result;
@@ -53,28 +55,21 @@ FinishResult finishUpdate(const std::string& appFolder, const std::vector<Finish
     for (const FinishRow& row : rows) {
         const bool updater =
             result.kind == FinishKind::Updater && named(row, kUpdater) && !fromServerFolder(row);
-        entries.push_back({row.name, updater ? kNewUpdater : row.name});
+        // Its run bit is part of the installation: a crash right after the commit must not
+        // leave a new updater that cannot start.
+        entries.push_back({row.name, updater ? kNewUpdater : row.name, updater});
     }
     InstallResult installed = installFiles(appFolder, entries);
+    // The installation has ended: the new updater, started next, takes the folder's lock.
+    unlockUpdateFolder();
     if (!installed) {
         result.failure = installed.failure;
         return result;
     }
     result.installed = std::move(installed.installed);
     if (result.kind == FinishKind::Updater) {
-        const std::string program = appFolder + kNewUpdater;
-        struct stat info {};
-        if (::stat(program.c_str(), &info) != 0) {
-            result.startError = errno;
-            return result;
-        }
-        // Downloaded programs carry no run bit; whoever may read it may run it.
-        const mode_t readers = info.st_mode & (S_IRUSR | S_IRGRP | S_IROTH);
-        if (::chmod(program.c_str(), (info.st_mode & 07777) | (readers >> 2)) != 0) {
-            result.startError = errno;
-            return result;
-        }
-        result.startError = platform::spawnDetached(program, {}, appFolderWithoutSlash, false);
+        result.startError =
+            platform::spawnDetached(appFolder + kNewUpdater, {}, appFolderWithoutSlash, false);
     }
     return result;
 }

@@ -7,6 +7,9 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <random>
 #include <set>
@@ -17,6 +20,7 @@
 #include "net/ascii_case.h"
 #include "platform/app_folder.h"
 #include "platform/create_folders.h"
+#include "platform/read_whole_file.h"
 #include "platform/update_path.h"
 #include "platform/write_all.h"
 
@@ -26,12 +30,12 @@ namespace {
 // The journal, as written before the first change and rewritten once at the commit. Fields
 // are separated by blanks; bytes of names that could end a field are written as %XX.
 //
-//   upd-install-journal 1
+//   upd-install-journal 2
 //   token 9f3c0a51d2e47b68              <- names the temporary copies beside the targets
 //   state planned                       <- "committed" once every file is in place
-//   entry sub%20x\a.dll sub%20x/a.dll sub%20x/a.dll 1 2049 1311772
+//   entry sub%20x\a.dll sub%20x/a.dll sub%20x/a.dll 1 2049 1311772 2049 1311990
 //         (name, source under update/, target under APP/, existed, device and inode of the
-//          old target)
+//          old target, device and inode of the download: what the target holds once moved)
 //   folder sub%20x                      <- created for the targets, parents first
 //   end
 //
@@ -40,7 +44,9 @@ namespace {
 // still existed, so it cannot have the old one's inode); a source missing from the update
 // folder was moved to its target. A record of each step would cost an fsync per file and
 // could still lag one step behind the files.
-constexpr std::string_view kJournalMagic = "upd-install-journal 1";
+constexpr std::string_view kJournalMagic = "upd-install-journal 2";
+// Written by earlier versions: entries without the download's device and inode.
+constexpr std::string_view kJournalMagicV1 = "upd-install-journal 1";
 constexpr std::string_view kJournalName = "install.journal";
 constexpr std::string_view kJournalTempName = "install.journal.new";
 constexpr std::string_view kBackupFolderName = ".install-backup";
@@ -120,6 +126,11 @@ struct Step {
     bool existed = false;
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
+    // The download's identity: a target with it holds the file this installation moved there.
+    // Unknown in a journal of an earlier version; such a target is taken for ours, as it was.
+    std::uint64_t newDevice = 0;
+    std::uint64_t newInode = 0;
+    bool identityKnown = false;
 };
 
 struct Journal {
@@ -165,15 +176,85 @@ void addFolderChain(std::set<std::string>& folders, const std::string& base,
     }
 }
 
-// Makes renames and new names in these folders durable. A folder's fsync fails only with the
-// disk itself, which the checked fsyncs of the contents have already reported.
-void syncFolders(const std::set<std::string>& folders) {
+// Makes renames and new names in these folders durable. Returns 0 or the first errno: before
+// the commit a folder that cannot be synced (EIO) fails the installation, since its renames
+// might not survive a power cut. A folder that is gone (removed when empty) needs nothing.
+int syncFolders(const std::set<std::string>& folders) {
+    int first = 0;
     for (const std::string& folder : folders) {
         Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (fd.get() >= 0) {
-            ::fsync(fd.get());
+        const int error = fd.get() < 0             ? (errno == ENOENT ? 0 : errno)
+                          : ::fsync(fd.get()) != 0 ? errno
+                                                   : 0;
+        if (first == 0) {
+            first = error;
         }
     }
+    return first;
+}
+
+// Flushes a downloaded file's contents: renamed into place unflushed, a power cut could bring
+// it back empty after the commit, when no old copy is kept any more.
+int syncFile(const std::string& path) {
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (fd.get() < 0 || ::fsync(fd.get()) != 0) {
+        return errno;
+    }
+    return 0;
+}
+
+// True when `relative` under `base` does not lead out of `base` through a link: the real
+// path of its deepest existing level lies within base's real path. "lib/x" with lib -> lib64
+// (a folder of the application) stays inside; lib -> /usr/lib does not.
+bool staysInside(const std::string& base, const std::string& relative) {
+    char* root = ::realpath(base.c_str(), nullptr);
+    if (root == nullptr) {
+        return false;
+    }
+    const std::string realRoot = std::string(root) + "/";
+    std::free(root);
+    std::string path = base + relative;
+    while (path.size() >= base.size()) {
+        char* real = ::realpath(path.c_str(), nullptr);
+        if (real != nullptr) {
+            const std::string found = std::string(real) + "/";
+            std::free(real);
+            return found.compare(0, realRoot.size(), realRoot) == 0;
+        }
+        if (errno != ENOENT) {
+            return false;
+        }
+        while (!path.empty() && path.back() == '/') {
+            path.pop_back();
+        }
+        path = parentOf(path);
+    }
+    return false;
+}
+
+// Whether two regular files hold the same bytes: the test for an installed copy (a target
+// on another file system than the update folder gets a copy, with an inode of its own).
+bool sameContent(const std::string& a, const std::string& b) {
+    Fd first(::open(a.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    Fd second(::open(b.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    struct stat one {};
+    struct stat two {};
+    if (first.get() < 0 || second.get() < 0 || ::fstat(first.get(), &one) != 0 ||
+        ::fstat(second.get(), &two) != 0 || !S_ISREG(one.st_mode) || !S_ISREG(two.st_mode) ||
+        one.st_size != two.st_size) {
+        return false;
+    }
+    std::vector<char> x(kCopyChunk);
+    std::vector<char> y(kCopyChunk);
+    for (off_t at = 0; at < one.st_size;) {
+        const ssize_t got = ::pread(first.get(), x.data(), x.size(), at);
+        if (got <= 0 || ::pread(second.get(), y.data(), static_cast<std::size_t>(got), at) != got ||
+            std::memcmp(x.data(), y.data(), static_cast<std::size_t>(got)) != 0) {
+            return false;
+        }
+        at += got;
+    }
+    return true;
 }
 
 std::set<std::string> foldersTouched(const Layout& layout, const Journal& journal) {
@@ -348,7 +429,8 @@ std::string journalText(const Journal& journal) {
     for (const Step& step : journal.steps) {
         text += "entry " + escapeField(step.name) + ' ' + escapeField(step.source) + ' ' +
                 escapeField(step.target) + ' ' + (step.existed ? '1' : '0') + ' ' +
-                std::to_string(step.device) + ' ' + std::to_string(step.inode) + '\n';
+                std::to_string(step.device) + ' ' + std::to_string(step.inode) + ' ' +
+                std::to_string(step.newDevice) + ' ' + std::to_string(step.newInode) + '\n';
     }
     for (const std::string& folder : journal.folders) {
         text += "folder " + escapeField(folder) + '\n';
@@ -380,18 +462,24 @@ std::optional<std::uint64_t> parseNumber(std::string_view text) {
 }
 
 // A relative path read back from the journal, accepted only when it stays under `base` in
-// the form this file writes: even a damaged journal cannot make a recovery touch anything
-// outside the application folder.
+// the form this file writes, names none of the installer's own files, and does not lead out
+// through a link: even a forged journal cannot make a recovery touch anything outside the
+// application folder.
 std::optional<std::string> checkedRelative(const std::string& base, std::string_view field) {
     std::optional<std::string> relative = unescapeField(field);
     if (!relative) {
         return std::nullopt;
     }
     const platform::UpdatePath path = platform::hostPathUnder(base, *relative);
-    if (!path || path.path != base + *relative) {
+    if (!path || path.path != base + *relative || installerOwnsName(*relative) ||
+        !staysInside(base, parentOf(*relative))) {
         return std::nullopt;
     }
     return relative;
+}
+
+bool inUpdateFolder(const std::string& target) {
+    return target.substr(0, target.find('/')) == kUpdateFolderName;
 }
 
 std::optional<Journal> parseJournal(const Layout& layout, std::string_view text) {
@@ -404,9 +492,11 @@ std::optional<Journal> parseJournal(const Layout& layout, std::string_view text)
         lines.push_back(text.substr(pos, end - pos));
         pos = end + 1;
     }
-    if (lines.size() < 4 || lines.front() != kJournalMagic || lines.back() != "end") {
+    if (lines.size() < 4 || (lines.front() != kJournalMagic && lines.front() != kJournalMagicV1) ||
+        lines.back() != "end") {
         return std::nullopt;
     }
+    const std::size_t entryFields = lines.front() == kJournalMagic ? 9 : 7;
     Journal journal;
     for (std::size_t i = 1; i + 1 < lines.size(); ++i) {
         const std::vector<std::string_view> f = splitFields(lines[i]);
@@ -416,19 +506,24 @@ std::optional<Journal> parseJournal(const Layout& layout, std::string_view text)
         } else if (i == 2 && f.size() == 2 && f[0] == "state" &&
                    (f[1] == "planned" || f[1] == "committed")) {
             journal.committed = f[1] == "committed";
-        } else if (i > 2 && f.size() == 7 && f[0] == "entry" && (f[4] == "0" || f[4] == "1")) {
+        } else if (i > 2 && f.size() == entryFields && f[0] == "entry" &&
+                   (f[4] == "0" || f[4] == "1")) {
             const auto name = unescapeField(f[1]);
             const auto source = checkedRelative(layout.update, f[2]);
             const auto target = checkedRelative(layout.app, f[3]);
             const auto device = parseNumber(f[5]);
             const auto inode = parseNumber(f[6]);
-            if (!name || !source || !target || !device || !inode) {
+            const auto newDevice = entryFields == 9 ? parseNumber(f[7]) : std::uint64_t{0};
+            const auto newInode = entryFields == 9 ? parseNumber(f[8]) : std::uint64_t{0};
+            if (!name || !source || !target || inUpdateFolder(*target) || !device || !inode ||
+                !newDevice || !newInode) {
                 return std::nullopt;
             }
-            journal.steps.push_back({*name, *source, *target, f[4] == "1", *device, *inode});
+            journal.steps.push_back({*name, *source, *target, f[4] == "1", *device, *inode,
+                                     *newDevice, *newInode, entryFields == 9});
         } else if (i > 2 && f.size() == 2 && f[0] == "folder") {
             auto folder = checkedRelative(layout.app, f[1]);
-            if (!folder) {
+            if (!folder || inUpdateFolder(*folder)) {
                 return std::nullopt;
             }
             journal.folders.push_back(std::move(*folder));
@@ -460,7 +555,9 @@ std::optional<InstallFailure> writeJournal(const Layout& layout, const Journal& 
         ::unlink(layout.journalTemp.c_str());
         return failureOf("", error);
     }
-    syncFolders({layout.update});
+    if (const int synced = syncFolders({layout.update}); synced != 0) {
+        return failureOf("", synced);
+    }
     return std::nullopt;
 }
 
@@ -472,45 +569,21 @@ struct LoadedJournal {
 
 LoadedJournal loadJournal(const Layout& layout) {
     LoadedJournal loaded;
-    Fd fd(::open(layout.journal.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    if (fd.get() < 0) {
-        if (errno != ENOENT && errno != ENOTDIR) {
-            loaded.found = true;
-            loaded.failure = failureOf("", errno);
-        }
+    // Never through a link, never waiting on a pipe, never a folder or a huge file.
+    const platform::ReadResult file =
+        platform::readWholeFile(layout.journal, static_cast<std::uint64_t>(kMaxJournalBytes),
+                                platform::LinkPolicy::NoFollow);
+    if (!file.bytes && file.missing) {
         return loaded;
     }
     loaded.found = true;
-    struct stat info {};
-    if (::fstat(fd.get(), &info) != 0) {
-        loaded.failure = failureOf("", errno);
-        return loaded;
-    }
-    std::string text;
-    if (info.st_size <= kMaxJournalBytes) {
-        text.resize(static_cast<std::size_t>(info.st_size));
-        std::size_t done = 0;
-        while (done < text.size()) {
-            const ssize_t got = ::read(fd.get(), text.data() + done, text.size() - done);
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
-            if (got < 0) {
-                loaded.failure = failureOf("", errno);
-                return loaded;
-            }
-            if (got == 0) {
-                break;
-            }
-            done += static_cast<std::size_t>(got);
-        }
-        text.resize(done);
-        loaded.journal = parseJournal(layout, text);
+    if (file.bytes) {
+        loaded.journal = parseJournal(layout, *file.bytes);
     }
     if (!loaded.journal) {
-        loaded.failure = failureOf("", "the installation journal " + layout.journal +
-                                           " is damaged; the application folder may hold a "
-                                           "mix of old and new files");
+        loaded.failure =
+            failureOf("", file.bytes ? "the installation journal " + layout.journal + " is damaged"
+                                     : file.error);
     }
     return loaded;
 }
@@ -535,6 +608,20 @@ std::optional<InstallFailure> dropJournalAndBackups(const Layout& layout) {
     return std::nullopt;
 }
 
+// Whether `target` (seen as `now`) still holds the file this installation put there: the
+// download itself (moved: its device and inode), or a copy of it (across file systems the
+// download stays in the update folder until the clean-up, and the bytes tell).
+bool holdsInstalledFile(const Step& step, const struct stat& now, const std::string& source,
+                        const std::string& target) {
+    if (!step.identityKnown) {
+        return true;  // a journal of an earlier version: as it always was
+    }
+    if (now.st_dev == step.newDevice && now.st_ino == step.newInode) {
+        return true;
+    }
+    return S_ISREG(now.st_mode) && sameContent(source, target);
+}
+
 // Whatever was done, undone: each target that holds its new file gets its backup back (or is
 // removed when it was new), the moved downloads go back to the update folder for another
 // attempt, the created folders go when empty. Runs again safely after being interrupted
@@ -556,6 +643,11 @@ std::optional<InstallFailure> rollBack(const Layout& layout, const Journal& jour
              ((now.st_dev == step.device && now.st_ino == step.inode) || !exists(backup)))) {
             continue;  // never replaced, or put back already
         }
+        // The application may have run since the crash and made a file where this
+        // installation had not yet put one: that file is the user's, and stays.
+        if (!holdsInstalledFile(step, now, source, target)) {
+            continue;
+        }
         // Only a move within one file system takes the source away, and a link back then
         // works. Losing the download is no harm: the next attempt fetches it again.
         const bool moved = !exists(source);
@@ -576,8 +668,10 @@ std::optional<InstallFailure> rollBack(const Layout& layout, const Journal& jour
     for (auto folder = journal.folders.rbegin(); folder != journal.folders.rend(); ++folder) {
         ::rmdir((layout.app + *folder).c_str());  // kept when something else is in it now
     }
-    std::set<std::string> folders = foldersTouched(layout, journal);
-    syncFolders(folders);
+    // Done again at the next start when a folder cannot be synced: the journal stays.
+    if (const int synced = syncFolders(foldersTouched(layout, journal)); synced != 0 && !failure) {
+        failure = failureOf("", synced);
+    }
     if (failure) {
         return failure;
     }
@@ -598,6 +692,35 @@ std::optional<InstallFailure> complete(const Layout& layout, const Journal& jour
         }
     }
     return dropJournalAndBackups(layout);
+}
+
+// A journal that cannot be used goes aside with the backups, under dated names
+// ("install.journal.20261207-101500", ".install-backup.20261207-101500"); the names found
+// are returned, relative to the update folder. 0 or the errno of the rename that failed.
+int setAside(const Layout& layout, std::string& journalAside, std::string& backupsAside) {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    char stamp[32] = {};
+    ::gmtime_r(&now, &utc);
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &utc);
+    const auto freeName = [&](std::string_view base) {
+        std::string name = std::string(base) + "." + stamp;
+        for (int n = 2; exists(layout.update + name); ++n) {
+            name = std::string(base) + "." + stamp + "-" + std::to_string(n);
+        }
+        return name;
+    };
+    const bool backups = exists(layout.backups);
+    journalAside = freeName(kJournalName);
+    backupsAside = backups ? freeName(kBackupFolderName) : std::string();
+    // rename moves a link or a folder at the journal's name as it is, never what it names.
+    if (backups && ::rename(layout.backups.c_str(), (layout.update + backupsAside).c_str()) != 0) {
+        return errno;
+    }
+    if (::rename(layout.journal.c_str(), (layout.update + journalAside).c_str()) != 0) {
+        return errno;
+    }
+    return syncFolders({layout.update});
 }
 
 // ---- Installation --------------------------------------------------------------------------
@@ -631,16 +754,19 @@ mode_t newFileMode(const std::string& path, int& error) {
     return start == "\177ELF" || start.substr(0, 2) == "#!" ? 0755 : 0644;
 }
 
-bool isReserved(const std::string& relativeSource) {
-    return relativeSource == kJournalName || relativeSource == kJournalTempName ||
-           relativeSource.substr(0, relativeSource.find('/')) == kBackupFolderName;
-}
+// How a step's file is put in place, decided when it is planned.
+struct Placement {
+    mode_t mode = 0;  // the permission bits (never setuid or setgid: those stay with the old file)
+    bool folderTarget = false;  // a folder stands where the file should go
+    bool keepOwner = false;     // the old file's owner and group go to the new one, where allowed
+    uid_t owner = 0;
+    gid_t group = 0;
+};
 
-// Checks every entry and records what the journal needs, changing nothing. `modes` receives
-// the permission bits each target will have.
+// Checks every entry and records what the journal needs, changing nothing. `placements`
+// receives how each file will be put in place.
 std::optional<InstallFailure> plan(const Layout& layout, const std::vector<InstallEntry>& entries,
-                                   Journal& journal, std::vector<mode_t>& modes,
-                                   std::vector<bool>& folderTargets) {
+                                   Journal& journal, std::vector<Placement>& placements) {
     std::set<std::string> sources;
     std::set<std::string> targets;
     std::set<std::string> folders;
@@ -654,11 +780,18 @@ std::optional<InstallFailure> plan(const Layout& layout, const std::vector<Insta
         step.name = entry.name;
         step.source = source.path.substr(layout.update.size());
         step.target = target.path.substr(layout.app.size());
-        if (isReserved(step.source)) {
+        if (installerOwnsName(step.source)) {
             return failureOf(entry.name, "the name is that of the installation's own files");
         }
-        if (step.target.substr(0, step.target.find('/')) == kUpdateFolderName) {
+        if (inUpdateFolder(step.target)) {
             return failureOf(entry.name, "the target lies in the update folder");
+        }
+        // A journal naming it could not be trusted either (checkedRelative): so no such step.
+        if (!staysInside(layout.app, parentOf(step.target)) ||
+            !staysInside(layout.update, parentOf(step.source))) {
+            return failureOf(entry.name,
+                             "the folder of the file is a link that leads out of "
+                             "the application folder");
         }
         if (!sources.insert(step.source).second || !targets.insert(step.target).second) {
             return failureOf(entry.name, "another entry names the same file");
@@ -670,13 +803,19 @@ std::optional<InstallFailure> plan(const Layout& layout, const std::vector<Insta
         if (!S_ISREG(info.st_mode)) {
             return failureOf(entry.name, "the downloaded file is not a regular file");
         }
-        mode_t mode = 0;
-        bool folderTarget = false;
+        step.newDevice = info.st_dev;
+        step.newInode = info.st_ino;
+        step.identityKnown = true;
+        Placement placement;
+        mode_t& mode = placement.mode;
         if (::lstat(target.path.c_str(), &info) == 0) {
             step.existed = true;
             step.device = info.st_dev;
             step.inode = info.st_ino;
-            folderTarget = S_ISDIR(info.st_mode);
+            placement.folderTarget = S_ISDIR(info.st_mode);
+            placement.owner = info.st_uid;
+            placement.group = info.st_gid;
+            placement.keepOwner = S_ISREG(info.st_mode);
             // A link is replaced by the file itself, with the bits of the file it named.
             if (S_ISLNK(info.st_mode) && ::stat(target.path.c_str(), &info) != 0) {
                 info.st_mode = 0;
@@ -694,6 +833,9 @@ std::optional<InstallFailure> plan(const Layout& layout, const std::vector<Insta
                 return failureOf(entry.name, error);
             }
         }
+        if (entry.program) {
+            mode |= (mode & (S_IRUSR | S_IRGRP | S_IROTH)) >> 2;
+        }
         // Folders missing now are the ones this installation creates; once one level is
         // missing, so are the ones below it.
         const std::string parent = parentOf(step.target);
@@ -707,8 +849,7 @@ std::optional<InstallFailure> plan(const Layout& layout, const std::vector<Insta
             }
         }
         journal.steps.push_back(std::move(step));
-        modes.push_back(mode);
-        folderTargets.push_back(folderTarget);
+        placements.push_back(placement);
     }
     return std::nullopt;
 }
@@ -733,7 +874,8 @@ int makeBackup(const Layout& layout, const Step& step, std::size_t index) {
     return copyThenRename(target, backup, part);
 }
 
-int putInPlace(const Layout& layout, const Journal& journal, std::size_t index, mode_t mode) {
+int putInPlace(const Layout& layout, const Journal& journal, std::size_t index,
+               const Placement& placement) {
     const Step& step = journal.steps[index];
     // The application's own folder links (lib -> lib64) stay usable, as they always were.
     if (const int error = platform::createFoldersUnder(layout.app, parentOf(step.target), 0755,
@@ -742,7 +884,13 @@ int putInPlace(const Layout& layout, const Journal& journal, std::size_t index, 
         return error;
     }
     const std::string source = sourcePath(layout, step);
-    if (::chmod(source.c_str(), mode) != 0) {
+    // Only root may give a file away; anyone else keeps the group where they belong to it.
+    // Refused is no failure: the file is then this user's, as a new file would be.
+    if (placement.keepOwner) {
+        (void)::lchown(source.c_str(), placement.owner, placement.group);
+    }
+    // After the owner: the mode is the last word (a change of owner may clear bits).
+    if (::chmod(source.c_str(), placement.mode) != 0) {
         return errno;
     }
     return renameOver(source, targetPath(layout, step), copyPartPath(layout, journal, index));
@@ -771,8 +919,10 @@ bool installerOwnsName(std::string_view name) {
             continue;  // dropped by the path rules, as "\\install.journal" or "./x"
         }
         // Folded: on a folder without case, "Install.Journal" is the journal itself.
-        if (first && (sameNoCase(part, kJournalName) || sameNoCase(part, kJournalTempName) ||
-                      sameNoCase(part, kBackupFolderName) || sameNoCase(part, kLockName))) {
+        // Prefixes: journals and backups set aside carry a date after the name.
+        if (first &&
+            (net::startsWithNoCase(part, kJournalName) ||
+             net::startsWithNoCase(part, kBackupFolderName) || sameNoCase(part, kLockName))) {
             return true;
         }
         if (net::startsWithNoCase(part, kCopyPartPrefix)) {
@@ -800,11 +950,17 @@ InstallResult installFiles(const std::string& appFolder, const std::vector<Insta
     const Layout layout(appFolder);
     Journal journal;
     journal.token = newToken();
-    std::vector<mode_t> modes;
-    std::vector<bool> folderTargets;
-    if (auto failure = plan(layout, entries, journal, modes, folderTargets)) {
+    std::vector<Placement> placements;
+    if (auto failure = plan(layout, entries, journal, placements)) {
         result.failure = std::move(failure);
         return result;
+    }
+    // Every download on disk before anything changes (see syncFile).
+    for (const Step& step : journal.steps) {
+        if (const int error = syncFile(sourcePath(layout, step)); error != 0) {
+            result.failure = failureOf(step.name, error);
+            return result;
+        }
     }
     // Left by a clean-up that was cut short; without a journal nothing needs it.
     std::error_code ignored;
@@ -823,23 +979,28 @@ InstallResult installFiles(const std::string& appFolder, const std::vector<Insta
     std::set<std::string> backupFolders{layout.update};
     for (std::size_t i = 0; i < journal.steps.size(); ++i) {
         const Step& step = journal.steps[i];
-        if (step.existed && !folderTargets[i]) {
+        if (step.existed && !placements[i].folderTarget) {
             if (const int error = makeBackup(layout, step, i); error != 0) {
                 return fail(failureOf(step.name, error));
             }
             addFolderChain(backupFolders, layout.backups, "files/" + parentOf(step.target));
         }
     }
-    syncFolders(backupFolders);
+    if (const int error = syncFolders(backupFolders); error != 0) {
+        return fail(failureOf("", error));
+    }
     for (std::size_t i = 0; i < journal.steps.size(); ++i) {
-        if (const int error = putInPlace(layout, journal, i, modes[i]); error != 0) {
+        if (const int error = putInPlace(layout, journal, i, placements[i]); error != 0) {
             return fail(failureOf(journal.steps[i].name, error));
         }
         if (i + 1 < journal.steps.size() && stepHook()) {
             stepHook()(i + 1);
         }
     }
-    syncFolders(foldersTouched(layout, journal));
+    // The renames durable before the commit says they happened.
+    if (const int error = syncFolders(foldersTouched(layout, journal)); error != 0) {
+        return fail(failureOf("", error));
+    }
     journal.committed = true;
     if (auto failure = writeJournal(layout, journal)) {
         journal.committed = false;
@@ -866,7 +1027,15 @@ RecoveryResult recoverInterruptedInstall(const std::string& appFolder) {
     }
     result.journalFound = true;
     if (!loaded.journal) {
-        result.failure = std::move(loaded.failure);
+        // Not a permanent block: kept for a look, under names no installation uses.
+        std::string journalAside;
+        std::string backupsAside;
+        if (const int error = setAside(layout, journalAside, backupsAside); error != 0) {
+            result.failure = failureOf("", error);
+            return result;
+        }
+        result.setAsideJournal = std::move(journalAside);
+        result.setAsideBackups = std::move(backupsAside);
         return result;
     }
     if (loaded.journal->committed) {

@@ -122,7 +122,7 @@ for route in direct socks5 http; do
     check "files $route: bytes" cmp -s "$app/sub/data.dat" "$www/files/set/sub/data.dat"
     check "files $route: a replaced file keeps its mode" same "$(mode "$app/keep.txt") $(<"$app/keep.txt")" "600 new keep"
     check "files $route: a new script runs" same "$(mode "$app/run.sh") $(mode "$app/sub/data.dat")" "755 644"
-    check "files $route: the update folder is empty" same "$(find "$app/update" -type f | wc -l)" 0
+    check "files $route: the update folder is empty" same "$(find "$app/update" -type f ! -name install.lock | wc -l)" 0
 
     app updater $route
     run
@@ -250,7 +250,7 @@ for case in "no-digest|cp $work/vendor.pub \$app/update.pub|1|SHA-256 digest of 
     check "$kind attack: says why" says "$err" "$why"
     check "$kind attack: nothing ran, the link's target is whole" same "$(ls "$work/pwned" 2>&1 >/dev/null | wc -l) $(<"$work/victim")" "1 victim"
     check "$kind attack: no escape byte printed" test "$(grep -c $'\e' "$work/out" "$work/err" | grep -vc ':0$')" = 0
-    check "$kind attack: nothing fetched stays" same "$(find "$app" -newer "$work/mark" ! -type d)" ""
+    check "$kind attack: nothing fetched stays" same "$(find "$app" -newer "$work/mark" ! -type d ! -name install.lock)" ""
     check "$kind attack: the folder is untouched" same "$(snapshot)" "$before"
 done
 
@@ -272,6 +272,22 @@ run
 kill $holder 2>/dev/null
 check "a second run: status 1" same $status 1
 check "a second run: says why" says "$err" "running"
+
+# Another wizard of the folder under another name (the new updater), or another user: the
+# folder's own lock keeps it out before it looks at anything.
+app files other-name
+cp "$wizard" "$app/reupdate.exe"
+mkdir -p "$app/update"
+before=$(snapshot)
+flock "$app/update/install.lock" sleep 20 &
+holder=$!
+for ((i = 0; i < 100; i++)); do grep -q "$(stat -c %i "$app/update/install.lock" 2>/dev/null)" /proc/locks && break; sleep 0.05; done
+timeout 60 "$app/reupdate.exe" --auto >"$work/out" 2>"$work/err"
+status=$? err=$(<"$work/err")
+kill $holder 2>/dev/null
+check "a wizard under another name: status 1" same $status 1
+check "a wizard under another name: says why" says "$err" "Another update wizard is updating this application"
+check "a wizard under another name: the folder is untouched" same "$(snapshot)" "$before"
 
 echo "$((checks - failures)) of $checks checks passed"
 ((failures == 0))
