@@ -44,9 +44,9 @@ namespace {
 // still existed, so it cannot have the old one's inode); a source missing from the update
 // folder was moved to its target. A record of each step would cost an fsync per file and
 // could still lag one step behind the files.
+// Version 1 entries lacked the download's identity: a forged one could have a rollback move
+// any file of the folder, so such a journal is set aside like any unusable one.
 constexpr std::string_view kJournalMagic = "upd-install-journal 2";
-// Written by earlier versions: entries without the download's device and inode.
-constexpr std::string_view kJournalMagicV1 = "upd-install-journal 1";
 constexpr std::string_view kJournalName = "install.journal";
 constexpr std::string_view kJournalTempName = "install.journal.new";
 constexpr std::string_view kBackupFolderName = ".install-backup";
@@ -59,11 +59,6 @@ constexpr std::string_view kUpdateFolderName = "update";
 // A journal lists one line per file; anything this large is not one of ours.
 constexpr std::int64_t kMaxJournalBytes = std::int64_t{64} << 20;
 constexpr std::size_t kCopyChunk = std::size_t{1} << 20;
-
-std::function<void(std::size_t)>& stepHook() {
-    static std::function<void(std::size_t)> hook;
-    return hook;
-}
 
 class Fd {
   public:
@@ -127,10 +122,8 @@ struct Step {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
     // The download's identity: a target with it holds the file this installation moved there.
-    // Unknown in a journal of an earlier version; such a target is taken for ours, as it was.
     std::uint64_t newDevice = 0;
     std::uint64_t newInode = 0;
-    bool identityKnown = false;
 };
 
 struct Journal {
@@ -492,11 +485,9 @@ std::optional<Journal> parseJournal(const Layout& layout, std::string_view text)
         lines.push_back(text.substr(pos, end - pos));
         pos = end + 1;
     }
-    if (lines.size() < 4 || (lines.front() != kJournalMagic && lines.front() != kJournalMagicV1) ||
-        lines.back() != "end") {
+    if (lines.size() < 4 || lines.front() != kJournalMagic || lines.back() != "end") {
         return std::nullopt;
     }
-    const std::size_t entryFields = lines.front() == kJournalMagic ? 9 : 7;
     Journal journal;
     for (std::size_t i = 1; i + 1 < lines.size(); ++i) {
         const std::vector<std::string_view> f = splitFields(lines[i]);
@@ -506,21 +497,20 @@ std::optional<Journal> parseJournal(const Layout& layout, std::string_view text)
         } else if (i == 2 && f.size() == 2 && f[0] == "state" &&
                    (f[1] == "planned" || f[1] == "committed")) {
             journal.committed = f[1] == "committed";
-        } else if (i > 2 && f.size() == entryFields && f[0] == "entry" &&
-                   (f[4] == "0" || f[4] == "1")) {
+        } else if (i > 2 && f.size() == 9 && f[0] == "entry" && (f[4] == "0" || f[4] == "1")) {
             const auto name = unescapeField(f[1]);
             const auto source = checkedRelative(layout.update, f[2]);
             const auto target = checkedRelative(layout.app, f[3]);
             const auto device = parseNumber(f[5]);
             const auto inode = parseNumber(f[6]);
-            const auto newDevice = entryFields == 9 ? parseNumber(f[7]) : std::uint64_t{0};
-            const auto newInode = entryFields == 9 ? parseNumber(f[8]) : std::uint64_t{0};
+            const auto newDevice = parseNumber(f[7]);
+            const auto newInode = parseNumber(f[8]);
             if (!name || !source || !target || inUpdateFolder(*target) || !device || !inode ||
                 !newDevice || !newInode) {
                 return std::nullopt;
             }
-            journal.steps.push_back({*name, *source, *target, f[4] == "1", *device, *inode,
-                                     *newDevice, *newInode, entryFields == 9});
+            journal.steps.push_back(
+                {*name, *source, *target, f[4] == "1", *device, *inode, *newDevice, *newInode});
         } else if (i > 2 && f.size() == 2 && f[0] == "folder") {
             auto folder = checkedRelative(layout.app, f[1]);
             if (!folder || inUpdateFolder(*folder)) {
@@ -613,9 +603,6 @@ std::optional<InstallFailure> dropJournalAndBackups(const Layout& layout) {
 // download stays in the update folder until the clean-up, and the bytes tell).
 bool holdsInstalledFile(const Step& step, const struct stat& now, const std::string& source,
                         const std::string& target) {
-    if (!step.identityKnown) {
-        return true;  // a journal of an earlier version: as it always was
-    }
     if (now.st_dev == step.newDevice && now.st_ino == step.newInode) {
         return true;
     }
@@ -805,7 +792,6 @@ std::optional<InstallFailure> plan(const Layout& layout, const std::vector<Insta
         }
         step.newDevice = info.st_dev;
         step.newInode = info.st_ino;
-        step.identityKnown = true;
         Placement placement;
         mode_t& mode = placement.mode;
         if (::lstat(target.path.c_str(), &info) == 0) {
@@ -933,10 +919,6 @@ bool installerOwnsName(std::string_view name) {
     return false;
 }
 
-void setInstallStepHook(std::function<void(std::size_t doneCount)> hook) {
-    stepHook() = std::move(hook);
-}
-
 InstallResult installFiles(const std::string& appFolder, const std::vector<InstallEntry>& entries) {
     InstallResult result;
     if (RecoveryResult earlier = recoverInterruptedInstall(appFolder); earlier.failure) {
@@ -993,9 +975,6 @@ InstallResult installFiles(const std::string& appFolder, const std::vector<Insta
         if (const int error = putInPlace(layout, journal, i, placements[i]); error != 0) {
             return fail(failureOf(journal.steps[i].name, error));
         }
-        if (i + 1 < journal.steps.size() && stepHook()) {
-            stepHook()(i + 1);
-        }
     }
     // The renames durable before the commit says they happened.
     if (const int error = syncFolders(foldersTouched(layout, journal)); error != 0) {
@@ -1005,9 +984,6 @@ InstallResult installFiles(const std::string& appFolder, const std::vector<Insta
     if (auto failure = writeJournal(layout, journal)) {
         journal.committed = false;
         return fail(std::move(*failure));
-    }
-    if (stepHook()) {
-        stepHook()(journal.steps.size());
     }
     // Everything is in place; a clean-up cut short is finished at the next start.
     complete(layout, journal);

@@ -33,7 +33,6 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -99,10 +98,5 @@ RecoveryResult recoverInterruptedInstall(const std::string& appFolder);
 // ".install-backup\\x"), and the copies it makes beside a target (".upd-..."). An update set
 // naming one could plant a journal that the next start would replay.
 bool installerOwnsName(std::string_view name);
-
-// For tests: lets a test stop an installation between two files (block, or kill the process).
-// Called after file number doneCount (1-based) is in place; the call for the last file comes
-// after the installation has committed, before the clean-up. Default: none.
-void setInstallStepHook(std::function<void(std::size_t doneCount)> hook);
 
 }  // namespace upd::wizard

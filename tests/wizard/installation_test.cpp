@@ -1,6 +1,7 @@
 // The installation over generated application folders, each case once with the update folder
 // beside the files and once on another file system (copies instead of renames); then a
-// read-only folder, a running program and a killed installation.
+// read-only folder, a running program and forged journals. A kill at every step of an
+// installation: install_crash_sweep.sh.
 #include "wizard/installation.h"
 
 #include <grp.h>
@@ -13,6 +14,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -245,40 +248,94 @@ TEST(InstallationProcess, ReplacesARunningProgram) {
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
 }
 
-TEST(InstallationProcess, RecoversFromAKilledInstallation) {
-    const Files before = fiveWithFolderAt("unrelated");
-    const Files after{{"a.dll", "new a.dll", 0700},   {"b.dll", "new b.dll", 0640},
-                      {"c.dll", "new c.dll"},         {"d.dll", "new d.dll"},
-                      {"new/e.dll", "new sub/e.dll"}, {"keep.txt", "keep"},
-                      {"unrelated/inside", "in"}};
-    for (const std::size_t killedAfter : {2u, 5u}) {
-        const AppFolder app(false, before);
-        int stopped[2];
-        ASSERT_EQ(::pipe(stopped), 0);
-        const pid_t child = ::fork();
-        if (child == 0) {
-            setInstallStepHook([&](std::size_t done) {
-                while (done == killedAfter && ::write(stopped[1], "s", 1) == 1) {
-                    ::pause();
-                }
-            });
-            installFiles(app.dir.path(), kFive);
-            ::_exit(1);
+// The journal on disk is hostile input: whatever lies at its name, recovery changes no file of
+// the application and nothing outside it, and a journal it cannot use is set aside, not a block.
+TEST(InstallationRecovery, KeepsEveryFileWhateverTheJournalHolds) {
+    const std::string kOutside = "outside";
+    // A planned journal with one entry: NAME SOURCE TARGET EXISTED DEV INO [NEWDEV NEWINO].
+    const auto journal = [](const std::string& entry, int version = 2) {
+        return "upd-install-journal " + std::to_string(version) +
+               "\ntoken 0123456789abcdef\nstate planned\nentry " + entry + "\nend\n";
+    };
+    using Setup = std::function<void(const TempDir& app, const TempDir& outside)>;
+    const auto linkOut = [](const char* at, const char* outsideName) -> Setup {
+        return [=](const TempDir& app, const TempDir& outside) {
+            fs::remove_all(app.file(at));
+            fs::create_symlink(outside.file(outsideName), app.file(at));
+        };
+    };
+    // A new n.txt planned from update/n.txt; `installed`: the target is the download itself.
+    const auto newFile = [&](bool installed) -> Setup {
+        return [=](const TempDir& app, const TempDir&) {
+            struct stat download {};
+            ASSERT_EQ(::lstat(app.file("update/n.txt").c_str(), &download), 0);
+            if (installed) {
+                fs::create_hard_link(app.file("update/n.txt"), app.file("n.txt"));
+            }
+            app.write("update/install.journal",
+                      journal("n n.txt n.txt 0 0 0 " + std::to_string(download.st_dev) + ' ' +
+                              std::to_string(download.st_ino)));
+        };
+    };
+    const std::string selfNamed = journal("x install.journal x.txt 0 0 0 0 0");
+    struct Attack {
+        const char* label;
+        Files files;  // "update/install.journal" among them unless `setup` writes it
+        Setup setup;
+        bool setAside;  // else rolled back
+    };
+    // Each forged journal would, if replayed, remove or overwrite a file it lists.
+    // clang-format off
+    const Attack attacks[] = {
+        {"garbage", {{"a.txt", "app"}, {"update/install.journal", std::string("\0\377junk", 6)}},
+         {}, true},
+        {"a folder", {{"a.txt", "app"}, {"update/install.journal/x", "x"}}, {}, true},
+        {"a link out", {{"a.txt", "app"}, {"update/install.journal", kOutside}},
+         linkOut("update/install.journal", "victim.txt"), true},
+        {"source in the backups", {{"x.txt", "app"}, {"update/.install-backup/x", "app"},
+          {"update/install.journal", journal("x .install-backup/x x.txt 0 0 0 0 0")}}, {}, true},
+        {"source is the journal",
+         {{"x.txt", selfNamed}, {"update/install.journal", selfNamed}}, {}, true},
+        {"target through a link out",
+         {{"out/victim.txt", kOutside}, {"update/victim.txt", kOutside},
+          {"update/.install-backup/files/out/victim.txt", "forged"},
+          {"update/install.journal", journal("v victim.txt out/victim.txt 1 1 1 1 1")}},
+         linkOut("out", ""), true},
+        {"version 1, an app file as new",
+         {{"a.txt", "app"}, {"update/install.journal", journal("a a.txt a.txt 0 0 0", 1)}},
+         {}, true},
+        {"the user's own new file", {{"n.txt", "mine"}, {"update/n.txt", "new"}}, newFile(false),
+         false},
+        {"the installed new file", {{"update/n.txt", "new"}}, newFile(true), false},
+    };
+    // clang-format on
+    for (const Attack& a : attacks) {
+        const AppFolder app(false, a.files);
+        const TempDir outside;
+        outside.write("victim.txt", kOutside);
+        if (a.setup) {
+            a.setup(app.dir, outside);
         }
-        ::close(stopped[1]);
-        char signal = 0;
-        EXPECT_EQ(::read(stopped[0], &signal, 1), 1) << "the installation did not stop";
-        ::close(stopped[0]);
-        ::kill(child, SIGKILL);
-        ::waitpid(child, nullptr, 0);
-
-        const bool committed = killedAfter == kFive.size();
-        const RecoveryResult recovery = recoverInterruptedInstall(app.dir.path());
-        EXPECT_TRUE(recovery.journalFound && !recovery.failure);
-        EXPECT_EQ(recovery.rolledBack, !committed);
-        EXPECT_EQ(recovery.completed, committed);
-        app.expectTree(committed ? after : before, "killed after " + std::to_string(killedAfter));
-        EXPECT_FALSE(recoverInterruptedInstall(app.dir.path()).journalFound);
+        const bool backups = fs::exists(app.dir.file("update/.install-backup"));
+        const RecoveryResult r = recoverInterruptedInstall(app.dir.path());
+        EXPECT_TRUE(r.journalFound && !r.failure) << a.label;
+        EXPECT_EQ(r.rolledBack, !a.setAside) << a.label;
+        EXPECT_EQ(r.setAsideJournal.empty(), !a.setAside) << a.label;
+        EXPECT_EQ(r.setAsideBackups.empty(), !(a.setAside && backups)) << a.label;
+        // Setting aside is a rename: the same files, the journal and backups under new names.
+        const auto renamed = [](std::string& path, const std::string& from, const std::string& to) {
+            if (path.compare(0, from.size(), from) == 0) {
+                path = "update/" + to + path.substr(from.size());
+            }
+        };
+        Files after = a.files;
+        for (File& f : after) {
+            renamed(f.path, "update/install.journal", r.setAsideJournal);
+            renamed(f.path, "update/.install-backup", r.setAsideBackups);
+        }
+        app.expectTree(after, a.label);
+        EXPECT_EQ(readFile(outside.file("victim.txt")), kOutside) << a.label;
+        EXPECT_EQ(std::distance(fs::directory_iterator(outside.path()), {}), 1) << a.label;
     }
 }
 

@@ -11,7 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev fonts-wqy-microhei
   nginx-light dante-server tinyproxy microsocks squid lighttpd openssh-server openssh-client curl
-  time
+  time strace
   win32-loader
 )
 
