@@ -92,6 +92,18 @@ for where in beside tmpfs; do
         done
     done
     echo "$where: $points crash points in $((SECONDS - started)) s"
+    # A disk that fails a flush (EIO) fails the installation before its commit, never after.
+    fsyncs=$(awk '$NF == "fsync" { print $4 }' "$work/counts")
+    for ((n = 1; n <= ${fsyncs:-0}; n++)); do
+        fresh $where
+        strace -f -o /dev/null -e trace=fsync -e inject=fsync:error=EIO:when="$n" \
+            "$probe" install "$app" >/dev/null 2>&1
+        status=$?
+        # The first four are the downloads': those always come before the commit.
+        check "$where, fsync #$n fails: failed and all old, or done and all new" yes \
+            "$([[ ($status == 1 && $(state) == "$old") ||
+                ($status == 0 && $(state) == "$new" && $n -gt 4) ]] && echo yes || echo no)"
+    done
 done
 
 # Every download flushed before the first rename into the application folder.
