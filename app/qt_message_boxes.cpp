@@ -15,7 +15,7 @@ struct ButtonTexts {
 };
 
 ButtonTexts buttonTexts(platform::LangId userLocale) {
-    if (userLocale == platform::kLangChineseSimplified) {
+    if (platform::languageProfile(userLocale).chinese) {
         return {"确定", "取消", "是(&Y)", "否(&N)"};
     }
     return {"OK", "Cancel", "&Yes", "&No"};

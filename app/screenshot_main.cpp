@@ -165,7 +165,7 @@ bool shootInformationPages(const std::string& appFolder, const QString& out,
     wizard.navigate(PageId::FileDownload, PageId::Finish);
     auto* finish = wizard.pageAs<upd::wizard::frmUpdate5>(PageId::Finish);
     finish->WebBrowser1->setHtml(
-        id == upd::platform::kLangChineseSimplified
+        upd::platform::languageProfile(id).chinese
             ? QStringLiteral("<h3>新版本</h3><p>欢迎使用新的导出对话框。</p>")
             : QStringLiteral("<h3>What's new</h3><p>Try the new export "
                              "dialog.</p>"));

@@ -25,14 +25,6 @@ bool isBlank(std::string_view line) {
     return line.find_first_not_of(" \t\r") == std::string_view::npos;
 }
 
-}  // namespace
-
-std::string_view languageTagFor(platform::LangId language) {
-    return language == platform::kLangChineseSimplified ? "CHS" : "EN";
-}
-
-namespace {
-
 // Reads the file; `codePageOf` picks the code page of each record from its decoded bytes.
 template <typename CodePageOf>
 ServerFile readRecords(const std::string& path, CodePageOf codePageOf) {
@@ -74,14 +66,16 @@ ServerFile readServerFileInRecordCodePages(const std::string& path) {
         // The tag is ASCII, so it can be found in the bytes before they are decoded.
         const std::string_view text(reinterpret_cast<const char*>(decoded.data()), decoded.size());
         const auto fields = splitAtCommas(std::string(text));
-        return fields.size() >= 4 && fields[3] == "CHS" ? 936 : 1252;
+        const auto tagged =
+            fields.size() >= 4 ? platform::languageProfileForTag(fields[3]) : std::nullopt;
+        return tagged.value_or(platform::languageProfile(platform::kLangEnglishUS)).codePage;
     });
 }
 
 ServerList serversForLanguage(const ServerFile& file, platform::LangId language) {
     ServerList list;
     list.infoFile = file.infoFile;
-    const std::string_view tag = languageTagFor(language);
+    const std::string_view tag = platform::languageProfile(language).tag;
     for (const auto& fields : file.records) {
         if (fields.size() >= 4 && fields[3] == tag) {
             list.servers.push_back({fields[0], fields[1]});
@@ -91,8 +85,8 @@ ServerList serversForLanguage(const ServerFile& file, platform::LangId language)
 }
 
 ServerList loadServerList(const std::string& path, platform::LangId systemLanguage) {
-    return serversForLanguage(readServerFile(path, platform::codePageForLanguage(systemLanguage)),
-                              systemLanguage);
+    const platform::CodePage cp = platform::languageProfile(systemLanguage).codePage;
+    return serversForLanguage(readServerFile(path, cp), systemLanguage);
 }
 
 std::string encodeServerLine(std::string_view name, std::string_view address,

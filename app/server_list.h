@@ -31,21 +31,20 @@ struct ServerList {
     std::string infoFile;
 };
 
-// "CHS" for 2052, "EN" for every other language (1028 included).
-std::string_view languageTagFor(platform::LangId language);
-
 // Reads and decodes update.svr. Lines end with CR LF or LF. Blank lines are not records
 // and do not count as the last line, so a file that ends with an empty line keeps the
 // info file of its last record.
 ServerFile readServerFile(const std::string& path, platform::CodePage cp);
 
-// As readServerFile, but each record in the code page of its own language tag (936 for
-// "CHS", 1252 otherwise), so that a release engineer sees every record readable.
+// As readServerFile, but each record in the code page of its own language tag (that of
+// platform::languageProfileForTag: 936 for "CHS", 1252 for "EN" and any other field), so that
+// a release engineer sees every record readable.
 ServerFile readServerFileInRecordCodePages(const std::string& path);
 
-// The records whose field 3 is exactly the language tag of `language` (case-sensitive, no
-// trimming: the NULs the decoder leaves on the last field stay in field 4 when the line has
-// a trailing comma, and spoil field 3 otherwise).
+// The records whose field 3 is exactly the language tag of `language` ("CHS" for 2052, "EN"
+// for every other id, 1028 included: platform::languageProfile). Case-sensitive, no trimming:
+// the NULs the decoder leaves on the last field stay in field 4 when the line has a trailing
+// comma, and spoil field 3 otherwise.
 ServerList serversForLanguage(const ServerFile& file, platform::LangId language);
 
 // readServerFile + serversForLanguage, in the code page of `systemLanguage`.

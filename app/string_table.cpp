@@ -104,15 +104,17 @@ constexpr bool idsInOrder() {
     }
     return true;
 }
-static_assert(idsInOrder(), "the table is indexed by id - 100");
+static_assert(idsInOrder(), "the table is indexed by id - kFirstStringId");
 
 // "新細明體", "ＭＳ Ｐゴシック", "굴림", "宋体"
 constexpr std::array kFonts = {
-    std::pair<platform::LangId, LocaleFont>{1028, {136, "\u65B0\u7D30\u660E\u9AD4", 9}},
+    std::pair<platform::LangId, LocaleFont>{platform::kLangChineseTraditional,
+                                            {136, "\u65B0\u7D30\u660E\u9AD4", 9}},
     std::pair<platform::LangId, LocaleFont>{
-        1041, {128, "\uFF2D\uFF33 \uFF30\u30B4\u30B7\u30C3\u30AF", 9}},
-    std::pair<platform::LangId, LocaleFont>{1042, {129, "\uAD74\uB9BC", 9}},
-    std::pair<platform::LangId, LocaleFont>{2052, {134, "\u5B8B\u4F53", 9}},
+        platform::kLangJapanese, {128, "\uFF2D\uFF33 \uFF30\u30B4\u30B7\u30C3\u30AF", 9}},
+    std::pair<platform::LangId, LocaleFont>{platform::kLangKorean, {129, "\uAD74\uB9BC", 9}},
+    std::pair<platform::LangId, LocaleFont>{platform::kLangChineseSimplified,
+                                            {134, "\u5B8B\u4F53", 9}},
 };
 
 constexpr LocaleFont kDefaultFont{1, "", 8};
@@ -124,7 +126,7 @@ std::string LoadResString(int id, platform::LangId language) {
         return {};
     }
     const StringRow& row = kStrings[static_cast<std::size_t>(id - kFirstStringId)];
-    if (language == platform::kLangChineseSimplified) {
+    if (platform::languageProfile(language).chinese) {
         return row.chinese;
     }
     if (row.english == nullptr) {

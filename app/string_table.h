@@ -1,5 +1,5 @@
-// The texts the wizard shows, by id (100-159), in English and Simplified Chinese, and the
-// font that each user locale is given.
+// The texts the wizard shows, by id (kFirstStringId to kLastStringId), in English and
+// Simplified Chinese, and the font that each user locale is given.
 #pragma once
 
 #include <string>
@@ -12,8 +12,9 @@ namespace upd::app {
 inline constexpr int kFirstStringId = 100;
 inline constexpr int kLastStringId = 176;
 
-// The text of `id` in the language of `language`: 2052 gives Simplified Chinese, every
-// other id (1028 included) English. An id outside 100-159 gives an empty text.
+// The text of `id` in the language of `language`: Simplified Chinese where the language's
+// profile is Chinese (2052), English for every other id (1028 included). An id outside
+// kFirstStringId to kLastStringId gives an empty text.
 std::string LoadResString(int id, platform::LangId language);
 
 struct LocaleFont {

@@ -1,5 +1,6 @@
-// Case folding for protocol text (header names, schemes): ASCII letters only, so bytes of
-// the code page's own characters are never changed.
+// Case folding for protocol text (header names, schemes) and for the names update.ini
+// compares without case (sections, keys, extensions): ASCII letters only, so bytes of the
+// code page's own characters are never changed.
 #pragma once
 
 #include <string>
@@ -12,6 +13,16 @@ inline std::string asciiLower(std::string_view text) {
     for (char& c : out) {
         if (c >= 'A' && c <= 'Z') {
             c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return out;
+}
+
+inline std::string asciiUpper(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
         }
     }
     return out;

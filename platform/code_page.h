@@ -8,8 +8,7 @@
 
 namespace upd::platform {
 
-// Windows code page numbers: 936 (GBK), 950 (Big5), 932 (Shift-JIS), 949 (Korean), 1252.
-using CodePage = int;
+// CodePage is declared in language.h, beside the language profiles that carry one.
 
 // 2052 -> 936, 1028 -> 950, 1041 -> 932, 1042 -> 949, everything else -> 1252.
 CodePage codePageForLanguage(LangId language);

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/code_page.h"
+
 namespace upd::platform {
 namespace {
 
@@ -85,6 +87,21 @@ LangId languageIdFromLocaleName(std::string_view name) {
         }
     }
     return kLangEnglishUS;
+}
+
+LanguageProfile languageProfile(LangId id) {
+    const bool chinese = id == kLangChineseSimplified;
+    return {id, chinese, chinese ? "CHS" : "EN", codePageForLanguage(id),
+            chinese ? "/ad.asp" : "/adeng.asp"};
+}
+
+std::optional<LanguageProfile> languageProfileForTag(std::string_view tag) {
+    for (const LangId id : {kLangChineseSimplified, kLangEnglishUS}) {
+        if (const LanguageProfile profile = languageProfile(id); profile.tag == tag) {
+            return profile;
+        }
+    }
+    return std::nullopt;
 }
 
 LangId systemLanguageId() {

@@ -76,7 +76,7 @@ void frmUpdate5::Form_Unload() {
 
 std::string frmUpdate5::advertisementUrl(const std::string& vendorHost, platform::LangId language) {
     return "http://" + vendorHost +
-           (language == platform::kLangChineseSimplified ? "/ad.asp" : "/adeng.asp");
+           std::string(platform::languageProfile(language).advertisementPage);
 }
 
 void frmUpdate5::Form_Activate() {

@@ -36,7 +36,8 @@ class frmUpdate5 : public Page {
     void Form_Activate() override;
     void Form_Unload() override;
 
-    // The advertisement's address for a language: "/ad.asp" for 2052, else "/adeng.asp".
+    // The advertisement's address for a language: the profile's page ("/ad.asp" for 2052, else
+    // "/adeng.asp") on the vendor's host.
     static std::string advertisementUrl(const std::string& vendorHost, platform::LangId language);
     // How the installation ended; nullopt before the first activation.
     const std::optional<FinishResult>& result() const { return m_result; }

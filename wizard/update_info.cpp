@@ -2,6 +2,7 @@
 
 #include "app/number_text.h"
 #include "app/string_table.h"
+#include "net/ascii_case.h"
 #include "platform/printable_text.h"
 #include "platform/update_path.h"
 #include "wizard/file_digest.h"
@@ -16,15 +17,6 @@ constexpr int kMessageCannotAnalyse = 119;
 constexpr int kUnknownType = 127;
 constexpr std::int64_t kMaxEntries = 32767;
 
-std::string upperAscii(std::string text) {
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return text;
-}
-
 void addWorkingColumns(controls::ListModel& list) {
     (void)list.addColumn("FileName", "FileName", 2760);
     (void)list.addColumn("Ver", "Ver", 1650);
@@ -37,7 +29,7 @@ class Analysis {
              platform::LangId textLanguage)
         : m_ini(ini),
           m_appFolder(appFolder),
-          m_tag(languageTag(langId)),
+          m_tag(platform::languageProfile(langId).tag),
           m_textLanguage(textLanguage) {}
 
     // False, with the reason in `failure`, at the first entry that cannot be taken.
@@ -91,7 +83,7 @@ class Analysis {
 
     // Looked up under "EXE<tag>" first, then "EXE", and shown exactly as read.
     std::string description(const std::string& name) const {
-        const std::string extension = upperAscii(GetExtension(name));
+        const std::string extension = net::asciiUpper(GetExtension(name));
         std::string text = m_ini.value("Descript", extension + std::string(m_tag));
         if (text.empty()) {
             text = m_ini.value("Descript", extension);
@@ -112,10 +104,6 @@ class Analysis {
 };
 
 }  // namespace
-
-std::string_view languageTag(platform::LangId langId) {
-    return langId == platform::kLangChineseSimplified ? "CHS" : "EN";
-}
 
 std::string whatsNewText(std::string_view version, std::string_view releaseDate,
                          std::string_view contents) {

@@ -9,6 +9,7 @@
 //             Sha256<n> in both: the file's SHA-256 (lower-case hex), checked after download
 //   [Update]  UpSha256, UpdateSha256, MoveSha256: those of the package and the updater's files
 //   [Descript] EXT<tag> or EXT           description of files with extension EXT
+//   (<tag>: the language's, "EN" or "CHS"; see platform::languageProfile)
 #pragma once
 
 #include <optional>
@@ -21,9 +22,6 @@
 #include "wizard/profile_file.h"
 
 namespace upd::wizard {
-
-// "EN", or "CHS" for LangID 2052: the tag of the language-dependent keys.
-std::string_view languageTag(platform::LangId langId);
 
 // The header line "V <ver> (<time>)", then one line per item of `contents` up to and
 // including its first empty item, each after a CR LF: "a,,b" gives the header, an empty

@@ -9,6 +9,7 @@
 
 #include "app/number_text.h"
 #include "controls/list_model.h"
+#include "net/ascii_case.h"
 #include "platform/code_page.h"
 #include "platform/printable_text.h"
 #include "platform/update_path.h"
@@ -26,16 +27,6 @@ namespace {
 constexpr platform::CodePage kLintCodePage = 1252;
 constexpr std::int64_t kMaxEntries = 32767;
 
-std::string folded(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return out;
-}
-
 bool isAscii(std::string_view text) {
     return std::all_of(text.begin(), text.end(),
                        [](char c) { return static_cast<unsigned char>(c) < 0x80; });
@@ -47,7 +38,7 @@ std::string quoted(std::string_view text) {
 
 // ---- Where things are -------------------------------------------------------------------
 
-// The lines of the file as the reader sees them (wizard/profile_file.cpp): the first section
+// The lines of the file as the reader sees them (wizard/profile_document.cpp): the first section
 // of a name and the first key of a name in it win. ProfileDocument gives the values; this
 // gives their line numbers, the keys present, and what the reader passes over.
 class Layout {
@@ -91,8 +82,8 @@ class Layout {
             if (text.front() == '[') {
                 const std::size_t close = text.find(']');
                 if (close != std::string_view::npos) {
-                    const auto [it, inserted] =
-                        m_sections.try_emplace(folded(trimBlanks(text.substr(1, close - 1))));
+                    const auto [it, inserted] = m_sections.try_emplace(
+                        net::asciiLower(trimBlanks(text.substr(1, close - 1))));
                     inRepeated = !inserted;
                     repeatedFirstLine = it->second.line;
                     if (inserted) {
@@ -126,7 +117,7 @@ class Layout {
                 }
                 key.raw = std::string(value.substr(0, value.find('\0')));
             }
-            const std::string name = folded(key.name);
+            const std::string name = net::asciiLower(key.name);
             if (const auto it = current->index.find(name); it != current->index.end()) {
                 m_repeatedKeys.push_back({line, key.name, current->keys[it->second].line});
                 continue;
@@ -137,7 +128,7 @@ class Layout {
     }
 
     const Section* section(std::string_view name) const {
-        const auto it = m_sections.find(folded(name));
+        const auto it = m_sections.find(net::asciiLower(name));
         return it == m_sections.end() ? nullptr : &it->second;
     }
     const Key* key(std::string_view sectionName, std::string_view keyName) const {
@@ -145,7 +136,7 @@ class Layout {
         if (s == nullptr) {
             return nullptr;
         }
-        const auto it = s->index.find(folded(keyName));
+        const auto it = s->index.find(net::asciiLower(keyName));
         return it == s->index.end() ? nullptr : &s->keys[it->second];
     }
     // The key's line, else its section's, else 0.
@@ -280,7 +271,7 @@ class Lint {
                 if (length <= kMaxIniValueBytes) {
                     continue;
                 }
-                const std::string name = folded(k.name);
+                const std::string name = net::asciiLower(k.name);
                 // Texts only shown are cut harmlessly; names, numbers and digests are not.
                 const bool shown = std::string_view(sectionName) == "Descript" ||
                                    (std::string_view(sectionName) == "Update" &&
@@ -393,9 +384,9 @@ class Lint {
         std::int64_t highest = 0;
         std::vector<const Layout::Key*> beyond;
         for (const Layout::Key& k : s.keys) {
-            const std::string name = folded(k.name);
+            const std::string name = net::asciiLower(k.name);
             for (const std::string& prefix :
-                 {std::string("file"), folded(valueKey), std::string("sha256")}) {
+                 {std::string("file"), net::asciiLower(valueKey), std::string("sha256")}) {
                 if (!name.starts_with(prefix) || name.size() == prefix.size()) {
                     continue;
                 }
@@ -659,8 +650,8 @@ class Lint {
                       "ForceUp=1 without UpURL: the wizard would fetch the full package from "
                       "no address",
                       "give the package's http:// or https:// address in UpURL, or set ForceUp=0");
-            } else if (folded(url.substr(0, 7)) != "http://" &&
-                       folded(url.substr(0, 8)) != "https://") {
+            } else if (net::asciiLower(url.substr(0, 7)) != "http://" &&
+                       net::asciiLower(url.substr(0, 8)) != "https://") {
                 error(line,
                       "UpURL=" + url +
                           " is not an http:// or https:// address: the wizard fetches only over "

@@ -10,7 +10,9 @@
 #include <system_error>
 
 #include "controls/list_model.h"
+#include "net/ascii_case.h"
 #include "platform/code_page.h"
+#include "platform/language.h"
 #include "platform/printable_text.h"
 #include "platform/update_path.h"
 #include "platform/version_resource.h"
@@ -24,8 +26,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Text that is not of one language is taken as an English system reads it.
 constexpr platform::CodePage kEnglishCodePage = 1252;
-constexpr platform::CodePage kChineseCodePage = 936;
 constexpr std::string_view kLineEnd = "\r\n";
 
 struct Description {
@@ -58,15 +60,6 @@ constexpr Description kNoExtension = {"", "File", "文件"};
 
 bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-}
-
-std::string upperAscii(std::string text) {
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return text;
 }
 
 // One reason per line: a name with a line break or an ESC in a reason stays on its line and
@@ -464,7 +457,7 @@ UpdateIniText makeUpdateIni(const ReleaseFolder& folder, const UpdateIniOptions&
         }
     }
     const bool forceUp = options.forceUpUrl.has_value();
-    const std::string scheme = upperAscii(options.forceUpUrl.value_or("").substr(0, 8));
+    const std::string scheme = net::asciiUpper(options.forceUpUrl.value_or("").substr(0, 8));
     if (forceUp && !scheme.starts_with("HTTP://") && scheme != "HTTPS://") {
         out.failures().push_back("--force-up " + *options.forceUpUrl +
                                  ": the wizard downloads with http:// and https:// only");
@@ -493,11 +486,19 @@ UpdateIniText makeUpdateIni(const ReleaseFolder& folder, const UpdateIniOptions&
     const std::string moveVer =
         options.moveVer.value_or(folder.mover ? folder.mover->version : std::string());
 
+    // The language-dependent keys as the wizard looks them up, "<key><tag>", each in the code
+    // page of the systems that read it.
+    const platform::LanguageProfile english = platform::languageProfile(platform::kLangEnglishUS);
+    const platform::LanguageProfile chinese =
+        platform::languageProfile(platform::kLangChineseSimplified);
+    const std::string chineseTag(chinese.tag);
+
     out.section("Update");
     out.key("Ver", version);
     out.key("Time", options.releaseTime);
-    out.key("ContentsEN", options.contentsEn, kEnglishCodePage, "--contents-en");
-    out.key("ContentsCHS", options.contentsChs, kChineseCodePage, "--contents-chs");
+    out.key("Contents" + std::string(english.tag), options.contentsEn, english.codePage,
+            "--contents-en");
+    out.key("Contents" + chineseTag, options.contentsChs, chinese.codePage, "--contents-chs");
     out.key("ForceUp", forceUp ? "1" : "0");
     out.key("UpURL", options.forceUpUrl.value_or(""), kEnglishCodePage, "--force-up");
     out.key("Update", options.updateVer ? "1" : "0");
@@ -523,7 +524,7 @@ UpdateIniText makeUpdateIni(const ReleaseFolder& folder, const UpdateIniOptions&
             const std::size_t leaf = file.name.rfind('\\');
             const bool none =
                 file.name.find('.', leaf == std::string::npos ? 0 : leaf) == std::string::npos;
-            extensions[upperAscii(GetExtension(file.name))] |= none;
+            extensions[net::asciiUpper(GetExtension(file.name))] |= none;
         }
     }
     out.section("Descript");
@@ -539,7 +540,8 @@ UpdateIniText makeUpdateIni(const ReleaseFolder& folder, const UpdateIniOptions&
             }
         }
         out.key(extension, description.english);
-        out.key(extension + "CHS", description.chinese, kChineseCodePage, extension + "CHS");
+        out.key(extension + chineseTag, description.chinese, chinese.codePage,
+                extension + chineseTag);
     }
 
     if (!out.failures().empty()) {

@@ -108,7 +108,9 @@ inline void flushDeletions() {
 // An update.svr line in the code page of its language, as the release tool writes them.
 inline std::string serverRecord(std::string_view name, std::string_view address,
                                 std::string_view tag, std::string_view info = "info/update.ini") {
-    return app::encodeServerLine(name, address, info, tag, tag == "CHS" ? 936 : 1252) + "\r\n";
+    const auto language = platform::languageProfileForTag(tag).value_or(
+        platform::languageProfile(platform::kLangEnglishUS));
+    return app::encodeServerLine(name, address, info, tag, language.codePage) + "\r\n";
 }
 
 // A wizard on a private application folder, in an English locale.

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "app/server_list.h"
-#include "platform/code_page.h"
 #include "platform/language.h"
 #include "tools/updtool/exit_status.h"
 #include "tools/updtool/fetch_command.h"
@@ -139,7 +138,8 @@ int runServerLine(const std::vector<std::string>& args) {
         return usageError("server-line needs NAME ADDRESS INFOFILE EN|CHS");
     }
     const std::string& tag = args[3];
-    if (tag != "EN" && tag != "CHS") {
+    const auto language = upd::platform::languageProfileForTag(tag);
+    if (!language) {
         return usageError("the language must be EN or CHS");
     }
     for (std::size_t i = 0; i < 3; ++i) {
@@ -147,9 +147,9 @@ int runServerLine(const std::vector<std::string>& args) {
             return usageError("a field of update.svr cannot hold a comma: " + args[i]);
         }
     }
-    const upd::platform::CodePage cp = tag == "CHS" ? 936 : 1252;
     // update.svr is a Windows text file: lines end with CR LF.
-    std::cout << upd::app::encodeServerLine(args[0], args[1], args[2], tag, cp) << "\r\n";
+    std::cout << upd::app::encodeServerLine(args[0], args[1], args[2], tag, language->codePage)
+              << "\r\n";
     return kExitOk;
 }
 
