@@ -95,9 +95,9 @@ void DataConnection::setPacketSize(std::int32_t v) {
 
 std::int64_t DataConnection::ReceivedBytes() const {
     if (m_MaxDownload >= 0) {
-        return std::min(m_ReceivedCount, m_MaxDownload);
+        return std::min(m_transfer.ReceivedCount, m_MaxDownload);
     }
-    return m_ReceivedCount;
+    return m_transfer.ReceivedCount;
 }
 
 std::int64_t DataConnection::RealReceivedBytes() const {
@@ -125,11 +125,11 @@ std::string DataConnection::GetBufferAsString() const {
 
 bool DataConnection::stillCurrent(const DataConnection* self, const Scope& s) {
     // The weak pointer is checked before `self` is touched: it may be gone.
-    return !s.life.expired() && self->m_transfer == s.transfer && self->m_epoch == s.epoch;
+    return !s.life.expired() && self->m_transferSerial == s.transfer && self->m_epoch == s.epoch;
 }
 
 bool DataConnection::sameTransfer(const DataConnection* self, const Scope& s) {
-    return !s.life.expired() && self->m_transfer == s.transfer;
+    return !s.life.expired() && self->m_transferSerial == s.transfer;
 }
 
 // Each raise takes its own reference to the handlers: a handler may replace them or
@@ -186,6 +186,13 @@ void DataConnection::raiseObjectMoved(std::string url) {
 
 // ---------------------------------------------------------------- starting a transfer
 
+DataConnection::Transfer DataConnection::Transfer::idle() {
+    Transfer t;
+    t.InHeader = false;
+    t.CloseHandled = true;
+    return t;
+}
+
 void DataConnection::FetchURLString(std::string sURL) {
     const std::string encoded = UrlEncode(sURL);
     const auto target = splitUrl(encoded);
@@ -202,31 +209,11 @@ void DataConnection::FetchURLString(std::string sURL) {
 }
 
 void DataConnection::FetchURL() {
-    ++m_transfer;
-    m_CloseHandled = false;
-    m_closeInProgress = false;
-    m_InHeader = true;
-    m_HeaderText.clear();
-    m_header.reset();
-    m_interimReplies = 0;
-    m_ProxyHandshakeDone = false;
-    m_ReceivedCount = 0;
-    m_DownloadLength = -1;
-    m_connectionBroken = false;
-    m_chunked = false;
-    m_chunks.reset();
-    m_Socks5Stage = 0;
-    m_HTTPReply = 0;
-    m_UserAborted = false;
-    m_socks4.reset();
-    m_socks5.reset();
-    m_tunnel.reset();
-    m_tls.reset();
-    m_failureDetail.clear();
-    m_secure = startsWithNoCase(m_URL, "https://");
-    m_pendingOutput.clear();
-    m_requestSent = false;
-    m_discardBody = false;
+    ++m_transferSerial;
+    m_transfer = Transfer{};
+    m_transfer.secure = startsWithNoCase(m_URL, "https://");
+    // A redirect goes on with the same transfer: its count of hops and the withheld
+    // credentials stay.
     if (!m_Redirecting) {
         m_redirects = 0;
         m_withholdAuthorization = false;
@@ -239,7 +226,7 @@ void DataConnection::FetchURL() {
     if (!m_Redirecting) {
         m_file.close();  // a file of an abandoned earlier transfer
     }
-    if (m_DownloadType == 0 && !m_Redirecting) {
+    if (m_DownloadType == DownloadKind::File && !m_Redirecting) {
         if (m_UseTempFile) {
             m_Filename = MakeTempFileName();
         }
@@ -248,7 +235,7 @@ void DataConnection::FetchURL() {
             if (m_socket >= 0) {
                 endConnection();
             }
-            m_CloseHandled = true;
+            m_transfer.CloseHandled = true;
             raiseDownloadFailed(toWhy(FailureCode::FileFailed));
             return;
         }
@@ -267,7 +254,7 @@ void DataConnection::FetchURL() {
         }
     }
 
-    const bool viaProxy = m_ProxyType != 0;
+    const bool viaProxy = m_ProxyType != ProxyKind::None;
     const int fd = ConnectToHost(viaProxy ? m_ProxyHostname : m_Hostname,
                                  viaProxy ? m_ProxyPort : m_Port, reactor, socketWindowSink());
     m_SocketHandle = fd;
@@ -275,7 +262,7 @@ void DataConnection::FetchURL() {
         m_file.close();
         m_IsConnected = false;
         m_Redirecting = false;
-        m_CloseHandled = true;
+        m_transfer.CloseHandled = true;
         raiseDownloadFailed(
             toWhy(viaProxy ? FailureCode::ProxyUnreachable : FailureCode::HostUnreachable));
         return;
@@ -308,15 +295,17 @@ void DataConnection::ProcessMessage(std::int32_t Message) {
 // The stages of a connection, in order: the proxy's exchange (SOCKS, or CONNECT for https
 // through an HTTP proxy), the TLS handshake (https), the request, the reply.
 bool DataConnection::socksPending() const {
-    return (m_ProxyType == 2 || m_ProxyType == 3) && !m_ProxyHandshakeDone;
+    return (m_ProxyType == ProxyKind::Socks4 || m_ProxyType == ProxyKind::Socks5) &&
+           !m_transfer.ProxyHandshakeDone;
 }
 
 bool DataConnection::tunnelPending() const {
-    return m_ProxyType == 1 && m_secure && !m_ProxyHandshakeDone;
+    return m_ProxyType == ProxyKind::Http && m_transfer.secure && !m_transfer.ProxyHandshakeDone;
 }
 
 bool DataConnection::tlsPending() const {
-    return m_secure && (!m_tls || m_tls->state() == TlsSession::State::Handshake);
+    return m_transfer.secure &&
+           (!m_transfer.tls || m_transfer.tls->state() == TlsSession::State::Handshake);
 }
 
 void DataConnection::readHandling() {
@@ -338,7 +327,7 @@ void DataConnection::writeHandling() {
     if (!m_IsConnected || m_socket < 0) {
         return;
     }
-    if (!m_pendingOutput.empty()) {
+    if (!m_transfer.pendingOutput.empty()) {
         flushPendingOutput();
     } else if (socksPending()) {
         socksWriteStep();
@@ -346,7 +335,7 @@ void DataConnection::writeHandling() {
         tunnelWriteStep();
     } else if (tlsPending()) {
         tlsStep();
-    } else if (!m_requestSent) {
+    } else if (!m_transfer.requestSent) {
         sendRequest();
     }
 }
@@ -372,8 +361,10 @@ std::vector<std::uint8_t> DataConnection::borrowReceiveBuffer(std::size_t size) 
 // with the close. Over TLS the socket's bytes are records, not the body: 1 byte there.
 void DataConnection::updateLowWater() {
     std::int64_t wanted = 1;
-    if (!m_tls && !m_InHeader && !m_Redirecting && !m_chunked && m_DownloadLength >= 0) {
-        wanted = std::clamp<std::int64_t>(m_DownloadLength - ReceivedBytes(), 1, kLowWaterBytes);
+    if (!m_transfer.tls && !m_transfer.InHeader && !m_Redirecting && !m_transfer.chunked &&
+        m_transfer.DownloadLength >= 0) {
+        wanted = std::clamp<std::int64_t>(m_transfer.DownloadLength - ReceivedBytes(), 1,
+                                          kLowWaterBytes);
     }
     const std::int64_t current = m_lowWaterSocket == m_socket ? m_lowWater : 1;
     if (wanted == current || m_socket < 0) {
@@ -400,15 +391,16 @@ void DataConnection::receiveLoop() {
     bool yielded = false;
     for (;;) {
         const std::int64_t n = receiveSome(buffer.data(), batch);
-        if (n == kReceiveFailed && m_tls && m_tls->state() == TlsSession::State::Failed) {
+        if (n == kReceiveFailed && m_transfer.tls &&
+            m_transfer.tls->state() == TlsSession::State::Failed) {
             // A record that does not decrypt: the stream was tampered with on the way.
-            failWithDetail(toWhy(FailureCode::TlsFailed), m_tls->failureReason());
+            failWithDetail(toWhy(FailureCode::TlsFailed), m_transfer.tls->failureReason());
             break;
         }
         if (n == kReceiveFailed) {
             // A reset, not an orderly close: without a length nothing else tells that the
             // bytes stopped short of the end.
-            m_connectionBroken = true;
+            m_transfer.connectionBroken = true;
         }
         bool current = true;
         for (std::int64_t at = 0; current && at < n; at += static_cast<std::int64_t>(packet)) {
@@ -418,7 +410,7 @@ void DataConnection::receiveLoop() {
         if (!current) {
             break;
         }
-        if (m_DownloadType == 0 && m_file.isOpen() && !m_file.flush()) {
+        if (m_DownloadType == DownloadKind::File && m_file.isOpen() && !m_file.flush()) {
             // Full disk or file-size limit: a cut file must never look complete.
             failConnection(toWhy(FailureCode::FileFailed));
             break;
@@ -428,13 +420,13 @@ void DataConnection::receiveLoop() {
         if (n != static_cast<std::int64_t>(batch)) {
             break;
         }
-        if (!m_closeInProgress && platform::monotonicNs() >= deadlineNs) {
+        if (!m_transfer.closeInProgress && platform::monotonicNs() >= deadlineNs) {
             yielded = true;
             break;
         }
     }
     // Records that TLS has taken off the socket raise no notification of their own.
-    if (yielded && stillCurrent(this, s) && m_tls && m_tls->holdsBytes()) {
+    if (yielded && stillCurrent(this, s) && m_transfer.tls && m_transfer.tls->holdsBytes()) {
         mainReactor().deferRead(m_socket);
     }
     if (stillCurrent(this, s)) {
@@ -448,14 +440,14 @@ void DataConnection::receiveLoop() {
 // ---------------------------------------------------------------- request
 
 void DataConnection::sendRequest() {
-    m_requestSent = true;
+    m_transfer.requestSent = true;
     HttpRequestFields fields;
     fields.URL = absoluteUrl();
     fields.Hostname = bracketed(m_Hostname);
     fields.UseResume = m_UseResume;
     fields.ResumeFrom = m_ResumeFrom;
     // Inside a CONNECT tunnel the origin itself reads the request: the origin form.
-    fields.throughHttpProxy = m_ProxyType == 1 && !m_secure;
+    fields.throughHttpProxy = m_ProxyType == ProxyKind::Http && !m_transfer.secure;
     fields.AllowCache = m_AllowCache;
     fields.UseHttpAuthorization = m_UseHttpAuthorization && !m_withholdAuthorization;
     fields.HttpUser = m_HttpUser;
@@ -477,32 +469,32 @@ bool DataConnection::sendMessage(const std::string& bytes, std::int32_t failureC
         return false;
     }
     if (static_cast<std::size_t>(r.sent) < bytes.size()) {
-        m_pendingOutput = bytes.substr(static_cast<std::size_t>(r.sent));
-        m_pendingFailure = failureCode;
+        m_transfer.pendingOutput = bytes.substr(static_cast<std::size_t>(r.sent));
+        m_transfer.pendingFailure = failureCode;
     }
     return true;
 }
 
 void DataConnection::flushPendingOutput() {
-    const SendResult r = sendSome(m_pendingOutput);
+    const SendResult r = sendSome(m_transfer.pendingOutput);
     if (r.failed) {
-        failConnection(m_pendingFailure);
+        failConnection(m_transfer.pendingFailure);
         return;
     }
-    m_pendingOutput.erase(0, static_cast<std::size_t>(r.sent));
+    m_transfer.pendingOutput.erase(0, static_cast<std::size_t>(r.sent));
 }
 
 // Once TLS is open everything goes through it; the proxy's exchange before it goes plain.
 SendResult DataConnection::sendSome(std::string_view bytes) {
-    if (m_tls && m_tls->state() == TlsSession::State::Open) {
-        return m_tls->send(bytes);
+    if (m_transfer.tls && m_transfer.tls->state() == TlsSession::State::Open) {
+        return m_transfer.tls->send(bytes);
     }
     return trySend(m_socket, bytes, mainReactor());
 }
 
 std::int64_t DataConnection::receiveSome(std::uint8_t* buffer, std::size_t size) {
-    if (m_tls) {
-        return m_tls->receive(buffer, size);
+    if (m_transfer.tls) {
+        return m_transfer.tls->receive(buffer, size);
     }
     return receiveData(m_socket, buffer, size, mainReactor());
 }
@@ -513,8 +505,8 @@ void DataConnection::socksWriteStep() {
     std::string message;
     // "[::1]" is the URL's way of writing the address ::1.
     const std::string host = unbracketed(m_Hostname);
-    if (m_ProxyType == 2) {
-        if (!m_socks4) {
+    if (m_ProxyType == ProxyKind::Socks4) {
+        if (!m_transfer.socks4) {
             Socks4Handshake::Params p;
             p.port = m_Port;
             p.remoteDns = m_ProxyUseRemoteDNS;
@@ -528,11 +520,11 @@ void DataConnection::socksWriteStep() {
             }
             p.userId = ansi(m_ProxyUsername);
             p.host = ansi(host);
-            m_socks4.emplace(std::move(p));
+            m_transfer.socks4.emplace(std::move(p));
         }
-        message = m_socks4->onWritable();
+        message = m_transfer.socks4->onWritable();
     } else {
-        if (!m_socks5) {
+        if (!m_transfer.socks5) {
             Socks5Handshake::Params p;
             p.offeredMethod = static_cast<std::uint8_t>(m_ProxyAuthentication & 0xFF);
             p.user = ansi(m_ProxyUsername);
@@ -548,11 +540,11 @@ void DataConnection::socksWriteStep() {
                     p.address6.assign(v6->begin(), v6->end());
                 }
             }
-            m_socks5.emplace(std::move(p));
+            m_transfer.socks5.emplace(std::move(p));
         }
-        message = m_socks5->onWritable();
-        if (m_socks5->state() == Socks5Handshake::State::Failed) {
-            failConnection(m_socks5->failureCode());
+        message = m_transfer.socks5->onWritable();
+        if (m_transfer.socks5->state() == Socks5Handshake::State::Failed) {
+            failConnection(m_transfer.socks5->failureCode());
             return;
         }
     }
@@ -578,33 +570,34 @@ void DataConnection::socksReadStep() {
     std::int64_t n = 0;
     const std::string bytes = receiveHandshakeBytes(n);
     // Bytes before the first request was sent belong to no reply: ignored.
-    if (n <= 0 || (m_ProxyType == 2 && !m_socks4) || (m_ProxyType == 3 && !m_socks5)) {
+    if (n <= 0 || (m_ProxyType == ProxyKind::Socks4 && !m_transfer.socks4) ||
+        (m_ProxyType == ProxyKind::Socks5 && !m_transfer.socks5)) {
         return;
     }
-    if (m_ProxyType == 2) {
-        switch (m_socks4->onReceived(bytes)) {
+    if (m_ProxyType == ProxyKind::Socks4) {
+        switch (m_transfer.socks4->onReceived(bytes)) {
             case Socks4Handshake::State::Rejected:
                 failConnection(toWhy(FailureCode::ProxyRejected));
                 return;
             case Socks4Handshake::State::Granted:
-                m_ProxyHandshakeDone = true;
+                m_transfer.ProxyHandshakeDone = true;
                 writeHandling();
                 return;
             default:
                 return;
         }
     }
-    const auto state = m_socks5->onReceived(bytes);
-    m_Socks5Stage = static_cast<std::uint8_t>(m_socks5->repliesHandled());
-    if (const auto method = m_socks5->chosenMethod()) {
+    const auto state = m_transfer.socks5->onReceived(bytes);
+    m_transfer.Socks5Stage = static_cast<std::uint8_t>(m_transfer.socks5->repliesHandled());
+    if (const auto method = m_transfer.socks5->chosenMethod()) {
         m_ProxyAuthentication = *method;
     }
     switch (state) {
         case Socks5Handshake::State::Failed:
-            failConnection(m_socks5->failureCode());
+            failConnection(m_transfer.socks5->failureCode());
             return;
         case Socks5Handshake::State::Done:
-            m_ProxyHandshakeDone = true;
+            m_transfer.ProxyHandshakeDone = true;
             writeHandling();
             return;
         case Socks5Handshake::State::SendAuth:
@@ -620,7 +613,7 @@ void DataConnection::socksReadStep() {
 // along when there are any: unlike a plain request, which the proxy may answer itself, a
 // tunnel is the proxy's to grant.
 void DataConnection::tunnelWriteStep() {
-    if (!m_tunnel) {
+    if (!m_transfer.tunnel) {
         ConnectTunnel::Params p;
         p.host = ansi(bracketed(m_Hostname));
         p.port = m_Port;
@@ -628,9 +621,9 @@ void DataConnection::tunnelWriteStep() {
         if (!m_ProxyUsername.empty()) {
             p.proxyAuthorization = "Basic " + ToBase64(m_ProxyUsername + ":" + m_ProxyPassword);
         }
-        m_tunnel.emplace(std::move(p));
+        m_transfer.tunnel.emplace(std::move(p));
     }
-    const std::string message = m_tunnel->onWritable();
+    const std::string message = m_transfer.tunnel->onWritable();
     if (!message.empty()) {
         sendMessage(message, toWhy(FailureCode::ProxyUnreachable));
     }
@@ -639,15 +632,15 @@ void DataConnection::tunnelWriteStep() {
 void DataConnection::tunnelReadStep() {
     std::int64_t n = 0;
     const std::string bytes = receiveHandshakeBytes(n);
-    if (n <= 0 || !m_tunnel) {
+    if (n <= 0 || !m_transfer.tunnel) {
         return;  // a close is judged by the close notification: failure 7
     }
-    switch (m_tunnel->onReceived(bytes)) {
+    switch (m_transfer.tunnel->onReceived(bytes)) {
         case ConnectTunnel::State::Refused:
-            failWithDetail(toWhy(FailureCode::ProxyRejected), m_tunnel->refusal());
+            failWithDetail(toWhy(FailureCode::ProxyRejected), m_transfer.tunnel->refusal());
             return;
         case ConnectTunnel::State::Established:
-            m_ProxyHandshakeDone = true;
+            m_transfer.ProxyHandshakeDone = true;
             writeHandling();
             return;
         default:
@@ -658,19 +651,20 @@ void DataConnection::tunnelReadStep() {
 // One step of the TLS handshake, on a read or a write notification; the first makes the
 // session. Bytes that followed the proxy's CONNECT reply are the server's first.
 void DataConnection::tlsStep() {
-    if (!m_tls) {
-        m_tls = std::make_unique<TlsSession>(m_socket, m_Hostname, mainReactor(),
-                                             m_tunnel ? m_tunnel->takeTunnelBytes() : "");
+    if (!m_transfer.tls) {
+        m_transfer.tls = std::make_unique<TlsSession>(
+            m_socket, m_Hostname, mainReactor(),
+            m_transfer.tunnel ? m_transfer.tunnel->takeTunnelBytes() : "");
     }
-    switch (m_tls->handshake()) {
+    switch (m_transfer.tls->handshake()) {
         case TlsSession::State::Open:
             writeHandling();
             return;
         case TlsSession::State::Failed:
             // After Disconnect the handshake meets our own shutdown: that is no TLS
             // failure, and the close handling running now raises the abort.
-            if (!m_UserAborted) {
-                failWithDetail(toWhy(FailureCode::TlsFailed), m_tls->failureReason());
+            if (!m_transfer.UserAborted) {
+                failWithDetail(toWhy(FailureCode::TlsFailed), m_transfer.tls->failureReason());
             }
             return;
         default:
@@ -681,15 +675,15 @@ void DataConnection::tlsStep() {
 // ---------------------------------------------------------------- response
 
 bool DataConnection::handleChunk(const std::uint8_t* data, std::int64_t n) {
-    if (!m_InHeader) {
+    if (!m_transfer.InHeader) {
         return storeBody(data, n);
     }
     // Interim replies (100 Continue, 103 Early Hints) come before the real one, maybe many in
     // one receive: a loop skips them, and a peer that sends no end of them fails.
     ResponseHeader header;
     for (;;) {
-        const auto r =
-            m_header.feed({reinterpret_cast<const char*>(data), static_cast<std::size_t>(n)});
+        const auto r = m_transfer.header.feed(
+            {reinterpret_cast<const char*>(data), static_cast<std::size_t>(n)});
         if (r.status == HeaderCollector::Status::Incomplete) {
             return true;
         }
@@ -697,24 +691,24 @@ bool DataConnection::handleChunk(const std::uint8_t* data, std::int64_t n) {
             failConnection(toWhy(FailureCode::BadReply));
             return false;
         }
-        m_HeaderText = m_header.takeHeader();
-        header = parseResponseHeader(std::move(m_HeaderText));
-        m_HeaderText.clear();
+        m_transfer.HeaderText = m_transfer.header.takeHeader();
+        header = parseResponseHeader(std::move(m_transfer.HeaderText));
+        m_transfer.HeaderText.clear();
         data += r.bodyOffset;
         n -= static_cast<std::int64_t>(r.bodyOffset);
         if (!header.status || *header.status < 100 || *header.status >= 200) {
             break;
         }
-        if (++m_interimReplies > kMaxInterimReplies) {
+        if (++m_transfer.interimReplies > kMaxInterimReplies) {
             failConnection(toWhy(FailureCode::BadReply));
             return false;
         }
-        m_header.reset();
+        m_transfer.header.reset();
         if (n <= 0) {
             return true;
         }
     }
-    m_InHeader = false;
+    m_transfer.InHeader = false;
     const Scope s = scope();
     ParseHeaders(header);
     if (!stillCurrent(this, s)) {
@@ -729,20 +723,21 @@ bool DataConnection::handleChunk(const std::uint8_t* data, std::int64_t n) {
 // The body as received: chunks are decoded first, so that their framing never reaches the
 // file; the last chunk completes the transfer and broken framing fails it.
 bool DataConnection::storeBody(const std::uint8_t* data, std::int64_t n) {
-    if (!m_chunked) {
+    if (!m_transfer.chunked) {
         return StoreData(data, n);
     }
     std::string decoded;
-    m_chunks.feed({reinterpret_cast<const char*>(data), static_cast<std::size_t>(n)}, decoded);
+    m_transfer.chunks.feed({reinterpret_cast<const char*>(data), static_cast<std::size_t>(n)},
+                           decoded);
     if (!decoded.empty() && !StoreData(reinterpret_cast<const std::uint8_t*>(decoded.data()),
                                        static_cast<std::int64_t>(decoded.size()))) {
         return false;
     }
-    if (m_chunks.broken()) {
+    if (m_transfer.chunks.broken()) {
         failConnection(toWhy(FailureCode::BadReply));
         return false;
     }
-    if (m_chunks.done() && m_socket >= 0) {
+    if (m_transfer.chunks.done() && m_socket >= 0) {
         shutdownSocket();
         closeHandling();
         return false;
@@ -754,8 +749,8 @@ bool DataConnection::storeBody(const std::uint8_t* data, std::int64_t n) {
 // proxy honouring "Proxy-Connection: Keep-Alive") would otherwise hold it open until its
 // idle time-out. False when the transfer has ended here.
 bool DataConnection::endIfLengthArrived() {
-    if (m_Redirecting || m_InHeader || m_DownloadLength < 0 || m_socket < 0 ||
-        ReceivedBytes() < m_DownloadLength) {
+    if (m_Redirecting || m_transfer.InHeader || m_transfer.DownloadLength < 0 || m_socket < 0 ||
+        ReceivedBytes() < m_transfer.DownloadLength) {
         return true;
     }
     shutdownSocket();
@@ -765,24 +760,25 @@ bool DataConnection::endIfLengthArrived() {
 
 void DataConnection::ParseHeaders(const ResponseHeader& header) {
     m_Redirecting = false;
-    m_chunked = header.chunked;
+    m_transfer.chunked = header.chunked;
     if (header.contentLength != -1 && !header.chunked) {
-        m_DownloadLength = saturatingAdd(header.contentLength, m_UseResume ? m_ResumeFrom : 0);
+        m_transfer.DownloadLength =
+            saturatingAdd(header.contentLength, m_UseResume ? m_ResumeFrom : 0);
     }
     if (header.location) {
         m_LocationValue = platform::fromAnsi(*header.location, platform::systemCodePage());
     }
     if (!header.status) {
-        m_HTTPReply = 999;
-        m_discardBody = m_UseResume;
+        m_transfer.HTTPReply = 999;
+        m_transfer.discardBody = m_UseResume;
         raiseDownloadFailed(toWhy(FailureCode::BadReply));
         return;
     }
-    m_HTTPReply = *header.status;
-    switch (m_HTTPReply) {
+    m_transfer.HTTPReply = *header.status;
+    switch (m_transfer.HTTPReply) {
         case 206:
-            m_ReceivedCount = m_ResumeFrom;
-            if (m_DownloadType == 0 && m_file.isOpen()) {
+            m_transfer.ReceivedCount = m_ResumeFrom;
+            if (m_DownloadType == DownloadKind::File && m_file.isOpen()) {
                 const std::int64_t size = m_file.size();
                 if (size < m_ResumeFrom) {
                     // Writing at ResumeFrom would leave a hole of zeros before it.
@@ -800,10 +796,10 @@ void DataConnection::ParseHeaders(const ResponseHeader& header) {
             // plain content-length, counted from 0, written from byte 0 over whatever was
             // there.
             if (m_UseResume && header.contentLength != -1 && !header.chunked) {
-                m_DownloadLength = header.contentLength;
+                m_transfer.DownloadLength = header.contentLength;
             }
             m_UseResume = false;
-            if (m_DownloadType == 0 && m_file.isOpen()) {
+            if (m_DownloadType == DownloadKind::File && m_file.isOpen()) {
                 m_file.setPosition(0);
                 m_file.truncate(0);
             }
@@ -813,7 +809,7 @@ void DataConnection::ParseHeaders(const ResponseHeader& header) {
             // Only a location of this reply counts: LocationValue may hold one of an
             // earlier transfer.
             const bool hasLocation = header.location && !header.location->empty();
-            m_discardBody = m_UseResume;
+            m_transfer.discardBody = m_UseResume;
             if (hasLocation && m_AutoRedirect) {
                 followRedirect(*header.location);
             } else if (hasLocation) {
@@ -825,7 +821,7 @@ void DataConnection::ParseHeaders(const ResponseHeader& header) {
         }
         default:
             // An error page must not overwrite the start of a partial file being resumed.
-            m_discardBody = m_UseResume;
+            m_transfer.discardBody = m_UseResume;
             raiseDownloadFailed(toWhy(FailureCode::BadReply));
             return;
     }
@@ -853,7 +849,7 @@ void DataConnection::followRedirect(const std::string& rawLocation) {
         raiseDownloadFailed(toWhy(FailureCode::BadReply));
         return;
     }
-    if (m_secure && !target->secure) {
+    if (m_transfer.secure && !target->secure) {
         // The rest of the transfer would go in the clear, open to reading and rewriting.
         failWithDetail(toWhy(FailureCode::TlsFailed),
                        "redirect from https to http refused: " + *absolute);
@@ -862,7 +858,7 @@ void DataConnection::followRedirect(const std::string& rawLocation) {
     // The credentials are the first origin's: a location on another host, port or scheme
     // gets none, nor does any hop after it ("http://a/" -> "http://a:8080/" -> "http://a/").
     // A name differing only in case ("http://A/") is the same host.
-    if (target->secure != m_secure || target->port != m_Port ||
+    if (target->secure != m_transfer.secure || target->port != m_Port ||
         asciiLower(unbracketed(target->host)) != asciiLower(unbracketed(m_Hostname))) {
         m_withholdAuthorization = true;
     }
@@ -886,17 +882,17 @@ bool DataConnection::StoreData(const std::uint8_t* bytes, std::int64_t n) {
             return false;
         }
     }
-    m_ReceivedCount = saturatingAdd(m_ReceivedCount, n);
+    m_transfer.ReceivedCount = saturatingAdd(m_transfer.ReceivedCount, n);
     const Scope s = scope();
     switch (m_DownloadType) {
-        case 0:
-            if (!m_discardBody && !m_file.write(asBytes(bytes, n))) {
+        case DownloadKind::File:
+            if (!m_transfer.discardBody && !m_file.write(asBytes(bytes, n))) {
                 // Full disk or file-size limit: a cut file must never look complete.
                 failConnection(toWhy(FailureCode::FileFailed));
                 return false;
             }
             break;
-        case 1:
+        case DownloadKind::Memory:
             // A lying server must not drive the process into swap: memory downloads (the
             // advertisement, small files) stop at a ceiling of their own.
             if (m_buffer.used() + n > kMaxMemoryBody || !m_buffer.append(asBytes(bytes, n))) {
@@ -904,7 +900,7 @@ bool DataConnection::StoreData(const std::uint8_t* bytes, std::int64_t n) {
                 return false;
             }
             break;
-        case 2:
+        case DownloadKind::Stream:
             raiseStreamBytes(n, asBytes(bytes, n));
             if (!stillCurrent(this, s)) {
                 return false;
@@ -921,34 +917,34 @@ bool DataConnection::StoreData(const std::uint8_t* bytes, std::int64_t n) {
 
 bool DataConnection::incomplete() const {
     const std::int64_t received = ReceivedBytes();
-    return m_DownloadLength != received && m_DownloadLength != -1 &&
+    return m_transfer.DownloadLength != received && m_transfer.DownloadLength != -1 &&
            (received < m_MaxDownload || m_MaxDownload < 0);
 }
 
 // Our side ends the connection (the length has arrived, MaxDownload, Disconnect): over TLS
 // the end of the stream that follows is then no sign of a cut.
 void DataConnection::shutdownSocket() {
-    if (m_tls) {
-        m_tls->noteLocalShutdown();
+    if (m_transfer.tls) {
+        m_transfer.tls->noteLocalShutdown();
     }
     ::shutdown(m_socket, SHUT_RDWR);
 }
 
 void DataConnection::endConnection() {
-    m_tls.reset();
-    m_tunnel.reset();
+    m_transfer.tls.reset();
+    m_transfer.tunnel.reset();
     closeSocket(m_socket, mainReactor());
     m_socket = -1;
     m_file.close();
     m_IsConnected = false;
     m_SocketHandle = -1;
     m_Redirecting = false;
-    m_CloseHandled = true;
-    m_closeInProgress = false;
-    m_pendingOutput.clear();
-    m_socks4.reset();
-    m_socks5.reset();
-    m_header.reset();
+    m_transfer.CloseHandled = true;
+    m_transfer.closeInProgress = false;
+    m_transfer.pendingOutput.clear();
+    m_transfer.socks4.reset();
+    m_transfer.socks5.reset();
+    m_transfer.header.reset();
     ++m_epoch;
 }
 
@@ -958,16 +954,16 @@ void DataConnection::failConnection(std::int32_t why) {
 }
 
 void DataConnection::failWithDetail(std::int32_t why, std::string detail) {
-    m_failureDetail = std::move(detail);
+    m_transfer.failureDetail = std::move(detail);
     failConnection(why);
 }
 
 void DataConnection::closeHandling() {
-    if (m_CloseHandled || m_socket < 0) {
+    if (m_transfer.CloseHandled || m_socket < 0) {
         return;
     }
-    m_CloseHandled = true;
-    m_closeInProgress = true;
+    m_transfer.CloseHandled = true;
+    m_transfer.closeInProgress = true;
     const Scope s = scope();
     ::shutdown(m_socket, SHUT_WR);
     // Data still waiting in the socket is taken in first.
@@ -975,11 +971,11 @@ void DataConnection::closeHandling() {
     if (!stillCurrent(this, s)) {
         return;
     }
-    m_closeInProgress = false;
+    m_transfer.closeInProgress = false;
     // Gathered file writes go out before the transfer may be called complete.
     const bool written = !m_file.isOpen() || m_file.flush();
     std::int32_t why = -1;
-    if (m_UserAborted) {
+    if (m_transfer.UserAborted) {
         why = toWhy(FailureCode::UserAborted);
     } else if (!written) {
         why = toWhy(FailureCode::FileFailed);
@@ -987,15 +983,18 @@ void DataConnection::closeHandling() {
         why = toWhy(FailureCode::ProxyUnreachable);  // the proxy hung up mid-handshake
     } else if (tlsPending()) {
         why = toWhy(FailureCode::TlsFailed);
-        m_failureDetail =
+        m_transfer.failureDetail =
             "the TLS handshake with " + m_Hostname + " failed: the connection was closed";
-    } else if (m_InHeader || incomplete() || (m_chunked && !m_chunks.done()) ||
-               (m_connectionBroken && m_DownloadLength < 0 && !m_chunked)) {
+    } else if (m_transfer.InHeader || incomplete() ||
+               (m_transfer.chunked && !m_transfer.chunks.done()) ||
+               (m_transfer.connectionBroken && m_transfer.DownloadLength < 0 &&
+                !m_transfer.chunked)) {
         // No header (a redirect's new connection included), a body cut short, or a reset
         // where only the close could have told the end (after a whole length or the last
         // chunk, a reset loses nothing).
         why = toWhy(FailureCode::ClosedEarly);
-    } else if (m_tls && m_tls->endedWithoutNotice() && m_DownloadLength < 0 && !m_chunked) {
+    } else if (m_transfer.tls && m_transfer.tls->endedWithoutNotice() &&
+               m_transfer.DownloadLength < 0 && !m_transfer.chunked) {
         // A body that ends at the close, closed without TLS's close_notify: anyone on the
         // way could have cut it there.
         why = toWhy(FailureCode::ClosedEarly);
@@ -1013,12 +1012,12 @@ void DataConnection::Disconnect() {
         return;
     }
     const Scope s = scope();
-    m_UserAborted = true;
+    m_transfer.UserAborted = true;
     m_Redirecting = false;
     if (m_socket >= 0) {
         shutdownSocket();
     }
-    if (!m_CloseHandled && !m_closeInProgress && m_socket >= 0) {
+    if (!m_transfer.CloseHandled && !m_transfer.closeInProgress && m_socket >= 0) {
         closeHandling();
     } else {
         // Called from a handler while the close is being handled: that handling stops

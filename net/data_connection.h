@@ -67,14 +67,18 @@ class DataConnection {
     void setEvents(DataConnectionEvents events);
 
     // ---- Properties (Get / Let), in the order of the member table ----
-    std::int32_t DownloadType() const { return m_DownloadType; }  // 0 file, 1 memory, 2 stream
-    void setDownloadType(std::int32_t v) { m_DownloadType = v; }
+    std::int32_t DownloadType() const {  // 0 file, 1 memory, 2 stream
+        return static_cast<std::int32_t>(m_DownloadType);
+    }
+    void setDownloadType(std::int32_t v) { m_DownloadType = static_cast<DownloadKind>(v); }
     const std::string& Filename() const { return m_Filename; }
     void setFilename(std::string v) { m_Filename = std::move(v); }
     bool UseTempFile() const { return m_UseTempFile; }
     void setUseTempFile(bool v) { m_UseTempFile = v; }
-    std::int32_t ProxyType() const { return m_ProxyType; }  // 0 direct, 1 HTTP, 2 SOCKS4, 3 SOCKS5
-    void setProxyType(std::int32_t v) { m_ProxyType = v; }
+    std::int32_t ProxyType() const {  // 0 direct, 1 HTTP, 2 SOCKS4, 3 SOCKS5
+        return static_cast<std::int32_t>(m_ProxyType);
+    }
+    void setProxyType(std::int32_t v) { m_ProxyType = static_cast<ProxyKind>(v); }
     const std::string& ProxyHostname() const { return m_ProxyHostname; }
     void setProxyHostname(std::string v) { m_ProxyHostname = std::move(v); }
     std::int32_t ProxyPort() const { return m_ProxyPort; }
@@ -116,8 +120,8 @@ class DataConnection {
     std::int64_t RealReceivedBytes() const;
     std::int64_t MaxDownload() const { return m_MaxDownload; }
     void setMaxDownload(std::int64_t v) { m_MaxDownload = v; }
-    std::int64_t DownloadLength() const { return m_DownloadLength; }
-    std::int32_t HTTPReply() const { return m_HTTPReply; }
+    std::int64_t DownloadLength() const { return m_transfer.DownloadLength; }
+    std::int32_t HTTPReply() const { return m_transfer.HTTPReply; }
     bool UseResume() const { return m_UseResume; }
     void setUseResume(bool v) { m_UseResume = v; }
     std::int64_t ResumeFrom() const { return m_ResumeFrom; }
@@ -155,7 +159,7 @@ class DataConnection {
     // not accepted: certificate has expired") or the refused redirect; for 8 the proxy's
     // answer to CONNECT, or why SOCKS4 cannot reach an IPv6 address. Empty otherwise;
     // cleared when a transfer starts.
-    const std::string& lastFailureDetail() const { return m_failureDetail; }
+    const std::string& lastFailureDetail() const { return m_transfer.failureDetail; }
     static std::string ToBase64(std::string_view sNormString) { return net::ToBase64(sNormString); }
     static std::string TripletToQuartet(const Bytes& bIn, std::size_t lStart) {
         return net::TripletToQuartet(bIn, lStart);
@@ -169,7 +173,7 @@ class DataConnection {
 
     // The hub's note that the connection ended with an error (a reset): the transfer cannot
     // be complete, whatever arrived.
-    void noteConnectionBroken() { m_connectionBroken = true; }
+    void noteConnectionBroken() { m_transfer.connectionBroken = true; }
 
     // The descriptor this object holds open, -1 when none; the hub routes by it.
     int liveSocket() const { return m_socket; }
@@ -189,7 +193,7 @@ class DataConnection {
         std::uint64_t transfer;
         std::uint64_t epoch;
     };
-    Scope scope() const { return {m_life, m_transfer, m_epoch}; }
+    Scope scope() const { return {m_life, m_transferSerial, m_epoch}; }
     static bool stillCurrent(const DataConnection* self, const Scope& s);
     static bool sameTransfer(const DataConnection* self, const Scope& s);
 
@@ -237,14 +241,21 @@ class DataConnection {
 
     std::shared_ptr<const DataConnectionEvents> m_events;
     std::shared_ptr<const char> m_life = std::make_shared<const char>('\0');
-    std::uint64_t m_transfer = 0;  // bumped by FetchURL
-    std::uint64_t m_epoch = 0;     // bumped whenever a connection is closed
+    std::uint64_t m_transferSerial = 0;  // bumped by FetchURL
+    std::uint64_t m_epoch = 0;           // bumped whenever a connection is closed
+
+    // DownloadType and ProxyType as the engine reads them, with the properties' numbers.
+    // Another number is kept as set (the getters return it): as a download type it stores
+    // nothing but still counts and reports the bytes; as a proxy type it connects to the
+    // proxy host and talks to it as to the server, with no proxy exchange.
+    enum class DownloadKind : std::int32_t { File = 0, Memory = 1, Stream = 2 };
+    enum class ProxyKind : std::int32_t { None = 0, Http = 1, Socks4 = 2, Socks5 = 3 };
 
     // Properties.
-    std::int32_t m_DownloadType = 0;
+    DownloadKind m_DownloadType = DownloadKind::File;
     std::string m_Filename;
     bool m_UseTempFile = true;
-    std::int32_t m_ProxyType = 0;
+    ProxyKind m_ProxyType = ProxyKind::None;
     std::string m_ProxyHostname = "localhost";
     std::int32_t m_ProxyPort = 80;
     std::string m_Hostname;
@@ -263,48 +274,64 @@ class DataConnection {
     std::int32_t m_ProxyAuthentication = 0;
     bool m_IsConnected = false;
     std::int64_t m_MaxDownload = -1;
-    std::int64_t m_DownloadLength = -1;
-    bool m_connectionBroken = false;  // a receive met a reset
-    std::int64_t m_lowWater = 1;      // SO_RCVLOWAT set on m_lowWaterSocket
-    int m_lowWaterSocket = -1;
-    bool m_chunked = false;  // the reply's body is in chunks
-    ChunkedDecoder m_chunks;
-    std::int32_t m_HTTPReply = 0;
     bool m_UseResume = false;
     std::int64_t m_ResumeFrom = 0;
     bool m_AutoRedirect = true;
     std::int32_t m_SocketHandle = 0;
 
-    // Private state of a transfer.
-    bool m_InHeader = false;
-    std::string m_HeaderText;
-    DownloadBuffer m_buffer;  // BufferBytes, BufferUsed, BufferAllocated
-    OutputFile m_file;        // FileHandle
-    bool m_ProxyHandshakeDone = false;
-    std::uint8_t m_Socks5Stage = 0;
-    bool m_UserAborted = false;
-    std::string m_LocationValue;
-    bool m_Redirecting = false;
-    bool m_CloseHandled = true;  // nothing to close before the first connection
-    std::int64_t m_ReceivedCount = 0;
+    // One request and the connection it goes over. FetchURL starts each request, a
+    // redirect's included, with a fresh one; the defaults are a request about to start.
+    // After the end DownloadLength, HTTPReply, ReceivedBytes and lastFailureDetail still
+    // read the last one.
+    struct Transfer {
+        bool InHeader = true;
+        std::string HeaderText;
+        HeaderCollector header;
+        int interimReplies = 0;  // before this request's reply
+        bool ProxyHandshakeDone = false;
+        std::uint8_t Socks5Stage = 0;
+        std::optional<Socks4Handshake> socks4;
+        std::optional<Socks5Handshake> socks5;
+        std::optional<ConnectTunnel> tunnel;
+        bool secure = false;  // the URL is https: TLS once any proxy exchange is done
+        std::unique_ptr<TlsSession> tls;
+        bool requestSent = false;
+        std::string pendingOutput;  // what a send that would block left over
+        std::int32_t pendingFailure = 0;
+        std::int64_t ReceivedCount = 0;
+        std::int64_t DownloadLength = -1;
+        std::int32_t HTTPReply = 0;
+        bool chunked = false;  // the reply's body is in chunks
+        ChunkedDecoder chunks;
+        bool discardBody = false;       // an error page must not overwrite a resumed file
+        bool connectionBroken = false;  // a receive met a reset
+        bool UserAborted = false;
+        bool CloseHandled = false;
+        bool closeInProgress = false;
+        std::string failureDetail;
 
-    int m_socket = -1;
-    HeaderCollector m_header;
-    std::optional<Socks4Handshake> m_socks4;
-    std::optional<Socks5Handshake> m_socks5;
-    std::string m_pendingOutput;  // what a send that would block left over
-    std::int32_t m_pendingFailure = 0;
-    bool m_requestSent = false;
-    bool m_closeInProgress = false;
-    bool m_discardBody = false;  // an error page must not overwrite a resumed file
+        // Before the first FetchURL: no reply awaited, nothing to close.
+        static Transfer idle();
+    };
+    Transfer m_transfer = Transfer::idle();
+
+    // The transfer as a whole, across its redirects: FetchURL starts the count, the
+    // credentials' origin and the file afresh only for a request that follows no redirect.
+    // The location is never cleared; only one of the reply at hand is read from it.
+    bool m_Redirecting = false;  // the request being started follows a redirect
     int m_redirects = 0;
-    int m_interimReplies = 0;              // before the current request's reply
     bool m_withholdAuthorization = false;  // a redirect has left the credentials' origin
+    OutputFile m_file;                     // FileHandle
+    std::string m_LocationValue;           // the location of the last reply that had one
+
+    // Outside any request: the buffer the owner reads after the end (FetchURL clears it,
+    // as ClearBuffer does), the socket, which FetchURL closes with the reactor's pending
+    // notifications run, and what is reused from one connection to the next.
+    DownloadBuffer m_buffer;  // BufferBytes, BufferUsed, BufferAllocated
+    int m_socket = -1;
+    std::int64_t m_lowWater = 1;  // SO_RCVLOWAT set on m_lowWaterSocket
+    int m_lowWaterSocket = -1;
     std::vector<std::uint8_t> m_receiveBuffer;
-    bool m_secure = false;  // the URL is https: TLS once any proxy exchange is done
-    std::optional<ConnectTunnel> m_tunnel;
-    std::unique_ptr<TlsSession> m_tls;
-    std::string m_failureDetail;
 };
 
 }  // namespace upd::net
