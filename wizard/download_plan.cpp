@@ -7,7 +7,7 @@
 #include "app/string_table.h"
 #include "platform/update_path.h"
 #include "wizard/announced_date.h"
-#include "wizard/file_digest.h"
+#include "publishing/file_digest.h"
 #include "wizard/file_version.h"
 #include "wizard/profile_file.h"
 

@@ -31,7 +31,7 @@
 #include "platform/update_path.h"
 #include "product_config.h"
 #include "wizard/artwork.h"
-#include "wizard/file_digest_pass.h"
+#include "publishing/file_digest_pass.h"
 #include "wizard/frm_update1.h"
 #include "wizard/frm_update3.h"
 #include "wizard/frm_update5.h"

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "wizard/profile_file.h"
-#include "wizard/signed_info.h"
+#include "publishing/signed_info.h"
 
 namespace upd::wizard {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/language.h"
-#include "wizard/signed_info.h"
+#include "publishing/signed_info.h"
 
 namespace upd::wizard {
 

@@ -5,7 +5,7 @@
 #include "net/ascii_case.h"
 #include "platform/printable_text.h"
 #include "platform/update_path.h"
-#include "wizard/file_digest.h"
+#include "publishing/file_digest.h"
 #include "wizard/file_version.h"
 #include "wizard/installation.h"
 #include "wizard/profile_file.h"

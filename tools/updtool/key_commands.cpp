@@ -12,7 +12,7 @@
 #include "tools/updtool/exit_status.h"
 #include "tools/updtool/file_io.h"
 #include "wizard/profile_file.h"
-#include "wizard/signed_info.h"
+#include "publishing/signed_info.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "tools/updtool/exit_status.h"
 #include "tools/updtool/file_io.h"
 #include "wizard/profile_file.h"
-#include "wizard/update_ini_lint.h"
+#include "publishing/update_ini_lint.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include "platform/printable_text.h"
 #include "tools/updtool/exit_status.h"
 #include "tools/updtool/file_io.h"
-#include "wizard/update_ini_lint.h"
-#include "wizard/update_ini_writer.h"
+#include "publishing/update_ini_lint.h"
+#include "publishing/update_ini_writer.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/temp_dir.h"
-#include "wizard/file_digest.h"
+#include "publishing/file_digest.h"
 
 namespace upd::wizard {
 namespace {

@@ -13,11 +13,11 @@
 #include "tests/support/image_builder.h"
 #include "tests/support/temp_dir.h"
 #include "wizard/announced_date.h"
-#include "wizard/file_digest.h"
+#include "publishing/file_digest.h"
 #include "wizard/profile_file.h"
-#include "wizard/signed_info.h"
-#include "wizard/update_ini_lint.h"
-#include "wizard/update_ini_writer.h"
+#include "publishing/signed_info.h"
+#include "publishing/update_ini_lint.h"
+#include "publishing/update_ini_writer.h"
 
 namespace upd::wizard {
 namespace {

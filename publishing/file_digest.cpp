@@ -1,10 +1,10 @@
-#include "wizard/file_digest.h"
+#include "publishing/file_digest.h"
 
 #include <array>
 #include <limits>
 
-#include "wizard/crypto_library.h"
-#include "wizard/file_digest_pass.h"
+#include "publishing/crypto_library.h"
+#include "publishing/file_digest_pass.h"
 
 namespace upd::wizard {
 namespace {

@@ -1,4 +1,4 @@
-#include "wizard/update_ini_writer.h"
+#include "publishing/update_ini_writer.h"
 
 #include <algorithm>
 #include <array>
@@ -17,7 +17,7 @@
 #include "platform/update_path.h"
 #include "platform/version_resource.h"
 #include "wizard/announced_date.h"
-#include "wizard/file_digest.h"
+#include "publishing/file_digest.h"
 #include "wizard/file_version.h"
 #include "wizard/profile_file.h"
 

@@ -1,4 +1,4 @@
-#include "wizard/update_ini_lint.h"
+#include "publishing/update_ini_lint.h"
 
 #include <sys/stat.h>
 
@@ -14,10 +14,10 @@
 #include "platform/printable_text.h"
 #include "platform/update_path.h"
 #include "wizard/announced_date.h"
-#include "wizard/file_digest.h"
+#include "publishing/file_digest.h"
 #include "wizard/file_version.h"
 #include "wizard/profile_file.h"
-#include "wizard/update_ini_writer.h"
+#include "publishing/update_ini_writer.h"
 
 namespace upd::wizard {
 namespace {

@@ -1,4 +1,4 @@
-#include "wizard/file_digest_pass.h"
+#include "publishing/file_digest_pass.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <system_error>
 
-#include "wizard/crypto_library.h"
+#include "publishing/crypto_library.h"
 
 namespace upd::wizard {
 namespace {

@@ -1,4 +1,4 @@
-#include "wizard/signed_info.h"
+#include "publishing/signed_info.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,7 +9,7 @@
 #include <system_error>
 #include <vector>
 
-#include "wizard/crypto_library.h"
+#include "publishing/crypto_library.h"
 
 namespace upd::wizard {
 namespace {
