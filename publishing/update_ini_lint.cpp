@@ -7,17 +7,19 @@
 #include <map>
 #include <set>
 
-#include "app/number_text.h"
 #include "controls/list_model.h"
 #include "net/ascii_case.h"
 #include "platform/code_page.h"
+#include "platform/language.h"
 #include "platform/printable_text.h"
 #include "platform/update_path.h"
-#include "wizard/announced_date.h"
 #include "publishing/file_digest.h"
+#include "publishing/update_ini_writer.h"
+#include "wizard/announced_date.h"
 #include "wizard/file_version.h"
 #include "wizard/profile_file.h"
-#include "publishing/update_ini_writer.h"
+#include "wizard/update_ini_file.h"
+#include "wizard/update_ini_schema.h"
 
 namespace upd::wizard {
 namespace {
@@ -25,7 +27,6 @@ namespace {
 // Values are judged as an English system reads them; the names and numbers the wizard acts
 // on are ASCII, and a name that is not gets a warning of its own.
 constexpr platform::CodePage kLintCodePage = 1252;
-constexpr std::int64_t kMaxEntries = 32767;
 
 bool isAscii(std::string_view text) {
     return std::all_of(text.begin(), text.end(),
@@ -36,33 +37,39 @@ std::string quoted(std::string_view text) {
     return "\"" + std::string(text) + "\"";
 }
 
-// ---- Where things are -------------------------------------------------------------------
+// ---- What the reader passes over -------------------------------------------------------
 
-// The lines of the file as the reader sees them (wizard/profile_document.cpp): the first section
-// of a name and the first key of a name in it win. ProfileDocument gives the values; this
-// gives their line numbers, the keys present, and what the reader passes over.
-class Layout {
+// The lines that the reader (wizard/profile_document.cpp) reads past in silence: a section whose
+// name came before, a key whose name came before in its section, and lines above the first
+// section. Every value, key line and section line the checks judge comes from the reader
+// itself (ProfileDocument, readUpdateIni); this scan only names the lines it never reads, with
+// the reader's blank rule and its "first one wins".
+class PassedOver {
   public:
-    struct Key {
-        int line = 0;
-        std::string name;  // as written
-        std::string raw;   // the value's bytes before any cut, up to a NUL
+    struct RepeatedSection {
+        int line;
+        std::string header;
+        int firstLine;
+        int ignoredKeys;  // key lines the reader passes over
     };
-    struct Section {
-        int line = 0;
-        std::vector<Key> keys;                     // first occurrences, in file order
-        std::map<std::string, std::size_t> index;  // folded name -> keys[i]
+    struct RepeatedKey {
+        int line;
+        std::string name;
+        int firstLine;
     };
 
-    explicit Layout(std::string_view bytes) {
+    explicit PassedOver(std::string_view bytes) {
+        struct Section {
+            int line = 0;
+            std::map<std::string, int> keys;  // folded name -> line of its first occurrence
+        };
+        std::map<std::string, Section> sections;  // folded name -> the first section
         std::size_t pos = 0;
         if (bytes.starts_with("\xEF\xBB\xBF")) {
-            m_utf8 = true;
             pos = 3;
         }
         Section* current = nullptr;
         bool inRepeated = false;
-        int repeatedFirstLine = 0;
         for (int line = 1; pos < bytes.size(); ++line) {
             const std::size_t lineBreak = bytes.find('\n', pos);
             const std::size_t next =
@@ -82,17 +89,16 @@ class Layout {
             if (text.front() == '[') {
                 const std::size_t close = text.find(']');
                 if (close != std::string_view::npos) {
-                    const auto [it, inserted] = m_sections.try_emplace(
+                    const auto [it, inserted] = sections.try_emplace(
                         net::asciiLower(trimBlanks(text.substr(1, close - 1))));
                     inRepeated = !inserted;
-                    repeatedFirstLine = it->second.line;
                     if (inserted) {
                         it->second.line = line;
                         current = &it->second;
                     } else {
                         current = nullptr;
                         m_repeatedSections.push_back(
-                            {line, std::string(text.substr(0, close + 1)), repeatedFirstLine, 0});
+                            {line, std::string(text.substr(0, close + 1)), it->second.line, 0});
                     }
                     continue;
                 }
@@ -105,73 +111,30 @@ class Layout {
                 }
                 continue;
             }
-            Key key;
-            key.line = line;
-            const std::size_t equals = text.find('=');
-            key.name = std::string(trimBlanks(text.substr(0, equals)));
-            if (equals != std::string_view::npos) {
-                std::string_view value = trimBlanks(text.substr(equals + 1));
-                if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-                    value.back() == value.front()) {
-                    value = value.substr(1, value.size() - 2);
-                }
-                key.raw = std::string(value.substr(0, value.find('\0')));
+            // Only the name: what stands after '=' is the reader's to read.
+            const std::string_view name = trimBlanks(text.substr(0, text.find('=')));
+            const auto [it, inserted] = current->keys.try_emplace(net::asciiLower(name), line);
+            if (!inserted) {
+                m_repeatedKeys.push_back({line, std::string(name), it->second});
             }
-            const std::string name = net::asciiLower(key.name);
-            if (const auto it = current->index.find(name); it != current->index.end()) {
-                m_repeatedKeys.push_back({line, key.name, current->keys[it->second].line});
-                continue;
-            }
-            current->index.emplace(name, current->keys.size());
-            current->keys.push_back(std::move(key));
         }
     }
 
-    const Section* section(std::string_view name) const {
-        const auto it = m_sections.find(net::asciiLower(name));
-        return it == m_sections.end() ? nullptr : &it->second;
-    }
-    const Key* key(std::string_view sectionName, std::string_view keyName) const {
-        const Section* s = section(sectionName);
-        if (s == nullptr) {
-            return nullptr;
-        }
-        const auto it = s->index.find(net::asciiLower(keyName));
-        return it == s->index.end() ? nullptr : &s->keys[it->second];
-    }
-    // The key's line, else its section's, else 0.
-    int lineOf(std::string_view sectionName, std::string_view keyName) const {
-        if (const Key* k = key(sectionName, keyName)) {
-            return k->line;
-        }
-        const Section* s = section(sectionName);
-        return s == nullptr ? 0 : s->line;
-    }
-    bool utf8() const { return m_utf8; }
-
-    struct RepeatedSection {
-        int line;
-        std::string header;
-        int firstLine;
-        int ignoredKeys;  // key lines the reader passes over
-    };
-    struct RepeatedKey {
-        int line;
-        std::string name;
-        int firstLine;
-    };
     const std::vector<RepeatedSection>& repeatedSections() const { return m_repeatedSections; }
     const std::vector<RepeatedKey>& repeatedKeys() const { return m_repeatedKeys; }
     // Lines above the first section that are neither blank nor comments.
     const std::vector<int>& strayLines() const { return m_strayLines; }
 
   private:
-    bool m_utf8 = false;
-    std::map<std::string, Section> m_sections;
     std::vector<RepeatedSection> m_repeatedSections;
     std::vector<RepeatedKey> m_repeatedKeys;
     std::vector<int> m_strayLines;
 };
+
+// The key's line, else its section's (0 when the section is absent too).
+int lineOf(const IniValue& value, int sectionLine) {
+    return value.present ? value.line : sectionLine;
+}
 
 // ---- The checks -------------------------------------------------------------------------
 
@@ -190,15 +153,21 @@ struct VersionText {
 class Lint {
   public:
     Lint(std::string_view bytes, const LintOptions& options)
-        : m_layout(bytes),
+        : m_passedOver(bytes),
           m_document(ProfileDocument::parse(std::string(bytes), kLintCodePage)),
-          m_options(options) {}
+          m_ini(readUpdateIni(m_document)),
+          m_options(options) {
+        // The wizard's own rule of which downloads need a digest (information_file.h).
+        for (const MissingDigest& missing : missingDigestKeys(m_ini)) {
+            m_missingDigests.insert(missing.text());
+        }
+    }
 
     std::vector<LintFinding> run() {
         checkStructure();
         checkLengths();
-        checkEntries("Ver", "Ver");
-        checkEntries("Time", "Date");
+        checkEntries(m_ini.ver);
+        checkEntries(m_ini.time);
         checkUpdate();
         checkDigestCoverage();
         checkVersionWidths();
@@ -236,24 +205,25 @@ class Lint {
             warning(line, what + ": " + unchecked, fix);
         }
     }
-    std::string value(std::string_view section, std::string_view key) const {
-        return m_document.value(section, key);
+    // The wizard's missingDigests names this key of the section.
+    bool lacksDigest(std::string_view section, std::string key, std::int64_t entry = 0) const {
+        return m_missingDigests.contains(MissingDigest{section, std::move(key), entry}.text());
     }
 
     void checkStructure() {
-        for (const auto& s : m_layout.repeatedSections()) {
+        for (const auto& s : m_passedOver.repeatedSections()) {
             add(s.ignoredKeys > 0 ? LintSeverity::Error : LintSeverity::Warning, s.line,
                 s.header + " repeats the section of line " + std::to_string(s.firstLine) +
                     ": the wizard reads only the first, and passes over every key of this one",
                 "move these keys into the first " + s.header + " section");
         }
-        for (const auto& k : m_layout.repeatedKeys()) {
+        for (const auto& k : m_passedOver.repeatedKeys()) {
             warning(k.line,
                     k.name + " is repeated: the wizard reads only the one on line " +
                         std::to_string(k.firstLine),
                     "keep one " + k.name + " in the section");
         }
-        for (const int line : m_layout.strayLines()) {
+        for (const int line : m_passedOver.strayLines()) {
             warning(line, "this line is above the first section: the wizard ignores it",
                     "move it into a section, or start it with ';' to make it a comment");
         }
@@ -261,24 +231,24 @@ class Lint {
 
     // A value longer than the reader's buffer arrives cut.
     void checkLengths() {
-        for (const char* sectionName : {"Update", "Ver", "Time", "Descript"}) {
-            const Layout::Section* s = m_layout.section(sectionName);
-            if (s == nullptr) {
-                continue;
-            }
-            for (const Layout::Key& k : s->keys) {
+        // Texts only shown are cut harmlessly; names, numbers and digests are not.
+        const std::set<std::string> shownKeys = {
+            net::asciiLower(contentsKey(platform::languageProfile(platform::kLangEnglishUS).tag)),
+            net::asciiLower(
+                contentsKey(platform::languageProfile(platform::kLangChineseSimplified).tag)),
+            net::asciiLower(kReleaseVersionKey), net::asciiLower(kReleaseTimeKey)};
+        for (const std::string_view sectionName :
+             {kUpdateSection, kVerSection, kTimeSection, kDescriptSection}) {
+            for (const ProfileDocument::KeyLine& k : m_document.keyLines(sectionName)) {
                 const std::size_t length = ansiLength(k.raw);
                 if (length <= kMaxIniValueBytes) {
                     continue;
                 }
-                const std::string name = net::asciiLower(k.name);
-                // Texts only shown are cut harmlessly; names, numbers and digests are not.
-                const bool shown = std::string_view(sectionName) == "Descript" ||
-                                   (std::string_view(sectionName) == "Update" &&
-                                    (name == "contentsen" || name == "contentschs" ||
-                                     name == "ver" || name == "time"));
+                const bool shown =
+                    sectionName == kDescriptSection ||
+                    (sectionName == kUpdateSection && shownKeys.contains(net::asciiLower(k.name)));
                 add(shown ? LintSeverity::Warning : LintSeverity::Error, k.line,
-                    k.name + " is " + std::to_string(length) +
+                    std::string(k.name) + " is " + std::to_string(length) +
                         " bytes long: the wizard reads only its first 254",
                     "shorten it to 254 bytes");
             }
@@ -286,7 +256,7 @@ class Lint {
     }
 
     std::size_t ansiLength(std::string_view raw) const {
-        if (!m_layout.utf8()) {
+        if (m_document.encoding() != ProfileEncoding::Utf8) {
             return raw.size();
         }
         // A UTF-8 file is counted in the system code page: the longer of English and Chinese.
@@ -305,21 +275,20 @@ class Lint {
     }
 
     // [Ver] or [Time]: Num, then each File<n> with its Ver<n> or Date<n> and Sha256<n>.
-    void checkEntries(const std::string& section, const std::string& valueKey) {
-        const Layout::Section* s = m_layout.section(section);
-        const std::string header = "[" + section + "]";
-        if (s == nullptr) {
+    void checkEntries(const FileSection& section) {
+        const std::string header = "[" + std::string(section.name) + "]";
+        if (section.line == 0) {
             error(0,
                   header +
                       " is missing: the wizard reads its Num as empty and refuses the whole "
                       "file",
                   "add " + header + " with Num=0 when no file is checked by " +
-                      (section == "Ver" ? "version" : "date"));
+                      (section.name == kVerSection ? "version" : "date"));
             return;
         }
-        const int numLine = m_layout.lineOf(section, "Num");
-        const std::string numText = value(section, "Num");
-        const auto num = app::wholeNumberFromText(numText);
+        const int numLine = lineOf(section.num, section.line);
+        const std::string& numText = section.num.text;
+        const std::optional<std::int64_t>& num = section.count;
         if (!num || *num < std::numeric_limits<std::int32_t>::min() ||
             *num > std::numeric_limits<std::int32_t>::max()) {
             error(numLine,
@@ -328,7 +297,7 @@ class Lint {
                   "set Num to the number of entries (0 for none)");
             return;
         }
-        if (*num > kMaxEntries) {
+        if (*num > kMaxFileEntries) {
             error(numLine,
                   header + " Num=" + numText + " is above 32767: the wizard refuses the whole file",
                   "split the files over [Ver] and [Time], at most 32767 in each");
@@ -342,51 +311,55 @@ class Lint {
                     "write Num as a whole number");
         }
         const std::int64_t count = std::max<std::int64_t>(*num, 0);
-        checkIndexes(*s, section, valueKey, count);
+        checkIndexes(section, count);
 
         controls::ListModel list;  // the wizard's list refuses numbers and repeated names
         std::map<std::string, int> firstLines;
         std::vector<std::int64_t> missing;
-        for (std::int64_t n = 1; n <= count; ++n) {
-            const std::string index = std::to_string(n);
-            const std::string fileKey = "File" + index;
-            const std::string name = value(section, fileKey);
-            const int line = m_layout.lineOf(section, fileKey);
+        // The entries are 1 .. count here: count is at most kMaxFileEntries.
+        for (std::size_t i = 0; i < section.entries.size(); ++i) {
+            const FileEntry& entry = section.entries[i];
+            const auto n = static_cast<std::int64_t>(i + 1);
+            const std::string key = fileKey(n);
+            const std::string& name = entry.file.text;
+            const int line = lineOf(entry.file, section.line);
             if (name.empty()) {
-                if (m_layout.key(section, fileKey) == nullptr) {
+                if (!entry.file.present) {
                     missing.push_back(n);
                 } else {
-                    error(line, fileKey + " is empty: the wizard refuses the whole file",
+                    error(line, key + " is empty: the wizard refuses the whole file",
                           "name the file, or remove the entry and lower Num");
                 }
                 continue;
             }
-            if (!checkName(section, fileKey, name, line, list, firstLines)) {
+            if (!checkName(section.name, key, name, line, list, firstLines)) {
                 continue;
             }
             const std::string releasePath =
                 m_options.releaseFolder
                     ? platform::hostPathUnder(*m_options.releaseFolder, name).path
                     : std::string();
-            if (valueKey == "Ver") {
-                checkVersion(section, index, name, line, releasePath);
+            if (section.valuePrefix == kVersionPrefix) {
+                checkVersion(entry.value, n, name, line, releasePath);
             } else {
-                checkDate(section, index, line);
+                checkDate(entry.value, n, line);
             }
-            checkDigest(section, index, name, line, releasePath);
+            checkDigest(section.name, entry.sha256, n, name, line, releasePath);
         }
         reportMissing(missing, numLine, numText);
     }
 
     // Keys numbered past Num are never read; keys numbered "01" never match either.
-    void checkIndexes(const Layout::Section& s, const std::string& section,
-                      const std::string& valueKey, std::int64_t count) {
+    void checkIndexes(const FileSection& section, std::int64_t count) {
+        const std::string filePrefix = net::asciiLower(kFilePrefix);
+        const std::string prefixes[] = {filePrefix, net::asciiLower(section.valuePrefix),
+                                        net::asciiLower(kSha256Prefix)};
+        const std::vector<ProfileDocument::KeyLine> keys = m_document.keyLines(section.name);
         std::int64_t highest = 0;
-        std::vector<const Layout::Key*> beyond;
-        for (const Layout::Key& k : s.keys) {
+        std::vector<const ProfileDocument::KeyLine*> beyond;
+        for (const ProfileDocument::KeyLine& k : keys) {
             const std::string name = net::asciiLower(k.name);
-            for (const std::string& prefix :
-                 {std::string("file"), net::asciiLower(valueKey), std::string("sha256")}) {
+            for (const std::string& prefix : prefixes) {
                 if (!name.starts_with(prefix) || name.size() == prefix.size()) {
                     continue;
                 }
@@ -397,7 +370,7 @@ class Lint {
                 }
                 if (digits.front() == '0' || digits.size() > 9) {
                     warning(k.line,
-                            k.name + " is never read: the wizard asks for " +
+                            std::string(k.name) + " is never read: the wizard asks for " +
                                 std::string(k.name.substr(0, prefix.size())) + "1, " +
                                 std::string(k.name.substr(0, prefix.size())) + "2, ...",
                             "number the entries from 1, without leading zeros");
@@ -407,21 +380,22 @@ class Lint {
                 if (n <= count) {
                     continue;
                 }
-                if (prefix == "file") {
+                // Without leading zeros, fileKey(n) is "File" and these very digits.
+                if (prefix == filePrefix) {
                     highest = std::max(highest, n);
                     beyond.push_back(&k);
-                } else if (m_layout.key(section, "File" + std::string(digits)) == nullptr) {
+                } else if (!m_document.findLocated(section.name, fileKey(n))) {
                     warning(k.line,
-                            k.name + " belongs to no entry: Num=" + std::to_string(count) +
-                                " and there is no File" + std::string(digits),
-                            "remove it, or add its File" + std::string(digits));
+                            std::string(k.name) + " belongs to no entry: Num=" +
+                                std::to_string(count) + " and there is no " + fileKey(n),
+                            "remove it, or add its " + fileKey(n));
                 }
             }
         }
-        for (const Layout::Key* k : beyond) {
+        for (const ProfileDocument::KeyLine* k : beyond) {
             error(k->line,
-                  k->name + " is beyond [" + section + "] Num=" + std::to_string(count) +
-                      ": the wizard never reads this entry",
+                  std::string(k->name) + " is beyond [" + std::string(section.name) +
+                      "] Num=" + std::to_string(count) + ": the wizard never reads this entry",
                   "set Num=" + std::to_string(highest) + ", the number of entries");
         }
     }
@@ -434,9 +408,9 @@ class Lint {
             while (j + 1 < missing.size() && missing[j + 1] == missing[j] + 1) {
                 ++j;
             }
-            const std::string what = i == j ? "File" + std::to_string(missing[i]) + " is missing"
-                                            : "File" + std::to_string(missing[i]) + " to File" +
-                                                  std::to_string(missing[j]) + " are missing";
+            const std::string what =
+                i == j ? fileKey(missing[i]) + " is missing"
+                       : fileKey(missing[i]) + " to " + fileKey(missing[j]) + " are missing";
             error(numLine,
                   what + " (Num=" + numText +
                       "): the wizard reads an empty name and refuses the whole file",
@@ -445,9 +419,9 @@ class Lint {
         }
     }
 
-    bool checkName(const std::string& section, const std::string& fileKey, const std::string& name,
+    bool checkName(std::string_view section, const std::string& key, const std::string& name,
                    int line, controls::ListModel& list, std::map<std::string, int>& firstLines) {
-        const std::string what = fileKey + "=" + name;
+        const std::string what = key + "=" + name;
         const platform::UpdatePath path = platform::hostPathUnder("/", name);
         if (!path) {
             error(line,
@@ -468,7 +442,7 @@ class Lint {
         if (added == controls::ListError::DuplicateKey) {
             error(line,
                   what + " repeats the name of line " + std::to_string(firstLines[name]) + " in [" +
-                      section + "]; the wizard refuses the whole file",
+                      std::string(section) + "]; the wizard refuses the whole file",
                   "list each file once in the section");
             return false;
         }
@@ -484,11 +458,11 @@ class Lint {
         return true;
     }
 
-    void checkVersion(const std::string& section, const std::string& index, const std::string& name,
+    void checkVersion(const IniValue& version, std::int64_t n, const std::string& name,
                       int fileLine, const std::string& releasePath) {
-        const std::string key = "Ver" + index;
-        const int line = m_layout.key(section, key) ? m_layout.lineOf(section, key) : fileLine;
-        const std::string announced = value(section, key);
+        const std::string key = versionKey(n);
+        const int line = lineOf(version, fileLine);
+        const std::string& announced = version.text;
         if (announced.empty()) {
             error(line,
                   key + " of " + name +
@@ -519,15 +493,15 @@ class Lint {
         }
     }
 
-    void checkDate(const std::string& section, const std::string& index, int fileLine) {
-        const std::string key = "Date" + index;
-        const Layout::Key* k = m_layout.key(section, key);
-        const int line = k != nullptr ? k->line : fileLine;
-        const std::string text = value(section, key);
+    void checkDate(const IniValue& dateValue, std::int64_t n, int fileLine) {
+        const std::string key = dateKey(n);
+        const int line = lineOf(dateValue, fileLine);
+        const std::string& text = dateValue.text;
         const auto date = parseAnnouncedDate(text);
         if (!date) {
             error(line,
-                  (k == nullptr ? key + " is missing" : key + "=" + quoted(text) + " is no date") +
+                  (!dateValue.present ? key + " is missing"
+                                      : key + "=" + quoted(text) + " is no date") +
                       ": the wizard cannot read it, and its plan fails (type mismatch) wherever "
                       "the file exists",
                   "write the date as YYYY-MM-DD HH:MM:SS (or with / or . in the date)");
@@ -542,12 +516,12 @@ class Lint {
         }
     }
 
-    void checkDigest(const std::string& section, const std::string& index, const std::string& name,
-                     int fileLine, const std::string& releasePath) {
-        const std::string key = "Sha256" + index;
-        const std::string digest = value(section, key);
-        const int line = m_layout.key(section, key) ? m_layout.lineOf(section, key) : fileLine;
-        m_entries.back().hasDigest = !digest.empty();
+    void checkDigest(std::string_view section, const IniValue& sha256, std::int64_t n,
+                     const std::string& name, int fileLine, const std::string& releasePath) {
+        const std::string key = sha256Key(n);
+        const std::string& digest = sha256.text;
+        const int line = lineOf(sha256, fileLine);
+        m_entries.back().hasDigest = !lacksDigest(section, key, n);
         if (!digest.empty() && !isSha256Hex(digest)) {
             error(line,
                   key + " of " + name +
@@ -585,68 +559,66 @@ class Lint {
     }
 
     // A 16-bit flag of [Update], read as the plan reads it.
-    std::optional<std::int64_t> flag(const char* key) {
-        const std::string text = value("Update", key);
-        const int line = m_layout.lineOf("Update", key);
-        const auto number = app::wholeNumberFromText(text);
-        if (!number) {
+    std::optional<std::int16_t> flag(const IniValue& flagValue, std::string_view key) {
+        const FlagReading reading = readFlag(flagValue);
+        const int line = lineOf(flagValue, m_ini.update.line);
+        const std::string name(key);
+        const std::string header = "[" + std::string(kUpdateSection) + "] ";
+        if (reading.problem == FlagProblem::NotANumber) {
             error(line,
-                  std::string("[Update] ") + key + "=" + quoted(text) +
+                  header + name + "=" + quoted(flagValue.text) +
                       " is not a number: the wizard's plan fails (type mismatch)",
-                  std::string("write ") + key + "=0, or " + key + "=1 to " +
-                      (std::string_view(key) == "ForceUp" ? "offer the full package"
-                                                          : "replace the updater"));
-            return std::nullopt;
-        }
-        if (*number < std::numeric_limits<std::int16_t>::min() ||
-            *number > std::numeric_limits<std::int16_t>::max()) {
+                  "write " + name + "=0, or " + name + "=1 to " +
+                      (key == kForceUpKey ? "offer the full package" : "replace the updater"));
+        } else if (reading.problem == FlagProblem::OutOfRange) {
             error(line,
-                  std::string("[Update] ") + key + "=" + text +
+                  header + name + "=" + flagValue.text +
                       " is out of range: the wizard's plan fails (overflow)",
-                  std::string("write ") + key + "=0 or 1");
-            return std::nullopt;
+                  "write " + name + "=0 or 1");
         }
-        return number;
+        return reading.value;
     }
 
     void checkUpdate() {
+        const UpdateSection& update = m_ini.update;
         struct Digest {
-            const char* key;
-            const char* file;
+            const IniValue* value;
+            std::string_view key;
+            std::string_view file;
         };
-        for (const Digest d :
-             {Digest{"UpSha256", "Setup.zip"}, Digest{"UpdateSha256", "update.exe"},
-              Digest{"MoveSha256", "FileMove.exe"}}) {
-            const std::string digest = value("Update", d.key);
-            const int line = m_layout.lineOf("Update", d.key);
+        for (const Digest d : {Digest{&update.upSha256, kUpSha256Key, kPackageFileName},
+                               Digest{&update.updateSha256, kUpdateSha256Key, kUpdaterFileName},
+                               Digest{&update.moveSha256, kMoveSha256Key, kMoverFileName}}) {
+            const std::string& digest = d.value->text;
+            const std::string key(d.key);
+            const std::string file(d.file);
+            const int line = lineOf(*d.value, update.line);
             if (!digest.empty() && !isSha256Hex(digest)) {
-                error(line,
-                      std::string(d.key) +
-                          " is not 64 lower-case hex digits: the wizard's plan fails",
-                      std::string("write the SHA-256 of ") + d.file + " as sha256sum prints it");
+                error(line, key + " is not 64 lower-case hex digits: the wizard's plan fails",
+                      "write the SHA-256 of " + file + " as sha256sum prints it");
                 continue;
             }
             if (digest.empty() || !m_options.releaseFolder) {
                 continue;
             }
-            const std::string path = releaseFile(d.file);
+            const std::string path = releaseFile(file);
             if (isRegularFile(path)) {
-                compareDigest(line, d.key, d.file, digest, path);
-            } else if (std::string_view(d.file) != "Setup.zip") {
+                compareDigest(line, key, file, digest, path);
+            } else if (d.file != kPackageFileName) {
                 warning(line,
-                        std::string(d.file) + " is not in the release folder, so " + d.key +
-                            " was not checked",
-                        std::string("put ") + d.file + " in the release folder");
+                        file + " is not in the release folder, so " + key + " was not checked",
+                        "put " + file + " in the release folder");
             }
         }
 
-        const auto forceUp = flag("ForceUp");
-        const auto update = flag("Update");
+        const auto forceUp = flag(update.forceUp, kForceUpKey);
+        const auto updateFlag = flag(update.update, kUpdateKey);
         if (forceUp && *forceUp == 1) {
-            const std::string url = value("Update", "UpURL");
-            const int line = m_layout.lineOf("Update", "UpURL");
+            const std::string& url = update.upUrl.text;
+            const int line = lineOf(update.upUrl, update.line);
+            const int forceUpLine = lineOf(update.forceUp, update.line);
             if (url.empty()) {
-                error(m_layout.lineOf("Update", "ForceUp"),
+                error(forceUpLine,
                       "ForceUp=1 without UpURL: the wizard would fetch the full package from "
                       "no address",
                       "give the package's http:// or https:// address in UpURL, or set ForceUp=0");
@@ -658,24 +630,24 @@ class Lint {
                           "http and https",
                       "serve the package over http or https and give that address");
             }
-            if (value("Update", "UpSha256").empty()) {
-                missingDigest(m_layout.lineOf("Update", "ForceUp"), "ForceUp=1 without UpSha256",
+            if (lacksDigest(kUpdateSection, std::string(kUpSha256Key))) {
+                missingDigest(forceUpLine, "ForceUp=1 without UpSha256",
                               "the full package is not checked",
                               "add UpSha256, the package's SHA-256 (updtool make-ini writes it)");
             }
         }
-        if (update && *update == 1) {
-            checkUpdaterVersion("UpdateVer", "update.exe", true);
-            if (value("Update", "UpdateSha256").empty()) {
-                missingDigest(m_layout.lineOf("Update", "Update"), "Update=1 without UpdateSha256",
+        if (updateFlag && *updateFlag == 1) {
+            checkUpdaterVersion(update.updateVer, kUpdateVerKey, kUpdaterFileName, true);
+            if (lacksDigest(kUpdateSection, std::string(kUpdateSha256Key))) {
+                missingDigest(lineOf(update.update, update.line), "Update=1 without UpdateSha256",
                               "the new updater is not checked",
                               "add UpdateSha256, the SHA-256 of update.exe (updtool make-ini "
                               "writes it)");
             }
-            checkUpdaterVersion("MoveVer", "FileMove.exe", false);
-            // An empty MoveVer never fetches FileMove.exe: nothing to check then.
-            if (!value("Update", "MoveVer").empty() && value("Update", "MoveSha256").empty()) {
-                missingDigest(m_layout.lineOf("Update", "MoveVer"),
+            checkUpdaterVersion(update.moveVer, kMoveVerKey, kMoverFileName, false);
+            // Only a MoveVer with more than dots in it ever fetches FileMove.exe.
+            if (lacksDigest(kUpdateSection, std::string(kMoveSha256Key))) {
+                missingDigest(lineOf(update.moveVer, update.line),
                               "Update=1 and MoveVer without MoveSha256",
                               "the new FileMove.exe is not checked",
                               "add MoveSha256, the SHA-256 of FileMove.exe (updtool make-ini "
@@ -684,22 +656,23 @@ class Lint {
         }
     }
 
-    void checkUpdaterVersion(const char* key, const char* file, bool required) {
-        const std::string announced = value("Update", key);
-        const int line = m_layout.key("Update", key) ? m_layout.lineOf("Update", key)
-                                                     : m_layout.lineOf("Update", "Update");
+    void checkUpdaterVersion(const IniValue& version, std::string_view key, std::string_view file,
+                             bool required) {
+        const std::string& announced = version.text;
+        const int line =
+            version.present ? version.line : lineOf(m_ini.update.update, m_ini.update.line);
         if (announced.empty()) {
             if (required) {
                 error(
                     line,
-                    std::string("Update=1 with an empty ") + key +
+                    "Update=1 with an empty " + std::string(key) +
                         ": no version is older than an empty one, so the updater is never "
                         "replaced",
-                    std::string("give the new updater's version in ") + key + ", or set Update=0");
+                    "give the new updater's version in " + std::string(key) + ", or set Update=0");
             }
             return;
         }
-        m_versions.push_back({line, key, announced});
+        m_versions.push_back({line, std::string(key), announced});
         const std::string path = m_options.releaseFolder ? releaseFile(file) : std::string();
         if (path.empty() || !isRegularFile(path)) {
             return;
@@ -707,11 +680,11 @@ class Lint {
         const std::string releaseKey = GetFileVersionText(path, "ProductVersion");
         if (isOlderVersion(releaseKey, RemoveChar(announced, "."))) {
             add(required ? LintSeverity::Error : LintSeverity::Warning, line,
-                std::string(key) + "=" + announced + " is newer than the release's " + file +
-                    " (version key " + releaseKey +
+                std::string(key) + "=" + announced + " is newer than the release's " +
+                    std::string(file) + " (version key " + releaseKey +
                     "): once installed it still looks out of "
                     "date, and is fetched again",
-                std::string("announce the version ") + file + " carries");
+                "announce the version " + std::string(file) + " carries");
         }
     }
 
@@ -804,7 +777,7 @@ class Lint {
         }
     }
 
-    std::string releaseFile(const char* name) const {
+    std::string releaseFile(std::string_view name) const {
         return platform::hostPathUnder(*m_options.releaseFolder, name).path;
     }
 
@@ -813,8 +786,10 @@ class Lint {
         return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
     }
 
-    Layout m_layout;
+    PassedOver m_passedOver;
     ProfileDocument m_document;
+    UpdateIniFile m_ini;                     // read from m_document
+    std::set<std::string> m_missingDigests;  // MissingDigest::text() of each
     const LintOptions& m_options;
     std::vector<LintFinding> m_findings;
     std::vector<Entry> m_entries;

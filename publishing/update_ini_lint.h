@@ -1,6 +1,7 @@
 // The checks of `updtool lint`: everything in an update.ini that the wizard would trip on,
-// found by reading the file with the wizard's own reader (wizard/profile_file.h) and judging
-// each value with the wizard's own rules (names, numbers, dates, versions, digests).
+// found by reading the file with the wizard's own reader (wizard/update_ini_file.h over
+// wizard/profile_document.h) and judging each value with the wizard's own rules (names,
+// numbers, dates, versions, digests, and which downloads need a digest).
 //
 // Errors: the wizard refuses the file or fails its plan, or it does something other than the
 // file intends (an entry it never reads, a value it cuts, a file that never counts as current,

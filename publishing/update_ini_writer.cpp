@@ -16,10 +16,11 @@
 #include "platform/printable_text.h"
 #include "platform/update_path.h"
 #include "platform/version_resource.h"
-#include "wizard/announced_date.h"
 #include "publishing/file_digest.h"
+#include "wizard/announced_date.h"
 #include "wizard/file_version.h"
 #include "wizard/profile_file.h"
+#include "wizard/update_ini_schema.h"
 
 namespace upd::wizard {
 namespace {
@@ -57,10 +58,6 @@ constexpr Description kDescriptions[] = {
 // clang-format on
 
 constexpr Description kNoExtension = {"", "File", "文件"};
-
-bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-}
 
 // One reason per line: a name with a line break or an ESC in a reason stays on its line and
 // out of the terminal.
@@ -157,11 +154,11 @@ class Lister {
             return;
         }
         ReleaseEntry entry{name, path.string()};
-        if (top && leaf == "update.exe") {
+        if (top && leaf == kUpdaterFileName) {
             m_out.updater = entry;
-        } else if (top && leaf == "FileMove.exe") {
+        } else if (top && leaf == kMoverFileName) {
             m_out.mover = entry;
-        } else if (top && leaf == "Setup.zip") {
+        } else if (top && leaf == kPackageFileName) {
             m_out.package = entry;
         } else if (name.size() > kMaxIniValueBytes) {
             m_out.refused.push_back(shown + ": longer than the 254 bytes the wizard reads");
@@ -310,8 +307,8 @@ class Writer {
                                  " bytes in code page " + std::to_string(cp) +
                                  "; the wizard reads only the first 254");
         }
-        // The reader drops blanks around a value and one pair of quotes around all of it:
-        // quotes keep " a" and "'a'" as they are.
+        // The reader drops blanks (its own isBlank) around a value and one pair of quotes
+        // around all of it: quotes keep " a" and "'a'" as they are.
         const bool quote = !bytes.empty() &&
                            (isBlank(bytes.front()) || isBlank(bytes.back()) ||
                             (bytes.size() >= 2 && (bytes.front() == '"' || bytes.front() == '\'') &&
@@ -329,25 +326,26 @@ bool usableKey(std::string_view key) {
            key.front() != '[' && !isBlank(key.front()) && !isBlank(key.back());
 }
 
-void writeEntries(Writer& out, std::string_view sectionName, std::string_view valueKey,
+// [Ver] (valuePrefix kVersionPrefix) or [Time] (kDatePrefix).
+void writeEntries(Writer& out, std::string_view sectionName, std::string_view valuePrefix,
                   const std::vector<ReleaseFile>& files) {
     out.section(sectionName);
-    out.key("Num", std::to_string(files.size()));
+    out.key(kNumKey, std::to_string(files.size()));
     // The wizard keeps its entries in a keyed list, which refuses names that read as numbers.
     controls::ListModel list;
     for (std::size_t i = 0; i < files.size(); ++i) {
         const ReleaseFile& file = files[i];
-        const std::string n = std::to_string(i + 1);
+        const auto n = static_cast<std::int64_t>(i + 1);
         if (list.addRow(file.name) != controls::ListError::None ||
             !platform::hostPathUnder("/", file.name)) {
             out.failures().push_back(file.name +
                                      ": the wizard cannot take this name (it reads "
                                      "as a number or leaves its folder)");
         }
-        out.key("File" + n, file.name, kEnglishCodePage, file.name);
-        out.key(std::string(valueKey) + n,
-                valueKey == "Ver" ? file.version : announcedDateText(file.writeTime));
-        out.key("Sha256" + n, file.sha256);
+        out.key(fileKey(n), file.name, kEnglishCodePage, file.name);
+        out.key(numberedKey(valuePrefix, n),
+                valuePrefix == kVersionPrefix ? file.version : announcedDateText(file.writeTime));
+        out.key(sha256Key(n), file.sha256);
     }
 }
 
@@ -468,19 +466,20 @@ UpdateIniText makeUpdateIni(const ReleaseFolder& folder, const UpdateIniOptions&
         bool offered;
         bool atHand;
         const char* option;
-        const char* file;
+        std::string_view file;
         const char* given;
     } offers[] = {
-        {options.updateVer.has_value(), folder.updater.has_value(), "--update-ver", "update.exe",
-         "--update-exe"},
-        {options.moveVer.has_value(), folder.mover.has_value(), "--move-ver", "FileMove.exe",
+        {options.updateVer.has_value(), folder.updater.has_value(), "--update-ver",
+         kUpdaterFileName, "--update-exe"},
+        {options.moveVer.has_value(), folder.mover.has_value(), "--move-ver", kMoverFileName,
          "--move-exe"},
-        {forceUp, folder.package.has_value(), "--force-up", "Setup.zip", "--package"},
+        {forceUp, folder.package.has_value(), "--force-up", kPackageFileName, "--package"},
     };
     for (const auto& offer : offers) {
         if (offer.offered && !offer.atHand) {
-            out.failures().push_back(std::string(offer.option) + " needs " + offer.file +
-                                     " in RELEASE_DIR or " + offer.given + " FILE");
+            out.failures().push_back(std::string(offer.option) + " needs " +
+                                     std::string(offer.file) + " in RELEASE_DIR or " + offer.given +
+                                     " FILE");
         }
     }
     const std::string moveVer =
@@ -491,30 +490,28 @@ UpdateIniText makeUpdateIni(const ReleaseFolder& folder, const UpdateIniOptions&
     const platform::LanguageProfile english = platform::languageProfile(platform::kLangEnglishUS);
     const platform::LanguageProfile chinese =
         platform::languageProfile(platform::kLangChineseSimplified);
-    const std::string chineseTag(chinese.tag);
 
-    out.section("Update");
-    out.key("Ver", version);
-    out.key("Time", options.releaseTime);
-    out.key("Contents" + std::string(english.tag), options.contentsEn, english.codePage,
-            "--contents-en");
-    out.key("Contents" + chineseTag, options.contentsChs, chinese.codePage, "--contents-chs");
-    out.key("ForceUp", forceUp ? "1" : "0");
-    out.key("UpURL", options.forceUpUrl.value_or(""), kEnglishCodePage, "--force-up");
-    out.key("Update", options.updateVer ? "1" : "0");
-    out.key("UpdateVer", options.updateVer.value_or(""), kEnglishCodePage, "--update-ver");
-    out.key("MoveVer", moveVer, kEnglishCodePage, "--move-ver");
+    out.section(kUpdateSection);
+    out.key(kReleaseVersionKey, version);
+    out.key(kReleaseTimeKey, options.releaseTime);
+    out.key(contentsKey(english.tag), options.contentsEn, english.codePage, "--contents-en");
+    out.key(contentsKey(chinese.tag), options.contentsChs, chinese.codePage, "--contents-chs");
+    out.key(kForceUpKey, forceUp ? "1" : "0");
+    out.key(kUpUrlKey, options.forceUpUrl.value_or(""), kEnglishCodePage, "--force-up");
+    out.key(kUpdateKey, options.updateVer ? "1" : "0");
+    out.key(kUpdateVerKey, options.updateVer.value_or(""), kEnglishCodePage, "--update-ver");
+    out.key(kMoveVerKey, moveVer, kEnglishCodePage, "--move-ver");
     if (folder.package) {
-        out.key("UpSha256", folder.package->sha256);
+        out.key(kUpSha256Key, folder.package->sha256);
     }
     if (folder.updater) {
-        out.key("UpdateSha256", folder.updater->sha256);
+        out.key(kUpdateSha256Key, folder.updater->sha256);
     }
     if (folder.mover) {
-        out.key("MoveSha256", folder.mover->sha256);
+        out.key(kMoveSha256Key, folder.mover->sha256);
     }
-    writeEntries(out, "Ver", "Ver", folder.byVersion);
-    writeEntries(out, "Time", "Date", folder.byDate);
+    writeEntries(out, kVerSection, kVersionPrefix, folder.byVersion);
+    writeEntries(out, kTimeSection, kDatePrefix, folder.byDate);
 
     // One pair per extension, looked up as the wizard does: GetExtension, upper case. A name
     // without a dot in its last part ("README", "data.d\\file") is its own "extension".
@@ -527,7 +524,7 @@ UpdateIniText makeUpdateIni(const ReleaseFolder& folder, const UpdateIniOptions&
             extensions[net::asciiUpper(GetExtension(file.name))] |= none;
         }
     }
-    out.section("Descript");
+    out.section(kDescriptSection);
     for (const auto& [extension, none] : extensions) {
         if (!usableKey(extension)) {
             continue;  // the wizard shows "unknown type" for it
@@ -539,9 +536,9 @@ UpdateIniText makeUpdateIni(const ReleaseFolder& folder, const UpdateIniOptions&
                 description = known;
             }
         }
-        out.key(extension, description.english);
-        out.key(extension + chineseTag, description.chinese, chinese.codePage,
-                extension + chineseTag);
+        const std::string chineseKey = descriptionKey(extension, chinese.tag);
+        out.key(descriptionKey(extension), description.english);
+        out.key(chineseKey, description.chinese, chinese.codePage, chineseKey);
     }
 
     if (!out.failures().empty()) {

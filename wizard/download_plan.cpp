@@ -1,15 +1,15 @@
 #include "wizard/download_plan.h"
 
-#include <limits>
 #include <set>
 
-#include "app/number_text.h"
 #include "app/string_table.h"
 #include "platform/update_path.h"
-#include "wizard/announced_date.h"
 #include "publishing/file_digest.h"
+#include "wizard/announced_date.h"
 #include "wizard/file_version.h"
 #include "wizard/profile_file.h"
+#include "wizard/update_ini_file.h"
+#include "wizard/update_ini_schema.h"
 
 namespace upd::wizard {
 namespace {
@@ -23,19 +23,22 @@ constexpr int kUpdateAssistant = 129;
 constexpr const char* kTypeMismatch = "Type mismatch";
 
 // A 16-bit flag of [Update]: nothing when it is not a number in range.
-std::optional<std::int16_t> flagValue(const std::string& text, std::string& failure,
-                                      const char* key) {
-    const auto value = app::wholeNumberFromText(text);
-    if (!value) {
-        failure = std::string(kTypeMismatch) + ": [Update] " + key + "=\"" + text + "\"";
-        return std::nullopt;
+std::optional<std::int16_t> flagValue(const IniValue& flag, std::string& failure,
+                                      std::string_view key) {
+    const FlagReading reading = readFlag(flag);
+    const std::string keyText =
+        "[" + std::string(kUpdateSection) + "] " + std::string(key) + "=\"" + flag.text + "\"";
+    switch (reading.problem) {
+        case FlagProblem::NotANumber:
+            failure = std::string(kTypeMismatch) + ": " + keyText;
+            break;
+        case FlagProblem::OutOfRange:
+            failure = "Overflow: " + keyText;
+            break;
+        case FlagProblem::None:
+            break;
     }
-    if (*value < std::numeric_limits<std::int16_t>::min() ||
-        *value > std::numeric_limits<std::int16_t>::max()) {
-        failure = std::string("Overflow: [Update] ") + key + "=\"" + text + "\"";
-        return std::nullopt;
-    }
-    return static_cast<std::int16_t>(*value);
+    return reading.value;
 }
 
 std::string localPath(const std::string& appFolder, const std::string& name) {
@@ -64,29 +67,29 @@ std::string updaterBase(std::string_view serverAddress) {
 }
 
 DownloadPlan makeDownloadPlan(const UpdateInformation& info, const PlanRequest& request) {
-    const ProfileDocument& ini = info.document;
+    const UpdateSection& ini = info.ini.update;
     const auto text = [&](int id) { return app::LoadResString(id, request.textLanguage); };
 
     std::string failure;
-    const auto forceUp = flagValue(ini.value("Update", "ForceUp"), failure, "ForceUp");
+    const auto forceUp = flagValue(ini.forceUp, failure, kForceUpKey);
     if (!forceUp) {
         return failed(failure);
     }
-    const std::string upUrl = ini.value("Update", "UpURL");
-    const auto update = flagValue(ini.value("Update", "Update"), failure, "Update");
+    const std::string& upUrl = ini.upUrl.text;
+    const auto update = flagValue(ini.update, failure, kUpdateKey);
     if (!update) {
         return failed(failure);
     }
-    const std::string updateVer = ini.value("Update", "UpdateVer");
-    const std::string moveVer = ini.value("Update", "MoveVer");
-    const std::string upSha256 = ini.value("Update", "UpSha256");
-    const std::string updateSha256 = ini.value("Update", "UpdateSha256");
-    const std::string moveSha256 = ini.value("Update", "MoveSha256");
+    const std::string& updateVer = ini.updateVer.text;
+    const std::string& moveVer = ini.moveVer.text;
+    const std::string& upSha256 = ini.upSha256.text;
+    const std::string& updateSha256 = ini.updateSha256.text;
+    const std::string& moveSha256 = ini.moveSha256.text;
     for (const auto& [key, digest] :
-         {std::pair{"UpSha256", &upSha256}, std::pair{"UpdateSha256", &updateSha256},
-          std::pair{"MoveSha256", &moveSha256}}) {
+         {std::pair{kUpSha256Key, &upSha256}, std::pair{kUpdateSha256Key, &updateSha256},
+          std::pair{kMoveSha256Key, &moveSha256}}) {
         if (!digest->empty() && !isSha256Hex(*digest)) {
-            return failed(std::string("[Update] ") + key +
+            return failed("[" + std::string(kUpdateSection) + "] " + std::string(key) +
                           " is not 64 lower-case hexadecimal digits");
         }
     }
@@ -98,19 +101,19 @@ DownloadPlan makeDownloadPlan(const UpdateInformation& info, const PlanRequest& 
             plan.next = PlanNext::Stay;
             return plan;
         }
-        plan.rows.push_back({upUrl, "Setup.zip", text(kFullPack), 1, upSha256});
+        plan.rows.push_back({upUrl, std::string(kPackageFileName), text(kFullPack), 1, upSha256});
         plan.next = PlanNext::Download;
         return plan;
     }
 
     if (*update == 1 && isOlderVersion(request.selfVersionKey, RemoveChar(updateVer, "."))) {
         const std::string base = updaterBase(request.serverAddress);
-        plan.rows.push_back({base + "/update.exe", "update.exe", text(kUpdater), 0, updateSha256});
-        const std::string moveKey =
-            GetFileVersionText(request.appFolder + "FileMove.exe", "ProductVersion");
+        const std::string updater(kUpdaterFileName);
+        const std::string mover(kMoverFileName);
+        plan.rows.push_back({base + "/" + updater, updater, text(kUpdater), 0, updateSha256});
+        const std::string moveKey = GetFileVersionText(request.appFolder + mover, "ProductVersion");
         if (isOlderVersion(moveKey, RemoveChar(moveVer, "."))) {
-            plan.rows.push_back(
-                {base + "/FileMove.exe", "FileMove.exe", text(kUpdateAssistant), 0, moveSha256});
+            plan.rows.push_back({base + "/" + mover, mover, text(kUpdateAssistant), 0, moveSha256});
         }
         plan.next = PlanNext::Download;
         return plan;
@@ -144,8 +147,8 @@ DownloadPlan makeDownloadPlan(const UpdateInformation& info, const PlanRequest& 
         const std::string& announcedText = info.DateList.subItem(row, 1);
         const auto announced = parseAnnouncedDate(announcedText);
         if (!announced) {
-            return failed(std::string(kTypeMismatch) + ": [Time] date \"" + announcedText +
-                          "\" of " + info.DateList.row(row).text);
+            return failed(std::string(kTypeMismatch) + ": [" + std::string(kTimeSection) +
+                          "] date \"" + announcedText + "\" of " + info.DateList.row(row).text);
         }
         if (*announced - *local > 0) {
             addFile(info.DateList, info.DateDigests, row);

@@ -55,7 +55,8 @@ struct PlanRequest {
     std::function<bool(const std::string& question)> confirmFullPackage;
 };
 
-// The [Update] keys come from info.document: the bytes that were analysed (and verified).
+// The [Update] keys come from info.ini, read from info.document: the bytes that were analysed
+// (and verified).
 DownloadPlan makeDownloadPlan(const UpdateInformation& info, const PlanRequest& request);
 
 // The base of the updater's sources: ParentUrl of the address, or the address without its

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "wizard/profile_file.h"
 #include "publishing/signed_info.h"
+#include "wizard/profile_file.h"
 
 namespace upd::wizard {
 
@@ -43,7 +43,8 @@ LoadedInformation loadUpdateInformation(const std::string& path,
                                         const std::optional<std::string>& signature);
 
 // The digest keys a signed document lacks, as "[Ver] Sha256<n>" or "[Update] UpdateSha256",
-// in file order. Empty when every file it can lead to is digested.
+// in file order. Empty when every file it can lead to is digested. The rule is
+// missingDigestKeys (update_ini_file.h), which updtool lint applies too.
 std::vector<std::string> missingDigests(const ProfileDocument& document);
 
 }  // namespace upd::wizard

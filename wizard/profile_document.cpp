@@ -1,5 +1,6 @@
 #include "wizard/profile_document.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "net/ascii_case.h"
@@ -105,7 +106,9 @@ void ProfileDocument::buildIndex() {
     const std::string_view all(m_bytes);
     Section* current = nullptr;  // null above the first section and in repeated sections
     std::size_t lineBegin = m_bodyBegin;
+    int lineNumber = 0;
     while (lineBegin < all.size()) {
+        ++lineNumber;
         const std::size_t lineBreak = all.find('\n', lineBegin);
         const std::size_t next = lineBreak == std::string_view::npos ? all.size() : lineBreak + 1;
         std::size_t lineEnd = lineBreak == std::string_view::npos ? all.size() : lineBreak;
@@ -136,6 +139,7 @@ void ProfileDocument::buildIndex() {
                 if (current != nullptr) {
                     current->lastLineEnd = lineEnd;
                     current->lastLineNext = next;
+                    current->line = lineNumber;
                 }
                 continue;
             }
@@ -145,6 +149,7 @@ void ProfileDocument::buildIndex() {
         }
         KeyEntry entry;
         entry.lineEnd = lineEnd;
+        entry.line = lineNumber;
         std::string_view name;
         const std::size_t equals = line.find('=');
         if (equals == std::string_view::npos) {
@@ -173,6 +178,8 @@ void ProfileDocument::buildIndex() {
             entry.valueBegin = valueBegin;
             entry.valueEnd = valueEnd;
         }
+        entry.nameBegin = static_cast<std::size_t>(name.data() - all.data());
+        entry.nameEnd = entry.nameBegin + name.size();
         current->keys.try_emplace(foldedName(name), entry);
         current->lastLineEnd = lineEnd;
         current->lastLineNext = next;
@@ -242,6 +249,62 @@ std::optional<std::string> ProfileDocument::find(std::string_view section,
 
 std::string ProfileDocument::value(std::string_view section, std::string_view key) const {
     return find(section, key).value_or(std::string());
+}
+
+const ProfileDocument::KeyEntry* ProfileDocument::entryOf(std::string_view section,
+                                                          std::string_view key) const {
+    const auto sectionIt = m_sections.find(lookupKey(section));
+    if (sectionIt == m_sections.end()) {
+        return nullptr;
+    }
+    const auto keyIt = sectionIt->second.keys.find(lookupKey(key));
+    return keyIt == sectionIt->second.keys.end() ? nullptr : &keyIt->second;
+}
+
+std::string_view ProfileDocument::rawValue(const KeyEntry& entry) const {
+    const std::string_view raw =
+        std::string_view(m_bytes).substr(entry.valueBegin, entry.valueEnd - entry.valueBegin);
+    return raw.substr(0, raw.find('\0'));
+}
+
+std::optional<ProfileDocument::LocatedValue> ProfileDocument::findLocated(
+    std::string_view section, std::string_view key) const {
+    std::optional<std::string> found = find(section, key);
+    const KeyEntry* entry = entryOf(section, key);
+    if (!found || entry == nullptr) {
+        return std::nullopt;
+    }
+    return LocatedValue{std::move(*found), entry->line};
+}
+
+std::optional<int> ProfileDocument::sectionLine(std::string_view section) const {
+    const auto sectionIt = m_sections.find(lookupKey(section));
+    if (sectionIt == m_sections.end()) {
+        return std::nullopt;
+    }
+    return sectionIt->second.line;
+}
+
+std::vector<ProfileDocument::KeyLine> ProfileDocument::keyLines(std::string_view section) const {
+    std::vector<KeyLine> lines;
+    const auto sectionIt = m_sections.find(lookupKey(section));
+    if (sectionIt == m_sections.end()) {
+        return lines;
+    }
+    const std::string_view all(m_bytes);
+    std::vector<const KeyEntry*> entries;
+    entries.reserve(sectionIt->second.keys.size());
+    for (const auto& [name, entry] : sectionIt->second.keys) {
+        entries.push_back(&entry);
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const KeyEntry* a, const KeyEntry* b) { return a->nameBegin < b->nameBegin; });
+    lines.reserve(entries.size());
+    for (const KeyEntry* entry : entries) {
+        lines.push_back({all.substr(entry->nameBegin, entry->nameEnd - entry->nameBegin),
+                         rawValue(*entry), entry->line});
+    }
+    return lines;
 }
 
 IniWriteResult ProfileDocument::setValue(std::string_view section, std::string_view key,

@@ -19,6 +19,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/code_page.h"
 
@@ -73,6 +74,28 @@ class ProfileDocument {
     // find(), with "" for an absent value.
     std::string value(std::string_view section, std::string_view key) const;
 
+    // What find() gives, with the 1-based line of the key that gave it (a byte-order mark
+    // starts line 1), for messages that point into the file.
+    struct LocatedValue {
+        std::string value;
+        int line = 0;
+    };
+    std::optional<LocatedValue> findLocated(std::string_view section, std::string_view key) const;
+
+    // The 1-based line of the header of the section that find() reads; nullopt when absent.
+    std::optional<int> sectionLine(std::string_view section) const;
+
+    // A key of a section as the reader holds it: the first line of each name.
+    struct KeyLine {
+        std::string_view name;  // as written, blanks around it dropped
+        std::string_view raw;   // the value's bytes, blanks and quotes dropped, up to a NUL:
+                                // before the cut to kMaxIniValueBytes and any conversion
+        int line = 0;
+    };
+    // The keys that find() reads in `section`, in file order; empty when it is absent. The
+    // views point into bytes(): valid until the next setValue.
+    std::vector<KeyLine> keyLines(std::string_view section) const;
+
     // Changes the one key in place, or adds it after the last key line of the first
     // matching section, or adds the section at the end. Every other byte stays as it was;
     // new lines take the file's line-ending style (CR LF when it has none). On failure the
@@ -92,14 +115,20 @@ class ProfileDocument {
         std::size_t editBegin = 0;  // where a new value goes: after "=" and its blanks
         std::size_t lineEnd = 0;    // end of the line's text, before CR LF or LF
         bool hasEquals = false;     // false for a bare "Key" line
+        std::size_t nameBegin = 0;  // the name, blanks around it dropped
+        std::size_t nameEnd = 0;
+        int line = 0;  // 1-based
     };
     struct Section {
         std::size_t lastLineEnd = 0;                     // header or last key line: end of its text
         std::size_t lastLineNext = 0;                    // start of the line after it
+        int line = 0;                                    // 1-based line of the header
         std::unordered_map<std::string, KeyEntry> keys;  // folded name -> first entry
     };
 
     void buildIndex();
+    const KeyEntry* entryOf(std::string_view section, std::string_view key) const;
+    std::string_view rawValue(const KeyEntry& entry) const;
     std::string encode(std::string_view utf8) const;
     std::string decode(std::string_view raw) const;
     std::string foldedName(std::string_view raw) const;

@@ -1,6 +1,5 @@
 #include "wizard/update_info.h"
 
-#include "app/number_text.h"
 #include "app/string_table.h"
 #include "net/ascii_case.h"
 #include "platform/printable_text.h"
@@ -9,13 +8,13 @@
 #include "wizard/file_version.h"
 #include "wizard/installation.h"
 #include "wizard/profile_file.h"
+#include "wizard/update_ini_schema.h"
 
 namespace upd::wizard {
 namespace {
 
 constexpr int kMessageCannotAnalyse = 119;
 constexpr int kUnknownType = 127;
-constexpr std::int64_t kMaxEntries = 32767;
 
 void addWorkingColumns(controls::ListModel& list) {
     (void)list.addColumn("FileName", "FileName", 2760);
@@ -25,55 +24,58 @@ void addWorkingColumns(controls::ListModel& list) {
 
 class Analysis {
   public:
-    Analysis(const ProfileDocument& ini, const std::string& appFolder, platform::LangId langId,
-             platform::LangId textLanguage)
-        : m_ini(ini),
+    Analysis(const ProfileDocument& document, const UpdateIniFile& ini,
+             const std::string& appFolder, platform::LangId langId, platform::LangId textLanguage)
+        : m_document(document),
+          m_ini(ini),
           m_appFolder(appFolder),
           m_tag(platform::languageProfile(langId).tag),
           m_textLanguage(textLanguage) {}
 
     // False, with the reason in `failure`, at the first entry that cannot be taken.
-    bool readSection(const char* section, const char* valueKey, controls::ListModel& list,
+    bool readSection(const FileSection& section, controls::ListModel& list,
                      std::vector<std::string>& digests, std::string& failure) const {
-        const std::string numText = m_ini.value(section, "Num");
-        const auto num = app::wholeNumberFromText(numText);
+        const std::string header = "[" + std::string(section.name) + "] ";
+        const std::optional<std::int64_t>& num = section.count;
         if (!num || *num < INT32_MIN || *num > INT32_MAX) {
-            failure = std::string("[") + section + "] Num is not a number: \"" + numText + "\"";
+            failure =
+                header + std::string(kNumKey) + " is not a number: \"" + section.num.text + "\"";
             return false;
         }
-        if (*num > kMaxEntries) {
-            failure = std::string("[") + section + "] Num is above 32767";
+        if (*num > kMaxFileEntries) {
+            failure = header + std::string(kNumKey) + " is above 32767";
             return false;
         }
-        for (std::int64_t n = 1; n <= *num; ++n) {
-            const std::string index = std::to_string(n);
-            const std::string name = m_ini.value(section, "File" + index);
+        // The entries are 1 .. Num here: Num is at most kMaxFileEntries.
+        for (std::size_t i = 0; i < section.entries.size(); ++i) {
+            const FileEntry& entry = section.entries[i];
+            const auto n = static_cast<std::int64_t>(i + 1);
+            const std::string& name = entry.file.text;
             const platform::UpdatePath local = platform::hostPathUnder(m_appFolder, name);
             if (!local) {
-                failure = std::string("[") + section + "] File" + index + " \"" +
-                          platform::printableText(name) + "\": " + platform::describe(local.error);
+                failure = header + fileKey(n) + " \"" + platform::printableText(name) +
+                          "\": " + platform::describe(local.error);
                 return false;
             }
             // A downloaded "install.journal" would be replayed as the installer's own.
             if (installerOwnsName(name)) {
-                failure = std::string("[") + section + "] File" + index + " \"" + name +
-                          "\": the name is the installer's own";
+                failure =
+                    header + fileKey(n) + " \"" + name + "\": the name is the installer's own";
                 return false;
             }
             if (const controls::ListError error = list.addRow(name);
                 error != controls::ListError::None) {
-                failure = std::string("[") + section + "] File" + index + " \"" + name +
+                failure = header + fileKey(n) + " \"" + name +
                           "\": " + std::string(controls::listErrorText(error));
                 return false;
             }
             const int row = list.rowCount();
-            (void)list.setSubItem(row, 1, m_ini.value(section, valueKey + index));
+            (void)list.setSubItem(row, 1, entry.value.text);
             (void)list.setSubItem(row, 2, description(name));
             // A digest that is there must be one: a wrong one would fail every download.
-            const std::string digest = m_ini.value(section, "Sha256" + index);
+            const std::string& digest = entry.sha256.text;
             if (!digest.empty() && !isSha256Hex(digest)) {
-                failure = std::string("[") + section + "] Sha256" + index +
-                          " is not 64 lower-case hexadecimal digits";
+                failure = header + sha256Key(n) + " is not 64 lower-case hexadecimal digits";
                 return false;
             }
             digests.push_back(digest);
@@ -83,21 +85,19 @@ class Analysis {
 
     // Looked up under "EXE<tag>" first, then "EXE", and shown exactly as read.
     std::string description(const std::string& name) const {
-        const std::string extension = net::asciiUpper(GetExtension(name));
-        std::string text = m_ini.value("Descript", extension + std::string(m_tag));
-        if (text.empty()) {
-            text = m_ini.value("Descript", extension);
-        }
+        const std::string text =
+            descriptionText(m_document, net::asciiUpper(GetExtension(name)), m_tag);
         return text.empty() ? app::LoadResString(kUnknownType, m_textLanguage) : text;
     }
 
     std::string whatsNew() const {
-        return whatsNewText(m_ini.value("Update", "Ver"), m_ini.value("Update", "Time"),
-                            m_ini.value("Update", "Contents" + std::string(m_tag)));
+        return whatsNewText(m_ini.update.ver.text, m_ini.update.time.text,
+                            m_ini.update.contents(m_tag).text);
     }
 
   private:
-    const ProfileDocument& m_ini;
+    const ProfileDocument& m_document;
+    const UpdateIniFile& m_ini;
     const std::string& m_appFolder;
     std::string_view m_tag;
     platform::LangId m_textLanguage;
@@ -129,12 +129,13 @@ UpdateInformation analyseUpdateInformation(ProfileDocument document, const std::
                                            platform::LangId langId, platform::LangId textLanguage) {
     UpdateInformation info;
     info.document = std::move(document);
+    info.ini = readUpdateIni(info.document);
     addWorkingColumns(info.VersionList);
     addWorkingColumns(info.DateList);
-    const Analysis analysis(info.document, appFolder, langId, textLanguage);
+    const Analysis analysis(info.document, info.ini, appFolder, langId, textLanguage);
     std::string failure;
-    if (!analysis.readSection("Ver", "Ver", info.VersionList, info.VersionDigests, failure) ||
-        !analysis.readSection("Time", "Date", info.DateList, info.DateDigests, failure)) {
+    if (!analysis.readSection(info.ini.ver, info.VersionList, info.VersionDigests, failure) ||
+        !analysis.readSection(info.ini.time, info.DateList, info.DateDigests, failure)) {
         info.failure = failure;
         info.text = app::LoadResString(kMessageCannotAnalyse, textLanguage);
         return info;

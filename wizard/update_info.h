@@ -10,6 +10,7 @@
 //   [Update]  UpSha256, UpdateSha256, MoveSha256: those of the package and the updater's files
 //   [Descript] EXT<tag> or EXT           description of files with extension EXT
 //   (<tag>: the language's, "EN" or "CHS"; see platform::languageProfile)
+// The names are those of update_ini_schema.h, read through update_ini_file.h.
 #pragma once
 
 #include <optional>
@@ -20,6 +21,7 @@
 #include "controls/list_model.h"
 #include "platform/language.h"
 #include "wizard/profile_file.h"
+#include "wizard/update_ini_file.h"
 
 namespace upd::wizard {
 
@@ -30,9 +32,10 @@ std::string whatsNewText(std::string_view version, std::string_view releaseDate,
                          std::string_view contents);
 
 struct UpdateInformation {
-    // The information as read (and, under a key, verified): the plan reads its [Update] keys
-    // from here, never from the file again.
+    // The information as read (and, under a key, verified), and its keys read from it once:
+    // the plan reads its [Update] keys from `ini`, never from the file again.
     ProfileDocument document;
+    UpdateIniFile ini;
     // Columns "FileName", "Ver", "Descript"; one row per File<n>, key = the name, sub-item 1
     // the announced version (or date), sub-item 2 the description.
     controls::ListModel VersionList;

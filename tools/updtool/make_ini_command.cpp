@@ -10,10 +10,11 @@
 #include <string_view>
 
 #include "platform/printable_text.h"
-#include "tools/updtool/exit_status.h"
-#include "tools/updtool/file_io.h"
 #include "publishing/update_ini_lint.h"
 #include "publishing/update_ini_writer.h"
+#include "tools/updtool/exit_status.h"
+#include "tools/updtool/file_io.h"
+#include "wizard/update_ini_schema.h"
 
 namespace {
 
@@ -160,13 +161,13 @@ int runMakeIni(const std::vector<std::string>& args) {
     const struct {
         const std::optional<std::string>& path;
         const char* option;
-        const char* name;
+        std::string_view name;
         bool byVersion;
         std::optional<upd::wizard::ReleaseFile>& slot;
     } given[] = {
-        {updaterFile, "--update-exe", "update.exe", true, scan.folder.updater},
-        {moverFile, "--move-exe", "FileMove.exe", true, scan.folder.mover},
-        {packageFile, "--package", "Setup.zip", false, scan.folder.package},
+        {updaterFile, "--update-exe", upd::wizard::kUpdaterFileName, true, scan.folder.updater},
+        {moverFile, "--move-exe", upd::wizard::kMoverFileName, true, scan.folder.mover},
+        {packageFile, "--package", upd::wizard::kPackageFileName, false, scan.folder.package},
     };
     for (const auto& g : given) {
         if (!g.path) {
@@ -176,7 +177,7 @@ int runMakeIni(const std::vector<std::string>& args) {
         g.slot = upd::wizard::readReleaseFile({std::string(g.option) + " " + *g.path, *g.path},
                                               g.byVersion, failure);
         if (g.slot) {
-            g.slot->name = g.name;
+            g.slot->name = std::string(g.name);
         } else {
             note(failure);
             unreadable = true;

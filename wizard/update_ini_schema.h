@@ -1,0 +1,87 @@
+// The names of update.ini, each written once: the wizard's analysis and plan, the check of a
+// signed set, updtool's lint and make-ini all take them from here, so none of them can look for
+// a key under a spelling the others do not write. What the keys mean is in update_info.h and
+// download_plan.h; wizard/update_ini_file.h reads them all into one struct.
+//
+//   [Update]   Ver, Time, Contents<tag>, ForceUp, UpURL, Update, UpdateVer, MoveVer,
+//              UpSha256, UpdateSha256, MoveSha256
+//   [Ver]      Num, File<n>, Ver<n>, Sha256<n>
+//   [Time]     Num, File<n>, Date<n>, Sha256<n>
+//   [Descript] <EXT><tag>, <EXT>
+//   (<tag>: the language's, platform::languageProfile; <n> from 1, without leading zeros)
+//
+// Names match without regard to ASCII case when read (profile_document.h); these spellings are
+// the ones written.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace upd::wizard {
+
+// ---- Sections ----
+inline constexpr std::string_view kUpdateSection = "Update";
+inline constexpr std::string_view kVerSection = "Ver";
+inline constexpr std::string_view kTimeSection = "Time";
+inline constexpr std::string_view kDescriptSection = "Descript";
+
+// ---- [Update] ----
+inline constexpr std::string_view kReleaseVersionKey = "Ver";  // shown: "V <Ver> (<Time>)"
+inline constexpr std::string_view kReleaseTimeKey = "Time";
+inline constexpr std::string_view kContentsPrefix = "Contents";  // Contents<tag>
+inline constexpr std::string_view kForceUpKey = "ForceUp";
+inline constexpr std::string_view kUpUrlKey = "UpURL";
+inline constexpr std::string_view kUpdateKey = "Update";
+inline constexpr std::string_view kUpdateVerKey = "UpdateVer";
+inline constexpr std::string_view kMoveVerKey = "MoveVer";
+inline constexpr std::string_view kUpSha256Key = "UpSha256";
+inline constexpr std::string_view kUpdateSha256Key = "UpdateSha256";
+inline constexpr std::string_view kMoveSha256Key = "MoveSha256";
+
+// The files those keys stand for, under the names they are fetched and installed as:
+// UpURL/UpSha256 the full package, UpdateVer/UpdateSha256 the updater, MoveVer/MoveSha256
+// its helper.
+inline constexpr std::string_view kPackageFileName = "Setup.zip";
+inline constexpr std::string_view kUpdaterFileName = "update.exe";
+inline constexpr std::string_view kMoverFileName = "FileMove.exe";
+
+// ---- [Ver] and [Time] ----
+inline constexpr std::string_view kNumKey = "Num";
+inline constexpr std::string_view kFilePrefix = "File";      // File<n>
+inline constexpr std::string_view kVersionPrefix = "Ver";    // Ver<n>, in [Ver]
+inline constexpr std::string_view kDatePrefix = "Date";      // Date<n>, in [Time]
+inline constexpr std::string_view kSha256Prefix = "Sha256";  // Sha256<n>, in both
+
+// The most entries a section may announce (a 16-bit count): a larger Num refuses the whole
+// file, so nothing reads past it.
+inline constexpr std::int64_t kMaxFileEntries = 32767;
+
+// A numbered key: numberedKey("File", 12) is "File12".
+inline std::string numberedKey(std::string_view prefix, std::int64_t n) {
+    return std::string(prefix) + std::to_string(n);
+}
+inline std::string fileKey(std::int64_t n) {
+    return numberedKey(kFilePrefix, n);
+}
+inline std::string versionKey(std::int64_t n) {
+    return numberedKey(kVersionPrefix, n);
+}
+inline std::string dateKey(std::int64_t n) {
+    return numberedKey(kDatePrefix, n);
+}
+inline std::string sha256Key(std::int64_t n) {
+    return numberedKey(kSha256Prefix, n);
+}
+
+// "ContentsEN", "ContentsCHS".
+inline std::string contentsKey(std::string_view tag) {
+    return std::string(kContentsPrefix) + std::string(tag);
+}
+
+// [Descript]: "EXECHS" for the tagged text, "EXE" (no tag) for the one of every language.
+inline std::string descriptionKey(std::string_view extension, std::string_view tag = {}) {
+    return std::string(extension) + std::string(tag);
+}
+
+}  // namespace upd::wizard
