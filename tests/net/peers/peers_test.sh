@@ -123,8 +123,7 @@ peers_free_port && port[closed]=$REPLY
 # Routes: NAME|PEER|HOST in the URL|updtool options|curl's proxy scheme|curl options|the
 # proxy's address. A route with a PEER goes through that peer's port at 127.0.0.1 or at
 # the address given (which updtool gets as written, curl in brackets). A case names its
-# route as NAME, to nginx's first server, or NAME@SERVER: lighttpd, or one of the TLS
-# origin's servers.
+# routes by NAME, and the servers at the end of them in a column of their own.
 auth="--proxy-auth 2 --proxy-user $socks_user --proxy-pass $socks_pass"
 curl_auth="--proxy-user $socks_user:$socks_pass"
 curl_wrong="--proxy-user $socks_user:wrong"
@@ -175,9 +174,13 @@ no_tls="Unable to make a secure connection with the host"
 no_host="Unable to connect to the host."
 no_proxy="Unable to connect to the proxy or unable to send data to it."
 
-# Cases: CHECK|ROUTE|MODE|PATH or URL|updtool options|curl options|EXPECTED
+# Cases: CHECK | ROUTES | SERVERS | MODES | PATHS | updtool options | curl options | EXPECTED
+# A row stands for each combination of its ROUTES, SERVERS (nginx, lighttpd, or one of the
+# TLS origin's), MODES and PATHS, lists split at blanks; %20 in a path is a blank, which
+# updtool gets as written and curl as %20. A path may be a whole URL.
 #   curl   updtool's body equals curl's through the same route
-#   file   updtool's body equals the served file EXPECTED (below the nginx folder)
+#   file   updtool's body equals the served file EXPECTED (below the nginx folder; the
+#          path's own file under www when empty)
 #   fail   updtool fails with the text EXPECTED (texts joined by " && ": each of them),
 #          promptly; curl fails too when it has options of its own (-f: fail on HTTP
 #          errors)
@@ -189,154 +192,104 @@ no_proxy="Unable to connect to the proxy or unable to send data to it."
 # output), temp (--temp, which names the file it chose), head=N (-o into a file that holds
 # the first N bytes of the served file).
 cases() {
-    local at route file path offset
-    for at in "" @lighttpd; do
-        for route in direct http-proxy squid socks4 socks5 socks5-remote-dns socks5-user \
-            microsocks-user microsocks-user-remote-dns ssh-socks4 ssh-socks4a ssh-socks5 \
-            ssh-socks5-remote-dns; do
-            for file in empty.bin small.txt medium.bin large.bin "name with blank.txt"; do
-                echo "curl|$route$at|file|/$file|||"
-            done
-        done
-        for route in direct socks5-user; do
-            for file in empty.bin small.txt large.bin; do
-                echo "curl|$route$at|memory|/$file|||"
-                echo "curl|$route$at|stream|/$file|||"
-                echo "file|$route$at|temp|/$file|||www/$file"
-            done
-        done
-        # --resume-from asks for the rest of the file (206), as curl -r N- does.
-        for route in direct http-proxy squid socks5 microsocks-user ssh-socks4a; do
-            for offset in 1 1000 524291; do
-                echo "curl|$route$at|stream|/medium.bin|--resume-from $offset|-r $offset-|"
-            done
-        done
-        # Into a file that holds the bytes before the offset: the whole file results.
-        for route in direct socks4; do
-            for file in medium.bin:1000 medium.bin:524291 large.bin:10485761; do
-                offset=${file#*:} file=${file%:*}
-                echo "file|$route$at|head=$offset|/$file|--resume-from $offset||www/$file"
-            done
-        done
-        for route in direct http-proxy squid socks5 socks5-remote-dns microsocks-user \
-            ssh-socks5-remote-dns; do
-            for path in /redir /redir-rel /moved /moved-rel /a/b/up /chain1 /other-port; do
-                echo "curl|$route$at|file|$path||-L|"
-            done
-        done
-        for route in direct http-proxy squid socks5; do
-            echo "fail|$route$at|file|/missing.bin||-f|$not_200"
-        done
-        cat <<EOF
-# Where the redirects lead, so that curl's side is known to be right too.
-file|direct$at|stream|/redir|||www/small.txt
-file|direct$at|stream|/moved|||www/medium.bin
-file|direct$at|stream|/a/b/up|||www/small.txt
-file|direct$at|stream|/chain1|||www/small.txt
-file|direct$at|stream|/other-port|||www2/small.txt
-# A redirect loop ends after a bounded number of hops; curl gives up too.
-fail|direct$at|stream|/loop||-f -L|$not_200
-# --no-redirect: the 302's own body.
-curl|direct$at|file|/redir|--no-redirect||
-# An offset at the end of the file: the origin answers 416.
-fail|direct$at|stream|/medium.bin|--resume-from $size|-f -r $size-|$not_200
-# --max: the first N bytes, as curl -r 0-(N-1) gets them; reaching the bound is a success.
-curl|direct$at|stream|/medium.bin|--max 1000|-r 0-999|
-curl|direct$at|file|/private/secret.txt|--user alice --password open-sesame|-u alice:open-sesame|
-fail|direct$at|stream|/private/secret.txt||-f|$not_200
-fail|direct$at|stream|/private/secret.txt|--user alice --password wrong|-f -u alice:wrong|$not_200
-EOF
-    done
-    # https on every route: TLS inside CONNECT tunnels and after SOCKS exchanges.
-    for route in direct direct6 direct-name http-proxy squid squid6 socks4 socks5 \
-        socks5-remote-dns socks5-6 socks5-user microsocks-user ssh-socks4a ssh-socks5 \
-        ssh-socks5-remote-dns ssh-socks5-6; do
-        for file in empty.bin small.txt large.bin; do
-            echo "curl|$route@tls|file|/$file|||"
-        done
-    done
-    for route in direct http-proxy squid socks5; do
-        echo "curl|$route@tls|stream|/medium.bin|--resume-from 524291|-r 524291-|"
-        for path in /redir /moved /a/b/up /chain1; do
-            echo "curl|$route@tls|file|$path||-L|"
-        done
-    done
-    # Plain http over IPv6, and from a name through SOCKS to an IPv6 address.
-    for route in direct6 squid6 socks5-6 ssh-socks5-6; do
-        for file in small.txt large.bin; do
-            echo "curl|$route|file|/$file|||"
-            echo "curl|$route@lighttpd|file|/$file|||"
-        done
-        echo "curl|$route|file|/other-port||-L|"
-    done
+    local both="nginx lighttpd" three="/empty.bin /small.txt /large.bin"
+    local every="direct http-proxy squid socks4 socks5 socks5-remote-dns socks5-user"
+    every+=" microsocks-user microsocks-user-remote-dns ssh-socks4 ssh-socks4a ssh-socks5"
+    every+=" ssh-socks5-remote-dns"
+    local tls="direct direct6 direct-name http-proxy squid squid6 socks4 socks5"
+    tls+=" socks5-remote-dns socks5-6 socks5-user microsocks-user ssh-socks4a ssh-socks5"
+    tls+=" ssh-socks5-remote-dns ssh-socks5-6"
+    local resume="direct http-proxy squid socks5 microsocks-user ssh-socks4a"
+    local redirect="direct http-proxy squid socks5 socks5-remote-dns microsocks-user"
+    redirect+=" ssh-socks5-remote-dns"
+    local six="direct6 squid6 socks5-6 ssh-socks5-6"
     cat <<EOF
-file|ssh-socks4a-6|file|/large.bin|||www/large.bin
-fail|socks4-6|stream|/small.txt||-f|$refused && SOCKS4 cannot carry the IPv6 address of [::1]
-curl|direct@tls|memory|/medium.bin|||
-curl|direct@tls|file|/name with blank.txt|||
-curl|direct@tls|stream|/medium.bin|--max 1000|-r 0-999|
-file|direct@tls|head=524291|/medium.bin|--resume-from 524291||www/medium.bin
-curl|direct@tls|file|/private/secret.txt|--user alice --password open-sesame|-u alice:open-sesame|
-fail|direct@tls|stream|/private/secret.txt|--user alice --password wrong|-f -u alice:wrong|$not_200
-fail|direct@tls|stream|/missing.bin||-f|$not_200
-trace|direct@tls|stream|/medium.bin|||
+curl   | $every | $both | file | $three /medium.bin /name%20with%20blank.txt ||
+curl   | direct socks5-user | $both | memory stream | $three ||
+file   | direct socks5-user | $both | temp | $three ||
+# --resume-from asks for the rest of the file (206), as curl -r N- does.
+curl   | $resume | $both | stream | /medium.bin | --resume-from 1 | -r 1- |
+curl   | $resume | $both | stream | /medium.bin | --resume-from 1000 | -r 1000- |
+curl   | $resume | $both | stream | /medium.bin | --resume-from 524291 | -r 524291- |
+# Into a file that holds the bytes before the offset: the whole file results.
+file   | direct socks4 | $both | head=1000 | /medium.bin | --resume-from 1000 ||
+file   | direct socks4 | $both | head=524291 | /medium.bin | --resume-from 524291 ||
+file   | direct socks4 | $both | head=10485761 | /large.bin | --resume-from 10485761 ||
+curl   | $redirect | $both | file | /redir /redir-rel /moved /moved-rel /a/b/up /chain1 /other-port || -L |
+fail   | direct http-proxy squid socks5 | $both | file | /missing.bin || -f | $not_200
+# Where the redirects lead, so that curl's side is known to be right too.
+file   | direct | $both | stream | /redir /a/b/up /chain1 ||| www/small.txt
+file   | direct | $both | stream | /moved ||| www/medium.bin
+file   | direct | $both | stream | /other-port ||| www2/small.txt
+# A redirect loop ends after a bounded number of hops; curl gives up too.
+fail   | direct | $both | stream | /loop || -f -L | $not_200
+# --no-redirect: the 302's own body.
+curl   | direct | $both | file | /redir | --no-redirect ||
+# An offset at the end of the file: the origin answers 416.
+fail   | direct | $both | stream | /medium.bin | --resume-from $size | -f -r $size- | $not_200
+# --max: the first N bytes, as curl -r 0-(N-1) gets them; reaching the bound is a success.
+curl   | direct | $both | stream | /medium.bin | --max 1000 | -r 0-999 |
+curl   | direct | $both tls | file | /private/secret.txt | --user alice --password open-sesame | -u alice:open-sesame |
+fail   | direct | $both | stream | /private/secret.txt || -f | $not_200
+fail   | direct | $both tls | stream | /private/secret.txt | --user alice --password wrong | -f -u alice:wrong | $not_200
+# https on every route: TLS inside CONNECT tunnels and after SOCKS exchanges.
+curl   | $tls | tls | file | $three ||
+curl   | direct http-proxy squid socks5 | tls | stream | /medium.bin | --resume-from 524291 | -r 524291- |
+curl   | direct http-proxy squid socks5 | tls | file | /redir /moved /a/b/up /chain1 || -L |
+# Plain http over IPv6, and from a name through SOCKS to an IPv6 address.
+curl   | $six | $both | file | /small.txt /large.bin ||
+curl   | $six | nginx | file | /other-port || -L |
+file   | ssh-socks4a-6 | nginx | file | /large.bin ||
+fail   | socks4-6 | nginx | stream | /small.txt || -f | $refused && SOCKS4 cannot carry the IPv6 address of [::1]
+curl   | direct | tls | memory | /medium.bin ||
+curl   | direct | tls | file | /name%20with%20blank.txt ||
+curl   | direct | tls | stream | /medium.bin | --max 1000 | -r 0-999 |
+file   | direct | tls | head=524291 | /medium.bin | --resume-from 524291 ||
+fail   | direct | tls | stream | /missing.bin || -f | $not_200
+trace  | direct | tls | stream | /medium.bin ||
 # From http to https is followed; back from https to http is not (curl follows it).
-curl|direct@tls-plain|file|/to-https||-L|
-curl|squid@tls-plain|file|/to-https||-L|
-curl|socks5@tls-plain|file|/to-https||-L|
-file|direct@tls-plain|file|/to-https|||www/small.txt
-fail|direct@tls|stream|/to-http|||$no_tls && redirect from https to http refused: http://
-fail|squid@tls|stream|/to-http|||$no_tls && redirect from https to http refused: http://
+curl   | direct squid socks5 | tls-plain | file | /to-https || -L |
+file   | direct | tls-plain | file | /to-https ||| www/small.txt
+fail   | direct squid | tls | stream | /to-http ||| $no_tls && redirect from https to http refused: http://
 # The certificates that must be refused, directly and inside tunnels.
-fail|direct@expired|stream|/small.txt||-f|$no_tls && not accepted: certificate has expired
-fail|direct-name@wrongname|stream|/small.txt||-f|$no_tls && localhost was not accepted: hostname mismatch
-fail|direct@wrongname|stream|/small.txt||-f|$no_tls && 127.0.0.1 was not accepted: IP address mismatch
-fail|direct6@wrongname|stream|/small.txt||-f|$no_host
-fail|direct@unknown|stream|/small.txt||-f|$no_tls && not accepted: unable to get local issuer certificate
-fail|squid@unknown|stream|/small.txt||-f|$no_tls && not accepted: unable to get local issuer certificate
-fail|socks5-remote-dns@expired|stream|/small.txt||-f|$no_tls && not accepted: certificate has expired
-fail|ssh-socks5@wrongname|stream|/small.txt||-f|$no_tls && not accepted: IP address mismatch
+fail   | direct socks5-remote-dns | expired | stream | /small.txt || -f | $no_tls && not accepted: certificate has expired
+fail   | direct-name | wrongname | stream | /small.txt || -f | $no_tls && localhost was not accepted: hostname mismatch
+fail   | direct | wrongname | stream | /small.txt || -f | $no_tls && 127.0.0.1 was not accepted: IP address mismatch
+fail   | direct6 | wrongname | stream | /small.txt || -f | $no_host
+fail   | direct squid | unknown | stream | /small.txt || -f | $no_tls && not accepted: unable to get local issuer certificate
+fail   | ssh-socks5 | wrongname | stream | /small.txt || -f | $no_tls && not accepted: IP address mismatch
 # A proxy that refuses the tunnel: the proxy failure, with what it answered.
-fail|http-proxy@expired|stream|/small.txt||-f|$refused && the proxy answered CONNECT with "HTTP/1.1 403
+fail   | http-proxy | expired | stream | /small.txt || -f | $refused && the proxy answered CONNECT with "HTTP/1.1 403
 # An https server that speaks plain http.
-fail|direct|stream|https://127.0.0.1:$origin/small.txt||-f|$no_tls && wrong version number
+fail   | direct | nginx | stream | https://127.0.0.1:$origin/small.txt || -f | $no_tls && wrong version number
 # The served bytes themselves, once per kind of route and origin: a route that mangled both
 # clients alike would pass every comparison with curl.
-file|direct|file|/large.bin|||www/large.bin
-file|direct@lighttpd|file|/large.bin|||www/large.bin
-file|http-proxy|file|/large.bin|||www/large.bin
-file|squid|file|/large.bin|||www/large.bin
-file|socks5-user|file|/large.bin|||www/large.bin
-file|ssh-socks4a|file|/large.bin|||www/large.bin
-file|direct@tls|file|/large.bin|||www/large.bin
-file|squid@tls|file|/large.bin|||www/large.bin
-file|ssh-socks5@tls|file|/large.bin|||www/large.bin
-file|direct6|file|/large.bin|||www/large.bin
+file   | direct http-proxy squid socks5-user ssh-socks4a direct6 | nginx | file | /large.bin ||
+file   | direct | lighttpd | file | /large.bin ||
+file   | direct squid ssh-socks5 | tls | file | /large.bin ||
 # ObjectMoved with the Location as sent.
-traced|direct|stream|/redir|--no-redirect||ObjectMoved http://127.0.0.1:$origin/small.txt 0
-traced|direct|stream|/redir-rel|--no-redirect||ObjectMoved /small.txt 0
+traced | direct | nginx | stream | /redir | --no-redirect || ObjectMoved http://127.0.0.1:$origin/small.txt 0
+traced | direct | nginx | stream | /redir-rel | --no-redirect || ObjectMoved /small.txt 0
 # A local file shorter than the offset: a failure, not a write behind a hole, and the file
 # as it was.
-fail|direct|head=100|/medium.bin|--resume-from 5000||$cut_short
+fail   | direct | nginx | head=100 | /medium.bin | --resume-from 5000 || $cut_short
 # Offering user/password to a proxy that wants none: it picks "no authentication".
-curl|socks5|file|/medium.bin|--proxy-auth 2 --proxy-user somebody --proxy-pass something||
-fail|socks5-user|stream|/small.txt|--proxy-pass wrong|$curl_wrong|$bad_password
-fail|socks5-method-none|stream|/small.txt||-f|$no_method
-fail|microsocks-user|stream|/small.txt|--proxy-pass wrong|$curl_wrong|$bad_password
+curl   | socks5 | nginx | file | /medium.bin | --proxy-auth 2 --proxy-user somebody --proxy-pass something ||
+fail   | socks5-user microsocks-user | nginx | stream | /small.txt | --proxy-pass wrong | $curl_wrong | $bad_password
+fail   | socks5-method-none | nginx | stream | /small.txt || -f | $no_method
 # danted has no SOCKS4a: a proxy refusing the request must be reported as one.
-fail|socks4a|stream|/small.txt||-f|$refused
-fail|direct|stream|http://127.0.0.1:${port[closed]}/small.txt||-f|$no_host
-fail|closed-proxy|stream|/small.txt||-f|$no_proxy
-fail|socks5|stream|http://127.0.0.1:${port[closed]}/small.txt||-f|$refused
-trace|direct|stream|/medium.bin|||
-trace|direct|file|/medium.bin|||
-trace|socks5-user|memory|/medium.bin|||
+fail   | socks4a | nginx | stream | /small.txt || -f | $refused
+fail   | direct | nginx | stream | http://127.0.0.1:${port[closed]}/small.txt || -f | $no_host
+fail   | closed-proxy | nginx | stream | /small.txt || -f | $no_proxy
+fail   | socks5 | nginx | stream | http://127.0.0.1:${port[closed]}/small.txt || -f | $refused
+trace  | direct | nginx | stream file | /medium.bin ||
+trace  | socks5-user | nginx | memory | /medium.bin ||
 # Who resolves the name: the peer is handed the host name only with --remote-dns.
-seen|microsocks-user-remote-dns|stream|/small.txt|||connected to localhost:$origin
-seen|microsocks-user|stream|http://localhost:$origin/small.txt|||connected to 127.0.0.1:$origin
-seen|ssh-socks4a|stream|/small.txt|||socks4 host localhost port $origin
-seen|ssh-socks4|stream|http://localhost:$origin/small.txt|||socks4 host 127.0.0.1 port $origin
-seen|ssh-socks5-remote-dns|stream|/small.txt|||socks5 host localhost port $origin
+seen   | microsocks-user-remote-dns | nginx | stream | /small.txt ||| connected to localhost:$origin
+seen   | microsocks-user | nginx | stream | http://localhost:$origin/small.txt ||| connected to 127.0.0.1:$origin
+seen   | ssh-socks4a | nginx | stream | /small.txt ||| socks4 host localhost port $origin
+seen   | ssh-socks4 | nginx | stream | http://localhost:$origin/small.txt ||| socks4 host 127.0.0.1 port $origin
+seen   | ssh-socks5-remote-dns | nginx | stream | /small.txt ||| socks5 host localhost port $origin
 EOF
 }
 
@@ -386,16 +339,18 @@ trace_adds_up() {
     fail "$1: events" "${lines[@]}"
 }
 
-run_case() {
-    local check=$1 route=$2 mode=$3 path=$4 tool=$5 curl=$6 want=$7 body=$work/stdout
-    local name="$1 $2 $3 $4${5:+ $5}" server=nginx url=$4 seen=0 peer log curl_pid="" text
+run_case() { # CHECK ROUTE SERVER MODE PATH TOOL CURL EXPECTED
+    local check=$1 route=$2 server=$3 mode=$4 path=$5 tool=$6 curl=$7 want=$8 url=$5
+    local at=@$3 body=$work/stdout seen=0 curl_pid="" text name
+    local peer=${route_peer[$route]} log=$PEERS_DIR/${route_peer[$route]}/output.log
     local -a tool_options curl_options wants
-    [[ $route == *@* ]] && server=${route#*@} route=${route%@*}
-    peer=${route_peer[$route]} log=$PEERS_DIR/${route_peer[$route]}/output.log
+    [[ $server == nginx ]] && at=""
+    name="$check $route$at $mode $path${tool:+ $tool}"
     [[ (-z $peer || -n ${port[$peer]:-}) && -n ${port[$server]:-} ]] || return 0
     [[ $route != *6 ]] || ((PEERS_IPV6)) || return 0
     [[ $path == /* ]] &&
         url=${server_scheme[$server]:-http}://${route_host[$route]}:${port[$server]}$path
+    [[ $check == file && -z $want ]] && want=www$path
     read -r -a tool_options <<<"${route_tool[$route]} $tool"
     read -r -a curl_options <<<"${route_curl[$route]} $curl"
     curl_options+=(--cacert "$SSL_CERT_FILE")
@@ -461,8 +416,21 @@ run_case() {
     esac
 }
 
-while IFS='|' read -r -u 3 check route mode path tool curl want; do
-    [[ -z $check || $check == '#'* ]] ||
-        run_case "$check" "$route" "$mode" "$path" "$tool" "$curl" "$want"
+# Each row, once for every combination of its lists; a field's own blanks around it dropped.
+while IFS='|' read -r -u 3 check routes servers modes paths tool curl want; do
+    [[ -z ${check// /} || $check == '#'* ]] && continue
+    read -r check <<<"$check"
+    read -r tool <<<"$tool"
+    read -r curl <<<"$curl"
+    read -r want <<<"$want"
+    read -r -a routes <<<"$routes"
+    read -r -a servers <<<"$servers"
+    read -r -a modes <<<"$modes"
+    read -r -a paths <<<"$paths"
+    for route in "${routes[@]}"; do for server in "${servers[@]}"; do for mode in "${modes[@]}"; do
+        for path in "${paths[@]}"; do
+            run_case "$check" "$route" "$server" "$mode" "${path//%20/ }" "$tool" "$curl" "$want"
+        done
+    done; done; done
 done 3< <(cases)
 finish

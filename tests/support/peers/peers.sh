@@ -1,9 +1,9 @@
 # shellcheck shell=bash
 # The real peers of the integration tests on free ports of 127.0.0.1 (and of ::1, for those
-# that can listen on both, when the loopback has IPv6): starting, waiting until they listen, stopping; their
-# configurations; the test certificates of the TLS origin; and the throw-away local user
-# that danted's user name method checks passwords against. Sourced by a test that runs as
-# root and calls peers_cleanup on exit.
+# that can listen on both, when the loopback has IPv6): starting, waiting until they listen,
+# stopping; their configurations; the test certificates of the TLS origin; and the
+# throw-away local user that danted's user name method checks passwords against. Sourced by
+# a test that runs as root and calls peers_cleanup on exit.
 #
 # Each peer lives in PEERS_DIR/NAME (configuration, logs). It runs in a session of its own,
 # so that stopping it takes its workers too, yet stays a child of the test's shell, so that
@@ -122,14 +122,13 @@ peers_cleanup() {
     PEERS_USER=""
 }
 
-# nginx: the origin on PEER_PORTS[0] serving DIR/www, with Basic authorisation for USER
-# under /private/ and fixed redirects; a second origin on PEER_PORTS[1] serving DIR/www2.
-# Both listen on 127.0.0.1 and ::1. Its workers run as nobody: the folders must be
-# readable by all.
-# nginx_head DIR: the start of an nginx configuration in DIR, up to its http block's
-# settings, shared by the plain and the TLS origin.
-nginx_head() {
-    cat <<EOF
+# nginx_write DIR USER PASSWORD SERVERS: DIR/nginx.conf, its http block's settings followed
+# by SERVERS, and the Basic authorisation of USER for nginx_locations. The plain and the TLS
+# origin share all but their servers.
+nginx_write() {
+    mkdir -p "$1/tmp"
+    printf '%s:{PLAIN}%s\n' "$2" "$3" >"$1/htpasswd"
+    cat >"$1/nginx.conf" <<EOF
 daemon off;
 worker_processes 1;
 pid $1/nginx.pid;
@@ -142,18 +141,21 @@ http {
   scgi_temp_path $1/tmp/scgi;
   default_type application/octet-stream;
   sendfile on; keepalive_timeout 30;
+$4
+}
 EOF
+    PEER_CMD=(nginx -e "$1/error.log" -p "$1/" -c "$1/nginx.conf")
 }
 
-nginx_conf() { # DIR USER PASSWORD
-    local dir=$1
-    mkdir -p "$dir/tmp"
-    printf '%s:{PLAIN}%s\n' "$2" "$3" >"$dir/htpasswd"
-    cat >"$dir/nginx.conf" <<EOF
-$(nginx_head "$dir")
-  server {
-    listen 127.0.0.1:${PEER_PORTS[0]};  root $dir/www;
-    $(peers_v6 "listen [::1]:${PEER_PORTS[0]};")
+# nginx_listen PORT [ssl]: the listen lines for PORT on 127.0.0.1, and on ::1 when it can.
+nginx_listen() {
+    echo "    listen 127.0.0.1:$1${2:+ $2};"
+    peers_v6 "    listen [::1]:$1${2:+ $2};"
+}
+
+# nginx_locations DIR: the fixed redirects, and /private/ for the users of DIR/htpasswd.
+nginx_locations() {
+    cat <<EOF
     location = /redir       { return 302 /small.txt; }
     location = /redir-rel   { absolute_redirect off; return 302 /small.txt; }
     location = /moved       { return 301 /medium.bin; }
@@ -162,17 +164,26 @@ $(nginx_head "$dir")
     location = /chain1      { return 302 /chain2; }
     location = /chain2      { return 302 /redir; }
     location = /loop        { return 302 /loop; }
+    location /private/      { auth_basic "tests"; auth_basic_user_file $1/htpasswd; }
+EOF
+}
+
+# nginx: the origin on PEER_PORTS[0] serving DIR/www, with Basic authorisation for USER
+# under /private/ and fixed redirects; a second origin on PEER_PORTS[1] serving DIR/www2.
+# Both listen on 127.0.0.1 and ::1. Its workers run as nobody: the folders must be
+# readable by all.
+nginx_conf() { # DIR USER PASSWORD
+    nginx_write "$1" "$2" "$3" "  server {
+$(nginx_listen "${PEER_PORTS[0]}")
+    root $1/www;
+$(nginx_locations "$1")
     location = /other-port  { return 302 http://127.0.0.1:${PEER_PORTS[1]}/small.txt; }
-    location /private/      { auth_basic "tests"; auth_basic_user_file $dir/htpasswd; }
   }
   server {
-    listen 127.0.0.1:${PEER_PORTS[1]};  root $dir/www2;
-    $(peers_v6 "listen [::1]:${PEER_PORTS[1]};")
-  }
-}
-EOF
+$(nginx_listen "${PEER_PORTS[1]}")
+    root $1/www2;
+  }"
     PEER_V6=$((PEERS_IPV6 * 2))
-    PEER_CMD=(nginx -e "$dir/error.log" -p "$dir/" -c "$dir/nginx.conf")
 }
 
 # peers_tls_certs DIR: the test's own certificate authority and the certificates of the
@@ -185,39 +196,31 @@ EOF
 # each with its key (NAME.key). The dates come from `openssl ca`: `openssl x509` of
 # Debian 12 (OpenSSL 3.0) cannot set a start date.
 peers_tls_certs() { # DIR
-    local dir=$1 name
+    local dir=$1 name ca names dates
+    local -a newkey=(-newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes)
     mkdir -p "$dir/db" && : >"$dir/db/index.txt" && echo 01 >"$dir/db/serial" || return 1
-    cat >"$dir/ca.cnf" <<EOF
-[ca]
-default_ca = test
-[test]
-database = $dir/db/index.txt
-new_certs_dir = $dir/db
-serial = $dir/db/serial
-default_md = sha256
-policy = any
-unique_subject = no
-[any]
-commonName = supplied
-EOF
-    printf 'subjectAltName=DNS:localhost,IP:127.0.0.1,IP:::1
-extendedKeyUsage=serverAuth
-'         >"$dir/local.ext"
-    printf 'subjectAltName=DNS:elsewhere.invalid
-extendedKeyUsage=serverAuth
-' >"$dir/other.ext"
+    printf '%s\n' '[ca]' 'default_ca = test' '[test]' "database = $dir/db/index.txt" \
+        "new_certs_dir = $dir/db" "serial = $dir/db/serial" 'default_md = sha256' \
+        'policy = any' 'unique_subject = no' '[any]' 'commonName = supplied' >"$dir/ca.cnf"
     for name in ca unknown-ca; do
-        openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 30             -subj "/CN=upd test $name" -keyout "$dir/$name.key" -out "$dir/$name.pem" ||
-            return 1
+        openssl req -x509 "${newkey[@]}" -days 30 -subj "/CN=upd test $name" \
+            -keyout "$dir/$name.key" -out "$dir/$name.pem" || return 1
     done
-    for name in good expired wrongname unknown; do
-        openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes             -subj "/CN=$name" -keyout "$dir/$name.key" -out "$dir/$name.csr" || return 1
-    done
-    local -a sign=(openssl ca -batch -notext -config "$dir/ca.cnf")
-    "${sign[@]}" -cert "$dir/ca.pem" -keyfile "$dir/ca.key" -days 30 -extfile "$dir/local.ext"         -in "$dir/good.csr" -out "$dir/good.pem" &&
-        "${sign[@]}" -cert "$dir/ca.pem" -keyfile "$dir/ca.key" -extfile "$dir/local.ext"             -startdate 20200101000000Z -enddate 20200201000000Z -in "$dir/expired.csr"             -out "$dir/expired.pem" &&
-        "${sign[@]}" -cert "$dir/ca.pem" -keyfile "$dir/ca.key" -days 30             -extfile "$dir/other.ext" -in "$dir/wrongname.csr" -out "$dir/wrongname.pem" &&
-        "${sign[@]}" -cert "$dir/unknown-ca.pem" -keyfile "$dir/unknown-ca.key" -days 30             -extfile "$dir/local.ext" -in "$dir/unknown.csr" -out "$dir/unknown.pem" || return 1
+    # NAME | signed by | subjectAltName | validity
+    while IFS='|' read -r name ca names dates; do
+        printf 'subjectAltName=%s\nextendedKeyUsage=serverAuth\n' "$names" >"$dir/$name.ext"
+        # shellcheck disable=SC2086 # the validity is options, split on purpose
+        openssl req -new "${newkey[@]}" -subj "/CN=$name" -keyout "$dir/$name.key" \
+            -out "$dir/$name.csr" &&
+            openssl ca -batch -notext -config "$dir/ca.cnf" -cert "$dir/$ca.pem" \
+                -keyfile "$dir/$ca.key" -extfile "$dir/$name.ext" $dates -in "$dir/$name.csr" \
+                -out "$dir/$name.pem" || return 1
+    done <<EOF
+good|ca|DNS:localhost,IP:127.0.0.1,IP:::1|-days 30
+expired|ca|DNS:localhost,IP:127.0.0.1,IP:::1|-startdate 20200101000000Z -enddate 20200201000000Z
+wrongname|ca|DNS:elsewhere.invalid|-days 30
+unknown|unknown-ca|DNS:localhost,IP:127.0.0.1,IP:::1|-days 30
+EOF
     chmod a+r "$dir"/*.pem "$dir"/*.key
 }
 
@@ -230,45 +233,26 @@ extendedKeyUsage=serverAuth
 #                  https://127.0.0.1:PEER_PORTS[0]/small.txt
 # Its workers run as nobody: ROOT must be readable by all.
 nginx_tls_conf() { # DIR ROOT CERTS USER PASSWORD
-    local dir=$1 root=$2 certs=$3 k
-    local -a names=(good expired wrongname unknown)
-    mkdir -p "$dir/tmp"
-    printf '%s:{PLAIN}%s
-' "$4" "$5" >"$dir/htpasswd"
-    {
-        cat <<EOF
-$(nginx_head "$dir")
-  ssl_protocols TLSv1.2 TLSv1.3;
-  root $root;
+    local k cert servers="" names=(good expired wrongname unknown)
+    for k in 1 2 3; do
+        cert=$3/${names[k]}
+        servers+="
+  server { listen 127.0.0.1:${PEER_PORTS[k]} ssl;
+    ssl_certificate $cert.pem;  ssl_certificate_key $cert.key; }"
+    done
+    nginx_write "$1" "$4" "$5" "  ssl_protocols TLSv1.2 TLSv1.3;
+  root $2;
   server {
-    listen 127.0.0.1:${PEER_PORTS[0]} ssl;
-    $(peers_v6 "listen [::1]:${PEER_PORTS[0]} ssl;")
-    ssl_certificate $certs/good.pem;  ssl_certificate_key $certs/good.key;
-    location = /redir       { return 302 /small.txt; }
-    location = /redir-rel   { absolute_redirect off; return 302 /small.txt; }
-    location = /moved       { return 301 /medium.bin; }
-    location = /a/b/up      { return 302 ../../small.txt; }
-    location = /chain1      { return 302 /chain2; }
-    location = /chain2      { return 302 /redir; }
+$(nginx_listen "${PEER_PORTS[0]}" ssl)
+    ssl_certificate $3/good.pem;  ssl_certificate_key $3/good.key;
+$(nginx_locations "$1")
     location = /to-http     { return 302 http://127.0.0.1:${PEER_PORTS[4]}/small.txt; }
-    location /private/      { auth_basic "tests"; auth_basic_user_file $dir/htpasswd; }
   }
   server {
-    listen 127.0.0.1:${PEER_PORTS[4]};
-    $(peers_v6 "listen [::1]:${PEER_PORTS[4]};")
+$(nginx_listen "${PEER_PORTS[4]}")
     location = /to-https    { return 302 https://127.0.0.1:${PEER_PORTS[0]}/small.txt; }
-  }
-EOF
-        for k in 1 2 3; do
-            printf '  server { listen 127.0.0.1:%s ssl;
-' "${PEER_PORTS[k]}"
-            printf '    ssl_certificate %s;  ssl_certificate_key %s; }
-'                 "$certs/${names[k]}.pem" "$certs/${names[k]}.key"
-        done
-        echo "}"
-    } >"$dir/nginx.conf"
+  }$servers"
     PEER_V6=$PEERS_IPV6
-    PEER_CMD=(nginx -e "$dir/error.log" -p "$dir/" -c "$dir/nginx.conf")
 }
 
 # danted: SOCKS4 and SOCKS5 with METHOD "none", SOCKS5 with user/password against the
@@ -309,8 +293,7 @@ tinyproxy_conf() { # DIR [CONNECT_PORT...]
     local dir=$1 port
     shift
     chown nobody "$dir" || return 1
-    {
-        cat <<EOF
+    cat >"$dir/tinyproxy.conf" <<EOF
 Port ${PEER_PORTS[0]}
 Listen 127.0.0.1
 Timeout 60
@@ -320,9 +303,8 @@ Group nogroup
 LogFile "$dir/tinyproxy.log"
 PidFile "$dir/tinyproxy.pid"
 Allow 127.0.0.1
+$(for port; do echo "ConnectPort $port"; done)
 EOF
-        for port; do echo "ConnectPort $port"; done
-    } >"$dir/tinyproxy.conf"
     PEER_CMD=(tinyproxy -d -c "$dir/tinyproxy.conf")
 }
 
