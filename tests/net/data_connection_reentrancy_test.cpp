@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "tests/net/net_test_support.h"
+#include "tests/support/expected_request.h"
 #include "tests/support/scripted_server.h"
 
 namespace upd::net::test {
@@ -88,7 +89,7 @@ TEST(Reentrancy, RestartFromTheFinalEventRunsASecondTransfer) {
         ASSERT_TRUE(pumpUntil([&] { return d.finalEvents == 2; }));
         EXPECT_EQ(d.lines.back(), "Disconnected 0");
         EXPECT_EQ(server.received(server.connections() - 1),
-                  plainRequest(server.url("/second"), "127.0.0.1"));
+                  upd::test::expectedRequest({.target = "/second"}));
         EXPECT_EQ(d->GetBufferSize(), static_cast<std::int64_t>(kBody.size()));
     }
 }

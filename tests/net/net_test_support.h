@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "net/data_connection.h"
-#include "net/http_request.h"
+#include "tests/support/expected_request.h"
 #include "tests/support/reactor_pump.h"
 
 namespace upd::net::test {
@@ -85,14 +85,6 @@ inline std::string httpReply(int status, std::string_view body, bool withLength 
     return "HTTP/1.0 " + std::to_string(status) + " Reason\r\n" +
            (withLength ? "Content-Length: " + std::to_string(body.size()) + "\r\n" : "") +
            std::string(extraHeaders) + "\r\n" + std::string(body);
-}
-
-// The request the engine sends for a plain GET of `url` on `host` (no options), directly or
-// through SOCKS: the origin form in the request line.
-inline std::string plainRequest(std::string_view url, std::string_view host) {
-    return "GET " + originForm(url) + " HTTP/1.0\r\nAccept: */*\r\nUser-Agent: " + userAgent() +
-           "\r\nHost: " + std::string(host) +
-           "\r\nPragma: no-cache\r\nCache-Control: no-cache\r\n\r\n";
 }
 
 // `n` bytes of a repeating, position-dependent pattern (so shifted data is noticed).

@@ -17,6 +17,7 @@
 #include "controls/list_control.h"
 #include "controls/small_bar.h"
 #include "net/reactor.h"
+#include "tests/support/expected_request.h"
 #include "tests/support/scripted_server.h"
 #include "tests/support/temp_dir.h"
 #include "tests/wizard/wizard_test_support.h"
@@ -107,8 +108,8 @@ TEST_F(DownloadPages, EveryRowIsFetchedThenInstalled) {
     frmUpdate4* page = planFrom(server);
     ASSERT_TRUE(settled(page));
     ASSERT_EQ(wizard->visiblePage(), PageId::Finish);
-    EXPECT_TRUE(server.received(1).starts_with("GET /Main.exe HTTP/1.0\r\n"));
-    EXPECT_TRUE(server.received(2).starts_with("GET /sub/data.dat HTTP/1.0\r\n"));
+    EXPECT_EQ(server.received(1), test::expectedRequest({.target = "/Main.exe"}));
+    EXPECT_EQ(server.received(2), test::expectedRequest({.target = "/sub/data.dat"}));
     EXPECT_EQ(finishedFiles(), (QStringList{"Main.exe", "sub\\data.dat"}));
     EXPECT_EQ(page->trelListViewCtl1->stateIcon(1), 2);
     EXPECT_EQ(page->trelListViewCtl1->stateIcon(2), 2);
@@ -128,7 +129,7 @@ TEST_F(DownloadPages, EveryRowIsFetchedThenInstalled) {
     EXPECT_TRUE(boxes.shown.empty());
     // The advertisement, fetched by the engine, fills the browser area.
     EXPECT_TRUE(QTest::qWaitFor([&] { return finish->WebBrowser1->toPlainText() == "Buy now"; }));
-    EXPECT_TRUE(advert.received(0).starts_with("GET /adeng.asp HTTP/1.0\r\n"));
+    EXPECT_EQ(advert.received(0), test::expectedRequest({.target = "/adeng.asp"}));
 }
 
 // A reply of 20000 bytes cut after 10000 by a reset; the retry asks for the rest when page

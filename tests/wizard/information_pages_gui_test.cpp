@@ -17,6 +17,7 @@
 #include "controls/list_control.h"
 #include "controls/small_bar.h"
 #include "net/reactor.h"
+#include "tests/support/expected_request.h"
 #include "tests/support/scripted_server.h"
 #include "tests/support/temp_dir.h"
 #include "tests/wizard/wizard_test_support.h"
@@ -121,7 +122,7 @@ TEST_F(InformationPages, Page2EndsOnPage3OrShowsWhyNot) {
         QObject::connect(page->SmallBar1, &controls::SmallBar::propertyChanged, page,
                          [&] { percents.push_back(page->SmallBar1->PercentValue()); });
         ASSERT_TRUE(settled());
-        EXPECT_TRUE(server.received(0).starts_with("GET /update.ini HTTP/1.0\r\n"))
+        EXPECT_TRUE(server.received(0) == test::expectedRequest({.target = "/update.ini"}))
             << server.received(0);
         EXPECT_EQ(wizard.visiblePage(), c.movesOn ? PageId::Analysis : PageId::InfoDownload);
         EXPECT_EQ(page->SmallBar1->PercentValue(), c.finalPercent);
