@@ -23,7 +23,8 @@ bool OutputFile::open(const std::string& path, bool keepContents) {
         return false;
     }
     struct stat info {};
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || flock(fd, LOCK_EX | LOCK_NB) != 0 ||
+    if (fstat(fd, &info) != 0 || (!S_ISREG(info.st_mode) && !S_ISCHR(info.st_mode)) ||
+        flock(fd, LOCK_EX | LOCK_NB) != 0 ||
         (!keepContents && ftruncate(fd, 0) != 0 && errno != EINVAL)) {
         ::close(fd);
         return false;

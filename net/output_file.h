@@ -6,7 +6,8 @@
 //
 // Failure: open() fails when the file cannot be created or opened, or when another
 // download holds it (an exclusive advisory lock stands in for "no sharing"), or when it is
-// not a regular file (a named pipe or a device is never written to); write() or
+// neither a regular file nor a character device such as /dev/null (a named pipe is never
+// waited on); write() or
 // flush() fails on any error or short write that cannot be completed (full disk, file-size
 // limit), and from then on every write and flush fails. A symbolic link at the path is never
 // written through: open() fails (errno ELOOP), so a planted link cannot aim a download at
