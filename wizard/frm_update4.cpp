@@ -1,8 +1,5 @@
 #include "wizard/frm_update4.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QCheckBox>
 #include <QDesktopServices>
 #include <QGroupBox>
@@ -12,26 +9,18 @@
 #include <QPushButton>
 #include <QUrl>
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
 
 #include "app/design_fonts.h"
 #include "app/twips.h"
 #include "controls/image_list.h"
 #include "controls/list_control.h"
 #include "controls/small_bar.h"
-#include "net/ascii_case.h"
 #include "net/data_connection.h"
-#include "net/failure_code.h"
-#include "net/mdl_data_connection.h"
-#include "platform/create_folders.h"
 #include "platform/monotonic_clock.h"
 #include "platform/printable_text.h"
-#include "platform/update_path.h"
 #include "product_config.h"
 #include "wizard/artwork.h"
-#include "publishing/file_digest_pass.h"
 #include "wizard/frm_update1.h"
 #include "wizard/frm_update3.h"
 #include "wizard/frm_update5.h"
@@ -51,12 +40,6 @@ constexpr int kRetryWhole = 163;
 constexpr int kNoLinks = 174;
 constexpr int kNoDataFor30Seconds = 158;
 constexpr int kDigestMismatch = 170;
-// About a tenth of a second of hashing per turn of the event loop.
-constexpr std::int64_t kDigestSliceBytes = 32 << 20;
-
-bool isCompleteUrl(const std::string& source) {
-    return net::startsWithNoCase(source, "http");
-}
 
 // Whole kilobytes, as the labels show them.
 QString kilobytes(std::int64_t bytes) {
@@ -65,7 +48,11 @@ QString kilobytes(std::int64_t bytes) {
 
 }  // namespace
 
-frmUpdate4::frmUpdate4(Wizard& wizard) : Page(wizard, PageId::FileDownload) {
+frmUpdate4::frmUpdate4(Wizard& wizard)
+    : Page(wizard, PageId::FileDownload),
+      m_download(
+          wizard.environment().appFolder, [this] { return this->wizard().proxySettingsInForce(); },
+          downloadEvents()) {
     setTitleSize(3645, 240);
     trelImageList1 = new controls::ImageList(this);
     trelImageList1->setObjectName("trelImageList1");
@@ -114,22 +101,17 @@ frmUpdate4::frmUpdate4(Wizard& wizard) : Page(wizard, PageId::FileDownload) {
 
     m_timer1.setInterval(1000);
     connect(&m_timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
-    // Restarting a timer for every packet would cost more than the packet: each packet notes
-    // the time, and the timer, when it fires, waits on for what is left.
+    // Each packet only notes the time (RowDownload); the timer, when it fires, waits on for
+    // what is left.
     m_stallTimer.setSingleShot(true);
-    m_stallTimer.setInterval(m_stallTimeoutMs);
+    m_stallTimer.setInterval(kStallTimeoutMs);
     connect(&m_stallTimer, &QTimer::timeout, this, [this] {
-        const std::int64_t quiet = platform::monotonicMs() - m_lastActivityMs;
-        if (quiet < m_stallTimeoutMs) {
-            m_stallTimer.start(static_cast<int>(m_stallTimeoutMs - quiet));
-            return;
+        if (const std::int64_t left = m_download.checkStall(platform::monotonicMs()); left > 0) {
+            m_stallTimer.start(static_cast<int>(left));
         }
-        releaseDownload();
-        m_restartWhole = false;  // what arrived is the file's start: a retry resumes from it
-        showFailure(text(kNoDataFor30Seconds));
     });
     m_digestTimer.setInterval(0);
-    connect(&m_digestTimer, &QTimer::timeout, this, [this] { checkDigestSlice(); });
+    connect(&m_digestTimer, &QTimer::timeout, this, [this] { m_download.checkDigestSlice(); });
     m_displayTimer.setSingleShot(true);
     m_displayTimer.setInterval(kDisplayIntervalMs);
     connect(&m_displayTimer, &QTimer::timeout, this, [this] { showProgress(); });
@@ -140,6 +122,16 @@ frmUpdate4::frmUpdate4(Wizard& wizard) : Page(wizard, PageId::FileDownload) {
 
 frmUpdate4::~frmUpdate4() {
     releaseDownload();
+}
+
+RowDownloadEvents frmUpdate4::downloadEvents() {
+    RowDownloadEvents events;
+    events.StallWatch = [this](int ms) { m_stallTimer.start(ms); };
+    events.Progress = [this](std::int64_t) { rowProgress(); };
+    events.Arrived = [this] { rowArrived(); };
+    events.Finished = [this] { rowFinished(); };
+    events.Failed = [this](const RowFailure& failure) { rowFailed(failure); };
+    return events;
 }
 
 void frmUpdate4::Form_Load() {
@@ -177,9 +169,8 @@ void frmUpdate4::StartDownloads() {
         QDesktopServices::openUrl(
             QUrl(QStringLiteral("http://") + QString::fromUtf8(product::kVendorHost)));
     }
-    // A link planted at update/ is reported by each row (see DownloadFile), never used.
-    (void)platform::createFoldersUnder(wizard().environment().appFolder, "update", 0755,
-                                       platform::LinkPolicy::NoFollow);
+    // A link planted at update/ is reported by each row, never used.
+    m_download.makeUpdateFolder();
     // A new pass (after Back) starts from its own first row, with an empty record.
     m_fileIndex = 0;
     wizard().pageAs<frmUpdate5>(PageId::Finish)->List1->clear();
@@ -191,87 +182,20 @@ void frmUpdate4::DownloadFile(int row, bool resume) {
     releaseDownload();
     hideFailure();
     m_row = row;
-    m_failureWhy = -1;
-    m_lastBytes = 0;
-    std::string description;
-    m_socketsStarted = net::WinsockStartup(description);
-    m_startMs = platform::monotonicMs();
-
-    const std::string appFolder = wizard().environment().appFolder;
-    const std::string source =
-        wizard().pageAs<frmUpdate3>(PageId::Analysis)->PlanList().row(row).text;
-    const bool isHttp = isCompleteUrl(source);
-    const std::string name = isHttp ? trelListViewCtl1->rowText(row).toStdString() : source;
-    // The name comes from the server: it must stay inside the update folder.
-    const platform::UpdatePath target = platform::hostPathUnder(appFolder + "update", name);
-    (void)trelListViewCtl1->setStateIcon(row, kStateFetching);
-    m_target = target ? target.path : std::string();
-    if (!target) {
-        showFailure(QString::fromStdString(name) + QStringLiteral(": ") +
-                    QString::fromUtf8(platform::describe(target.error)));
-        return;
-    }
-    // The update folder is the wizard's own: a link anywhere along the row's path (the folder
-    // itself, a sub-folder, the file) could aim the download at a file elsewhere.
-    const std::string relative = target.path.substr(appFolder.size());
-    if (platform::linkAlong(appFolder, relative) == ELOOP) {
-        showFailure(QString::fromStdString(platform::printableText(name)) + QStringLiteral(": ") +
-                    text(kNoLinks) + QLatin1Char(' ') + QString::fromStdString(target.path));
-        return;
-    }
-    if (const std::size_t slash = relative.rfind('/'); slash != std::string::npos) {
-        (void)platform::createFoldersUnder(appFolder, relative.substr(0, slash), 0755,
-                                           platform::LinkPolicy::NoFollow);
-    }
-
-    const app::ProxyConnection proxy = wizard().proxySettingsInForce();
-    net::DataConnectionEvents events;
-    events.BytesReceived = [this](std::int64_t n, std::int32_t) { RemoteFile_BytesReceived(n); };
-    events.Disconnected = [this](std::int32_t) { RemoteFile_Disconnected(); };
-    events.DownloadFailed = [this](std::int32_t why, std::int32_t) {
-        RemoteFile_DownloadFailed(why);
+    auto* analysis = wizard().pageAs<frmUpdate3>(PageId::Analysis);
+    RowRequest request;
+    request.source = analysis->PlanList().row(row).text;
+    request.listedName = trelListViewCtl1->rowText(row).toStdString();
+    request.serverAddress = [this] {
+        return wizard().pageAs<frmUpdate1>(PageId::Server)->chosenAddress();
     };
-    // A redirect reconnects without Connected and its reply carries no body.
-    events.Connected = [this](std::int32_t) { startStallTimer(); };
-    events.QuerySent = [this](std::int32_t) { startStallTimer(); };
-    m_remoteFile = std::make_unique<net::DataConnection>(events);
-    if (m_failed) {
-        // The object could not register for notifications and has said so: no transfer.
-        m_remoteFile.reset();
-        return;
-    }
-    net::DataConnection& file = *m_remoteFile;
-    file.setDownloadType(0);
-    file.setFilename(target.path);
-    file.setUseTempFile(false);
-    app::applyProxy(proxy, file);
-    file.setAutoRedirect(true);
-    file.setAllowCache(false);
-    file.setHttpUser("");
-    file.setHttpPass("");
-    file.setUseHttpAuthorization(true);
-    std::int64_t from = 0;
-    if (resume) {
-        struct stat info {};
-        if (::lstat(target.path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
-            from = info.st_size;
-        }
-    }
-    file.setResumeFrom(from);
-    file.setUseResume(true);
-    file.setPacketSize(10000);
-    startStallTimer();
-    // Names use "\" between folders; in a URL every web server reads "/" as the separator.
-    std::string path = source;
-    std::replace(path.begin(), path.end(), '\\', '/');
-    const std::string url =
-        isHttp ? source : wizard().pageAs<frmUpdate1>(PageId::Server)->chosenAddress() + path;
-    file.FetchURLString(url);
+    request.digest = analysis->planDigest(row);
+    request.resume = resume;
+    (void)trelListViewCtl1->setStateIcon(row, kStateFetching);
+    m_download.start(request);
 }
 
-void frmUpdate4::RemoteFile_BytesReceived(std::int64_t lByteCount) {
-    m_lastActivityMs = platform::monotonicMs();
-    m_lastBytes = lByteCount;
+void frmUpdate4::rowProgress() {
     if (!m_displayTimer.isActive()) {
         m_displayTimer.start();
     }
@@ -279,11 +203,12 @@ void frmUpdate4::RemoteFile_BytesReceived(std::int64_t lByteCount) {
 
 void frmUpdate4::showProgress() {
     m_displayTimer.stop();
-    if (!m_remoteFile || m_failureWhy >= 0) {
+    const net::DataConnection* file = m_download.RemoteFile();
+    if (file == nullptr || m_download.failing()) {
         return;
     }
-    const std::int64_t bytes = m_lastBytes;
-    const std::int64_t length = m_remoteFile->DownloadLength();
+    const std::int64_t bytes = m_download.receivedBytes();
+    const std::int64_t length = file->DownloadLength();
     if (length >= 1) {
         // Rounded to nearest, halves to even; a body longer than announced shows 100.
         const double percent = std::min(100.0, std::nearbyint(static_cast<double>(bytes) /
@@ -295,7 +220,7 @@ void frmUpdate4::showProgress() {
         return;
     }
     setLabel(0, text(132) + kilobytes(bytes) + QStringLiteral("KB"));
-    const std::int64_t seconds = (platform::monotonicMs() - m_startMs) / 1000;
+    const std::int64_t seconds = (platform::monotonicMs() - m_download.startMs()) / 1000;
     if (seconds > 0 && bytes > 0) {
         setLabel(1, text(135) + QString::number(bytes / 1024 / seconds) + QStringLiteral("KB/S"));
     }
@@ -304,11 +229,12 @@ void frmUpdate4::showProgress() {
 }
 
 void frmUpdate4::showAverage() {
-    if (!m_remoteFile) {
+    const net::DataConnection* file = m_download.RemoteFile();
+    if (file == nullptr) {
         return;
     }
-    const std::int64_t bytes = m_remoteFile->RealReceivedBytes();
-    const std::int64_t seconds = (platform::monotonicMs() - m_startMs) / 1000;
+    const std::int64_t bytes = file->RealReceivedBytes();
+    const std::int64_t seconds = (platform::monotonicMs() - m_download.startMs()) / 1000;
     if (bytes <= 0 || seconds <= 0) {
         return;
     }
@@ -323,72 +249,43 @@ void frmUpdate4::setLabel(std::size_t index, const QString& value) {
     }
 }
 
-void frmUpdate4::RemoteFile_DownloadFailed(std::int32_t Why) {
-    if (m_failureWhy < 0) {
-        m_failureWhy = Why;
-    }
-    // An error status is followed by its body and the close: the final event comes later.
-    if (!m_remoteFile || !m_remoteFile->IsConnected()) {
-        failRow();
-    }
-}
-
-void frmUpdate4::failRow() {
-    const std::int32_t reply = m_remoteFile ? m_remoteFile->HTTPReply() : 0;
-    const bool resumed = m_remoteFile && m_remoteFile->UseResume();
-    const QString why = downloadFailureText(m_failureWhy, m_remoteFile.get());
-    releaseDownload();
-    // A refused range starts over. So does an error reply to a whole request: its body (a
-    // 404 page) went into the file, and a resumed retry would keep it as the file's start.
-    // The body of an error reply to a range is not written: the bytes before it stay.
-    const bool errorReply = reply != 0 && reply != 200 && reply != 206;
-    m_restartWhole = reply == 416 || (errorReply && !resumed);
-    if (m_restartWhole && !m_target.empty()) {
-        ::unlink(m_target.c_str());
-    }
-    showFailure(why);
-}
-
-void frmUpdate4::RemoteFile_Disconnected() {
+void frmUpdate4::rowArrived() {
     m_stallTimer.stop();
-    if (m_failureWhy >= 0) {
-        // The body of an error reply is no file: the row has failed.
-        failRow();
-        return;
-    }
-    m_restartWhole = false;
     showProgress();
     showAverage();
-    const std::string digest = wizard().pageAs<frmUpdate3>(PageId::Analysis)->planDigest(m_row);
-    if (digest.empty()) {
-        rowFinished();
-        return;
+    if (m_download.state() == RowState::Checking) {
+        m_digestTimer.start();
     }
-    // A file with a digest counts as arrived only once its bytes are the announced ones; the
-    // check reads it a slice per turn of the event loop.
-    m_digestPass = std::make_unique<FileDigestPass>(m_target);
-    m_expectedDigest = digest;
-    m_digestTimer.start();
 }
 
-void frmUpdate4::checkDigestSlice() {
-    if (!m_digestPass || !m_digestPass->step(kDigestSliceBytes)) {
-        return;
+void frmUpdate4::rowFailed(const RowFailure& failure) {
+    stopTransferTimers();
+    showFailure(failureReason(failure));
+}
+
+QString frmUpdate4::failureReason(const RowFailure& failure) const {
+    switch (failure.kind) {
+        case RowFailureKind::BadName:
+            return QString::fromStdString(failure.name) + QStringLiteral(": ") +
+                   QString::fromStdString(failure.detail);
+        case RowFailureKind::LinkInPath:
+            return QString::fromStdString(platform::printableText(failure.name)) +
+                   QStringLiteral(": ") + text(kNoLinks) + QLatin1Char(' ') +
+                   QString::fromStdString(failure.detail);
+        case RowFailureKind::Transfer:
+            return downloadFailureText(failure.why, failure.connection);
+        case RowFailureKind::Stalled:
+            return text(kNoDataFor30Seconds);
+        case RowFailureKind::DigestUnreadable:
+            return QString::fromStdString(failure.detail);
+        case RowFailureKind::DigestMismatch:
+            return text(kDigestMismatch);
     }
-    m_digestTimer.stop();
-    const std::unique_ptr<FileDigestPass> pass = std::move(m_digestPass);
-    if (!pass->failed() && pass->hex() == m_expectedDigest) {
-        rowFinished();
-        return;
-    }
-    // Never installed, started or opened: gone, and a retry fetches it whole.
-    releaseDownload();
-    ::unlink(m_target.c_str());
-    m_restartWhole = true;
-    showFailure(pass->failed() ? QString::fromStdString(pass->error()) : text(kDigestMismatch));
+    return QString();
 }
 
 void frmUpdate4::rowFinished() {
+    m_digestTimer.stop();
     ++m_fileIndex;
     const QString name = trelListViewCtl1->rowText(m_fileIndex);
     wizard().pageAs<frmUpdate5>(PageId::Finish)->List1->addItem(name);
@@ -408,8 +305,8 @@ void frmUpdate4::Retry_Click() {
     if (!m_failed) {
         return;
     }
-    const bool resume =
-        !m_restartWhole && wizard().pageAs<frmUpdate1>(PageId::Server)->Check1->isChecked();
+    const bool resume = !m_download.restartsWhole() &&
+                        wizard().pageAs<frmUpdate1>(PageId::Server)->Check1->isChecked();
     DownloadFile(m_row, resume);
 }
 
@@ -417,8 +314,8 @@ void frmUpdate4::showFailure(const QString& reason) {
     m_stallTimer.stop();
     m_displayTimer.stop();
     m_failed = true;
-    const bool resumes =
-        !m_restartWhole && wizard().pageAs<frmUpdate1>(PageId::Server)->Check1->isChecked();
+    const bool resumes = !m_download.restartsWhole() &&
+                         wizard().pageAs<frmUpdate1>(PageId::Server)->Check1->isChecked();
     QString message = text(kFileFailed) + QLatin1Char(' ') + trelListViewCtl1->rowText(m_row);
     if (!reason.isEmpty()) {
         message += QLatin1Char('\n') + reason;
@@ -452,26 +349,20 @@ QString frmUpdate4::failureText() const {
 }
 
 void frmUpdate4::releaseDownload() {
-    m_digestTimer.stop();
-    m_digestPass.reset();
-    m_stallTimer.stop();
-    m_displayTimer.stop();
-    m_remoteFile.reset();
-    if (m_socketsStarted) {
-        net::WinsockCleanup();
-        m_socketsStarted = false;
-    }
+    stopTransferTimers();
+    m_download.release();
 }
 
-void frmUpdate4::startStallTimer() {
-    m_lastActivityMs = platform::monotonicMs();
-    m_stallTimer.start(m_stallTimeoutMs);
+void frmUpdate4::stopTransferTimers() {
+    m_digestTimer.stop();
+    m_stallTimer.stop();
+    m_displayTimer.stop();
 }
 
 void frmUpdate4::setStallTimeoutMs(int ms) {
-    m_stallTimeoutMs = ms;
+    m_download.setStallTimeoutMs(ms);
     if (m_stallTimer.isActive()) {
-        startStallTimer();
+        m_download.watchStall(platform::monotonicMs());
     }
 }
 

@@ -8,16 +8,17 @@
 // from the bytes on disk when page 1's "Resume broken downloads" is checked, and fetches
 // the file whole otherwise. A failed row is never recorded as finished, so nothing it
 // wrote is ever installed.
+//
+// The row's transfer, its target checks, the stall and the digest check are RowDownload's
+// (row_download.h); the page drives it with its timers and draws what it reports.
 #pragma once
 
 #include <QTimer>
 #include <array>
 #include <cstdint>
-#include <functional>
-#include <memory>
-#include <string>
 
 #include "wizard/page.h"
+#include "wizard/row_download.h"
 
 class QGroupBox;
 class QLabel;
@@ -33,13 +34,11 @@ class DataConnection;
 
 namespace upd::wizard {
 
-class FileDigestPass;
-
 class frmUpdate4 : public Page {
     Q_OBJECT
 
   public:
-    static constexpr int kStallTimeoutMs = 30'000;
+    static constexpr int kStallTimeoutMs = RowDownload::kStallTimeoutMs;
     // The labels and the bar follow the transfer at most this often; final values at once.
     static constexpr int kDisplayIntervalMs = 40;
 
@@ -55,12 +54,8 @@ class frmUpdate4 : public Page {
     // Fetches the failed row again (resumed when page 1 allows it).
     void Retry_Click();
 
-    void RemoteFile_BytesReceived(std::int64_t lByteCount);
-    void RemoteFile_Disconnected();
-    void RemoteFile_DownloadFailed(std::int32_t Why);
-
     // The download object of the row being fetched; nullptr between transfers.
-    net::DataConnection* RemoteFile() const { return m_remoteFile.get(); }
+    net::DataConnection* RemoteFile() const { return m_download.RemoteFile(); }
     // Row number of the file that finished last in this pass.
     int FileIndex() const { return m_fileIndex; }
     // True while a failed row waits for Retry.
@@ -85,14 +80,19 @@ class frmUpdate4 : public Page {
     QPushButton* Cancel = nullptr;
 
   private:
+    RowDownloadEvents downloadEvents();
     void DownloadFile(int row, bool resume);
+    // Stops the page's timers of the transfer and releases it.
     void releaseDownload();
-    void checkDigestSlice();
+    void stopTransferTimers();
+    // RowDownload's events.
+    void rowProgress();
+    void rowArrived();
     // Records the row that has arrived (and checked) and goes on to the next or to page 5.
     void rowFinished();
-    void startStallTimer();
-    // Ends the row's transfer as failed and shows why.
-    void failRow();
+    void rowFailed(const RowFailure& failure);
+    // Why the row failed, in the user's language.
+    QString failureReason(const RowFailure& failure) const;
     void showProgress();
     void showAverage();
     void showFailure(const QString& reason);
@@ -102,23 +102,13 @@ class frmUpdate4 : public Page {
     void setLabel(std::size_t index, const QString& value);
 
     QTimer m_timer1;
-    QTimer m_stallTimer;
+    QTimer m_stallTimer;  // RowDownload::checkStall when it fires
     QTimer m_displayTimer;
-    QTimer m_digestTimer;
-    std::unique_ptr<FileDigestPass> m_digestPass;
-    std::string m_expectedDigest;
-    std::unique_ptr<net::DataConnection> m_remoteFile;
-    bool m_socketsStarted = false;
+    QTimer m_digestTimer;  // RowDownload::checkDigestSlice each turn of the loop
+    RowDownload m_download;
     int m_fileIndex = 0;
-    int m_row = 0;         // the row being fetched, or the failed one
-    std::string m_target;  // its file in the update folder
-    std::int64_t m_startMs = 0;
-    std::int64_t m_lastActivityMs = 0;
-    int m_stallTimeoutMs = kStallTimeoutMs;
-    std::int64_t m_lastBytes = 0;
-    std::int32_t m_failureWhy = -1;
+    int m_row = 0;  // the row being fetched, or the failed one
     bool m_failed = false;
-    bool m_restartWhole = false;  // the server refused the range: the retry starts over
 };
 
 }  // namespace upd::wizard

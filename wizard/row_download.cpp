@@ -1,0 +1,244 @@
+#include "wizard/row_download.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <utility>
+
+#include "net/ascii_case.h"
+#include "net/data_connection.h"
+#include "net/mdl_data_connection.h"
+#include "platform/create_folders.h"
+#include "platform/monotonic_clock.h"
+#include "platform/update_path.h"
+#include "publishing/file_digest_pass.h"
+
+namespace upd::wizard {
+namespace {
+
+// About a tenth of a second of hashing per turn of the event loop.
+constexpr std::int64_t kDigestSliceBytes = 32 << 20;
+
+bool isCompleteUrl(const std::string& source) {
+    return net::startsWithNoCase(source, "http");
+}
+
+}  // namespace
+
+RowDownload::RowDownload(std::string appFolder, std::function<app::ProxyConnection()> proxySettings,
+                         RowDownloadEvents events)
+    : m_appFolder(std::move(appFolder)),
+      m_proxySettings(std::move(proxySettings)),
+      m_events(std::move(events)) {}
+
+RowDownload::~RowDownload() {
+    release();
+}
+
+void RowDownload::makeUpdateFolder() const {
+    (void)platform::createFoldersUnder(m_appFolder, "update", 0755, platform::LinkPolicy::NoFollow);
+}
+
+void RowDownload::start(const RowRequest& request) {
+    release();
+    m_state = RowState::Fetching;
+    m_failureWhy = -1;
+    m_lastBytes = 0;
+    m_expectedDigest = request.digest;
+    std::string description;
+    m_socketsStarted = net::WinsockStartup(description);
+    m_startMs = platform::monotonicMs();
+
+    const bool isHttp = isCompleteUrl(request.source);
+    const std::string& name = isHttp ? request.listedName : request.source;
+    // The name comes from the server: it must stay inside the update folder.
+    const platform::UpdatePath target = platform::hostPathUnder(m_appFolder + "update", name);
+    m_target = target ? target.path : std::string();
+    if (!target) {
+        fail({.kind = RowFailureKind::BadName,
+              .name = name,
+              .detail = platform::describe(target.error)});
+        return;
+    }
+    // The update folder is the wizard's own: a link anywhere along the row's path (the folder
+    // itself, a sub-folder, the file) could aim the download at a file elsewhere.
+    const std::string relative = target.path.substr(m_appFolder.size());
+    if (platform::linkAlong(m_appFolder, relative) == ELOOP) {
+        fail({.kind = RowFailureKind::LinkInPath, .name = name, .detail = target.path});
+        return;
+    }
+    if (const std::size_t slash = relative.rfind('/'); slash != std::string::npos) {
+        (void)platform::createFoldersUnder(m_appFolder, relative.substr(0, slash), 0755,
+                                           platform::LinkPolicy::NoFollow);
+    }
+
+    const app::ProxyConnection proxy = m_proxySettings ? m_proxySettings() : app::ProxyConnection{};
+    net::DataConnectionEvents events;
+    events.BytesReceived = [this](std::int64_t n, std::int32_t) { RemoteFile_BytesReceived(n); };
+    events.Disconnected = [this](std::int32_t) { RemoteFile_Disconnected(); };
+    events.DownloadFailed = [this](std::int32_t why, std::int32_t) {
+        RemoteFile_DownloadFailed(why);
+    };
+    // A redirect reconnects without Connected and its reply carries no body.
+    events.Connected = [this](std::int32_t) { watchStall(platform::monotonicMs()); };
+    events.QuerySent = [this](std::int32_t) { watchStall(platform::monotonicMs()); };
+    m_connection = std::make_unique<net::DataConnection>(events);
+    if (m_state == RowState::Failed) {
+        // The object could not register for notifications and has said so: no transfer.
+        m_connection.reset();
+        return;
+    }
+    net::DataConnection& file = *m_connection;
+    file.setDownloadType(0);
+    file.setFilename(target.path);
+    file.setUseTempFile(false);
+    app::applyProxy(proxy, file);
+    file.setAutoRedirect(true);
+    file.setAllowCache(false);
+    file.setHttpUser("");
+    file.setHttpPass("");
+    file.setUseHttpAuthorization(true);
+    std::int64_t from = 0;
+    if (request.resume) {
+        struct stat info {};
+        if (::lstat(target.path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+            from = info.st_size;
+        }
+    }
+    file.setResumeFrom(from);
+    file.setUseResume(true);
+    file.setPacketSize(10000);
+    watchStall(platform::monotonicMs());
+    // Names use "\" between folders; in a URL every web server reads "/" as the separator.
+    std::string url = request.source;
+    if (!isHttp) {
+        std::replace(url.begin(), url.end(), '\\', '/');
+        url = (request.serverAddress ? request.serverAddress() : std::string()) + url;
+    }
+    file.FetchURLString(url);
+}
+
+void RowDownload::release() {
+    m_digestPass.reset();
+    m_connection.reset();
+    if (m_socketsStarted) {
+        net::WinsockCleanup();
+        m_socketsStarted = false;
+    }
+    m_state = RowState::Idle;
+}
+
+void RowDownload::watchStall(std::int64_t nowMs) {
+    m_lastActivityMs = nowMs;
+    if (m_events.StallWatch) {
+        m_events.StallWatch(m_stallTimeoutMs);
+    }
+}
+
+// Restarting a timer for every packet would cost more than the packet: each packet notes the
+// time, and the owner's check, when it comes, waits on for what is left.
+std::int64_t RowDownload::checkStall(std::int64_t nowMs) {
+    const std::int64_t quiet = nowMs - m_lastActivityMs;
+    if (quiet < m_stallTimeoutMs) {
+        return m_stallTimeoutMs - quiet;
+    }
+    release();
+    m_restartWhole = false;  // what arrived is the file's start: a retry resumes from it
+    fail({.kind = RowFailureKind::Stalled});
+    return 0;
+}
+
+void RowDownload::RemoteFile_BytesReceived(std::int64_t lByteCount) {
+    m_lastActivityMs = platform::monotonicMs();
+    m_lastBytes = lByteCount;
+    if (m_events.Progress) {
+        m_events.Progress(lByteCount);
+    }
+}
+
+void RowDownload::RemoteFile_DownloadFailed(std::int32_t Why) {
+    if (m_failureWhy < 0) {
+        m_failureWhy = Why;
+    }
+    // An error status is followed by its body and the close: the final event comes later.
+    if (!m_connection || !m_connection->IsConnected()) {
+        failRow();
+    }
+}
+
+void RowDownload::failRow() {
+    const std::int32_t reply = m_connection ? m_connection->HTTPReply() : 0;
+    const bool resumed = m_connection && m_connection->UseResume();
+    // Released like any other, but destroyed only after the report, which reads its detail.
+    const std::unique_ptr<net::DataConnection> ended = std::move(m_connection);
+    release();
+    // A refused range starts over. So does an error reply to a whole request: its body (a
+    // 404 page) went into the file, and a resumed retry would keep it as the file's start.
+    // The body of an error reply to a range is not written: the bytes before it stay.
+    const bool errorReply = reply != 0 && reply != 200 && reply != 206;
+    m_restartWhole = reply == 416 || (errorReply && !resumed);
+    if (m_restartWhole && !m_target.empty()) {
+        ::unlink(m_target.c_str());
+    }
+    fail({.kind = RowFailureKind::Transfer, .why = m_failureWhy, .connection = ended.get()});
+}
+
+void RowDownload::RemoteFile_Disconnected() {
+    if (m_failureWhy >= 0) {
+        // The body of an error reply is no file: the row has failed.
+        failRow();
+        return;
+    }
+    m_restartWhole = false;
+    if (m_expectedDigest.empty()) {
+        if (m_events.Arrived) {
+            m_events.Arrived();
+        }
+        m_state = RowState::Finished;
+        if (m_events.Finished) {
+            m_events.Finished();
+        }
+        return;
+    }
+    // A file with a digest counts as arrived only once its bytes are the announced ones; the
+    // check reads it a slice per turn of the owner's loop.
+    m_digestPass = std::make_unique<FileDigestPass>(m_target);
+    m_state = RowState::Checking;
+    if (m_events.Arrived) {
+        m_events.Arrived();
+    }
+}
+
+void RowDownload::checkDigestSlice() {
+    if (!m_digestPass || !m_digestPass->step(kDigestSliceBytes)) {
+        return;
+    }
+    const std::unique_ptr<FileDigestPass> pass = std::move(m_digestPass);
+    if (!pass->failed() && pass->hex() == m_expectedDigest) {
+        m_state = RowState::Finished;
+        if (m_events.Finished) {
+            m_events.Finished();
+        }
+        return;
+    }
+    // Never installed, started or opened: gone, and a retry fetches it whole.
+    release();
+    ::unlink(m_target.c_str());
+    m_restartWhole = true;
+    if (pass->failed()) {
+        fail({.kind = RowFailureKind::DigestUnreadable, .detail = pass->error()});
+    } else {
+        fail({.kind = RowFailureKind::DigestMismatch});
+    }
+}
+
+void RowDownload::fail(RowFailure failure) {
+    m_state = RowState::Failed;
+    if (m_events.Failed) {
+        m_events.Failed(failure);
+    }
+}
+
+}  // namespace upd::wizard
