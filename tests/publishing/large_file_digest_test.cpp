@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/temp_dir.h"
 #include "publishing/file_digest.h"
+#include "tests/support/temp_dir.h"
 
 namespace upd::wizard {
 namespace {

@@ -9,15 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "publishing/file_digest.h"
+#include "publishing/signed_info.h"
+#include "publishing/update_ini_lint.h"
+#include "publishing/update_ini_writer.h"
 #include "tests/support/env_guard.h"
 #include "tests/support/image_builder.h"
 #include "tests/support/temp_dir.h"
 #include "wizard/announced_date.h"
-#include "publishing/file_digest.h"
 #include "wizard/profile_file.h"
-#include "publishing/signed_info.h"
-#include "publishing/update_ini_lint.h"
-#include "publishing/update_ini_writer.h"
 
 namespace upd::wizard {
 namespace {

@@ -61,7 +61,8 @@ killed() {
 
 install_calls=(openat write rename link unlink unlinkat mkdir rmdir fsync chmod fchmod lchown
     copy_file_range utimensat)
-recover_calls=(rename link unlink unlinkat rmdir fsync openat write)
+# The recovery's own changes: renames back, links, removals, and the flushes between them.
+recover_calls=(rename link unlink rmdir fsync)
 
 for where in beside tmpfs; do
     fresh $where

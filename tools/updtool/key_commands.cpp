@@ -9,10 +9,10 @@
 #include <optional>
 #include <string_view>
 
+#include "publishing/signed_info.h"
 #include "tools/updtool/exit_status.h"
 #include "tools/updtool/file_io.h"
 #include "wizard/profile_file.h"
-#include "publishing/signed_info.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <string_view>
 
 #include "platform/printable_text.h"
+#include "publishing/update_ini_lint.h"
 #include "tools/updtool/exit_status.h"
 #include "tools/updtool/file_io.h"
 #include "wizard/profile_file.h"
-#include "publishing/update_ini_lint.h"
 
 namespace {
 
