@@ -36,6 +36,7 @@ ReadResult readWholeFile(const std::string& path, std::uint64_t limit, LinkPolic
         ::close(fd);
         return result;
     }
+    result.mode = info.st_mode;
     std::string bytes;
     char buffer[65536];
     for (;;) {

@@ -17,6 +17,7 @@ struct ReadResult {
     bool missing = false;              // the failure is that nothing is at the path
     bool tooLarge = false;             // the failure is the file's size
     bool isLink = false;               // the failure is a symbolic link where a file was wanted
+    std::uint32_t mode = 0;            // st_mode of the file read (its permission bits)
 };
 
 // The whole regular file, if it holds at most `limit` bytes.

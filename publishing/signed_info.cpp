@@ -1,14 +1,11 @@
 #include "publishing/signed_info.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <system_error>
 #include <vector>
 
+#include "platform/read_whole_file.h"
 #include "publishing/crypto_library.h"
 
 namespace upd::wizard {
@@ -20,62 +17,18 @@ static_assert(SecretKey::kBytes == crypto_sign_SECRETKEYBYTES);
 // A key line is under 100 bytes; a file far larger is not a key file, and is not read whole.
 constexpr std::size_t kMaxKeyFileBytes = 4096;
 
-std::string systemText(int code) {
-    return std::error_code(code, std::generic_category()).message();
-}
-
-struct FileText {
-    std::optional<std::string> bytes;  // nullopt on failure
-    std::string error;
-    bool missing = false;  // nothing at the path
-    mode_t mode = 0;
-};
-
-FileText readSmallFile(const std::string& path) {
-    FileText out;
+// The bounded reader, with one rule of its own: a link that names nothing is there, so a
+// damaged update.pub can never read as no key at all.
+platform::ReadResult readSmallFile(const std::string& path) {
+    platform::ReadResult file = platform::readWholeFile(path, kMaxKeyFileBytes);
     struct stat link {};
-    if (::lstat(path.c_str(), &link) != 0) {
-        out.missing = errno == ENOENT || errno == ENOTDIR;
-        out.error = "cannot read " + path + ": " + systemText(errno);
-        return out;
+    if (file.missing && ::lstat(path.c_str(), &link) == 0) {
+        file.missing = false;
     }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        out.error = "cannot read " + path + ": " + systemText(errno);
-        return out;
+    if (file.tooLarge) {
+        file.error = path + " is too large to be a key file";
     }
-    struct stat info {};
-    std::string bytes;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        out.error = path + " is not a regular file";
-        ::close(fd);
-        return out;
-    }
-    out.mode = info.st_mode;
-    char buffer[kMaxKeyFileBytes + 1];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            out.error = "cannot read " + path + ": " + systemText(errno);
-            ::close(fd);
-            return out;
-        }
-        if (got == 0) {
-            break;
-        }
-        bytes.append(buffer, static_cast<std::size_t>(got));
-        if (bytes.size() > kMaxKeyFileBytes) {
-            out.error = path + " is too large to be a key file";
-            ::close(fd);
-            return out;
-        }
-    }
-    ::close(fd);
-    out.bytes = std::move(bytes);
-    return out;
+    return file;
 }
 
 }  // namespace
@@ -147,7 +100,7 @@ std::string keyFileLine(std::span<const std::uint8_t> bytes) {
 
 PublicKeyFile readPublicKeyFile(const std::string& path) {
     PublicKeyFile result;
-    const FileText file = readSmallFile(path);
+    const platform::ReadResult file = readSmallFile(path);
     if (file.missing) {
         return result;
     }
@@ -170,7 +123,7 @@ PublicKeyFile readPublicKeyFile(const std::string& path) {
 
 SecretKeyFile readSecretKeyFile(const std::string& path) {
     SecretKeyFile result;
-    FileText file = readSmallFile(path);
+    platform::ReadResult file = readSmallFile(path);
     if (!file.bytes) {
         result.error = file.error;
         return result;
