@@ -24,6 +24,8 @@ using enum PageId;
 using test::PageLog;
 
 enum class Way { CancelButton, EnterOnCancel, Escape, CloseBox, FromOutside };
+constexpr const char* kWayNames[] = {"cancel_button", "enter_on_cancel", "escape", "close_box",
+                                     "from_outside"};
 
 class Exit : public test::WizardTest {
   protected:
@@ -38,30 +40,25 @@ class Exit : public test::WizardTest {
     std::optional<SessionEndWatcher> m_sessionEnd;
 
     void leave(Way way) {
+        const auto cancel = [this] {
+            return m_wizard->page(*m_wizard->visiblePage())->escapeButton();
+        };
+        QEvent quit(QEvent::Quit);  // from outside: as when the session ends
         switch (way) {
             case Way::CancelButton:
-                QTest::mouseClick(m_wizard->page(*m_wizard->visiblePage())->escapeButton(),
-                                  Qt::LeftButton);
-                break;
-            case Way::EnterOnCancel: {  // a keyboard user: Enter on the focused button
-                QPushButton* button = m_wizard->page(*m_wizard->visiblePage())->escapeButton();
-                button->setFocus();
-                QTest::keyClick(button, Qt::Key_Return);
-                break;
-            }
+                return QTest::mouseClick(cancel(), Qt::LeftButton);
+            case Way::EnterOnCancel:  // a keyboard user: Enter on the focused button
+                cancel()->setFocus();
+                return QTest::keyClick(cancel(), Qt::Key_Return);
             case Way::Escape:
                 m_wizard->window().activateWindow();
                 ASSERT_TRUE(QTest::qWaitForWindowActive(&m_wizard->window()));
-                QTest::keyClick(&m_wizard->window(), Qt::Key_Escape);
-                break;
+                return QTest::keyClick(&m_wizard->window(), Qt::Key_Escape);
             case Way::CloseBox:
                 m_wizard->window().close();
-                break;
-            case Way::FromOutside: {  // the application told to quit, as when the session ends
-                QEvent quit(QEvent::Quit);
+                return;
+            case Way::FromOutside:
                 QCoreApplication::sendEvent(&m_application, &quit);
-                break;
-            }
         }
     }
 };
@@ -117,19 +114,15 @@ TEST_P(ExitOnEveryPage, AsksAtMostOnceAndEndsTheProgramOnOk) {
     EXPECT_EQ(m_process.ended, 1);
 }
 
-std::string caseName(const ::testing::TestParamInfo<std::tuple<int, Way>>& info) {
-    constexpr const char* kWays[] = {"cancel_button", "enter_on_cancel", "escape", "close_box",
-                                     "from_outside"};
-    return "page" + std::to_string(std::get<0>(info.param)) + "_" +
-           kWays[static_cast<int>(std::get<1>(info.param))];
-}
-
 INSTANTIATE_TEST_SUITE_P(CloseTable, ExitOnEveryPage,
                          ::testing::Combine(::testing::Range(0, wizard::kPageCount),
                                             ::testing::Values(Way::CancelButton, Way::EnterOnCancel,
                                                               Way::Escape, Way::CloseBox,
                                                               Way::FromOutside)),
-                         caseName);
+                         [](const auto& param) {
+                             return "page" + std::to_string(std::get<0>(param.param)) + "_" +
+                                    kWayNames[static_cast<int>(std::get<1>(param.param))];
+                         });
 
 // A page that will not close shows the `force` and `ends the process` columns, which the
 // real pages, always closing when the program asks, never reveal.
@@ -140,11 +133,8 @@ struct RefusalCase {
     PageId refusing;
     const char* log;
     int ended;
+    friend void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
 };
-
-void PrintTo(const RefusalCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class ExitPastARefusal : public Exit, public ::testing::WithParamInterface<RefusalCase> {};
 

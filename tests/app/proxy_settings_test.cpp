@@ -21,19 +21,13 @@ class ProxySettingsFile : public ::testing::Test {
 };
 
 TEST_F(ProxySettingsFile, NumbersAreRoundedAndRefusedOutsideWhatTheDialogShows) {
-    struct Case {
-        const char* type;
-        const char* remoteDns;
-        int expectedType;
-        int expectedRemoteDns;
+    // clang-format off
+    const struct { const char* type; const char* remoteDns; int expectedType; int expectedRemoteDns; } cases[] = {
+        {"2", "2", 2, 2}, {"2.5", "0.5", 2, 0}, {"3.4", "1.6", 3, 2}, {"4", "3", 0, 0}, {"-1", "-1", 0, 0},
+        {"http", "", 0, 0}, {"3.5", "2.5", 0, 2}, {"99999999999999999999", "1", 0, 1},
     };
-    const Case cases[] = {
-        {"2", "2", 2, 2},     {"2.5", "0.5", 2, 0},
-        {"3.4", "1.6", 3, 2}, {"4", "3", 0, 0},
-        {"-1", "-1", 0, 0},   {"http", "", 0, 0},
-        {"3.5", "2.5", 0, 2}, {"99999999999999999999", "1", 0, 1},
-    };
-    for (const Case& c : cases) {
+    // clang-format on
+    for (const auto& c : cases) {
         m_dir.write("proxy.ini",
                     std::string("[Proxy]\nType=") + c.type + "\nRemoteDNS=" + c.remoteDns + "\n");
         const ProxySettings read = readProxySettings(m_file);
@@ -61,16 +55,16 @@ TEST_F(ProxySettingsFile, WritesTheSixKeysInTheDialogsOrderToAPrivateFile) {
 // It holds the password: a regular file for its owner only, whatever stood at its path. A
 // link there is replaced, and the file it names stays as it was.
 TEST_F(ProxySettingsFile, EndsUpPrivateAndNeverWritesThroughALink) {
-    struct Case {
-        const char* at;
-        bool link;        // else a file of mode 0644
-        bool linkTarget;  // the link names an existing file
-    };
-    const Case cases[] = {{"file", false, false}, {"link", true, true}, {"dangling", true, false}};
+    // clang-format off
+    const struct {
+        const char* at; bool link;  // else a file of mode 0644
+        bool linkTarget;            // the link names an existing file
+    } cases[] = {{"file", false, false}, {"link", true, true}, {"dangling", true, false}};
+    // clang-format on
     const std::string elsewhere = m_dir.file("elsewhere.ini");
     const std::string theirs = "[Proxy]\r\nServer=theirs\r\n";
     const ProxySettings settings{3, "10.0.0.1", "1080", "bob", "pw", 1};
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.at);
         std::remove(m_file.c_str());
         std::remove(elsewhere.c_str());

@@ -12,15 +12,12 @@ namespace upd::app {
 namespace {
 
 TEST(LockFolder, PrefersTheRuntimeFolderThenTheTemporaryFolder) {
-    const struct {
-        const char* runtime;
-        const char* tmp;
-        const char* folder;
-    } cases[] = {
-        {"/run/user/1000", "/var/tmp", "/run/user/1000"},
-        {nullptr, "/var/tmp", "/var/tmp"},
+    // clang-format off
+    const struct { const char* runtime; const char* tmp; const char* folder; } cases[] = {
+        {"/run/user/1000", "/var/tmp", "/run/user/1000"}, {nullptr, "/var/tmp", "/var/tmp"},
         {"relative/dir", "", "/tmp"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         test::EnvGuard env;
         env.set("XDG_RUNTIME_DIR", c.runtime).set("TMPDIR", c.tmp);

@@ -16,7 +16,6 @@
 #include "app/frm_update.h"
 #include "app/set_from_font.h"
 #include "app/string_table.h"
-#include "controls/image_list.h"
 #include "controls/list_control.h"
 #include "tests/wizard/wizard_test_support.h"
 #include "wizard/frm_update1.h"

@@ -35,14 +35,6 @@ QRgb iconPixel(const ListControl& list, int row, int x, int y) {
     return image.pixel(qRound(x * ratio), qRound(y * ratio));
 }
 
-QList<int> rows(const QSignalSpy& spy) {
-    QList<int> result;
-    for (const QList<QVariant>& call : spy) {
-        result << call.at(0).toInt();
-    }
-    return result;
-}
-
 class ListControlTest : public testing::Test {
   protected:
     void SetUp() override {
@@ -143,13 +135,10 @@ Action removeRow(int row) {
 // Actions on a list of three rows, the rows reported through itemClick, and the row selected
 // in the end. Whatever way the user makes a row the selected one, the owner hears of it, so
 // that what the page shows for the chosen row is always that of the row on screen.
-struct ChoiceCase {
-    std::string name;
-    bool fullRowSelect;
-    std::vector<Action> actions;
-    QList<int> reported;
-    int selected;
-};
+// clang-format off
+struct ChoiceCase { std::string name; bool fullRowSelect; std::vector<Action> actions;
+                    QList<int> reported; int selected; };
+// clang-format on
 
 class ListControlChoice : public ListControlTest, public testing::WithParamInterface<ChoiceCase> {};
 
@@ -162,7 +151,11 @@ TEST_P(ListControlChoice, ReportsTheRowTheUserChose) {
     for (const Action& action : c.actions) {
         action(list);
     }
-    EXPECT_EQ(rows(clicks), c.reported);
+    QList<int> reported;
+    for (const QList<QVariant>& call : clicks) {
+        reported << call.at(0).toInt();
+    }
+    EXPECT_EQ(reported, c.reported);
     ASSERT_EQ(list.selectedRow(), c.selected);
     if (c.selected != 0) {  // the first cell too, whichever was clicked
         EXPECT_TRUE(list.view()->selectionModel()->isSelected(
@@ -172,28 +165,24 @@ TEST_P(ListControlChoice, ReportsTheRowTheUserChose) {
     EXPECT_EQ(list.view()->findChild<QLineEdit*>(), nullptr);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ListControlChoice,
-    testing::Values(
-        // A click on the row already chosen is reported again.
-        ChoiceCase{"ClickFirstColumn", false, {clickOn(2), clickOn(2), clickOn(3)}, {2, 2, 3}, 3},
-        ChoiceCase{"ClickBelowTheRows", false, {clickOn(0)}, {}, 0},
-        // Without full-row selection only the first column belongs to a row.
-        ChoiceCase{"ClickOtherColumn", false, {clickOn(2, 1)}, {}, 0},
-        ChoiceCase{"ClickOtherColumnFullRow", true, {clickOn(2, 1)}, {2}, 2},
-        // Down on the last row chooses nothing new; F2 opens no editor.
-        ChoiceCase{"Keyboard",
-                   false,
-                   {clickOn(1), press(Qt::Key_Down), press(Qt::Key_End), press(Qt::Key_Down),
-                    press(Qt::Key_F2)},
-                   {1, 2, 3},
-                   3},
-        // Qt reports no click when press and release hit different rows.
-        ChoiceCase{"DragToAnotherRow", true, {drag(1, 3)}, {3}, 3},
-        ChoiceCase{"SpaceOnTheCurrentRow", false, {cursorOn(1), press(Qt::Key_Space)}, {1}, 1},
-        // Rows after a removed one are reported with their new numbers.
-        ChoiceCase{"ClickAfterARemoval", false, {removeRow(1), clickOn(2)}, {2}, 2}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Cases, ListControlChoice, testing::Values(
+    // A click on the row already chosen is reported again.
+    ChoiceCase{"ClickFirstColumn", false, {clickOn(2), clickOn(2), clickOn(3)}, {2, 2, 3}, 3},
+    ChoiceCase{"ClickBelowTheRows", false, {clickOn(0)}, {}, 0},
+    // Without full-row selection only the first column belongs to a row.
+    ChoiceCase{"ClickOtherColumn", false, {clickOn(2, 1)}, {}, 0},
+    ChoiceCase{"ClickOtherColumnFullRow", true, {clickOn(2, 1)}, {2}, 2},
+    // Down on the last row chooses nothing new; F2 opens no editor.
+    ChoiceCase{"Keyboard", false, {clickOn(1), press(Qt::Key_Down), press(Qt::Key_End),
+                                   press(Qt::Key_Down), press(Qt::Key_F2)}, {1, 2, 3}, 3},
+    // Qt reports no click when press and release hit different rows.
+    ChoiceCase{"DragToAnotherRow", true, {drag(1, 3)}, {3}, 3},
+    ChoiceCase{"SpaceOnTheCurrentRow", false, {cursorOn(1), press(Qt::Key_Space)}, {1}, 1},
+    // Rows after a removed one are reported with their new numbers.
+    ChoiceCase{"ClickAfterARemoval", false, {removeRow(1), clickOn(2)}, {2}, 2}),
     [](const testing::TestParamInfo<ChoiceCase>& p) { return p.param.name; });
+// clang-format on
 
 // Only icons that can be drawn are added; all are drawn at the list's size, scaled up beyond
 // their own pictures if need be. Changes to the attached list show at once; a destroyed list

@@ -15,15 +15,11 @@ const QRgb kGreen = qRgb(0, 255, 0);
 const QRgb kRed = qRgb(255, 0, 0);
 const QRgb kBlue = qRgb(0, 0, 255);
 
-// The control as drawn on screen. Under a scale factor (QT_SCALE_FACTOR=2) the image has
-// more pixels than the control has logical ones.
-QImage shot(SmallBar& bar) {
-    return bar.grab().toImage().convertToFormat(QImage::Format_RGB32);
-}
-
-// True when the image is a bar `width` logical pixels wide in `bar` over `background`, on
-// every row.
-bool showsBar(const QImage& image, qreal width, QRgb bar, QRgb background) {
+// True when the control, as drawn on screen, is a bar `width` logical pixels wide in `bar`
+// over `background` on every row. Under a scale factor (QT_SCALE_FACTOR=2) the image has more
+// pixels than the control has logical ones.
+bool showsBar(SmallBar& control, qreal width, QRgb bar, QRgb background) {
+    const QImage image = control.grab().toImage().convertToFormat(QImage::Format_RGB32);
     const int edge = qRound(width * image.devicePixelRatio());
     for (int y = 0; y < image.height(); ++y) {
         for (int x = 0; x < image.width(); ++x) {
@@ -55,27 +51,18 @@ class SmallBarTest : public testing::Test {
     SmallBar bar;
 };
 
-// A setter and the name it reports through propertyChanged.
-struct Setter {
-    void (SmallBar::*set)(int);
-    QString name;
-};
+// A setter and the name it reports through propertyChanged. A case is one setter call on a
+// bar that shows `start` percent: PercentValue afterwards, the logical width of the bar on
+// screen, its colours, and whether propertyChanged was raised with the setter's name. Colours
+// are 0x00BBGGRR.
+// clang-format off
+struct Setter { void (SmallBar::*set)(int); QString name; };
+struct SetterCase { std::string name; int start; Setter setter; int value; int percent;
+                    qreal drawn; QRgb bar; QRgb background; bool changed; };
+// clang-format on
 const Setter kPercent{&SmallBar::setPercentValue, "PercentValue"};
 const Setter kBackground{&SmallBar::setBackgroundColor, "BackgroundColor"};
 const Setter kProgress{&SmallBar::setProgressColor, "ProgressColor"};
-
-// One setter call on a bar that shows `start` percent. Colours are 0x00BBGGRR.
-struct SetterCase {
-    std::string name;
-    int start;
-    Setter setter;
-    int value;
-    int percent;  // PercentValue afterwards
-    qreal drawn;  // logical width of the bar on screen
-    QRgb bar;
-    QRgb background;
-    bool changed;  // propertyChanged raised with the setter's name
-};
 
 class SmallBarSetter : public SmallBarTest, public testing::WithParamInterface<SetterCase> {};
 
@@ -85,30 +72,30 @@ TEST_P(SmallBarSetter, DrawsOrRefuses) {
     QSignalSpy changed(&bar, &SmallBar::propertyChanged);
     (bar.*c.setter.set)(c.value);
     EXPECT_EQ(bar.PercentValue(), c.percent);
-    EXPECT_TRUE(showsBar(shot(bar), c.drawn, c.bar, c.background));
+    EXPECT_TRUE(showsBar(bar, c.drawn, c.bar, c.background));
     EXPECT_EQ(names(changed), c.changed ? QStringList{c.setter.name} : QStringList{});
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, SmallBarSetter,
-    testing::Values(
-        SetterCase{"Full", 40, kPercent, 100, 100, 150, kGreen, kWhite, true},
-        SetterCase{"HalfPixelRoundsUp", 40, kPercent, 33, 33, 49.5, kGreen, kWhite, true},
-        SetterCase{"ZeroClears", 40, kPercent, 0, 0, 0, kGreen, kWhite, true},
-        // A negative bar lies left of the control: stored, nothing shows.
-        SetterCase{"NegativeShowsNothing", 40, kPercent, -5, -5, 0, kGreen, kWhite, true},
-        SetterCase{"SixteenBitMinimum", 40, kPercent, -32768, -32768, 0, kGreen, kWhite, true},
-        SetterCase{"BelowSixteenBitsIgnored", 40, kPercent, -32769, 40, 60, kGreen, kWhite, false},
-        SetterCase{"AboveHundredIgnored", 40, kPercent, 101, 40, 60, kGreen, kWhite, false},
-        // Would be negative if cut to 16 bits.
-        SetterCase{"FarAboveHundredIgnored", 40, kPercent, 40000, 40, 60, kGreen, kWhite, false},
-        SetterCase{"ProgressTopByteNotDrawn", 40, kProgress, static_cast<int>(0x80FF0000u), 40, 60,
-                   kBlue, kWhite, true},
-        SetterCase{"ProgressAtZeroKeepsItEmpty", 0, kProgress, 0xFF0000, 0, 0, kBlue, kWhite, true},
-        // The surface is cleared; the bar stays away until the next redraw.
-        SetterCase{"BackgroundErasesTheBar", 40, kBackground, 0x123456, 40, 0, kGreen,
-                   qRgb(0x56, 0x34, 0x12), true}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Cases, SmallBarSetter, testing::Values(
+    SetterCase{"Full", 40, kPercent, 100, 100, 150, kGreen, kWhite, true},
+    SetterCase{"HalfPixelRoundsUp", 40, kPercent, 33, 33, 49.5, kGreen, kWhite, true},
+    SetterCase{"ZeroClears", 40, kPercent, 0, 0, 0, kGreen, kWhite, true},
+    // A negative bar lies left of the control: stored, nothing shows.
+    SetterCase{"NegativeShowsNothing", 40, kPercent, -5, -5, 0, kGreen, kWhite, true},
+    SetterCase{"SixteenBitMinimum", 40, kPercent, -32768, -32768, 0, kGreen, kWhite, true},
+    SetterCase{"BelowSixteenBitsIgnored", 40, kPercent, -32769, 40, 60, kGreen, kWhite, false},
+    SetterCase{"AboveHundredIgnored", 40, kPercent, 101, 40, 60, kGreen, kWhite, false},
+    // Would be negative if cut to 16 bits.
+    SetterCase{"FarAboveHundredIgnored", 40, kPercent, 40000, 40, 60, kGreen, kWhite, false},
+    SetterCase{"ProgressTopByteNotDrawn", 40, kProgress, static_cast<int>(0x80FF0000u), 40, 60,
+               kBlue, kWhite, true},
+    SetterCase{"ProgressAtZeroKeepsItEmpty", 0, kProgress, 0xFF0000, 0, 0, kBlue, kWhite, true},
+    // The surface is cleared; the bar stays away until the next redraw.
+    SetterCase{"BackgroundErasesTheBar", 40, kBackground, 0x123456, 40, 0, kGreen,
+               qRgb(0x56, 0x34, 0x12), true}),
     [](const testing::TestParamInfo<SetterCase>& p) { return p.param.name; });
+// clang-format on
 
 // An erased bar comes back on the next redraw or resize. An empty control has no surface;
 // every drawing step must skip it.
@@ -117,21 +104,21 @@ TEST_F(SmallBarTest, RedrawsAfterAnEraseAResizeAndAnEmptySize) {
     bar.setPercentValue(50);
     bar.setBackgroundColor(0x000000);
     bar.setPercentValue(50);
-    EXPECT_TRUE(showsBar(shot(bar), 75, kGreen, black));
+    EXPECT_TRUE(showsBar(bar, 75, kGreen, black));
     bar.setBackgroundColor(0x000000);
     bar.resize(300, 10);
-    EXPECT_TRUE(showsBar(shot(bar), 150, kGreen, black));
+    EXPECT_TRUE(showsBar(bar, 150, kGreen, black));
     bar.resize(50, 30);
-    EXPECT_TRUE(showsBar(shot(bar), 25, kGreen, black));
+    EXPECT_TRUE(showsBar(bar, 25, kGreen, black));
 
     bar.resize(0, 0);
     bar.setPercentValue(60);
     bar.setProgressColor(0x0000FF);
     bar.setBackgroundColor(0xFFFFFF);
-    EXPECT_TRUE(shot(bar).isNull() || shot(bar).size().isEmpty());
+    EXPECT_TRUE(bar.grab().isNull() || bar.grab().size().isEmpty());
     bar.resize(100, 8);
     EXPECT_EQ(bar.PercentValue(), 60);
-    EXPECT_TRUE(showsBar(shot(bar), 60, kRed, kWhite));
+    EXPECT_TRUE(showsBar(bar, 60, kRed, kWhite));
 }
 
 // Only what differs from the defaults is stored; a value set back to its default is dropped.
@@ -159,7 +146,7 @@ TEST_F(SmallBarTest, PropertiesStoreWhatDiffersAndReadBackThroughTheSetters) {
     QSignalSpy changed(&bar, &SmallBar::propertyChanged);
     bar.ReadProperties(bag);
     EXPECT_EQ(names(changed), (QStringList{"BackgroundColor", "ProgressColor", "PercentValue"}));
-    EXPECT_TRUE(showsBar(shot(bar), 45, kBlue, qRgb(0, 0, 0)));
+    EXPECT_TRUE(showsBar(bar, 45, kBlue, qRgb(0, 0, 0)));
 
     // A percent the control cannot hold is ignored, although 16 bits of it would fit.
     bag.writeProperty("PercentValue", -70000, 0);
@@ -171,7 +158,7 @@ TEST_F(SmallBarTest, PropertiesStoreWhatDiffersAndReadBackThroughTheSetters) {
     EXPECT_EQ(bar.BackgroundColor(), 0xFFFFFF);
     EXPECT_EQ(bar.ProgressColor(), 0xFF00);
     EXPECT_EQ(bar.PercentValue(), 0);
-    EXPECT_TRUE(showsBar(shot(bar), 0, kGreen, kWhite));
+    EXPECT_TRUE(showsBar(bar, 0, kGreen, kWhite));
 }
 
 }  // namespace

@@ -15,23 +15,16 @@
 namespace upd::controls {
 namespace {
 
-std::size_t reactorTimers() {
-    return net::mainReactor().timerCount();
-}
-
-// Each step sets Interval on the same timer: a new positive value replaces the reactor
-// timer, the same value keeps it, zero or less stops a running timer.
+// Each step sets Interval on the same timer and reads it back: a new positive value replaces
+// the reactor timer (another one runs), the same value keeps it, zero or less stops it.
 TEST(CTimer, IntervalStartsReplacesKeepsAndStopsOneReactorTimer) {
-    struct Step {
-        std::int32_t set;
-        std::int32_t interval;  // read back
-        bool running;
-        bool replaced;  // another reactor timer than before
-    };
-    const Step steps[] = {{0, 0, false, false},    {-3, 0, false, false},  {500, 500, true, true},
+    // clang-format off
+    struct Step { std::int32_t set; std::int32_t interval; bool running; bool replaced; };
+    const Step steps[] = {{0, 0, false, false}, {-3, 0, false, false}, {500, 500, true, true},
                           {500, 500, true, false}, {200, 200, true, true}, {-1, 0, false, false},
                           {-1, 0, false, false}};
-    const std::size_t before = reactorTimers();
+    // clang-format on
+    const std::size_t before = net::mainReactor().timerCount();
     const int slotsBefore = runningTimers();
     CTimer t;
     std::int32_t id = 0;
@@ -39,7 +32,7 @@ TEST(CTimer, IntervalStartsReplacesKeepsAndStopsOneReactorTimer) {
         SCOPED_TRACE(testing::Message() << "step " << &step - steps << ": " << step.set);
         EXPECT_FALSE(t.setInterval(step.set));
         EXPECT_EQ(t.Interval(), step.interval);
-        EXPECT_EQ(reactorTimers(), before + (step.running ? 1 : 0));
+        EXPECT_EQ(net::mainReactor().timerCount(), before + (step.running ? 1 : 0));
         EXPECT_EQ(runningTimers(), slotsBefore + (step.running ? 1 : 0));
         EXPECT_EQ(timerIdOf(t) != 0, step.running);
         EXPECT_EQ(step.running && timerIdOf(t) != id, step.replaced);
@@ -51,7 +44,7 @@ TEST(CTimer, IntervalStartsReplacesKeepsAndStopsOneReactorTimer) {
 // The callback pulses only the timer with that id. A handler may destroy its own timer,
 // which stops the timer.
 TEST(CTimer, RaisesThatTimeEveryIntervalUntilItsHandlerDestroysIt) {
-    const std::size_t before = reactorTimers();
+    const std::size_t before = net::mainReactor().timerCount();
     const int slotsBefore = runningTimers();
     auto t = std::make_unique<CTimer>();
     int pulses = 0;
@@ -67,13 +60,13 @@ TEST(CTimer, RaisesThatTimeEveryIntervalUntilItsHandlerDestroysIt) {
     TimerProc(0, kTimerMessage, id, 0);
     EXPECT_EQ(pulses, 1);
     EXPECT_TRUE(test::pumpUntil([&] { return t == nullptr; }));
-    EXPECT_EQ(reactorTimers(), before);
+    EXPECT_EQ(net::mainReactor().timerCount(), before);
     EXPECT_EQ(runningTimers(), slotsBefore);
 }
 
 // A timer without a slot could never be reached or stopped, so it is stopped at once.
 TEST(CTimer, TheHundredAndFirstTimerRaises13651AndDoesNotRun) {
-    const std::size_t before = reactorTimers();
+    const std::size_t before = net::mainReactor().timerCount();
     std::vector<std::unique_ptr<CTimer>> timers;
     for (int i = runningTimers(); i < kTimerSlots; ++i) {
         timers.push_back(std::make_unique<CTimer>());
@@ -88,7 +81,7 @@ TEST(CTimer, TheHundredAndFirstTimerRaises13651AndDoesNotRun) {
     EXPECT_EQ(error->Source, std::string(program_invocation_short_name) + ".WindowProc");
     EXPECT_EQ(extra.Interval(), 0);
     EXPECT_EQ(timerIdOf(extra), 0);
-    EXPECT_EQ(reactorTimers(), before + timers.size());
+    EXPECT_EQ(net::mainReactor().timerCount(), before + timers.size());
 
     timers.front().reset();
     EXPECT_FALSE(extra.setInterval(60'000));     // a slot is free again

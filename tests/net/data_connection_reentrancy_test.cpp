@@ -94,21 +94,6 @@ TEST(Reentrancy, RestartFromTheFinalEventRunsASecondTransfer) {
     }
 }
 
-TEST(Reentrancy, RestartFromAChunkAbandonsTheFirstTransfer) {
-    ScriptedServer server(
-        {Script().readRequest().send(httpReply(200, kBody)), reply(httpReply(200, "second"))});
-    Download d;
-    d->setDownloadType(1);
-    d->setPacketSize(100);
-    d.onEvent("BytesReceived", [&] { d->FetchURLString(server.url("/second")); });
-    d->FetchURLString(server.url("/first"));
-    ASSERT_TRUE(d.runToEnd());
-    EXPECT_EQ(d->GetBufferAsString(), "second");
-    EXPECT_EQ(d.finalEvents, 1);
-    EXPECT_EQ(d.lines.back(), "Disconnected 0");
-    EXPECT_TRUE(server.waitFinished(0));
-}
-
 TEST(Reentrancy, DisconnectWhileTheCloseIsBeingHandledGivesOneFinalEvent) {
     ScriptedServer server(Script().readRequest().send(httpReply(200, kBody)));
     Download d;

@@ -39,20 +39,18 @@ TEST(HeaderCollector, OnlyABlankLineEndsItWithin64KiB) {
 }
 
 TEST(ParseResponseHeader, ContentLengthWithoutRegardToCase) {
-    EXPECT_EQ(parseResponseHeader("HTTP/1.0 200 OK\r\nContent-Length: 1234\r\n\r\n").contentLength,
-              1234);
-    EXPECT_EQ(parseResponseHeader("HTTP/1.0 200 OK\r\nCONTENT-LENGTH:1234\r\n\r\n").contentLength,
-              1234);
-    EXPECT_EQ(parseResponseHeader("HTTP/1.0 200 OK\r\nContent-Length : 1234\r\n\r\n").contentLength,
-              -1);
-    EXPECT_EQ(parseResponseHeader("HTTP/1.0 200 OK\r\n\r\n").contentLength, -1);
-    EXPECT_EQ(parseResponseHeader("HTTP/1.0 200 OK\r\nContent-Length: 1\r\n"
-                                  "content-length: 2\r\n\r\n")
-                  .contentLength,
-              2);
-    EXPECT_EQ(
-        parseResponseHeader("HTTP/1.0 200 OK\r\nContent-Length: 6000000000\r\n\r\n").contentLength,
-        6'000'000'000);
+    const std::pair<const char*, std::int64_t> cases[] = {
+        {"Content-Length: 1234\r\n", 1234},
+        {"CONTENT-LENGTH:1234\r\n", 1234},
+        {"Content-Length : 1234\r\n", -1},
+        {"", -1},
+        {"Content-Length: 1\r\ncontent-length: 2\r\n", 2},
+        {"Content-Length: 6000000000\r\n", 6'000'000'000},
+    };
+    for (const auto& [fields, length] : cases) {
+        const std::string header = "HTTP/1.0 200 OK\r\n" + std::string(fields) + "\r\n";
+        EXPECT_EQ(parseResponseHeader(header).contentLength, length) << header;
+    }
 }
 
 TEST(ParseResponseHeader, LastLocationTrimmedAndTheStatus) {
@@ -97,13 +95,10 @@ TEST(ChunkedDecoder, DecodesWholeOrByteByByteAndRefusesBrokenFraming) {
             ChunkedDecoder decoder;
             std::string data;
             std::size_t taken = 0;
-            if (oneByOne) {
-                for (std::size_t i = 0; i < c.input.size() && !decoder.done() && !decoder.broken();
-                     ++i) {
-                    taken += decoder.feed(std::string_view(c.input).substr(i, 1), data);
-                }
-            } else {
-                taken = decoder.feed(c.input, data);
+            const std::size_t step = oneByOne ? 1 : c.input.size();
+            for (std::size_t i = 0; i < c.input.size() && !decoder.done() && !decoder.broken();
+                 i += step) {
+                taken += decoder.feed(std::string_view(c.input).substr(i, step), data);
             }
             EXPECT_EQ(data, c.data);
             EXPECT_EQ(decoder.state(), c.state);

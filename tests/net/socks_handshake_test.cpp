@@ -10,6 +10,19 @@ namespace upd::net {
 namespace {
 
 using namespace std::string_literals;
+using S4 = Socks4Handshake::State;
+using S5 = Socks5Handshake::State;
+
+// Feeds `reply` one byte at a time; the state after each byte but the last must stay
+// `waiting`.
+template <typename Handshake>
+typename Handshake::State feedByBytes(Handshake& h, const std::string& reply,
+                                      typename Handshake::State waiting) {
+    for (std::size_t i = 0; i + 1 < reply.size(); ++i) {
+        EXPECT_EQ(h.onReceived(reply.substr(i, 1)), waiting) << "byte " << i;
+    }
+    return h.onReceived(reply.substr(reply.size() - 1));
+}
 
 TEST(Socks4, FailedLookupSendsAllOnes) {
     Socks4Handshake::Params p;
@@ -23,11 +36,7 @@ TEST(Socks4, GrantIsCollectedByteByByte) {
     h.setTrace([&](std::string_view t) { trace.emplace_back(t); });
     EXPECT_FALSE(h.onWritable().empty());
     EXPECT_TRUE(h.onWritable().empty());  // sent once
-    const std::string reply = "\x00\x5A\x12\x34\x01\x02\x03\x04"s;
-    for (std::size_t i = 0; i + 1 < reply.size(); ++i) {
-        EXPECT_EQ(h.onReceived(reply.substr(i, 1)), Socks4Handshake::State::AwaitReply) << i;
-    }
-    EXPECT_EQ(h.onReceived(reply.substr(7)), Socks4Handshake::State::Granted);
+    EXPECT_EQ(feedByBytes(h, "\x00\x5A\x12\x34\x01\x02\x03\x04"s, S4::AwaitReply), S4::Granted);
     EXPECT_EQ(trace, (std::vector<std::string>{"socks4: SendRequest => AwaitReply",
                                                "socks4: AwaitReply => Granted"}));
 }
@@ -36,21 +45,9 @@ TEST(Socks4, RefusalIsKnownFromItsSecondByte) {
     for (const std::uint8_t code : {91, 92, 93, 0, 255}) {
         Socks4Handshake h({});
         h.onWritable();
-        EXPECT_EQ(h.onReceived("\x00"s), Socks4Handshake::State::AwaitReply);
-        EXPECT_EQ(h.onReceived(std::string(1, static_cast<char>(code))),
-                  Socks4Handshake::State::Rejected)
-            << int(code);
+        EXPECT_EQ(h.onReceived("\x00"s), S4::AwaitReply);
+        EXPECT_EQ(h.onReceived(std::string(1, static_cast<char>(code))), S4::Rejected) << int(code);
     }
-}
-
-// Feeds `reply` one byte at a time; the state after each byte but the last must stay
-// `waiting`.
-Socks5Handshake::State feedByBytes(Socks5Handshake& h, const std::string& reply,
-                                   Socks5Handshake::State waiting) {
-    for (std::size_t i = 0; i + 1 < reply.size(); ++i) {
-        EXPECT_EQ(h.onReceived(reply.substr(i, 1)), waiting) << "byte " << i;
-    }
-    return h.onReceived(reply.substr(reply.size() - 1));
 }
 
 TEST(Socks5, FullExchangeWithUserAndPasswordByteByByte) {
@@ -64,17 +61,15 @@ TEST(Socks5, FullExchangeWithUserAndPasswordByteByByte) {
     Socks5Handshake h(p);
     std::vector<std::string> trace;
     h.setTrace([&](std::string_view t) { trace.emplace_back(t); });
-    using S = Socks5Handshake::State;
-
     EXPECT_EQ(h.onWritable(), "\x05\x02\x02\x00"s);
-    EXPECT_EQ(feedByBytes(h, "\x05\x02"s, S::AwaitMethod), S::SendAuth);
+    EXPECT_EQ(feedByBytes(h, "\x05\x02"s, S5::AwaitMethod), S5::SendAuth);
     EXPECT_EQ(h.chosenMethod(), 2);
     EXPECT_EQ(h.onWritable(), "\x01\x01u\x01p"s);
-    EXPECT_EQ(feedByBytes(h, "\x01\x00"s, S::AwaitAuth), S::SendConnect);
+    EXPECT_EQ(feedByBytes(h, "\x01\x00"s, S5::AwaitAuth), S5::SendConnect);
     EXPECT_EQ(h.onWritable(),
               "\x05\x01\x00\x03\x0B"
               "example.org\x00\x50"s);
-    EXPECT_EQ(feedByBytes(h, "\x05\x00\x00\x03\x04name\x1F\x90"s, S::AwaitConnect), S::Done);
+    EXPECT_EQ(feedByBytes(h, "\x05\x00\x00\x03\x04name\x1F\x90"s, S5::AwaitConnect), S5::Done);
     EXPECT_EQ(h.repliesHandled(), 3);
     EXPECT_TRUE(h.onWritable().empty());
     EXPECT_EQ(trace, (std::vector<std::string>{
@@ -84,7 +79,6 @@ TEST(Socks5, FullExchangeWithUserAndPasswordByteByByte) {
 }
 
 TEST(Socks5, ConnectRepliesOfEveryAddressTypeAreCollectedWhole) {
-    using S = Socks5Handshake::State;
     const std::vector<std::string> replies = {
         "\x05\x00\x00\x01\x01\x02\x03\x04\x00\x50"s,
         "\x05\x00\x00\x04"s + std::string(16, '\x01') + "\x00\x50"s,
@@ -95,14 +89,14 @@ TEST(Socks5, ConnectRepliesOfEveryAddressTypeAreCollectedWhole) {
         h.onWritable();
         h.onReceived("\x05\x00"s);
         h.onWritable();
-        EXPECT_EQ(feedByBytes(h, reply, S::AwaitConnect), S::Done) << reply.size();
+        EXPECT_EQ(feedByBytes(h, reply, S5::AwaitConnect), S5::Done) << reply.size();
     }
 }
 
 TEST(Socks5, TheVersionByteIsNotExamined) {
     Socks5Handshake h({});
     h.onWritable();
-    EXPECT_EQ(h.onReceived("\x04\x00"s), Socks5Handshake::State::SendConnect);
+    EXPECT_EQ(h.onReceived("\x04\x00"s), S5::SendConnect);
 }
 
 TEST(Socks5, NamesAndCredentialsMustFitTheirLengthByte) {
@@ -124,7 +118,7 @@ TEST(Socks5, NamesAndCredentialsMustFitTheirLengthByte) {
     h.onWritable();
     h.onReceived("\x05\x02"s);
     EXPECT_TRUE(h.onWritable().empty());
-    EXPECT_EQ(h.state(), Socks5Handshake::State::Failed);
+    EXPECT_EQ(h.state(), S5::Failed);
     EXPECT_EQ(h.failureCode(), 10);
 }
 

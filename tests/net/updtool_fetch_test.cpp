@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/support/env_guard.h"
 #include "tests/support/scripted_server.h"
 #include "tests/support/temp_dir.h"
@@ -29,11 +31,8 @@ struct Outcome {
 // is a pipe that nobody reads any more (`updtool fetch URL | head -c0`).
 Outcome fetch(std::vector<std::string> args, bool readerGone = false) {
     args.insert(args.begin(), {UPDTOOL_PATH, "fetch"});
-    std::vector<char*> argv;
-    for (auto& a : args) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
+    std::vector<char*> argv(args.size() + 1);  // ends in a null pointer
+    std::transform(args.begin(), args.end(), argv.begin(), [](std::string& a) { return a.data(); });
     const upd::test::TempDir dir;
     const std::string outPath = dir.file("out");
     const std::string errPath = dir.file("err");
@@ -111,19 +110,14 @@ TEST(UpdtoolFetch, ReaderOfTheOutputGoingAwayIsAFailureNotADeath) {
 }
 
 TEST(UpdtoolFetch, BadInputExitsWith2OrWith1ForAnUnusableUrl) {
+    // clang-format off
     const std::vector<std::vector<std::string>> usageErrors = {
-        {},
-        {"--bogus", "http://h/"},
-        {"--proxy", "ftp", "http://h/"},
-        {"-o", "f", "--memory", "http://h/"},
-        {"--packet-size", "0", "http://h/"},
-        {"--proxy-port", "70000", "http://h/"},
-        {"--proxy-auth", "1", "http://h/"},
-        {"--resume-from", "-5", "http://h/"},
-        {"--timeout", "0", "http://h/"},
-        {"--id"},
-        {"http://a/", "http://b/"},
-    };
+        {}, {"--id"}, {"http://a/", "http://b/"}, {"--bogus", "http://h/"},
+        {"--proxy", "ftp", "http://h/"}, {"-o", "f", "--memory", "http://h/"},
+        {"--packet-size", "0", "http://h/"}, {"--proxy-port", "70000", "http://h/"},
+        {"--proxy-auth", "1", "http://h/"}, {"--resume-from", "-5", "http://h/"},
+        {"--timeout", "0", "http://h/"}};
+    // clang-format on
     for (const auto& args : usageErrors) {
         const Outcome o = fetch(args);
         EXPECT_EQ(o.status, 2) << testing::PrintToString(args);

@@ -16,9 +16,7 @@
 namespace upd::platform {
 namespace {
 
-using test::buildElf;
-using test::buildPe;
-using test::Bytes;
+using namespace upd::test;
 
 std::optional<Bytes> read(std::span<const std::uint8_t> image) {
     return readVersionBlock(MemoryByteSource(image));
@@ -35,11 +33,12 @@ struct CountingSource final : ByteSource {
     mutable std::uint64_t bytesRead = 0;
 };
 
-struct ImageCase {
-    std::string name;
-    Bytes image;
-    std::optional<Bytes> block;  // what the reader must find
-};
+// clang-format off
+struct ImageCase { std::string name; Bytes image; std::optional<Bytes> block; /* to be found */ };
+// clang-format on
+void PrintTo(const ImageCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 std::vector<ImageCase> imageCases() {
     const Bytes block = test::versionBlock();
@@ -63,22 +62,17 @@ std::vector<ImageCase> imageCases() {
         return buildElf({true, false, std::move(sections)});
     };
 
+    // clang-format off
     std::vector<ImageCase> cases = {
         {"Pe32", test::peWith(block), block},
         {"Pe32Plus", test::peWith(block, true), block},
         {"PeResourcesMappedByRva", byRva, block},
-        {"PeNameOneFirst",
-         pe(false, {{3, 1, 0x0409, Bytes(40, 7)},
-                    {16, 0, 0x0409, a},
-                    {16, 2, 0x0409, b},
-                    {16, 1, 0x0409, c}}),
-         c},
+        {"PeNameOneFirst", pe(false, {{3, 1, 0x0409, Bytes(40, 7)}, {16, 0, 0x0409, a},
+                                      {16, 2, 0x0409, b}, {16, 1, 0x0409, c}}), c},
         {"PeElseTheFirstName", pe(true, {{16, 0, 0x0409, a}, {16, 5, 0x0409, b}}), a},
         {"PeFirstLanguage", pe(false, {{16, 1, 0x0804, a}, {16, 1, 0x0409, b}}), a},
-        {"PeResourcesAfter1MiB",
-         buildPe(
-             {false, std::vector<test::PeResource>{{16, 1, 0x0409, block}}, 0x200000, 0x100000}),
-         block},
+        {"PeResourcesAfter1MiB", buildPe({false, std::vector<test::PeResource>{
+                                  {16, 1, 0x0409, block}}, 0x200000, 0x100000}), block},
         {"PeBlockCutAt64KiB", test::peWith(big),
          Bytes(big.begin(), big.begin() + kMaxVersionBlockSize)},
         {"PeNoResourceSection", buildPe({}), std::nullopt},
@@ -92,9 +86,10 @@ std::vector<ImageCase> imageCases() {
         {"ElfShortSectionTakenAsItIs", elf({{".fileversion", shortened}}), shortened},
         {"ElfEmptySection", elf({{".fileversion", {}}}), std::nullopt},
         {"ElfNoBitsSection", elf({{".fileversion", block, 8}}), std::nullopt},
-        {"ElfSectionAfter1MiB", elf({{".data", Bytes(1 << 20, 0x55)}, {".fileversion", block}}),
-         block},
+        {"ElfSectionAfter1MiB",
+         elf({{".data", Bytes(1 << 20, 0x55)}, {".fileversion", block}}), block},
     };
+    // clang-format on
     for (const bool is64 : {true, false}) {
         for (const bool bigEndian : {false, true}) {
             const std::string name =
@@ -140,9 +135,7 @@ TEST_P(VersionImage, ReadsItsBlockAndSurvivesEveryCutAndEveryWrongByte) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Images, VersionImage, testing::ValuesIn(imageCases()),
-                         [](const testing::TestParamInfo<ImageCase>& row) {
-                             return row.param.name;
-                         });
+                         [](const auto& row) { return row.param.name; });
 
 TEST(VersionImageCorruption, MalformedStructuresGiveNoBlock) {
     const Bytes pe = test::peWith(test::versionBlock());
@@ -151,14 +144,9 @@ TEST(VersionImageCorruption, MalformedStructuresGiveNoBlock) {
     const std::size_t rsrc = test::kPe32SectionTable + 40;
     const std::size_t res = 0x600;                       // the resource section in the file
     const std::size_t elfVersion = elf.size() - 2 * 64;  // header of ".fileversion"
-    struct Corruption {
-        const char* what;
-        const Bytes& image;
-        std::size_t at;
-        std::uint64_t value;
-        int size;
-    };
-    const Corruption corruptions[] = {
+    // clang-format off
+    const struct { const char* what; const Bytes& image; std::size_t at; std::uint64_t value;
+                   int size; } corruptions[] = {
         {"no MZ", pe, 0, 'X', 1},
         {"e_lfanew past the end", pe, 0x3C, 0xFFFFFFF0, 4},
         {"no PE signature", pe, test::kPeSignature, 'N', 1},
@@ -189,9 +177,10 @@ TEST(VersionImageCorruption, MalformedStructuresGiveNoBlock) {
         {"section size past the end", elf, elfVersion + 32, 0x7FFFFFFF, 8},
         {"name offset past the name table", elf, elfVersion, 0xFFFFFFFF, 4},
     };
+    // clang-format on
     ASSERT_TRUE(read(pe));
     ASSERT_TRUE(read(elf));
-    for (const Corruption& c : corruptions) {
+    for (const auto& c : corruptions) {
         Bytes image = c.image;
         test::put(image, c.at, c.value, c.size);
         EXPECT_FALSE(read(image)) << c.what;

@@ -30,11 +30,6 @@ std::string repeat(std::string_view text, int times) {
     return out;
 }
 
-std::string keyLineOf(std::string_view bytes) {
-    return keyFileLine(
-        std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
-}
-
 TEST(FileDigest, KnownValuesAndWhatIsNoDigest) {
     EXPECT_EQ(sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     const std::string good(64, 'a');
@@ -86,37 +81,30 @@ TEST(Tampering, TheSignatureHoldsOnlyForTheSignedBytesAndKey) {
     const std::string ini = "[Update]\r\nVer=2.1\r\n[Ver]\r\nNum=0\r\n[Time]\r\nNum=0\r\n";
     const std::string sig = signatureFileLine(ini, vendor->secretKey);
     ASSERT_EQ(sig.size(), 89u);  // 88 Base64 characters of 64 bytes, then LF
-    const auto flipped = [&](std::size_t at) {
-        std::string bytes = sig;
-        bytes[at] = bytes[at] == 'A' ? 'B' : 'A';
-        return bytes;
-    };
     using enum SignatureStatus;
     // clang-format off
-    const struct {
-        const char* name; std::string message; std::optional<std::string> sig; const PublicKey& key;
-        SignatureStatus expected;
-    } cases[] = {
-        {"as signed", ini, sig, vendor->publicKey, Valid},
-        {"CR LF after the line", ini, sig.substr(0, 88) + "\r\n", vendor->publicKey, Valid},
-        {"no line end", ini, sig.substr(0, 88), vendor->publicKey, Valid},
-        {"update.ini changed", ini + " ", sig, vendor->publicKey, Invalid},
-        {"update.ini cut", ini.substr(1), sig, vendor->publicKey, Invalid},
-        {"signature changed", ini, flipped(10), vendor->publicKey, Invalid},
-        {"signed with another key", ini, signatureFileLine(ini, other->secretKey),
-         vendor->publicKey, Invalid},
-        {"checked with another key", ini, sig, other->publicKey, Invalid},
-        {"no signature", ini, std::nullopt, vendor->publicKey, Missing},
-        {"an empty signature file", ini, "", vendor->publicKey, Malformed},
-        {"63 bytes", ini, keyLineOf(std::string(63, 'x')), vendor->publicKey, Malformed},
-        {"a second line", ini, sig + "\n", vendor->publicKey, Malformed},
-        {"a blank before", ini, " " + sig, vendor->publicKey, Malformed},
-        {"not Base64", ini, std::string(88, '*') + "\n", vendor->publicKey, Malformed},
-        {"no padding", ini, sig.substr(0, 86) + "\n", vendor->publicKey, Malformed},
+    const struct { const char* name; std::string message; std::optional<std::string> sig;
+                   SignatureStatus expected; bool otherKey = false; } cases[] = {
+        {"as signed", ini, sig, Valid}, {"no line end", ini, sig.substr(0, 88), Valid},
+        {"CR LF after the line", ini, sig.substr(0, 88) + "\r\n", Valid},
+        {"update.ini changed", ini + " ", sig, Invalid},
+        {"update.ini cut", ini.substr(1), sig, Invalid},
+        {"signature changed", ini, std::string(sig).replace(10, 1, sig[10] == 'A' ? "B" : "A"),
+         Invalid},
+        {"signed with another key", ini, signatureFileLine(ini, other->secretKey), Invalid},
+        {"checked with another key", ini, sig, Invalid, true},
+        {"no signature", ini, std::nullopt, Missing},
+        {"an empty signature file", ini, "", Malformed},
+        {"63 bytes", ini, keyFileLine(test::Bytes(63, 'x')), Malformed},
+        {"a second line", ini, sig + "\n", Malformed},
+        {"a blank before", ini, " " + sig, Malformed},
+        {"not Base64", ini, std::string(88, '*') + "\n", Malformed},
+        {"no padding", ini, sig.substr(0, 86) + "\n", Malformed},
     };
     // clang-format on
     for (const auto& c : cases) {
-        EXPECT_EQ(checkSignature(c.message, c.sig, c.key), c.expected) << c.name;
+        const PublicKey& key = c.otherKey ? other->publicKey : vendor->publicKey;
+        EXPECT_EQ(checkSignature(c.message, c.sig, key), c.expected) << c.name;
     }
     EXPECT_EQ(publicKeyOf(vendor->secretKey), vendor->publicKey);
 }
@@ -130,23 +118,24 @@ TEST(Tampering, AnUnusablePublicKeyIsAnErrorNotNoKey) {
     // clang-format off
     const struct { const char* name; std::optional<std::string> content; bool present; bool valid;
                    const char* error; } cases[] = {
-        {"absent", std::nullopt, false, false, ""},
-        {"as keygen writes it", line, true, true, ""},
-        {"CR LF", body + "\r\n", true, true, ""},
-        {"no line end", body, true, true, ""},
+        {"absent", std::nullopt, false, false, ""}, {"as keygen writes it", line, true, true, ""},
+        {"CR LF", body + "\r\n", true, true, ""}, {"no line end", body, true, true, ""},
         {"empty", "", true, false, "the file is empty"},
         {"bad Base64", "not a key at all!!\n", true, false, "the line is not Base64"},
-        {"31 bytes", keyLineOf(std::string(31, 'k')), true, false, "holds 31 bytes, not 32"},
-        {"a secret key", keyLineOf(std::string(64, 'k')), true, false, "holds 64 bytes, not 32"},
+        {"31 bytes", keyFileLine(test::Bytes(31, 'k')), true, false, "holds 31 bytes, not 32"},
+        {"a secret key", keyFileLine(test::Bytes(64, 'k')), true, false, "holds 64 bytes, not 32"},
         {"two lines", line + line, true, false, "more than one line"},
         {"a byte-order mark", "\xEF\xBB\xBF" + line, true, false, "not Base64"},
         {"blanks around", " " + body + " \n", true, false, "not Base64"},
+        {"a folder", std::nullopt, true, false, ""},  // no content, yet something is there
     };
     // clang-format on
     for (const auto& c : cases) {
         const test::TempDir dir;
         if (c.content) {
             dir.write("update.pub", *c.content);
+        } else if (c.present) {
+            ASSERT_EQ(mkdir(dir.file("update.pub").c_str(), 0755), 0);
         }
         const PublicKeyFile key = readPublicKeyFile(dir.file("update.pub"));
         EXPECT_EQ(key.present, c.present) << c.name;
@@ -155,10 +144,6 @@ TEST(Tampering, AnUnusablePublicKeyIsAnErrorNotNoKey) {
         EXPECT_NE(key.error.find(c.error), std::string::npos) << c.name << ": " << key.error;
         EXPECT_EQ(key.error.empty(), !c.present || c.valid) << c.name;
     }
-    const test::TempDir dir;
-    ASSERT_EQ(mkdir(dir.file("update.pub").c_str(), 0755), 0);
-    const PublicKeyFile folder = readPublicKeyFile(dir.file("update.pub"));
-    EXPECT_TRUE(folder.present && !folder.key && !folder.error.empty());
 }
 
 TEST(UpdateIniWriter, DatesReadBackToTheSameSecond) {
@@ -176,17 +161,21 @@ TEST(UpdateIniWriter, WritesWhatTheWizardReadsBack) {
     zone.set("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");  // daylight saving in June: left out
     const test::TempDir dir;
     const std::string release = dir.file("release/");
-    dir.write("release/Main.exe", test::text(test::peWith(test::versionBlock("2.1.0.4"))));
-    dir.write("release/plugins/r.so", test::text(test::elfWith(test::versionBlock("2.1.0.10"))));
+    const std::string updater = test::text(test::peWith(test::versionBlock("1.0.0.2")));
+    // clang-format off
+    const std::pair<const char*, std::string> files[] = {
+        {"Main.exe", test::text(test::peWith(test::versionBlock("2.1.0.4")))},
+        {"plugins/r.so", test::text(test::elfWith(test::versionBlock("2.1.0.10")))},
+        {"README", "text"}, {".git/config", "x"}, {"update.exe", updater},
+        {"update.ini", "old"}, {"update.ini.sig", "old"},
+    };
+    // clang-format on
+    for (const auto& [name, bytes] : files) {
+        dir.write(std::string("release/") + name, bytes);
+    }
     const std::string dat = dir.write("release/data/t.dat", "data");
     const utimbuf june1{1117668600, 1117668600};  // 2005-06-01 23:30:00 UTC, 00:30 CET
     ASSERT_EQ(utime(dat.c_str(), &june1), 0);
-    dir.write("release/README", "text");
-    dir.write("release/.git/config", "x");
-    const std::string updater = test::text(test::peWith(test::versionBlock("1.0.0.2")));
-    dir.write("release/update.exe", updater);
-    dir.write("release/update.ini", "old");
-    dir.write("release/update.ini.sig", "old");
     const ReleaseScan scan = scanReleaseFolder(release);
     ASSERT_TRUE(scan) << *scan.failure;
     EXPECT_EQ(scan.folder.leftOut, std::vector<std::string>{".git: hidden"});
@@ -230,7 +219,7 @@ TEST(UpdateIniWriter, WritesWhatTheWizardReadsBack) {
 TEST(UpdateIniWriter, RefusesWhatTheWizardCouldNotRead) {
     // clang-format off
     const struct { const char* name; std::function<void(UpdateIniOptions&)> change;
-                   const char* failure; } cases[] = {
+                   const char* failure; const char* file = "a.dat"; } cases[] = {
         {"Chinese in the English text", [](auto& o) { o.contentsEn = "更快"; },
          "--contents-en holds characters that code page 1252 cannot hold"},
         {"a text the reader cuts",
@@ -242,11 +231,12 @@ TEST(UpdateIniWriter, RefusesWhatTheWizardCouldNotRead) {
         {"no FileMove.exe", [](auto& o) { o.moveVer = "1"; }, "--move-ver needs FileMove.exe in"},
         {"no package", [](auto& o) { o.forceUpUrl = "https://x/S.zip"; }, "--force-up needs Setup"},
         {"no version at all", [](auto& o) { o.version.reset(); }, "give the release's version"},
+        {"a name that reads as a number", [](auto& o) { o.version = "1"; }, "", "12"},
     };
     // clang-format on
-    ReleaseFolder folder;
-    folder.byDate.push_back({"a.dat", "", 0, sha256Hex("")});
     for (const auto& c : cases) {
+        ReleaseFolder folder;
+        folder.byDate.push_back({c.file, "", 0, sha256Hex("")});
         UpdateIniOptions options;
         options.version = "1.0";
         c.change(options);
@@ -261,32 +251,16 @@ TEST(UpdateIniWriter, RefusesWhatTheWizardCouldNotRead) {
     const ReleaseScan scan = scanReleaseFolder(dir.file("rel"));
     ASSERT_FALSE(scan);
     EXPECT_NE(scan.failure->find("not ASCII"), std::string::npos) << *scan.failure;
-    ReleaseFolder numeric;
-    numeric.byDate.push_back({"12", "", 0, sha256Hex("")});
-    UpdateIniOptions options;
-    options.version = "1";
-    EXPECT_FALSE(makeUpdateIni(numeric, options));
 }
 
-// The findings, each "LINE E|W problem", start with the expected texts, one for one.
-void expectFindings(const char* name, const std::vector<LintFinding>& findings,
-                    const std::vector<std::string>& expected) {
-    std::vector<std::string> found;
-    bool errors = false;
-    for (const auto& f : findings) {
-        found.push_back(std::to_string(f.line) +
-                        (f.severity == LintSeverity::Error ? " E " : " W ") + f.problem);
-    }
-    ASSERT_EQ(found.size(), expected.size()) << name << "\n" << ::testing::PrintToString(found);
-    for (std::size_t i = 0; i < found.size(); ++i) {
-        EXPECT_TRUE(found[i].starts_with(expected[i])) << name << "\n" << found[i];
-        errors = errors || expected[i].find(" E ") != std::string::npos;
-    }
-    EXPECT_EQ(hasErrors(findings), errors) << name;
-}
-
-// Each case: update.ini, then the findings.
+// Each case: update.ini, then the findings, each "LINE E|W problem" starting with the expected
+// text, one for one. The release folder holds a.exe 1.0.0.3, b.dat and extra.txt.
 TEST(UpdateIniLint, FindsWhatTheWizardTripsOn) {
+    const test::TempDir dir;
+    const std::string exe = test::text(test::peWith(test::versionBlock("1.0.0.3")));
+    dir.write("rel/a.exe", exe);
+    dir.write("rel/b.dat", "b");
+    dir.write("rel/extra.txt", "x");
     const std::string digest(64, 'a');
     const std::string update = "[Update]\nForceUp=0\nUpdate=0\n";  // lines 1-3
     const std::string ver = "[Ver]\nNum=0\n";
@@ -298,9 +272,8 @@ TEST(UpdateIniLint, FindsWhatTheWizardTripsOn) {
         digest + "\nFile2=b.exe\nVer2=1.0\n" + time;
     // clang-format off
     const struct { const char* name; std::string ini; std::vector<std::string> found;
-                   bool signedSet = false; } cases[] = {
-        {"clean", update + one + time, {}},
-        {"no [Time]", update + one, {"0 E [Time] is missing"}},
+                   bool signedSet = false; bool release = false; } cases[] = {
+        {"clean", update + one + time, {}}, {"no [Time]", update + one, {"0 E [Time] is missing"}},
         {"no [Update]", one + time, {"0 E [Update] ForceUp=\"\" is not a number",
                                      "0 E [Update] Update=\"\" is not a number"}},
         {"Num short of the entries", update + one + "File2=b.exe\n" + time,
@@ -318,8 +291,7 @@ TEST(UpdateIniLint, FindsWhatTheWizardTripsOn) {
         {"a cut text", "[Update]\nContentsEN=" + std::string(255, 'c') + "\nForceUp=0\nUpdate=0\n" +
          ver + time, {"2 W ContentsEN is 255 bytes long"}},
         {"a long Chinese text in UTF-8", "\xEF\xBB\xBF" + update + "ContentsCHS=" +
-         repeat("更", 128) + "\n" +
-         ver + time, {"4 W ContentsCHS is 256 bytes long"}},
+         repeat("更", 128) + "\n" + ver + time, {"4 W ContentsCHS is 256 bytes long"}},
         {"dates", update + "[Time]\nNum=3\nFile1=a\nDate1=2005-02-30\nSha2561=" + digest +
          "\nFile2=b\nSha2562=" + digest + "\nFile3=c\nDate3=2099-01-01\nSha2563=" + digest + "\n" + ver,
          {"7 E Date1=\"2005-02-30\" is no date", "9 E Date2 is missing",
@@ -355,35 +327,36 @@ TEST(UpdateIniLint, FindsWhatTheWizardTripsOn) {
          {"9 W Num is repeated", "12 E [ver] repeats the section of line 4"}},
         {"a line above the sections", "junk\n" + update + ver + time,
          {"1 W this line is above the first section"}},
+        // The files that are served must be the ones announced.
+        {"against the release folder", update + "[Ver]\nNum=2\nFile1=a.exe\nVer1=1.0.0.4\n"
+         "Sha2561=" + sha256Hex(exe) + "\nFile2=gone.exe\nVer2=1\n[Time]\nNum=1\nFile1=b.dat\n"
+         "Date1=2005-06-01\nSha2561=" + sha256Hex("B") + "\n",
+         {"0 W extra.txt is in the release folder but not in update.ini",
+          "7 E Ver1=1.0.0.4 is newer than the release's a.exe (version key 1003)",
+          "9 E gone.exe is not in the release folder", "9 W gone.exe has no Sha256",
+          "10 W Ver2=1 and Ver1=1.0.0.4 (line 7) have parts of different widths",
+          "15 E Sha2561 does not match the release's b.dat (" + sha256Hex("b")}, false, true},
     };
     // clang-format on
     for (const auto& c : cases) {
-        const LintOptions options{std::nullopt, calendarSeconds(2030, 1, 1), c.signedSet};
-        expectFindings(c.name, lintUpdateIni(c.ini, options), c.found);
+        SCOPED_TRACE(c.name);
+        const auto folder = c.release ? std::optional(dir.file("rel")) : std::nullopt;
+        const auto findings =
+            lintUpdateIni(c.ini, {folder, calendarSeconds(2030, 1, 1), c.signedSet});
+        std::vector<std::string> found;
+        for (const auto& f : findings) {
+            found.push_back(std::to_string(f.line) +
+                            (f.severity == LintSeverity::Error ? " E " : " W ") + f.problem);
+        }
+        ASSERT_EQ(found.size(), c.found.size()) << ::testing::PrintToString(found);
+        bool errors = false;
+        for (std::size_t i = 0; i < found.size(); ++i) {
+            EXPECT_TRUE(found[i].starts_with(c.found[i])) << found[i];
+            errors = errors || c.found[i].find(" E ") != std::string::npos;
+        }
+        EXPECT_EQ(hasErrors(findings), errors);
     }
     EXPECT_EQ(formatFinding({3, LintSeverity::Warning, "p", "f"}), "3: warning: p. fix: f");
-}
-
-// Against the release folder: the files that are served must be the ones announced.
-TEST(UpdateIniLint, ComparesTheReleaseFolder) {
-    const test::TempDir dir;
-    dir.write("rel/a.exe", test::text(test::peWith(test::versionBlock("1.0.0.3"))));
-    dir.write("rel/b.dat", "b");
-    dir.write("rel/extra.txt", "x");
-    const std::string exe = sha256Hex(test::readFile(dir.file("rel/a.exe")));
-    const std::string ini =
-        "[Update]\nForceUp=0\nUpdate=0\n[Ver]\nNum=2\nFile1=a.exe\n"
-        "Ver1=1.0.0.4\nSha2561=" +
-        exe +
-        "\nFile2=gone.exe\nVer2=1\n[Time]\n"
-        "Num=1\nFile1=b.dat\nDate1=2005-06-01\nSha2561=" +
-        sha256Hex("B") + "\n";
-    expectFindings("release", lintUpdateIni(ini, {dir.file("rel"), std::nullopt}),
-                   {"0 W extra.txt is in the release folder but not in update.ini",
-                    "7 E Ver1=1.0.0.4 is newer than the release's a.exe (version key 1003)",
-                    "9 E gone.exe is not in the release folder", "9 W gone.exe has no Sha256",
-                    "10 W Ver2=1 and Ver1=1.0.0.4 (line 7) have parts of different widths",
-                    "15 E Sha2561 does not match the release's b.dat (" + sha256Hex("b")});
 }
 
 }  // namespace

@@ -12,19 +12,17 @@ void align(Bytes& out, std::size_t to) {
     out.resize((out.size() + to - 1) / to * to, 0);
 }
 
-constexpr std::uint32_t kSubdirectory = 0x80000000u;
-
-std::uint32_t keyOf(const PeResource& leaf, int level) {
-    return level == 0 ? leaf.type : level == 1 ? leaf.name : leaf.language;
-}
-
 // Appends the directory of `level` (0 types, 1 names, 2 languages) over leaves that share
 // the keys above it, then, depth first, what its entries point to.
 void addDirectory(Bytes& out, std::span<const PeResource> leaves, int level,
                   std::uint32_t sectionRva) {
+    constexpr std::uint32_t kSubdirectory = 0x80000000u;
+    const auto keyOf = [level](const PeResource& leaf) {
+        return level == 0 ? leaf.type : level == 1 ? leaf.name : leaf.language;
+    };
     std::vector<std::span<const PeResource>> runs;  // leaves with the same key at this level
     for (std::size_t i = 0, j = 0; i < leaves.size(); i = j) {
-        while (j < leaves.size() && keyOf(leaves[j], level) == keyOf(leaves[i], level)) {
+        while (j < leaves.size() && keyOf(leaves[j]) == keyOf(leaves[i])) {
             ++j;
         }
         runs.push_back(leaves.subspan(i, j - i));
@@ -37,11 +35,10 @@ void addDirectory(Bytes& out, std::span<const PeResource> leaves, int level,
     put(out, directory + 14, runs.size() - named, 2);
     for (std::size_t i = 0; i < runs.size(); ++i) {
         const std::size_t entry = directory + 16 + 8 * i;
-        put(out, entry, keyOf(runs[i][0], level), 4);
+        put(out, entry, keyOf(runs[i][0]), 4);
         if (level == 1 && runs[i][0].name == 0) {
             put(out, entry, kSubdirectory | out.size(), 4);
-            put(out, out.size(), 3, 2);  // "FOO" as a counted UTF-16 string
-            for (const char c : std::string_view("FOO")) {
+            for (const char c : std::string_view("\3FOO")) {  // "FOO" as a counted UTF-16 string
                 put(out, out.size(), static_cast<std::uint8_t>(c), 2);
             }
             align(out, 4);
@@ -77,11 +74,8 @@ Bytes versionBlock(std::string_view productVersion, std::string_view fileVersion
     const platform::VersionString strings[] = {{"CompanyName", "Sample Co."},
                                                {"FileVersion", fileVersion},
                                                {"ProductVersion", productVersion}};
-    platform::VersionInfoContent content;
-    content.fileVersion = {2, 5, 0, 0};
-    content.productVersion = {1, 0, 0, 3};
-    content.strings = strings;
-    return platform::makeVersionBlock(content);
+    return platform::makeVersionBlock(
+        {.fileVersion = {2, 5, 0, 0}, .productVersion = {1, 0, 0, 3}, .strings = strings});
 }
 
 Bytes buildPe(const PeLayout& layout) {
@@ -129,26 +123,21 @@ Bytes peWith(const Bytes& block, bool plus) {
 }
 
 Bytes buildElf(const ElfLayout& layout) {
-    const bool big = layout.big;
-    const bool is64 = layout.is64;
+    auto [is64, big, all, extended] = layout;
     const std::size_t entrySize = is64 ? 64 : 40;
-    Bytes out(is64 ? 64 : 52, 0);
-    put(out, 0, 0x464C457F, 4);  // "\x7F" "ELF"
-    out[4] = is64 ? 2 : 1;
-    out[5] = big ? 2 : 1;
-    out[6] = 1;
-    put(out, 16, 2, 2, big);  // ET_EXEC
-
-    std::vector<ElfSection> all = layout.sections;
+    // e_ident: "\x7F" "ELF", the class, the byte order, version 1; then ET_EXEC.
+    Bytes out{0x7F, 'E', 'L', 'F', std::uint8_t(is64 ? 2 : 1), std::uint8_t(big ? 2 : 1), 1};
+    out.resize(is64 ? 64 : 52, 0);
+    put(out, 16, 2, 2, big);
     all.push_back({".shstrtab", {0}, 3});
     std::vector<std::size_t> nameAt;
-    for (std::size_t i = 0; i < all.size(); ++i) {
+    std::vector<std::size_t> offsets;
+    for (const ElfSection& s : all) {
         Bytes& names = all.back().contents;
         nameAt.push_back(names.size());
-        names.insert(names.end(), all[i].name.begin(), all[i].name.end());
+        names.insert(names.end(), s.name.begin(), s.name.end());
         names.push_back(0);
     }
-    std::vector<std::size_t> offsets;
     for (const ElfSection& s : all) {
         align(out, 8);
         offsets.push_back(out.size());
@@ -165,7 +154,6 @@ Bytes buildElf(const ElfLayout& layout) {
         put(out, at + (is64 ? 24 : 16), offsets[i], is64 ? 8 : 4, big);
         put(out, at + (is64 ? 32 : 20), all[i].contents.size(), is64 ? 8 : 4, big);
     }
-    const bool extended = layout.extendedNumbering;
     const std::size_t fields = is64 ? 0x3A : 0x2E;  // e_shentsize, e_shnum, e_shstrndx
     put(out, is64 ? 0x28 : 0x20, table, is64 ? 8 : 4, big);
     put(out, fields, entrySize, 2, big);

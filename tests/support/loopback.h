@@ -52,13 +52,11 @@ class LoopbackListener {
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         a.sin_port = htons(m_port);
-        if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-            return fd;
-        }
-        if (fd >= 0) {
+        if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
             ::close(fd);
+            return -1;
         }
-        return -1;
+        return fd;
     }
 
   private:
@@ -75,11 +73,10 @@ struct TcpPair {
         fcntl(client, F_SETFL, O_NONBLOCK);
     }
     ~TcpPair() {
-        if (client >= 0) {
-            close(client);
-        }
-        if (server >= 0) {
-            close(server);
+        for (const int fd : {client, server}) {
+            if (fd >= 0) {
+                close(fd);
+            }
         }
     }
     TcpPair(const TcpPair&) = delete;

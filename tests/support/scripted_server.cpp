@@ -20,20 +20,15 @@ using platform::monotonicMs;
 
 // Waits for `events` on fd until the deadline; false on time-out or when the stop pipe fires.
 bool waitFor(int fd, short events, int stopFd, std::int64_t deadline) {
-    for (;;) {
-        const std::int64_t left = deadline - monotonicMs();
-        if (left <= 0) {
-            return false;
-        }
+    std::int64_t left = 0;
+    while ((left = deadline - monotonicMs()) > 0) {
         pollfd p[2] = {{fd, events, 0}, {stopFd, POLLIN, 0}};
         const int rc = poll(p, 2, static_cast<int>(left));
-        if (rc < 0 && errno == EINTR) {
-            continue;
-        }
-        if (rc != 0) {
+        if (rc > 0 || (rc < 0 && errno != EINTR)) {
             return rc > 0 && (p[1].revents & POLLIN) == 0;
         }
     }
+    return false;
 }
 
 }  // namespace
@@ -86,12 +81,10 @@ void ScriptedServer::acceptLoop() {
         fcntl(fd, F_SETFL, O_NONBLOCK);
         const int one = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        std::size_t index = 0;
-        {
-            std::lock_guard lock(m_mutex);
-            index = m_connections.size();
-            m_connections.emplace_back();
-        }
+        std::unique_lock lock(m_mutex);
+        const std::size_t index = m_connections.size();
+        m_connections.emplace_back();
+        lock.unlock();
         serve(index, fd);
     }
 }
@@ -118,6 +111,14 @@ void ScriptedServer::serve(std::size_t index, int fd) {
         }
         return true;
     };
+    // What a read step takes off `pending`: 0 until all its bytes are there.
+    auto used = [&](const Script::Step& step) -> std::size_t {
+        if (step.kind == Kind::ReadBytes) {
+            return pending.size() >= step.count ? step.count : 0;
+        }
+        const auto at = pending.find("\r\n\r\n");
+        return at == std::string::npos ? 0 : at + 4;
+    };
 
     std::string error;
     bool ended = false;  // by a close or a reset
@@ -127,26 +128,17 @@ void ScriptedServer::serve(std::size_t index, int fd) {
         const std::int64_t deadline = monotonicMs() + kStepTimeoutMs;
         switch (step.kind) {
             case Kind::ReadRequest:
-            case Kind::ReadBytes: {
-                auto used = [&]() -> std::size_t {
-                    if (step.kind == Kind::ReadBytes) {
-                        return pending.size() >= step.count ? step.count : 0;
-                    }
-                    const auto at = pending.find("\r\n\r\n");
-                    return at == std::string::npos ? 0 : at + 4;
-                };
-                while (used() == 0 && !peerClosed && readSome(deadline)) {
+            case Kind::ReadBytes:
+                while (used(step) == 0 && !peerClosed && readSome(deadline)) {
                 }
-                if (used() == 0) {
+                if (used(step) == 0) {
                     error = peerClosed ? "the client closed before the expected bytes"
                                        : "timed out waiting for the expected bytes";
                 }
-                pending.erase(0, used());
+                pending.erase(0, used(step));
                 break;
-            }
-            case Kind::Send: {
-                std::size_t sent = 0;
-                while (sent < step.bytes.size()) {
+            case Kind::Send:
+                for (std::size_t sent = 0; sent < step.bytes.size() && error.empty();) {
                     const ssize_t n = ::send(fd, step.bytes.data() + sent, step.bytes.size() - sent,
                                              MSG_NOSIGNAL);
                     if (n > 0) {
@@ -154,11 +146,9 @@ void ScriptedServer::serve(std::size_t index, int fd) {
                     } else if (n >= 0 || (errno != EAGAIN && errno != EINTR) ||
                                !waitFor(fd, POLLOUT, m_stopPipe[0], deadline)) {
                         error = "could not send all bytes";
-                        break;
                     }
                 }
                 break;
-            }
             case Kind::Close:
                 shutdown(fd, SHUT_WR);
                 while (!peerClosed && readSome(deadline)) {
@@ -182,14 +172,12 @@ void ScriptedServer::serve(std::size_t index, int fd) {
         }
     }
     ::close(fd);
-    {
-        std::lock_guard lock(m_mutex);
-        if (!error.empty()) {
-            m_errors.push_back("connection " + std::to_string(index) + ", step " +
-                               std::to_string(i) + ": " + error);
-        }
-        m_connections[index].finished = true;
+    std::lock_guard lock(m_mutex);
+    if (!error.empty()) {
+        m_errors.push_back("connection " + std::to_string(index) + ", step " + std::to_string(i) +
+                           ": " + error);
     }
+    m_connections[index].finished = true;
     m_changed.notify_all();
 }
 

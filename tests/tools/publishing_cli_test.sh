@@ -1,7 +1,6 @@
 #!/bin/sh
-# The publishing commands from the outside, as a release engineer runs them: keygen, make-ini,
-# lint, sign and verify on a release folder of real versioned programs, then tampering with
-# each piece; and the wizard's own plan (updtool plan) reading the update.ini made.
+# keygen, make-ini, lint, sign and verify as a release engineer runs them on a folder of real
+# versioned programs, then tampering with each piece; and updtool plan reading the update.ini.
 # usage: publishing_cli_test.sh UPDTOOL
 set -u
 tool=$1
@@ -9,18 +8,13 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 # shellcheck source=../support/checks.sh
 . "$(dirname "$0")/../support/checks.sh"
-
 # A time zone with daylight saving, in summer: the dates must leave it out.
-TZ=CET-1CEST,M3.5.0,M10.5.0/3
-export TZ
-rel=$work/release
-mkdir -p "$rel/plugins" "$rel/data" "$work/keys"
-cp "$tool" "$rel/Main.exe"
-cp "$tool" "$rel/plugins/Report.dll"
-cp "$tool" "$rel/update.exe"
+export TZ=CET-1CEST,M3.5.0,M10.5.0/3
+rel=$work/release ini=$work/release/update.ini keys=$work/keys
+mkdir -p "$rel/plugins" "$rel/data" "$keys"
+for f in Main.exe plugins/Report.dll update.exe; do cp "$tool" "$rel/$f"; done
 printf 'templates' > "$rel/data/Templates.dat"
 touch -d '2025-07-01 12:00:00' "$rel/data/Templates.dat"
-
 # Usage errors are 2; a second keygen changes nothing and fails.
 for case in "2 keygen" "2 keygen a b" "2 sign $rel/x" "2 sign --key" "2 verify --pub k" \
   "2 make-ini" "2 make-ini $rel --frob" "2 lint" "2 lint a b" "1 lint $work/none.ini" \
@@ -30,66 +24,52 @@ for case in "2 keygen" "2 keygen a b" "2 sign $rel/x" "2 sign --key" "2 verify -
   shift
   check "status of updtool $*" "${case%% *}" "$(status "$tool" "$@")"
 done
-check "keygen" 0 "$(status "$tool" keygen "$work/keys/vendor")"
-check "secret key mode" 600 "$(stat -c %a "$work/keys/vendor.key")"
-check "public key is one line of 44" 45 "$(wc -c < "$work/keys/vendor.pub" | tr -d ' ')"
-before=$(cat "$work/keys/vendor.key" "$work/keys/vendor.pub" | sha256sum)
-check "keygen never overwrites" 1 "$(status "$tool" keygen "$work/keys/vendor")"
-check "keys unchanged" "$before" "$(cat "$work/keys/vendor.key" "$work/keys/vendor.pub" | sha256sum)"
-"$tool" keygen "$work/keys/other" >/dev/null
-
-# make-ini, lint against the folder, sign, verify.
+check "keygen" 0 "$(status "$tool" keygen "$keys/vendor")"
+check "secret key mode" 600 "$(stat -c %a "$keys/vendor.key")"
+check "public key is one line of 44" 45 "$(wc -c < "$keys/vendor.pub" | tr -d ' ')"
+before=$(cat "$keys/vendor.key" "$keys/vendor.pub" | sha256sum)
+check "keygen never overwrites" 1 "$(status "$tool" keygen "$keys/vendor")"
+check "keys unchanged" "$before" "$(cat "$keys/vendor.key" "$keys/vendor.pub" | sha256sum)"
+"$tool" keygen "$keys/other" >/dev/null
 check "make-ini" 0 "$(status "$tool" make-ini "$rel" --contents-en "Faster" \
-  --contents-chs "更快" --update-ver 1.0.0.1 -o "$rel/update.ini")"
-ini=$rel/update.ini
+  --contents-chs "更快" --update-ver 1.0.0.1 -o "$ini")"
+line() { grep -a "$@" "$ini" | tr -d '\r'; }  # line [GREP OPTION] PATTERN: of update.ini
 key=$(printf '%s' "$("$tool" version "$tool" | cut -f1)")
-check "version of a program" "Ver1=$(echo "$key" | sed 's/./&./g; s/\.$//')" \
-  "$(grep -a '^Ver1=' "$ini" | tr -d '\r')"
-check "digest as sha256sum" "Sha2561=$(sha256sum < "$tool" | cut -d' ' -f1)" \
-  "$(grep -a -m1 '^Sha2561=' "$ini" | tr -d '\r')"
-check "date in standard time" "Date1=2025-07-01 11:00:00" "$(grep -a '^Date1=' "$ini" | tr -d '\r')"
-check "ContentsCHS in code page 936" "$(printf 'ContentsCHS=\270\374\277\354')" \
-  "$(grep -a '^ContentsCHS=' "$ini" | tr -d '\r')"
+check "version of a program" "Ver1=$(echo "$key" | sed 's/./&./g; s/\.$//')" "$(line '^Ver1=')"
+check "digest as sha256sum" "Sha2561=$(sha256sum < "$tool" | cut -d' ' -f1)" "$(line -m1 '^Sha2561=')"
+check "date in standard time" "Date1=2025-07-01 11:00:00" "$(line '^Date1=')"
+check "ContentsCHS in code page 936" "$(printf 'ContentsCHS=\270\374\277\354')" "$(line '^ContentsCHS=')"
 check "lint --release" 0 "$(status "$tool" lint "$ini" --release "$rel")"
-check "sign" 0 "$(status "$tool" sign --key "$work/keys/vendor.key" "$ini")"
+check "sign" 0 "$(status "$tool" sign --key "$keys/vendor.key" "$ini")"
 check "no temporary left" "" "$(find "$rel" -maxdepth 1 -name '.update.ini*')"
-check "verify" 0 "$(status "$tool" verify --pub "$work/keys/vendor.pub" "$ini")"
-
+verify() { status "$tool" verify --pub "$keys/$1.pub" "$ini"; }  # verify KEY: its status
+check "verify" 0 "$(verify vendor)"
 # The wizard's plan reads it: a copy with the times kept is current, an empty folder gets all.
-mkdir "$work/app"
-cp -p "$rel/Main.exe" "$work/app/"
-mkdir "$work/app/plugins" "$work/app/data"
-cp -p "$rel/plugins/Report.dll" "$work/app/plugins/"
-cp -p "$rel/data/Templates.dat" "$work/app/data/"
-check "plan of a current copy" "$(printf 'next\tfinish')" \
-  "$(LANG=C "$tool" plan --info "$ini" --self "$tool" "$work/app")"
+mkdir -p "$work/app/plugins" "$work/app/data"
+for f in Main.exe plugins/Report.dll data/Templates.dat; do cp -p "$rel/$f" "$work/app/$f"; done
+plan() { LANG=C "$tool" plan --info "$ini" --self "$tool" "$work/app"; }
+check "plan of a current copy" "$(printf 'next\tfinish')" "$(plan)"
 touch -d '2025-07-01 11:59:59' "$work/app/data/Templates.dat"  # a second before the release's
-check "plan of an older date" "data\\Templates.dat" \
-  "$(LANG=C "$tool" plan --info "$ini" --self "$tool" "$work/app" | cut -f1 | head -1)"
-
+check "plan of an older date" "data\\Templates.dat" "$(plan | cut -f1 | head -1)"
 # Tampering: each is refused with its reason.
-reason() {  # reason ARGS...: the last part of updtool's message on standard error
-  "$tool" "$@" 2>&1 >/dev/null | sed 's/^.*: //'
-}
+reason() { "$tool" "$@" 2>&1 >/dev/null | sed 's/^.*: //'; }  # its message's last part
 cp "$ini" "$work/saved.ini"
 printf ' ' >> "$ini"
-check "tampered update.ini" "the update information was altered, or signed with another key" \
-  "$(reason verify --pub "$work/keys/vendor.pub" "$ini")"
-check "tampered update.ini, status" 1 "$(status "$tool" verify --pub "$work/keys/vendor.pub" "$ini")"
+why() { reason verify --pub "$keys/vendor.pub" "$ini"; }  # why verify refuses it
+check "tampered update.ini" "the update information was altered, or signed with another key" "$(why)"
+check "tampered update.ini, status" 1 "$(verify vendor)"
 cp "$work/saved.ini" "$ini"
-check "another key" 1 "$(status "$tool" verify --pub "$work/keys/other.pub" "$ini")"
+check "another key" 1 "$(verify other)"
 printf 'AAAA\n' > "$ini.sig.bad" && cp "$ini.sig" "$work/saved.sig" && mv "$ini.sig.bad" "$ini.sig"
-check "malformed signature" 1 "$(status "$tool" verify --pub "$work/keys/vendor.pub" "$ini")"
+check "malformed signature" 1 "$(verify vendor)"
 rm "$ini.sig"
-check "missing signature" "there is no signature beside the update information" \
-  "$(reason verify --pub "$work/keys/vendor.pub" "$ini")"
+check "missing signature" "there is no signature beside the update information" "$(why)"
 cp "$work/saved.sig" "$ini.sig"
-printf 'bad key\n' > "$work/keys/bad.pub"
-check "unusable key" 1 "$(status "$tool" verify --pub "$work/keys/bad.pub" "$ini")"
+printf 'bad key\n' > "$keys/bad.pub"
+check "unusable key" 1 "$(verify bad)"
 printf 'x' >> "$rel/plugins/Report.dll"
 check "lint finds a changed file" 1 "$(status "$tool" lint "$ini" --release "$rel")"
 check "lint names it" 1 "$("$tool" lint "$ini" --release "$rel" | grep -c "does not match the release's plugins\\\\Report.dll")"
-
 # make-ini offers nothing it cannot digest: each file missing stops it, and nothing is written.
 bare=$work/bare
 mkdir "$bare" && cp "$tool" "$bare/Main.exe"
@@ -113,5 +93,4 @@ check "lint beside a .sig, no digest" 1 "$(status "$tool" lint "$work/bare.ini")
 mkdir "$work/esc" && : > "$work/esc/$(printf 'a\033b')"
 check "make-ini escapes a name" 'a\x1bb: holds a control character' \
   "$("$tool" make-ini "$work/esc" 2>&1 >/dev/null | sed 's/^updtool make-ini: //')"
-
 checks_done

@@ -1,16 +1,12 @@
 #!/bin/sh
-# updtool from the outside: exit statuses, output formats, and that a line written by
-# server-line reads back through servers in both languages.
+# updtool from the outside: exit statuses, output formats, server lines in both languages.
 # usage: updtool_cli_test.sh UPDTOOL SOURCE_DIR VERSION_KEY
 set -u
-tool=$1
-src=$2
-key=$3
+tool=$1 src=$2 key=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 # shellcheck source=../support/checks.sh
 . "$(dirname "$0")/../support/checks.sh"
-
 # Exit statuses: 2 for a usage error, 1 for a file that cannot be read.
 for case in 2 "2 frobnicate" "0 --help" "0 version --help" "2 version" "2 version --entry" \
   "2 server-line a b c de" "2 server-line a,b b c EN" "1 servers $work/none.svr" \
@@ -20,18 +16,14 @@ for case in 2 "2 frobnicate" "0 --help" "0 version --help" "2 version" "2 versio
   shift
   check "status of updtool $*" "${case%% *}" "$(status "$tool" "$@")"
 done
-check "missing file message names it" 1 \
-  "$("$tool" servers "$work/none.svr" 2>&1 | grep -c "none.svr")"
-
+check "missing file message names it" 1 "$("$tool" servers "$work/none.svr" 2>&1 | grep -c none.svr)"
 # The tool carries its own product version, as the wizard's executables do.
 check "own version" "$(printf '%s\t%s' "$key" "$tool")" "$("$tool" version "$tool")"
 # A file without a version block reads as 0; the tool goes on with the next file.
 printf 'plain' > "$work/plain.txt"
 check "no version block" "$(printf '0\t%s' "$work/plain.txt")" \
   "$("$tool" version --entry FileVersion "$work/plain.txt")"
-
-# A real Windows executable from a Debian package: the key must be what its version
-# resource holds, as an independent reader (binutils' strings) sees it, dots removed.
+# A real PE file: the key is its version resource as binutils' strings reads it, dots removed.
 pe=/usr/share/win32/win32-loader.exe
 if [ -r "$pe" ]; then
   for entry in ProductVersion FileVersion; do
@@ -42,10 +34,8 @@ if [ -r "$pe" ]; then
   check "entry names match without case" "$("$tool" version "$pe")" \
     "$("$tool" version --entry productversion "$pe")"
 else
-  failures=$((failures + 1))
-  echo "FAIL $pe is missing: install the Debian package win32-loader"
+  fail "$pe is missing: install the Debian package win32-loader"
 fi
-
 # server-line output is CR LF terminated Base64 that servers reads back.
 "$tool" server-line "Main server" "http://127.0.0.1:8080/" "upd/update.ini" EN > "$work/update.svr"
 "$tool" server-line "主服务器" "http://127.0.0.1:8081/" "upd/cn.ini" CHS >> "$work/update.svr"
@@ -55,17 +45,13 @@ check "English record" "$(printf 'Main server\thttp://127.0.0.1:8080/\tupd/updat
   "$(sed -n 1p "$work/out.txt")"
 check "Chinese record" "$(printf '主服务器\thttp://127.0.0.1:8081/\tupd/cn.ini\tCHS')" \
   "$(sed -n 2p "$work/out.txt")"
-check "info file of the last line" "$(printf 'info-file\tupd/cn.ini')" \
-  "$(sed -n 3p "$work/out.txt")"
+check "info file of the last line" "$(printf 'info-file\tupd/cn.ini')" "$(sed -n 3p "$work/out.txt")"
 # The Chinese line is GBK underneath: 主 is D6 F7.
 check "GBK bytes" "d6f7" \
   "$(sed -n 2p "$work/update.svr" | tr -d '\r' | base64 -d | head -c 2 | od -An -tx1 | tr -d ' \n')"
-
-# The bundled sample lists servers of both languages.
 check "sample servers" 0 "$(status "$tool" servers "$src/resources/samples/update.svr")"
 check "sample has both languages" 2 \
   "$("$tool" servers "$src/resources/samples/update.svr" | cut -f4 | grep -E '^(EN|CHS)$' | sort -u | wc -l | tr -d ' ')"
-
 # plan: the demo's update set against an empty folder plans every file, in plan order; a
 # server address of scheme and host keeps the updater's sources full URLs on that host.
 ini=$src/resources/demo/server/update/update.ini
@@ -78,5 +64,4 @@ check "plan of an older updater" "$(printf 'http://h:81/update.exe\tupdate.exe\t
 http://h:81/FileMove.exe\tFileMove.exe\tUpdate Assistant
 next\tdownload')" "$(LANG=C "$tool" plan --server http://h:81/ --self "$tool" "$work")"
 check "plan deletes nothing" 1 "$(ls "$work" | grep -c '^update.ini$')"
-
 checks_done

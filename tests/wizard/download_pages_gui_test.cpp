@@ -1,10 +1,8 @@
-// Pages 4 and 5 in the real window with the engine in Qt's event loop, against scripted
-// servers: every row fetched and installed, the labels and the bar, a connection dropped
-// halfway and the retry (resumed or whole), a stall, Back and a second pass, and a failed
-// installation that changes nothing.
+// Pages 4 and 5 on the engine, against scripted servers: every row fetched and installed, a
+// connection dropped halfway and the retry (resumed or whole), a stall, Back and a second
+// pass, and a failed installation that changes nothing.
 #include <QCheckBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
@@ -12,17 +10,13 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "app/reactor_driver.h"
-#include "app/startup.h"
 #include "controls/list_control.h"
 #include "controls/small_bar.h"
-#include "net/reactor.h"
 #include "tests/support/expected_request.h"
 #include "tests/support/scripted_server.h"
 #include "tests/support/temp_dir.h"
 #include "tests/wizard/wizard_test_support.h"
 #include "wizard/frm_update1.h"
-#include "wizard/frm_update2.h"
 #include "wizard/frm_update3.h"
 #include "wizard/frm_update4.h"
 #include "wizard/frm_update5.h"
@@ -30,8 +24,10 @@
 namespace upd::wizard {
 namespace {
 
+using enum PageId;
 using test::Script;
 using test::ScriptedServer;
+using test::serving;
 
 // Two files, both missing locally: Main.exe (by version) and sub\data.dat (by date).
 const std::string kUpdateIni =
@@ -40,74 +36,45 @@ const std::string kUpdateIni =
 const std::string kMain(30000, 'M');
 const std::string kData = "data file";
 
-Script serving(std::string_view body, std::string_view status = "200 OK") {
-    return Script()
-        .readRequest()
-        .send("HTTP/1.0 " + std::string(status) +
-              "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + std::string(body))
-        .close();
-}
-
-class DownloadPages : public ::testing::Test {
+class DownloadPages : public test::EnginePagesTest {
   protected:
-    void SetUp() override { restart(); }
-    void TearDown() override { wizard->CloseSub(true); }
-
-    // A new program run on the same folder.
-    void restart() {
-        if (wizard) {
-            wizard->CloseSub(true);
-        }
-        wizard = std::make_unique<Wizard>(
-            WizardEnvironment{dir.path(), platform::kLangEnglishUS, platform::kLangEnglishUS, "",
-                              "127.0.0.1:" + std::to_string(advert.port())},
-            boxes, process);
-        app::registerWizardPages(*wizard);
-        app::startWizard(*wizard);
-        wizard->state().InfoFile = "update.ini";
+    void SetUp() override {
+        vendorHost = "127.0.0.1:" + std::to_string(advert.port());
+        restart();
     }
+    ~DownloadPages() override { wizard.reset(); }  // before the advertisement's server
 
     // From page 1 to page 4 with the plan of kUpdateIni; the first download has started.
-    frmUpdate4* planFrom(const ScriptedServer& server) {
-        if (wizard->visiblePage() == PageId::Welcome) {
-            wizard->navigate(PageId::Welcome, PageId::Server);
-        }
-        wizard->pageAs<frmUpdate1>(PageId::Server)
-            ->Text1->setText(QString::fromStdString(server.url("/")));
-        wizard->navigate(PageId::Server, PageId::InfoDownload);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return wizard->visiblePage() == PageId::Analysis; }));
-        wizard->pageAs<frmUpdate3>(PageId::Analysis)->Check1->setChecked(false);
-        wizard->pageAs<frmUpdate3>(PageId::Analysis)->Next_Button_Click();
-        auto* page = wizard->pageAs<frmUpdate4>(PageId::FileDownload);
+    frmUpdate4* planFrom(const std::string& url) {
+        fetchFrom(url);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return wizard->visiblePage() == Analysis; }));
+        wizard->pageAs<frmUpdate3>(Analysis)->Check1->setChecked(false);
+        wizard->pageAs<frmUpdate3>(Analysis)->Next_Button_Click();
+        auto* page = wizard->pageAs<frmUpdate4>(FileDownload);
         page->Timer1_Timer();  // the one-second tick that sees StartPending
         return page;
     }
     bool settled(frmUpdate4* page) {
-        return QTest::qWaitFor(
-            [&] { return wizard->visiblePage() == PageId::Finish || page->failed(); }, 10'000);
+        return QTest::qWaitFor([&] { return wizard->visiblePage() == Finish || page->failed(); },
+                               10'000);
     }
     QStringList finishedFiles() {
         QStringList names;
-        const QListWidget* list = wizard->pageAs<frmUpdate5>(PageId::Finish)->List1;
+        const QListWidget* list = wizard->pageAs<frmUpdate5>(Finish)->List1;
         for (int i = 0; i < list->count(); ++i) {
             names << list->item(i)->text();
         }
         return names;
     }
 
-    const app::ReactorDriver driver{net::mainReactor()};
-    const test::TempDir dir;
-    test::ScriptedMessageBoxes boxes;
-    test::RecordingProcessExit process;
     ScriptedServer advert{serving("<html><body><p>Buy now</p></body></html>")};
-    std::unique_ptr<Wizard> wizard;
 };
 
 TEST_F(DownloadPages, EveryRowIsFetchedThenInstalled) {
     ScriptedServer server({serving(kUpdateIni), serving(kMain), serving(kData)});
-    frmUpdate4* page = planFrom(server);
+    frmUpdate4* page = planFrom(server.url("/"));
     ASSERT_TRUE(settled(page));
-    ASSERT_EQ(wizard->visiblePage(), PageId::Finish);
+    ASSERT_EQ(wizard->visiblePage(), Finish);
     EXPECT_EQ(server.received(1), test::expectedRequest({.target = "/Main.exe"}));
     EXPECT_EQ(server.received(2), test::expectedRequest({.target = "/sub/data.dat"}));
     EXPECT_EQ(finishedFiles(), (QStringList{"Main.exe", "sub\\data.dat"}));
@@ -117,9 +84,8 @@ TEST_F(DownloadPages, EveryRowIsFetchedThenInstalled) {
     EXPECT_EQ(page->Label4[0]->text(), "Downloaded:0KB");
     EXPECT_EQ(page->Label4[2]->text(), "Percent:100%");
     EXPECT_EQ(page->SmallBar1->PercentValue(), 100);
-
     // Page 5 installed both at their relative paths and emptied the update folder.
-    auto* finish = wizard->pageAs<frmUpdate5>(PageId::Finish);
+    auto* finish = wizard->pageAs<frmUpdate5>(Finish);
     ASSERT_TRUE(finish->result().has_value());
     EXPECT_TRUE(bool(*finish->result()));
     EXPECT_EQ(test::readFile(dir.file("Main.exe")), kMain);
@@ -135,23 +101,19 @@ TEST_F(DownloadPages, EveryRowIsFetchedThenInstalled) {
 // A reply of 20000 bytes cut after 10000 by a reset; the retry asks for the rest when page
 // 1's box allows it and gets a 206, or asks for the whole file again.
 TEST_F(DownloadPages, ADroppedConnectionIsShownAndRetried) {
-    const std::string half = kMain.substr(0, 10000);
-    const Script dropped = Script()
-                               .readRequest()
-                               .send("HTTP/1.0 200 OK\r\nContent-Length: 30000\r\n\r\n" + half)
-                               .reset();
+    // clang-format off
+    const Script dropped = Script().readRequest()
+        .send("HTTP/1.0 200 OK\r\nContent-Length: 30000\r\n\r\n" + kMain.substr(0, 10000)).reset();
+    const Script resumed = Script().readRequest()
+        .send("HTTP/1.1 206 Partial Content\r\nContent-Length: 20000\r\n\r\n" + kMain.substr(10000))
+        .close();
+    // clang-format on
     for (const bool resume : {true, false}) {
         SCOPED_TRACE(resume ? "resumed" : "whole");
-        const Script rest =
-            resume ? Script()
-                         .readRequest()
-                         .send("HTTP/1.1 206 Partial Content\r\nContent-Length: 20000\r\n\r\n" +
-                               kMain.substr(10000))
-                         .close()
-                   : serving(kMain);
+        const Script rest = resume ? resumed : serving(kMain);
         ScriptedServer server({serving(kUpdateIni), dropped, rest, serving(kData)});
-        wizard->pageAs<frmUpdate1>(PageId::Server)->Check1->setChecked(resume);
-        frmUpdate4* page = planFrom(server);
+        wizard->pageAs<frmUpdate1>(Server)->Check1->setChecked(resume);
+        frmUpdate4* page = planFrom(server.url("/"));
         ASSERT_TRUE(settled(page));
         ASSERT_TRUE(page->failed());
         EXPECT_TRUE(page->Retry_Button->isVisible());
@@ -160,10 +122,9 @@ TEST_F(DownloadPages, ADroppedConnectionIsShownAndRetried) {
                                                         : "download the file again"));
         EXPECT_EQ(page->trelListViewCtl1->stateIcon(1), 1);
         EXPECT_TRUE(finishedFiles().isEmpty());
-
         page->Retry_Click();
         ASSERT_TRUE(settled(page));
-        ASSERT_EQ(wizard->visiblePage(), PageId::Finish);
+        ASSERT_EQ(wizard->visiblePage(), Finish);
         EXPECT_EQ(server.received(2).find("Range: bytes=10000-") != std::string::npos, resume)
             << server.received(2);
         EXPECT_EQ(test::readFile(dir.file("Main.exe")), kMain);
@@ -175,7 +136,7 @@ TEST_F(DownloadPages, ADroppedConnectionIsShownAndRetried) {
 TEST_F(DownloadPages, AnErrorStatusOrAStallIsAFailedRowNeverInstalled) {
     ScriptedServer server({serving(kUpdateIni), serving("<html>gone</html>", "404 Not Found"),
                            Script().readRequest().send("HTTP/1.0 200 OK\r\n\r\npart")});
-    frmUpdate4* page = planFrom(server);
+    frmUpdate4* page = planFrom(server.url("/"));
     ASSERT_TRUE(settled(page));
     EXPECT_TRUE(page->failureText().contains("didn't reply with a 200"));
     // The 404 page is gone from the update folder: a resumed retry would build on it.
@@ -193,16 +154,15 @@ TEST_F(DownloadPages, BackThenASecondPassInStep) {
     ScriptedServer server({serving(kUpdateIni), serving(kMain),
                            Script().readRequest().send("HTTP/1.0 200 OK\r\n\r\nda"),
                            serving(kUpdateIni), serving(kMain), serving(kData)});
-    frmUpdate4* page = planFrom(server);
+    frmUpdate4* page = planFrom(server.url("/"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return page->FileIndex() == 1; }));
     EXPECT_EQ(finishedFiles(), QStringList{"Main.exe"});
     boxes.answers = {app::MessageAnswer::Ok};
     page->Back_Button_Click();
-    ASSERT_EQ(wizard->visiblePage(), PageId::Server);
-
-    page = planFrom(server);
+    ASSERT_EQ(wizard->visiblePage(), Server);
+    page = planFrom(server.url("/"));
     ASSERT_TRUE(settled(page));
-    ASSERT_EQ(wizard->visiblePage(), PageId::Finish);
+    ASSERT_EQ(wizard->visiblePage(), Finish);
     EXPECT_EQ(page->FileIndex(), 2);
     EXPECT_EQ(finishedFiles(), (QStringList{"Main.exe", "sub\\data.dat"}));
     EXPECT_EQ(test::readFile(dir.file("sub/data.dat")), kData);
@@ -215,15 +175,15 @@ TEST_F(DownloadPages, AFailedInstallationChangesNothing) {
     dir.write("sub", "a file where a folder should be");
     ScriptedServer server({serving(kUpdateIni), serving(kMain), serving(kData)});
     boxes.answers = {app::MessageAnswer::Ok};
-    frmUpdate4* page = planFrom(server);
+    frmUpdate4* page = planFrom(server.url("/"));
     ASSERT_TRUE(settled(page));
     ASSERT_EQ(boxes.shown.size(), 1u);
-    EXPECT_TRUE(boxes.shown[0].text.starts_with("The update could not be installed"))
-        << boxes.shown[0].text;
-    EXPECT_NE(boxes.shown[0].text.find("sub\\data.dat"), std::string::npos) << boxes.shown[0].text;
+    const std::string& text = boxes.shown[0].text;
+    EXPECT_TRUE(text.starts_with("The update could not be installed")) << text;
+    EXPECT_NE(text.find("sub\\data.dat"), std::string::npos) << text;
     EXPECT_EQ(test::readFile(dir.file("Main.exe")), "old main");
     EXPECT_EQ(test::readFile(dir.file("update/Main.exe")), kMain);
-    EXPECT_FALSE(bool(*wizard->pageAs<frmUpdate5>(PageId::Finish)->result()));
+    EXPECT_FALSE(bool(*wizard->pageAs<frmUpdate5>(Finish)->result()));
     EXPECT_EQ(process.ended, 0);
 }
 
@@ -232,19 +192,17 @@ TEST_F(DownloadPages, AFailedInstallationChangesNothing) {
 TEST_F(DownloadPages, FromARealNginx) {
     const char* url = std::getenv("UPD_NGINX_URL");
     ASSERT_NE(url, nullptr);
-    wizard->navigate(PageId::Welcome, PageId::Server);
-    wizard->pageAs<frmUpdate1>(PageId::Server)->Text1->setText(url);
-    wizard->navigate(PageId::Server, PageId::InfoDownload);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return wizard->visiblePage() == PageId::Analysis; }));
-    wizard->pageAs<frmUpdate3>(PageId::Analysis)->Check1->setChecked(false);
-    wizard->pageAs<frmUpdate3>(PageId::Analysis)->Next_Button_Click();
-    auto* page = wizard->pageAs<frmUpdate4>(PageId::FileDownload);
+    fetchFrom(url);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return wizard->visiblePage() == Analysis; }));
+    wizard->pageAs<frmUpdate3>(Analysis)->Check1->setChecked(false);
+    wizard->pageAs<frmUpdate3>(Analysis)->Next_Button_Click();
+    auto* page = wizard->pageAs<frmUpdate4>(FileDownload);
     std::vector<int> percents;
     QObject::connect(page->SmallBar1, &controls::SmallBar::propertyChanged, page,
                      [&] { percents.push_back(page->SmallBar1->PercentValue()); });
     page->Timer1_Timer();
     ASSERT_TRUE(settled(page));
-    ASSERT_EQ(wizard->visiblePage(), PageId::Finish);
+    ASSERT_EQ(wizard->visiblePage(), Finish);
     EXPECT_EQ(finishedFiles(), (QStringList{"Main.exe", "sub\\r.dll"}));
     EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
     EXPECT_EQ(page->Label4[1]->text(), "Size:0KB");  // the last file's, 6 bytes

@@ -18,32 +18,23 @@ namespace {
 
 using test::Bytes;
 
-struct KeyCase {
-    const char* productVersion;
-    const char* entry;
-    platform::CodePage cp;
-    const char* key;
-};
-
 TEST(VersionKeyFromBlock, FindsTheEntryAsTextAndPassesItThroughTheCodePage) {
-    const KeyCase cases[] = {
+    // clang-format off
+    const struct { const char* productVersion; const char* entry; platform::CodePage cp; const char* key; } cases[] = {
         // "ProductVersion\0" ends on a 32-bit boundary (the cut test below reads it);
         // "FileVersion\0" has a padding NUL.
-        {"1.0.0.3", "FileVersion", 1252, "25010"},
-        {"1.0.0.3", "CompanyName", 1252, "Sample Co"},
-        {"1.0.0.3", "PRODUCTversion", 1252, "1003"},
-        {"1.0.0.3", "Comments", 1252, "0"},
+        {"1.0.0.3", "FileVersion", 1252, "25010"}, {"1.0.0.3", "CompanyName", 1252, "Sample Co"},
+        {"1.0.0.3", "PRODUCTversion", 1252, "1003"}, {"1.0.0.3", "Comments", 1252, "0"},
         // Searched as text, not as a key: "Name" first occurs in "CompanyName"; "Version" in
         // the root key, whose padding NUL is skipped and whose "value" is the signature
         // 0xFEEF04BD, two units that 1252 cannot hold.
-        {"1.0.0.3", "Name", 1252, "Sample Co"},
-        {"1.0.0.3", "Version", 1252, "??"},
-        {"版本1.0.0.2", "ProductVersion", 936, "版本1002"},
-        {"版本1.0.0.2", "ProductVersion", 1252, "??1002"},
+        {"1.0.0.3", "Name", 1252, "Sample Co"}, {"1.0.0.3", "Version", 1252, "??"},
+        {"版本1.0.0.2", "ProductVersion", 936, "版本1002"}, {"版本1.0.0.2", "ProductVersion", 1252, "??1002"},
         {"1.0 \xC3\xA9", "ProductVersion", 1252, "10 \xC3\xA9"},   // é is in 1252
         {"1.0 \xF0\x9F\x98\x80", "ProductVersion", 936, "10 ??"},  // a surrogate pair
     };
-    for (const KeyCase& c : cases) {
+    // clang-format on
+    for (const auto& c : cases) {
         EXPECT_EQ(
             versionKeyFromBlock(test::versionBlock(c.productVersion, "2.5.0.10"), c.entry, c.cp),
             c.key)
@@ -104,65 +95,54 @@ TEST(GetFileVersionText, OurOwnProgramCarriesTheProjectVersion) {
     EXPECT_EQ(numbers.str(), UPD_PROJECT_VERSION);
 }
 
-struct OlderCase {
-    const char* local;
-    const char* announced;
-    bool older;
-};
-
-class OlderVersionRule : public testing::TestWithParam<OlderCase> {};
-
-TEST_P(OlderVersionRule, KeysCompareAsText) {
-    const OlderCase& c = GetParam();
-    EXPECT_EQ(isOlderVersion(RemoveChar(c.local, "."), RemoveChar(c.announced, ".")), c.older)
-        << c.local << " vs " << c.announced;
+TEST(OlderVersionRule, KeysCompareAsText) {
+    // "0" stands for a file without version information. U+FF11 (fullwidth 1) against U+1F600:
+    // as UTF-16 the surrogate 0xD83D sorts first, although the code point is larger.
+    // clang-format off
+    const struct { const char* local; const char* announced; bool older; } cases[] = {
+        {"1.0.0.3", "1.0.0.4", true}, {"1.0.0.4", "1.0.0.4", false}, {"0", "1.0.0.1", true},
+        {"0", "0.9", true}, {"1.0.0.3", "", false}, {"1.9", "1.10", false}, {"1.10", "1.9", true},
+        {"1, 0, 0, 3", "1.0.0.3", true}, {"\xF0\x9F\x98\x80", "\xEF\xBC\x91", true},
+        {"\xEF\xBC\x91", "\xF0\x9F\x98\x80", false}, {"", "0", true}, {"", "", false},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        EXPECT_EQ(isOlderVersion(RemoveChar(c.local, "."), RemoveChar(c.announced, ".")), c.older)
+            << c.local << " vs " << c.announced;
+    }
 }
 
-// "0" stands for a file without version information. U+FF11 (fullwidth 1) against U+1F600:
-// as UTF-16 the surrogate 0xD83D sorts first, although the code point is larger.
-INSTANTIATE_TEST_SUITE_P(
-    Table, OlderVersionRule,
-    testing::Values(OlderCase{"1.0.0.3", "1.0.0.4", true}, OlderCase{"1.0.0.4", "1.0.0.4", false},
-                    OlderCase{"0", "1.0.0.1", true}, OlderCase{"0", "0.9", true},
-                    OlderCase{"1.0.0.3", "", false}, OlderCase{"1.9", "1.10", false},
-                    OlderCase{"1.10", "1.9", true}, OlderCase{"1, 0, 0, 3", "1.0.0.3", true},
-                    OlderCase{"\xF0\x9F\x98\x80", "\xEF\xBC\x91", true},
-                    OlderCase{"\xEF\xBC\x91", "\xF0\x9F\x98\x80", false}, OlderCase{"", "0", true},
-                    OlderCase{"", "", false}));
-
 TEST(TextHelpers, RemoveCharGetExtensionAndParentUrl) {
-    EXPECT_EQ(RemoveChar("1..2", "."), "12");
-    EXPECT_EQ(RemoveChar("...", "."), "");
-    EXPECT_EQ(RemoveChar("版.本版", "版"), ".本");
-    EXPECT_EQ(RemoveChar("1.2", ""), "1.2");
-    // Removing the first character of ".." from "a...b" leaves "a..b", which again holds
-    // "..", and so on until one "." is left.
-    EXPECT_EQ(RemoveChar("a...b", ".."), "a.b");
-    EXPECT_EQ(RemoveChar("xabab", "ab"), "xbb");
-
-    EXPECT_EQ(GetExtension("readme"), "readme");
-    EXPECT_EQ(GetExtension("archive.tar.gz"), "gz");
-    EXPECT_EQ(GetExtension("name."), "");
-    EXPECT_EQ(GetExtension(".profile"), "profile");
-    EXPECT_EQ(GetExtension(""), "");
-    EXPECT_EQ(GetExtension("dir.v2\\setup"), "v2\\setup");  // folders are not special
-    EXPECT_EQ(GetExtension("说明.文本"), "文本");
-
-    EXPECT_EQ(ParentUrl("http://host/a/b"), "http://host/a");
-    EXPECT_EQ(ParentUrl("http://host/a/b/"), "http://host/a");
-    EXPECT_EQ(ParentUrl("http://h/x"), "http://h");  // "/" at 9
-    // A "/" up to the 8th character or as the last one does not count.
-    EXPECT_EQ(ParentUrl(""), "");
-    EXPECT_EQ(ParentUrl("/"), "");
-    EXPECT_EQ(ParentUrl("http://host"), "");
-    EXPECT_EQ(ParentUrl("http://host/"), "");
-    EXPECT_EQ(ParentUrl("ab/cdef/"), "");   // the "/" at 3 is the only one searched
-    EXPECT_EQ(ParentUrl("abcdefg/x"), "");  // "/" at 8
-    EXPECT_EQ(ParentUrl("abcdefgh/x"), "abcdefgh");
-    // Positions count characters: six Chinese characters are 18 bytes.
-    EXPECT_EQ(ParentUrl("服务器列表文/x"), "");
-    EXPECT_EQ(ParentUrl("http://服/x"), "http://服");
-    EXPECT_EQ(ParentUrl("http://host/目录/文件"), "http://host/目录");
+    // clang-format off
+    const struct { const char* text; const char* removed; const char* expected; } removals[] = {
+        {"1..2", ".", "12"}, {"...", ".", ""}, {"版.本版", "版", ".本"}, {"1.2", "", "1.2"},
+        // Removing the first character of ".." from "a...b" leaves "a..b", which again holds
+        // "..", and so on until one "." is left.
+        {"a...b", "..", "a.b"}, {"xabab", "ab", "xbb"},
+    };
+    const struct { std::string (*helper)(std::string_view); const char* text; const char* expected; } cases[] = {
+        {GetExtension, "readme", "readme"}, {GetExtension, "archive.tar.gz", "gz"}, {GetExtension, "name.", ""},
+        {GetExtension, ".profile", "profile"}, {GetExtension, "", ""}, {GetExtension, "说明.文本", "文本"},
+        {GetExtension, "dir.v2\\setup", "v2\\setup"},  // folders are not special
+        {ParentUrl, "http://host/a/b", "http://host/a"}, {ParentUrl, "http://host/a/b/", "http://host/a"},
+        {ParentUrl, "http://h/x", "http://h"},  // "/" at 9
+        // A "/" up to the 8th character or as the last one does not count.
+        {ParentUrl, "", ""}, {ParentUrl, "/", ""}, {ParentUrl, "http://host", ""}, {ParentUrl, "http://host/", ""},
+        {ParentUrl, "ab/cdef/", ""},   // the "/" at 3 is the only one searched
+        {ParentUrl, "abcdefg/x", ""},  // "/" at 8
+        {ParentUrl, "abcdefgh/x", "abcdefgh"},
+        // Positions count characters: six Chinese characters are 18 bytes.
+        {ParentUrl, "服务器列表文/x", ""}, {ParentUrl, "http://服/x", "http://服"},
+        {ParentUrl, "http://host/目录/文件", "http://host/目录"},
+    };
+    // clang-format on
+    for (const auto& c : removals) {
+        EXPECT_EQ(RemoveChar(c.text, c.removed), c.expected) << c.text << " - " << c.removed;
+    }
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.helper(c.text), c.expected)
+            << (c.helper == GetExtension ? "GetExtension " : "ParentUrl ") << c.text;
+    }
 }
 
 }  // namespace

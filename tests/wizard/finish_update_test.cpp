@@ -15,17 +15,14 @@ namespace upd::wizard {
 namespace {
 
 TEST(FinishUpdate, KindOfThePlan) {
-    const struct {
-        std::vector<FinishRow> rows;
-        FinishKind kind;
-    } cases[] = {
-        {{}, FinishKind::Nothing},
-        {{{"a.dll", "a.dll"}, {"sub\\b.dat", "sub\\b.dat"}}, FinishKind::Files},
-        {{{"http://h/update.exe", "update.exe"}, {"http://h/FileMove.exe", "FileMove.exe"}},
-         FinishKind::Updater},
-        {{{"HTTP://h/UPDATE.EXE", "UPDATE.EXE"}}, FinishKind::Updater},
-        {{{"http://h/x/Setup.zip", "Setup.zip"}}, FinishKind::FullPackage},
+    using enum FinishKind;
+    // clang-format off
+    const struct { std::vector<FinishRow> rows; FinishKind kind; } cases[] = {
+        {{}, Nothing}, {{{"a.dll", "a.dll"}, {"sub\\b.dat", "sub\\b.dat"}}, Files},
+        {{{"http://h/update.exe", "update.exe"}, {"http://h/FileMove.exe", "FileMove.exe"}}, Updater},
+        {{{"HTTP://h/UPDATE.EXE", "UPDATE.EXE"}}, Updater}, {{{"http://h/x/Setup.zip", "Setup.zip"}}, FullPackage},
     };
+    // clang-format on
     for (const auto& c : cases) {
         EXPECT_EQ(finishKindOf(c.rows), c.kind) << c.rows.size();
     }

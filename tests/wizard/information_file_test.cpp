@@ -45,24 +45,19 @@ TEST(InformationFile, RefusesWhatTheSignatureDoesNotVouchFor) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const test::TempDir dir;
-        std::string bytes = c.ini;
-        if (c.at == At::TooLarge) {
-            bytes.append(kMaxProfileFileBytes + 1 - bytes.size(), ';');
-        }
+        const std::string bytes =
+            c.ini +
+            std::string(c.at == At::TooLarge ? kMaxProfileFileBytes + 1 - c.ini.size() : 0, ';');
         const std::string path = dir.file("update.ini");
         if (c.at == At::Link) {
             ASSERT_EQ(::symlink(dir.write("elsewhere.ini", bytes).c_str(), path.c_str()), 0);
         } else {
             dir.write("update.ini", bytes);
         }
-        std::optional<std::string> signature;
-        if (c.sig != Sig::None) {
-            signature = signatureFileLine(
-                bytes, c.sig == Sig::Good ? vendor->secretKey : stranger->secretKey);
-        }
-        const std::optional<PublicKey> key =
-            c.key ? std::optional<PublicKey>(vendor->publicKey) : std::nullopt;
-        const LoadedInformation loaded = loadUpdateInformation(path, key, signature);
+        const auto& secret = c.sig == Sig::Good ? vendor->secretKey : stranger->secretKey;
+        const LoadedInformation loaded = loadUpdateInformation(
+            path, c.key ? std::optional<PublicKey>(vendor->publicKey) : std::nullopt,
+            c.sig == Sig::None ? std::nullopt : std::optional(signatureFileLine(bytes, secret)));
         EXPECT_EQ(loaded.refusal, c.expected) << loaded.reason;
         // What is refused yields nothing to analyse; what is taken is exactly what was read.
         EXPECT_EQ(loaded.document.bytes(), c.expected == R::None ? bytes : std::string());

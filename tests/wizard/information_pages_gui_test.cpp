@@ -1,89 +1,57 @@
-// Pages 2 and 3 in the real window with the engine in Qt's event loop: the download of the
-// update information from a scripted server (or, built with UPD_NGINX_PAGES, from the real
-// nginx that nginx_pages_test.sh starts), progress, moving on, failures shown in the frame,
-// the stall, Back and Next again from another server, and page 3's Next into page 4 or 5.
+// Pages 2 and 3 on the engine, against scripted servers (or, built with UPD_NGINX_PAGES, the
+// nginx of nginx_pages_test.sh): progress, failures shown in the frame, the stall, Back and
+// Next from another server, and page 3's Next into page 4 or 5.
 #include <QCheckBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 #include <cstdlib>
 
-#include "app/reactor_driver.h"
-#include "app/startup.h"
 #include "app/string_table.h"
-#include "controls/image_list.h"
 #include "controls/list_control.h"
 #include "controls/small_bar.h"
-#include "net/reactor.h"
 #include "tests/support/expected_request.h"
 #include "tests/support/scripted_server.h"
-#include "tests/support/temp_dir.h"
 #include "tests/wizard/wizard_test_support.h"
-#include "wizard/frm_update1.h"
 #include "wizard/frm_update2.h"
 #include "wizard/frm_update3.h"
 #include "wizard/frm_update4.h"
-#include "wizard/wizard_window.h"
 
 namespace upd::wizard {
 namespace {
 
+using enum PageId;
 using test::Script;
 using test::ScriptedServer;
+using test::serving;
 
 const std::string kUpdateIni =
     "[Update]\r\nVer=2.1\r\nTime=2005.06.01\r\nContentsEN=Faster,Smaller\r\nForceUp=0\r\n"
     "Update=0\r\n[Ver]\r\nNum=2\r\nFile1=Main.exe\r\nVer1=2.1\r\nFile2=sub\\r.dll\r\nVer2=1.0\r\n"
     "[Time]\r\nNum=0\r\n[Descript]\r\nEXE=Program\r\n";
 
-std::string reply(std::string_view status, std::string_view body, bool withLength = true) {
-    return "HTTP/1.0 " + std::string(status) + "\r\n" +
-           (withLength ? "Content-Length: " + std::to_string(body.size()) + "\r\n" : "") + "\r\n" +
-           std::string(body);
-}
-
-Script serving(std::string_view status, std::string_view body, bool withLength = true) {
-    return Script().readRequest().send(reply(status, body, withLength)).close();
-}
-
-class InformationPages : public ::testing::Test {
+class InformationPages : public test::EnginePagesTest {
   protected:
-    void SetUp() override {
-        app::registerWizardPages(wizard);
-        app::startWizard(wizard);
-        wizard.state().InfoFile = "update.ini";  // as the last line of update.svr names it
-        wizard.navigate(PageId::Welcome, PageId::Server);
-    }
-    void TearDown() override { wizard.CloseSub(true); }
+    void SetUp() override { restart(); }
 
-    // Page 1 with `address` chosen, then Next.
-    frmUpdate2* fetchFrom(const std::string& address) {
-        wizard.pageAs<frmUpdate1>(PageId::Server)->Text1->setText(QString::fromStdString(address));
-        wizard.navigate(PageId::Server, PageId::InfoDownload);
-        return wizard.pageAs<frmUpdate2>(PageId::InfoDownload);
-    }
     // Pumps until page 2 has moved on or shows its failure.
     bool settled() {
         return QTest::qWaitFor(
             [&] {
-                return wizard.visiblePage() != PageId::InfoDownload ||
-                       wizard.pageAs<frmUpdate2>(PageId::InfoDownload)->failed();
+                return wizard->visiblePage() != InfoDownload ||
+                       wizard->pageAs<frmUpdate2>(InfoDownload)->failed();
             },
             10'000);
     }
-    frmUpdate3* analysis() { return wizard.pageAs<frmUpdate3>(PageId::Analysis); }
-    controls::ListControl* downloadList() {
-        return wizard.pageAs<frmUpdate4>(PageId::FileDownload)->trelListViewCtl1;
+    bool fetched(const std::string& address) {
+        fetchFrom(address);
+        return settled();
     }
-
-    const app::ReactorDriver driver{net::mainReactor()};
-    const test::TempDir dir;
-    test::ScriptedMessageBoxes boxes;
-    test::RecordingProcessExit process;
-    Wizard wizard{
-        {dir.path(), platform::kLangEnglishUS, platform::kLangEnglishUS, ""}, boxes, process};
+    frmUpdate3* analysis() { return wizard->pageAs<frmUpdate3>(Analysis); }
+    controls::ListControl* downloadList() {
+        return wizard->pageAs<frmUpdate4>(FileDownload)->trelListViewCtl1;
+    }
 };
 
 TEST_F(InformationPages, Page2EndsOnPage3OrShowsWhyNot) {
@@ -96,23 +64,18 @@ TEST_F(InformationPages, Page2EndsOnPage3OrShowsWhyNot) {
         int finalPercent;
         const char* shown;  // in the failure text
     } cases[] = {
-        {"announced length: the bar follows",
-         Script()
-             .readRequest()
-             .send(reply("200 OK", "").substr(0, 0) +
-                   "HTTP/1.0 200 OK\r\nContent-Length: 30000\r\n\r\n")
-             .send(body.substr(0, 10000))
-             .send(body.substr(10000, 10000))
-             .send(body.substr(20000))
-             .close(),
-         true, 100, ""},
-        {"no length: the bar stays at 0", serving("200 OK", kUpdateIni, false), true, 0, ""},
-        {"an error status is no information", serving("404 Not Found", "<html>gone</html>"), false,
-         0, "didn't reply with a 200"},
-        {"a proxy's refusal too", serving("403 Forbidden", "denied"), false, 0,
+        // clang-format off
+        {"announced length: the bar follows", Script().readRequest()
+             .send("HTTP/1.0 200 OK\r\nContent-Length: 30000\r\n\r\n").send(body.substr(0, 10000))
+             .send(body.substr(10000, 10000)).send(body.substr(20000)).close(), true, 100, ""},
+        {"no length: the bar stays at 0", serving(kUpdateIni, "200 OK", false), true, 0, ""},
+        {"an error status is no information", serving("<html>gone</html>", "404 Not Found"),
+         false, 0, "didn't reply with a 200"},
+        {"a proxy's refusal too", serving("denied", "403 Forbidden"), false, 0,
          "didn't reply with a 200"},
         {"a reset before any header", Script().readRequest().reset(), false, 0,
          "could not be downloaded"},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -122,15 +85,14 @@ TEST_F(InformationPages, Page2EndsOnPage3OrShowsWhyNot) {
         QObject::connect(page->SmallBar1, &controls::SmallBar::propertyChanged, page,
                          [&] { percents.push_back(page->SmallBar1->PercentValue()); });
         ASSERT_TRUE(settled());
-        EXPECT_TRUE(server.received(0) == test::expectedRequest({.target = "/update.ini"}))
-            << server.received(0);
-        EXPECT_EQ(wizard.visiblePage(), c.movesOn ? PageId::Analysis : PageId::InfoDownload);
+        EXPECT_EQ(server.received(0), test::expectedRequest({.target = "/update.ini"}));
+        EXPECT_EQ(wizard->visiblePage(), c.movesOn ? Analysis : InfoDownload);
         EXPECT_EQ(page->SmallBar1->PercentValue(), c.finalPercent);
         EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
         EXPECT_EQ(page->RemoteFile(), nullptr);
         if (c.movesOn) {
             EXPECT_TRUE(page->Next_Button->isEnabled());
-            wizard.navigate(PageId::Analysis, PageId::Server);
+            wizard->navigate(Analysis, Server);
         } else {
             EXPECT_TRUE(page->FailureText->isVisible());
             EXPECT_TRUE(page->FailureText->text().contains(c.shown))
@@ -140,22 +102,17 @@ TEST_F(InformationPages, Page2EndsOnPage3OrShowsWhyNot) {
             EXPECT_TRUE(boxes.shown.empty());
             page->Back_Button_Click();
         }
-        EXPECT_EQ(wizard.visiblePage(), PageId::Server);
-        EXPECT_FALSE(wizard.isLoaded(PageId::InfoDownload));
+        EXPECT_EQ(wizard->visiblePage(), Server);
+        EXPECT_FALSE(wizard->isLoaded(InfoDownload));
     }
 }
 
 TEST_F(InformationPages, Page2ShowsARefusedConnectionAndAStall) {
-    std::string closedPort;
-    {
-        const test::LoopbackListener gone;
-        closedPort = gone.url("/");
-    }
+    const std::string closedPort = test::LoopbackListener().url("/");
     frmUpdate2* page = fetchFrom(closedPort);
     ASSERT_TRUE(settled());
     EXPECT_TRUE(page->FailureText->text().contains("Unable to connect"));
     page->Back_Button_Click();
-
     // The header arrives, then nothing: after the stall time-out the failure is shown and
     // the connection closed, so the server's script ends.
     ScriptedServer stalled(Script().readRequest().send("HTTP/1.0 200 OK\r\n\r\npart"));
@@ -164,49 +121,42 @@ TEST_F(InformationPages, Page2ShowsARefusedConnectionAndAStall) {
     ASSERT_TRUE(settled());
     EXPECT_TRUE(page->FailureText->text().contains("30 seconds"));
     EXPECT_TRUE(stalled.waitFinished(0));
-    EXPECT_EQ(wizard.visiblePage(), PageId::InfoDownload);
+    EXPECT_EQ(wizard->visiblePage(), InfoDownload);
 }
 
 // proxy.ini's type by list index, the port by its leading number.
 TEST_F(InformationPages, Page2GoesThroughTheProxyInForce) {
-    ScriptedServer proxy(serving("200 OK", kUpdateIni));
+    ScriptedServer proxy(serving(kUpdateIni));
     dir.write("proxy.ini", "[Proxy]\r\nType=1\r\nServer=127.0.0.1\r\nPort=" +
                                std::to_string(proxy.port()) + " (the office proxy)\r\n");
-    fetchFrom("http://updates.invalid:81/");
-    ASSERT_TRUE(settled());
-    EXPECT_EQ(wizard.visiblePage(), PageId::Analysis);
+    ASSERT_TRUE(fetched("http://updates.invalid:81/"));
+    EXPECT_EQ(wizard->visiblePage(), Analysis);
     EXPECT_TRUE(proxy.received(0).starts_with("GET http://updates.invalid:81/update.ini HTTP/1.0"));
 }
 
 TEST_F(InformationPages, Page3ShowsWhatIsNewAndKeepsOnePairOfColumns) {
-    ScriptedServer first(serving("200 OK", kUpdateIni));
-    fetchFrom(first.url("/"));
-    ASSERT_TRUE(settled());
+    ScriptedServer first(serving(kUpdateIni));
+    ASSERT_TRUE(fetched(first.url("/")));
     EXPECT_EQ(analysis()->Text1->toPlainText(), "V 2.1 (2005.06.01)\n\nFaster\nSmaller");
     EXPECT_TRUE(analysis()->Check1->isChecked());
     EXPECT_EQ(analysis()->VersionList().rowCount(), 2);
     EXPECT_EQ(analysis()->VersionList().subItem(1, 2), "Program");
     EXPECT_EQ(downloadList()->columnCount(), 2);
-
     // Back, another server, Next: its information on a fresh page 3; page 4 stayed loaded.
     analysis()->Back_Button_Click();
-    EXPECT_FALSE(wizard.isLoaded(PageId::Analysis));
-    EXPECT_TRUE(wizard.isLoaded(PageId::FileDownload));
-    ScriptedServer second(serving("200 OK",
-                                  "[Update]\r\nVer=3.0\r\n[Ver]\r\nNum=0\r\n"
-                                  "[Time]\r\nNum=0\r\n"));
-    fetchFrom(second.url("/other/"));
-    ASSERT_TRUE(settled());
+    EXPECT_FALSE(wizard->isLoaded(Analysis));
+    EXPECT_TRUE(wizard->isLoaded(FileDownload));
+    ScriptedServer second(serving("[Update]\r\nVer=3.0\r\n[Ver]\r\nNum=0\r\n[Time]\r\nNum=0\r\n"));
+    ASSERT_TRUE(fetched(second.url("/other/")));
     EXPECT_NE(second.received(0).find("/other/update.ini"), std::string::npos);
     EXPECT_EQ(analysis()->Text1->toPlainText(), "V 3.0 ()\n");
     EXPECT_EQ(downloadList()->columnCount(), 2);
 }
 
 TEST_F(InformationPages, Page3RefusesInformationItCannotUse) {
-    ScriptedServer server(serving("200 OK", "[Ver]\r\nNum=1\r\nFile1=..\\..\\etc\\passwd\r\n"));
+    ScriptedServer server(serving("[Ver]\r\nNum=1\r\nFile1=..\\..\\etc\\passwd\r\n"));
     boxes.answers = {app::MessageAnswer::Ok};
-    fetchFrom(server.url("/"));
-    ASSERT_TRUE(settled());
+    ASSERT_TRUE(fetched(server.url("/")));
     const std::string message = app::LoadResString(119, platform::kLangEnglishUS);
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].text, message);
@@ -219,15 +169,12 @@ TEST_F(InformationPages, Page3NextHandsThePlanToPage4OrGoesToPage5) {
     // Main.exe and sub\r.dll are missing: both planned. Then, both present and current
     // (no version resource reads "0", and "0" is not older than an empty version): page 5.
     ScriptedServer server(
-        std::vector<Script>{serving("200 OK", kUpdateIni),
-                            serving("200 OK",
-                                    "[Update]\r\nForceUp=0\r\nUpdate=0\r\n[Ver]\r\nNum=1\r\n"
-                                    "File1=Main.exe\r\n[Time]\r\nNum=0\r\n")});
-    fetchFrom(server.url("/"));
-    ASSERT_TRUE(settled());
+        {serving(kUpdateIni), serving("[Update]\r\nForceUp=0\r\nUpdate=0\r\n[Ver]\r\nNum=1\r\n"
+                                      "File1=Main.exe\r\n[Time]\r\nNum=0\r\n")});
+    ASSERT_TRUE(fetched(server.url("/")));
     analysis()->Next_Button_Click();
-    EXPECT_EQ(wizard.visiblePage(), PageId::FileDownload);
-    EXPECT_TRUE(wizard.state().StartPending);
+    EXPECT_EQ(wizard->visiblePage(), FileDownload);
+    EXPECT_TRUE(wizard->state().StartPending);
     EXPECT_FALSE(QFile::exists(QString::fromStdString(dir.file("update.ini"))));
     ASSERT_EQ(analysis()->PlanList().rowCount(), 2);
     EXPECT_EQ(analysis()->PlanList().row(2).text, "sub\\r.dll");
@@ -235,15 +182,13 @@ TEST_F(InformationPages, Page3NextHandsThePlanToPage4OrGoesToPage5) {
     EXPECT_EQ(downloadList()->rowText(1), "Main.exe");
     EXPECT_EQ(downloadList()->subItem(1, 1), "Program");
     EXPECT_EQ(downloadList()->icon(1), 0);
-
     boxes.answers = {app::MessageAnswer::Ok};  // page 4's Back asks first
-    wizard.pageAs<frmUpdate4>(PageId::FileDownload)->Back_Button_Click();
-    EXPECT_FALSE(wizard.state().StartPending);
-    wizard.state().StartPending = false;
-    fetchFrom(server.url("/"));
-    ASSERT_TRUE(settled());
+    wizard->pageAs<frmUpdate4>(FileDownload)->Back_Button_Click();
+    EXPECT_FALSE(wizard->state().StartPending);
+    wizard->state().StartPending = false;
+    ASSERT_TRUE(fetched(server.url("/")));
     analysis()->Next_Button_Click();
-    EXPECT_EQ(wizard.visiblePage(), PageId::Finish);
+    EXPECT_EQ(wizard->visiblePage(), Finish);
     EXPECT_EQ(downloadList()->rowCount(), 0);
 }
 
@@ -252,19 +197,16 @@ TEST_F(InformationPages, Page3NextHandsThePlanToPage4OrGoesToPage5) {
 TEST_F(InformationPages, FromARealNginx) {
     const char* url = std::getenv("UPD_NGINX_URL");
     ASSERT_NE(url, nullptr);
-    fetchFrom(url);
-    ASSERT_TRUE(settled());
-    ASSERT_EQ(wizard.visiblePage(), PageId::Analysis);
+    ASSERT_TRUE(fetched(url));
+    ASSERT_EQ(wizard->visiblePage(), Analysis);
     EXPECT_EQ(analysis()->Text1->toPlainText(), "V 2.1 (2005.06.01)\n\nFaster\nSmaller");
     analysis()->Next_Button_Click();
-    EXPECT_EQ(wizard.visiblePage(), PageId::FileDownload);
+    EXPECT_EQ(wizard->visiblePage(), FileDownload);
     EXPECT_EQ(downloadList()->rowCount(), 2);
-
     boxes.answers = {app::MessageAnswer::Ok};
-    wizard.pageAs<frmUpdate4>(PageId::FileDownload)->Back_Button_Click();
-    fetchFrom(std::string(url) + "missing/");
-    ASSERT_TRUE(settled());
-    EXPECT_TRUE(wizard.pageAs<frmUpdate2>(PageId::InfoDownload)->FailureText->isVisible());
+    wizard->pageAs<frmUpdate4>(FileDownload)->Back_Button_Click();
+    ASSERT_TRUE(fetched(std::string(url) + "missing/"));
+    EXPECT_TRUE(wizard->pageAs<frmUpdate2>(InfoDownload)->FailureText->isVisible());
 }
 #endif
 

@@ -1,26 +1,19 @@
 #!/usr/bin/env bash
-# A crash at every step of an installation, not at chosen ones: the probe installs a replaced
-# file, a new file in a new sub-folder and the updater's pair, and strace kills it before the
-# N-th call of each file system call it makes, for every N; each killed run is recovered once
-# with a kill before the first call of each kind the recovery makes, then for good. Every end
-# must be all old or all new, with none of the installer's files left. Once with the update
-# folder beside the files, once on tmpfs (copies instead of renames). Then, from a trace of a
-# whole run, every download must have been fsynced before the first rename into the folder.
-#
+# A crash at every step of an installation (a replaced file, a new one in a new sub-folder, the
+# updater's pair): killed before the N-th call of each file system call, for every N, then the
+# recovery killed once at its first call of each kind and run for good. Every end: all old or all
+# new, none of the installer's files left. Update folder beside the files, and on tmpfs (copies).
 # usage: install_crash_sweep.sh INSTALL_PROBE
 set -u
 probe=${1:?usage: install_crash_sweep.sh INSTALL_PROBE}
 command -v strace >/dev/null || { echo "strace is missing (Debian package strace)"; exit 1; }
 # shellcheck source=SCRIPTDIR/../support/checks.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../support/checks.sh"
-
 work=$(mktemp -d /tmp/upd-sweep.XXXXXX) || exit 1
 shm=$(mktemp -d /dev/shm/upd-sweep.XXXXXX) || exit 1
 trap 'rm -rf "$work" "$shm"' EXIT
-app=$work/app
-
+app=$work/app tpl=$work/tpl
 # The application before: the update folder holds the downloads.
-tpl=$work/tpl
 mkdir -p "$tpl/app" "$tpl/update/sub"
 echo "old a" >"$tpl/app/a.dll" && chmod 640 "$tpl/app/a.dll"
 echo "old mover" >"$tpl/app/FileMove.exe"
@@ -29,41 +22,34 @@ echo "new a" >"$tpl/update/a.dll"
 echo "new data" >"$tpl/update/sub/new.dat"
 printf '#!/bin/sh\necho new\n' >"$tpl/update/update.exe"
 echo "new mover" >"$tpl/update/FileMove.exe"
-
 # fresh beside|tmpfs: the application folder as before the installation.
 fresh() {
     rm -rf "$app" "${shm:?}"/*
     cp -a "$tpl/app" "$app"
-    if [[ $1 == tmpfs ]]; then
-        cp -a "$tpl/update/." "$shm/" && ln -s "$shm" "$app/update"
-    else
-        cp -a "$tpl/update" "$app/update"
-    fi
+    [[ $1 == beside ]] || ln -s "$shm" "$app/update"
+    cp -a "$tpl/update/." "$app/update/"
 }
 # The folder without its update folder: names, kinds, modes and contents.
 state() {
     (cd "$app" && find . -path ./update -prune -o -printf '%p %y %m\n' | sort &&
         find . -path ./update -prune -o -type f -exec md5sum {} + | sort)
 }
-# Files of the installer left in the update folder (a journal, backups, copies).
+# The installer's files left behind (a journal, backups, copies).
 leftovers() {
     (cd "$app/update/" && find . -name 'install.journal*' -o -name '.install-backup*' -o -name '.upd-*')
     (cd "$app" && find . -path ./update -prune -o -name '.upd-*' -print)
 }
-# killed SYSCALL N MODE: runs the probe in MODE, killed before the N-th call of SYSCALL.
-# Status 137 when it was killed (strace ends the same way; the subshell keeps the shell's
-# "Killed" notice off the output).
+# killed SYSCALL N MODE: runs the probe in MODE, killed before the N-th call of SYSCALL: status
+# 137 (strace's too; the subshell keeps the shell's "Killed" notice off the output).
 killed() {
     (strace -f -o /dev/null -e trace="$1" -e inject="$1":signal=KILL:when="$2" \
         "$probe" "$3" "$app" >/dev/null 2>&1
         exit $?) 2>/dev/null
 }
-
 install_calls=(openat write rename link unlink unlinkat mkdir rmdir fsync chmod fchmod lchown
     copy_file_range utimensat)
 # The recovery's own changes: renames back, links, removals, and the flushes between them.
 recover_calls=(rename link unlink rmdir fsync)
-
 for where in beside tmpfs; do
     fresh $where
     old=$(state)
@@ -80,7 +66,6 @@ for where in beside tmpfs; do
             points=$((points + 1))
             fresh $where
             killed "$call" "$n" install
-            # The recovery, itself killed once at the first call of each kind, then for good.
             for again in "${recover_calls[@]}"; do
                 killed "$again" 1 recover
                 [[ $? == 137 ]] || break
@@ -106,7 +91,6 @@ for where in beside tmpfs; do
                 ($status == 0 && $(state) == "$new" && $n -gt 4) ]] && echo yes || echo no)"
     done
 done
-
 # Every download flushed before the first rename into the application folder.
 fresh beside
 strace -f -y -o "$work/trace" -e trace=fsync,rename,renameat,renameat2 "$probe" install "$app"

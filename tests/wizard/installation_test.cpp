@@ -66,62 +66,39 @@ struct AppFolder {
             fs::remove_all(elsewhere);
         }
     }
-    // Every file and folder (path + "/"), following the update folder's link.
-    std::map<std::string, File> tree() const {
-        std::map<std::string, File> found;
-        for (const auto& e : fs::recursive_directory_iterator(
-                 dir.path(), fs::directory_options::follow_directory_symlink)) {
-            const std::string path = e.path().string().substr(dir.path().size());
-            struct stat info {};
-            ::stat(e.path().c_str(), &info);
-            const bool folder = e.is_directory();
-            found[path + (folder ? "/" : "")] = {path, folder ? "" : readFile(e.path()),
-                                                 info.st_mode & 07777};
-        }
-        return found;
-    }
-    // Compares with `files`, their folders and the update folder.
+    // Compares every file and folder (path + "/"), following the update folder's link, with
+    // `files`, their folders and the update folder; modes only where `files` gives one.
     void expectTree(const Files& files, const std::string& label) const {
-        std::map<std::string, File> expected{{"update/", {}}};
+        std::map<std::string, std::pair<std::string, mode_t>> expected{{"update/", {}}}, actual;
         for (const File& f : files) {
-            expected[f.path] = f;
+            expected[f.path] = {f.content, f.mode};
             for (auto p = fs::path(f.path).parent_path(); !p.empty(); p = p.parent_path()) {
                 expected[p.string() + "/"] = {};
             }
         }
-        const auto actual = tree();
-        for (const auto& [path, file] : expected) {
-            const auto it = actual.find(path);
-            ASSERT_NE(it, actual.end()) << label << ": missing " << path;
-            EXPECT_EQ(it->second.content, file.content) << label << ": " << path;
-            if (file.mode != 0) {
-                EXPECT_EQ(it->second.mode, file.mode) << label << ": mode of " << path;
-            }
+        for (const auto& e : fs::recursive_directory_iterator(
+                 dir.path(), fs::directory_options::follow_directory_symlink)) {
+            const bool folder = e.is_directory();
+            const auto path = e.path().string().substr(dir.path().size()) + (folder ? "/" : "");
+            struct stat info {};
+            ::stat(e.path().c_str(), &info);
+            const auto it = expected.find(path);
+            const bool compareMode = it != expected.end() && it->second.second != 0;
+            actual[path] = {folder ? "" : readFile(e.path()),
+                            compareMode ? info.st_mode & 07777 : 0};
         }
-        for (const auto& [path, file] : actual) {
-            EXPECT_TRUE(expected.count(path)) << label << ": unexpected " << path;
-        }
+        EXPECT_EQ(actual, expected) << label;
     }
 
     TempDir dir;
     std::string elsewhere;
 };
 
-std::string summary(const InstallResult& result) {
-    if (result) {
-        return "ok";
-    }
-    const InstallFailure& f = *result.failure;
-    return f.entry + " errno " + std::to_string(f.error) + (f.inUseOrDenied ? " denied" : "");
+std::string summary(const InstallResult& r) {
+    return r ? "ok"
+             : r.failure->entry + " errno " + std::to_string(r.failure->error) +
+                   (r.failure->inUseOrDenied ? " denied" : "");
 }
-
-struct Case {
-    const char* label;
-    Files before;
-    std::vector<InstallEntry> entries;
-    const char* failure;  // summary(); "ok" on success
-    Files after;          // empty on failure: `before`, untouched
-};
 
 // Old a.dll and b.dll, downloads for five entries, and a folder `blocked` where one of them
 // (or none) must go.
@@ -145,7 +122,11 @@ class Installation : public testing::TestWithParam<bool> {};
 
 TEST_P(Installation, PutsEveryFileInPlaceOrNone) {
     // clang-format off
-    const Case cases[] = {
+    const struct {
+        const char* label; Files before; std::vector<InstallEntry> entries;
+        const char* failure;  // summary(); "ok" on success
+        Files after = {};     // empty on failure: `before`, untouched
+    } cases[] = {
         {"replaced: content new, mode kept",
          {{"a.dll", "old", 0750}, {"keep.txt", "keep"}, {"update/a.dll", "new", 0600}},
          {{"a.dll", "a.dll"}}, "ok", {{"a.dll", "new", 0750}, {"keep.txt", "keep"}}},
@@ -158,23 +139,19 @@ TEST_P(Installation, PutsEveryFileInPlaceOrNone) {
          {{"old.sh", "#!new", 0700}, {"plain.txt", "text", 0644},
           {"bin/deep/tool", kElf, 0755}, {"bin/run.sh", "#!/bin/sh\n", 0755},
           {"reupdate.exe", "MZ", 0644}}},
-        {"third of five is a folder: rolled back", fiveWithFolderAt("b.dll"), kFive,
-         "b.dll errno 21", {}},
-        {"fourth of five is a folder: rolled back", fiveWithFolderAt("c.dll"), kFive,
-         "c.dll errno 21", {}},
+        {"third of five is a folder: rolled back", fiveWithFolderAt("b.dll"), kFive, "b.dll errno 21"},
+        {"fourth of five is a folder: rolled back", fiveWithFolderAt("c.dll"), kFive, "c.dll errno 21"},
         {"missing download", {{"a.dll", "old"}, {"update/a.dll", "new"}},
-         {{"a.dll", "a.dll"}, {"gone.dll", "gone.dll"}}, "gone.dll errno 2", {}},
-        {"hostile name", {{"update/x", "x"}}, {{"..\\x", "x"}}, "..\\x errno 0", {}},
-        {"hostile target", {{"update/x", "x"}}, {{"x", "C:\\x"}}, "x errno 0", {}},
-        {"target in the update folder", {{"update/x", "x"}}, {{"x", "update\\y"}},
-         "x errno 0", {}},
-        {"two entries, one target", {{"update/x", "x"}, {"update/y", "y"}},
-         {{"x", "z"}, {"y", "z"}}, "y errno 0", {}},
-        {"the backups' folder", {{"update/.install-backup/x", "x"}},
-         {{".install-backup\\x", "x"}}, ".install-backup\\x errno 0", {}},
+         {{"a.dll", "a.dll"}, {"gone.dll", "gone.dll"}}, "gone.dll errno 2"},
+        {"hostile name", {{"update/x", "x"}}, {{"..\\x", "x"}}, "..\\x errno 0"},
+        {"hostile target", {{"update/x", "x"}}, {{"x", "C:\\x"}}, "x errno 0"},
+        {"target in the update folder", {{"update/x", "x"}}, {{"x", "update\\y"}}, "x errno 0"},
+        {"two entries, one target", {{"update/x", "x"}, {"update/y", "y"}}, {{"x", "z"}, {"y", "z"}}, "y errno 0"},
+        {"the backups' folder", {{"update/.install-backup/x", "x"}}, {{".install-backup\\x", "x"}},
+         ".install-backup\\x errno 0"},
     };
     // clang-format on
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         const AppFolder app(GetParam(), c.before);
         if (GetParam() && app.elsewhere.empty()) {
             GTEST_SKIP() << "/dev/shm is not a separate file system here";
@@ -194,38 +171,33 @@ TEST(InstallationProcess, ReportsAFolderItCannotWriteAndPutsEverythingBack) {
         {"a.dll", "old"}, {"ro/readme", "r"}, {"update/a.dll", "new"}, {"update/b.dll", "b"}};
     const AppFolder app(false, before);
     ::chmod(app.dir.file("ro").c_str(), 0555);
-    const auto install = [&] {
-        return summary(installFiles(app.dir.path(), {{"a.dll", "a.dll"}, {"b.dll", "ro\\b.dll"}}));
-    };
-    std::string outcome;
-    if (::geteuid() != 0) {
-        outcome = install();
-    } else {
+    if (::geteuid() == 0) {
         // Root ignores permission bits: install as "nobody" in a tree it owns.
         for (const auto& e : fs::recursive_directory_iterator(app.dir.path())) {
             ASSERT_EQ(::lchown(e.path().c_str(), 65534, 65534), 0);
         }
         ASSERT_EQ(::chown(app.dir.path().c_str(), 65534, 65534), 0);
-        int out[2];
-        ASSERT_EQ(::pipe(out), 0);
-        const pid_t child = ::fork();
-        if (child == 0) {
-            const bool dropped = ::setgroups(0, nullptr) == 0 &&
-                                 ::setresgid(65534, 65534, 65534) == 0 &&
-                                 ::setresuid(65534, 65534, 65534) == 0;
-            const std::string text = dropped ? install() : "cannot drop privileges";
-            ::_exit(::write(out[1], text.data(), text.size()) < 0);
+    }
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const bool dropped = ::geteuid() != 0 || (::setgroups(0, nullptr) == 0 &&
+                                                  ::setresgid(65534, 65534, 65534) == 0 &&
+                                                  ::setresuid(65534, 65534, 65534) == 0);
+        std::string text = "cannot drop privileges";
+        if (dropped) {
+            text =
+                summary(installFiles(app.dir.path(), {{"a.dll", "a.dll"}, {"b.dll", "ro\\b.dll"}}));
         }
-        ::close(out[1]);
-        char buffer[256];
-        for (ssize_t got; (got = ::read(out[0], buffer, sizeof buffer)) > 0;) {
-            outcome.append(buffer, static_cast<std::size_t>(got));
-        }
-        ::close(out[0]);
-        ::waitpid(child, nullptr, 0);
-        if (outcome == "cannot drop privileges") {
-            GTEST_SKIP() << "running as root without the right to become nobody";
-        }
+        ::_exit(::write(out[1], text.data(), text.size()) < 0);
+    }
+    ::close(out[1]);
+    const std::string outcome = readFile("/dev/fd/" + std::to_string(out[0]));
+    ::close(out[0]);
+    ::waitpid(child, nullptr, 0);
+    if (outcome == "cannot drop privileges") {
+        GTEST_SKIP() << "running as root without the right to become nobody";
     }
     ::chmod(app.dir.file("ro").c_str(), 0755);
     EXPECT_EQ(outcome, "b.dll errno 13 denied");
@@ -278,38 +250,33 @@ TEST(InstallationRecovery, KeepsEveryFileWhateverTheJournalHolds) {
         };
     };
     const std::string selfNamed = journal("x install.journal x.txt 0 0 0 0 0");
-    struct Attack {
-        const char* label;
-        Files files;  // "update/install.journal" among them unless `setup` writes it
-        Setup setup;
-        bool setAside;  // else rolled back
-    };
     // Each forged journal would, if replayed, remove or overwrite a file it lists.
     // clang-format off
-    const Attack attacks[] = {
-        {"garbage", {{"a.txt", "app"}, {"update/install.journal", std::string("\0\377junk", 6)}},
-         {}, true},
-        {"a folder", {{"a.txt", "app"}, {"update/install.journal/x", "x"}}, {}, true},
-        {"a link out", {{"a.txt", "app"}, {"update/install.journal", kOutside}},
-         linkOut("update/install.journal", "victim.txt"), true},
+    const struct {
+        const char* label;
+        Files files;    // "update/install.journal" among them unless `setup` writes it
+        bool setAside;  // else rolled back
+        Setup setup = {};
+    } attacks[] = {
+        {"garbage", {{"a.txt", "app"}, {"update/install.journal", std::string("\0\377junk", 6)}}, true},
+        {"a folder", {{"a.txt", "app"}, {"update/install.journal/x", "x"}}, true},
+        {"a link out", {{"a.txt", "app"}, {"update/install.journal", kOutside}}, true,
+         linkOut("update/install.journal", "victim.txt")},
         {"source in the backups", {{"x.txt", "app"}, {"update/.install-backup/x", "app"},
-          {"update/install.journal", journal("x .install-backup/x x.txt 0 0 0 0 0")}}, {}, true},
-        {"source is the journal",
-         {{"x.txt", selfNamed}, {"update/install.journal", selfNamed}}, {}, true},
+          {"update/install.journal", journal("x .install-backup/x x.txt 0 0 0 0 0")}}, true},
+        {"source is the journal", {{"x.txt", selfNamed}, {"update/install.journal", selfNamed}}, true},
         {"target through a link out",
          {{"out/victim.txt", kOutside}, {"update/victim.txt", kOutside},
           {"update/.install-backup/files/out/victim.txt", "forged"},
           {"update/install.journal", journal("v victim.txt out/victim.txt 1 1 1 1 1")}},
-         linkOut("out", ""), true},
+         true, linkOut("out", "")},
         {"version 1, an app file as new",
-         {{"a.txt", "app"}, {"update/install.journal", journal("a a.txt a.txt 0 0 0", 1)}},
-         {}, true},
-        {"the user's own new file", {{"n.txt", "mine"}, {"update/n.txt", "new"}}, newFile(false),
-         false},
-        {"the installed new file", {{"update/n.txt", "new"}}, newFile(true), false},
+         {{"a.txt", "app"}, {"update/install.journal", journal("a a.txt a.txt 0 0 0", 1)}}, true},
+        {"the user's own new file", {{"n.txt", "mine"}, {"update/n.txt", "new"}}, false, newFile(false)},
+        {"the installed new file", {{"update/n.txt", "new"}}, false, newFile(true)},
     };
     // clang-format on
-    for (const Attack& a : attacks) {
+    for (const auto& a : attacks) {
         const AppFolder app(false, a.files);
         const TempDir outside;
         outside.write("victim.txt", kOutside);

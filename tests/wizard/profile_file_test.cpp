@@ -26,14 +26,6 @@ using test::LocaleGuard;
 using test::readFile;
 using test::TempDir;
 
-struct ReadCase {
-    std::string file;
-    platform::CodePage cp;
-    std::string section;
-    std::string key;
-    std::optional<std::string> value;
-};
-
 TEST(ProfileSyntax, ReadsLikeTheWindowsProfileFunctions) {
     const std::string blanks = "  [ Proxy ]  \r\n\tServer =  proxy.example  \r\nPORT=1080\r\n";
     const std::string quotes =
@@ -60,74 +52,55 @@ TEST(ProfileSyntax, ReadsLikeTheWindowsProfileFunctions) {
         }
         return out;
     };
-    const ReadCase cases[] = {
-        {blanks, 1252, "proxy", "server", "proxy.example"},
-        {blanks, 1252, " Proxy ", " port ", "1080"},
-        {quotes, 1252, "S", "double", "two words"},
-        {quotes, 1252, "S", "single", "x"},
-        {quotes, 1252, "S", "inner", " spaced "},
-        {quotes, 1252, "S", "nested", "a\"b"},
-        {quotes, 1252, "S", "open", "\"unbalanced"},
-        {quotes, 1252, "S", "mixed", "\"mixed'"},
-        {quotes, 1252, "S", "lone", "\""},
-        {quotes, 1252, "S", "empty", ""},
-        {comments, 1252, "S", ";Server", std::nullopt},
-        {comments, 1252, "S", "Server", std::nullopt},
-        {comments, 1252, "S", "Port", std::nullopt},
-        {comments, 1252, "Hidden", "Server", std::nullopt},
-        {comments, 1252, "S", "Note", "a ; not a comment"},
-        {repeats, 1252, "ver", "k", "1"},
-        {repeats, 1252, "ver", "onlyLater", std::nullopt},
-        {absent, 1252, "S", "missing", std::nullopt},
-        {absent, 1252, "Missing", "k", std::nullopt},
-        {absent, 1252, "", "orphan", std::nullopt},
-        {absent, 1252, "S", "bare", ""},  // a key line without "=" comes first
-        {"", 1252, "S", "k", std::nullopt},
-        {crlf, 1252, "S", "url", "http://h/x?a=b"},
-        {crlf, 1252, "T", "b", "2"},
-        {lf, 1252, "S", "url", "http://h/x?a=b"},
-        {header, 1252, "Ver", "k", "ab"},
-        {header, 1252, "Ver", "x", "1"},
-        {gbk, 936, utf8("\x81\x5D"), "k", "v"},
-        {gbk, 936, "\x81", "k", std::nullopt},
-        {gbk, 936, "S", utf8("\x81\x61"), "second"},
-        {gbk, 936, "S", utf8("\x81\x41"), "first"},
-        {"\xEF\xBB\xBF[Proxy]\r\nServer=代理.example\r\n", 1252, "Proxy", "Server", "代理.example"},
+    // clang-format off
+    const struct {
+        std::string file; std::string section; std::string key; std::optional<std::string> value;
+        platform::CodePage cp = 1252;
+    } cases[] = {
+        {blanks, "proxy", "server", "proxy.example"}, {blanks, " Proxy ", " port ", "1080"},
+        {quotes, "S", "double", "two words"}, {quotes, "S", "single", "x"}, {quotes, "S", "inner", " spaced "},
+        {quotes, "S", "nested", "a\"b"}, {quotes, "S", "open", "\"unbalanced"}, {quotes, "S", "mixed", "\"mixed'"},
+        {quotes, "S", "lone", "\""}, {quotes, "S", "empty", ""},
+        {comments, "S", ";Server", {}}, {comments, "S", "Server", {}}, {comments, "S", "Port", {}},
+        {comments, "Hidden", "Server", {}}, {comments, "S", "Note", "a ; not a comment"},
+        {repeats, "ver", "k", "1"}, {repeats, "ver", "onlyLater", {}}, {"", "S", "k", {}},
+        {absent, "S", "missing", {}}, {absent, "Missing", "k", {}}, {absent, "", "orphan", {}},
+        {absent, "S", "bare", ""},  // a key line without "=" comes first
+        {crlf, "S", "url", "http://h/x?a=b"}, {crlf, "T", "b", "2"}, {lf, "S", "url", "http://h/x?a=b"},
+        {header, "Ver", "k", "ab"}, {header, "Ver", "x", "1"},
+        {gbk, utf8("\x81\x5D"), "k", "v", 936}, {gbk, "\x81", "k", {}, 936},
+        {gbk, "S", utf8("\x81\x61"), "second", 936}, {gbk, "S", utf8("\x81\x41"), "first", 936},
+        {"\xEF\xBB\xBF[Proxy]\r\nServer=代理.example\r\n", "Proxy", "Server", "代理.example"},
         // Values are cut to 254 ANSI bytes, never inside a two-byte character.
-        {"[Ver]\r\nLong=" + x300 + "\r\n", 1252, "Ver", "Long", x300.substr(0, 254)},
-        {"[S]\nq=\"" + x300 + "\"\n", 1252, "S", "q", x300.substr(0, 254)},
-        {"[S]\nk=" + std::string(252, 'a') + zhong + "zz\n", 936, "S", "k",
-         std::string(252, 'a') + "中"},
-        {"[S]\nk=" + std::string(253, 'a') + zhong + "\n", 936, "S", "k", std::string(253, 'a')},
+        {"[Ver]\r\nLong=" + x300 + "\r\n", "Ver", "Long", x300.substr(0, 254)},
+        {"[S]\nq=\"" + x300 + "\"\n", "S", "q", x300.substr(0, 254)},
+        {"[S]\nk=" + std::string(252, 'a') + zhong + "zz\n", "S", "k", std::string(252, 'a') + "中", 936},
+        {"[S]\nk=" + std::string(253, 'a') + zhong + "\n", "S", "k", std::string(253, 'a'), 936},
         // 中 takes 3 bytes in UTF-8, 2 in code page 936; é 2 in UTF-8, 1 in 1252.
-        {"\xEF\xBB\xBF[S]\nk=" + times("中", 200) + "\n", 936, "S", "k", times("中", 127)},
-        {"\xEF\xBB\xBF[S]\nk=" + times("é", 300) + "\n", 1252, "S", "k", times("é", 254)},
+        {"\xEF\xBB\xBF[S]\nk=" + times("中", 200) + "\n", "S", "k", times("中", 127), 936},
+        {"\xEF\xBB\xBF[S]\nk=" + times("é", 300) + "\n", "S", "k", times("é", 254)},
     };
-    for (const ReadCase& c : cases) {
+    // clang-format on
+    for (const auto& c : cases) {
         EXPECT_EQ(ProfileDocument::parse(c.file, c.cp).find(c.section, c.key), c.value)
             << "[" << c.section << "] " << c.key << " in:\n"
             << c.file.substr(0, 80);
     }
 }
 
-struct WriteCase {
-    std::string file;
-    const char* section;
-    const char* key;
-    std::string value;
-    std::string after;  // the whole file
-    IniWriteError error = IniWriteError::None;
-};
-
 TEST(ProfileWriting, ChangesOnlyWhatItMustInTheFileStyle) {
     const std::string proxy = "[Proxy]\r\nType = 3\r\n  server = \"old\"  \r\n\r\nPort=1\r\n";
     const std::string repeats = "[S]\nk=1\nk=2\nbare\n[s]\nk=3\n";
     const std::string refused = "[Proxy]\nType=1\n";
-    const WriteCase cases[] = {
-        {proxy, "PROXY", "Server", "new",
-         "[Proxy]\r\nType = 3\r\n  server = new\r\n\r\nPort=1\r\n"},
-        {proxy, "Proxy", "Port", "",
-         "[Proxy]\r\nType = 3\r\n  server = \"old\"  \r\n\r\nPort=\r\n"},
+    using enum IniWriteError;
+    // clang-format off
+    const struct {
+        std::string file; const char* section; const char* key; std::string value;
+        std::string after;  // the whole file
+        IniWriteError error = None;
+    } cases[] = {
+        {proxy, "PROXY", "Server", "new", "[Proxy]\r\nType = 3\r\n  server = new\r\n\r\nPort=1\r\n"},
+        {proxy, "Proxy", "Port", "", "[Proxy]\r\nType = 3\r\n  server = \"old\"  \r\n\r\nPort=\r\n"},
         // A missing key goes after the last key line of its section.
         {"[Proxy]\nType=1\n; end of proxy\n\n[Other]\nx=1\n", "proxy", "Password", "secret",
          "[Proxy]\nType=1\nPassword=secret\n; end of proxy\n\n[Other]\nx=1\n"},
@@ -140,24 +113,21 @@ TEST(ProfileWriting, ChangesOnlyWhatItMustInTheFileStyle) {
         {repeats, "S", "k", "new", "[S]\nk=new\nk=2\nbare\n[s]\nk=3\n"},
         {repeats, "S", "bare", "set", "[S]\nk=1\nk=2\nbare=set\n[s]\nk=3\n"},
         // The file keeps its encoding (the code page here is 936).
-        {"\xEF\xBB\xBF[Proxy]\nUsername=a\n", "Proxy", "Username", "用户",
-         "\xEF\xBB\xBF[Proxy]\nUsername=用户\n"},
-        {"[Proxy]\nUsername=a\n", "Proxy", "Username", "用户",
-         "[Proxy]\nUsername=\xD3\xC3\xBB\xA7\n"},
+        {"\xEF\xBB\xBF[Proxy]\nUsername=a\n", "Proxy", "Username", "用户", "\xEF\xBB\xBF[Proxy]\nUsername=用户\n"},
+        {"[Proxy]\nUsername=a\n", "Proxy", "Username", "用户", "[Proxy]\nUsername=\xD3\xC3\xBB\xA7\n"},
         // Text that would break the line structure is refused.
-        {refused, "Proxy", "Server", "a\r\n[Evil]", refused, IniWriteError::InvalidValue},
-        {refused, "Proxy", "Type", std::string("1\0", 2), refused, IniWriteError::InvalidValue},
-        {refused, "Proxy", "a=b", "x", refused, IniWriteError::InvalidName},
-        {refused, "Proxy", "  ", "x", refused, IniWriteError::InvalidName},
-        {refused, "Proxy", ";x", "x", refused, IniWriteError::InvalidName},
-        {refused, "Pro]xy", "Type", "x", refused, IniWriteError::InvalidName},
+        {refused, "Proxy", "Server", "a\r\n[Evil]", refused, InvalidValue},
+        {refused, "Proxy", "Type", std::string("1\0", 2), refused, InvalidValue},
+        {refused, "Proxy", "a=b", "x", refused, InvalidName}, {refused, "Proxy", "  ", "x", refused, InvalidName},
+        {refused, "Proxy", ";x", "x", refused, InvalidName}, {refused, "Pro]xy", "Type", "x", refused, InvalidName},
     };
-    for (const WriteCase& c : cases) {
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.key) + "=" + c.value);
         auto doc = ProfileDocument::parse(c.file, 936);
-        EXPECT_EQ(doc.setValue(c.section, c.key, c.value).error, c.error)
-            << c.key << "=" << c.value;
-        EXPECT_EQ(doc.bytes(), c.after) << c.key << "=" << c.value;
-        if (c.error == IniWriteError::None) {
+        EXPECT_EQ(doc.setValue(c.section, c.key, c.value).error, c.error);
+        EXPECT_EQ(doc.bytes(), c.after);
+        if (c.error == None) {
             EXPECT_EQ(doc.find(c.section, c.key), c.value) << c.key;
         }
     }
@@ -195,8 +165,7 @@ TEST(ProfileFileCache, SeesEveryChangeOfTheFile) {
     // Changed in place, same size.
     const struct stat first = statOf(file);
     dir.write("update.ini", "[Ver]\nA=2\nB=\xD6\xD0\n");
-    timespec later = first.st_mtim;
-    later.tv_sec += 1;
+    const timespec later{first.st_mtim.tv_sec + 1, first.st_mtim.tv_nsec};
     setModified(file, later);
     ASSERT_EQ(statOf(file).st_ino, first.st_ino);
     EXPECT_EQ(ReadIniValue("Ver", "A", file), "2");

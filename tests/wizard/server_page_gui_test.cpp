@@ -12,12 +12,10 @@
 #include <QTreeWidget>
 
 #include "app/frm_proxy.h"
-#include "controls/image_list.h"
 #include "controls/list_control.h"
 #include "tests/wizard/wizard_test_support.h"
 #include "wizard/frm_update1.h"
 #include "wizard/wizard.h"
-#include "wizard/wizard_window.h"
 
 namespace upd::wizard {
 namespace {
@@ -69,7 +67,6 @@ TEST_F(ServerPage, KeepsTheChosenServerWhereverTheUserGoes) {
     clickRow(2);
     QTest::mouseClick(m_page->Check1, Qt::LeftButton);
     ASSERT_FALSE(m_page->Check1->isChecked());
-
     const auto expectAsLeft = [this] {
         EXPECT_EQ(m_wizard->pageAs<frmUpdate1>(Server), m_page);
         EXPECT_EQ(m_page->Text1->text(), "http://two.example/");
@@ -82,7 +79,6 @@ TEST_F(ServerPage, KeepsTheChosenServerWhereverTheUserGoes) {
     EXPECT_EQ(m_wizard->visiblePage(), Welcome);
     ASSERT_TRUE(m_wizard->navigate(Welcome, Server));
     expectAsLeft();
-
     QTest::mouseClick(m_page->Next_Button, Qt::LeftButton);
     EXPECT_EQ(m_wizard->visiblePage(), InfoDownload);
     ASSERT_TRUE(m_wizard->navigate(InfoDownload, Analysis));
@@ -114,12 +110,10 @@ TEST_F(ServerPage, TheProxyDialogChangesTheSettingsOnlyWithOk) {
         EXPECT_EQ(m_wizard->visiblePage(), Server);
         EXPECT_EQ(m_page->Text1->text(), "http://one.example/");
     };
-
     editAndPress(Qt::Key_Escape);
     EXPECT_EQ(test::readFile(m_dir.file("proxy.ini")), stored);
     EXPECT_EQ(m_wizard->proxySettingsInForce(),
               (app::ProxyConnection{.type = 1, .hostname = "http.example", .port = 3128}));
-
     editAndPress(Qt::Key_Return);
     EXPECT_EQ(m_wizard->proxySettingsInForce(),
               (app::ProxyConnection{.type = 3, .hostname = "socks5.example", .port = 1081}));

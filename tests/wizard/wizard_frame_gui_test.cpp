@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <QPointer>
-#include <QPushButton>
 #include <QScreen>
 
 #include "app/frm_proxy.h"
@@ -42,13 +41,11 @@ TEST_F(WizardFrame, StartsCentredOnTheWelcomePageWithTheServerPageLoadedHidden) 
     const Qt::WindowFlags flags = m_wizard->window().windowFlags();
     EXPECT_FALSE(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
     EXPECT_EQ(m_wizard->window().minimumSize(), m_wizard->window().maximumSize());
-
     // Moves outside the table change nothing.
     EXPECT_FALSE(m_wizard->navigate(Welcome, InfoDownload));
     EXPECT_FALSE(m_wizard->navigate(Server, Welcome));  // page 1 is not on screen
     expectOnlyVisible(Welcome);
     EXPECT_TRUE(m_log.empty());
-
     // Reading a page that is not loaded loads it, once, without showing or activating it.
     Page* finish = m_wizard->page(Finish);
     ASSERT_NE(finish, nullptr);
@@ -83,9 +80,7 @@ TEST_P(WizardBack, UnloadsThePagesAfterTheServerPage) {
     const QPoint where = m_wizard->window().pos();
     goTo(from);
     const bool readPageFour = from == Analysis;
-    if (readPageFour) {
-        ASSERT_NE(m_wizard->page(FileDownload), nullptr);
-    }
+    ASSERT_TRUE(!readPageFour || m_wizard->page(FileDownload) != nullptr);
     QPointer<Page> pageTwo = m_wizard->page(InfoDownload);
     m_log.clear();
     ASSERT_TRUE(m_wizard->navigate(from, Server));
@@ -96,15 +91,11 @@ TEST_P(WizardBack, UnloadsThePagesAfterTheServerPage) {
     }
     EXPECT_EQ(m_log, expected);
     expectOnlyVisible(Server);
-    std::vector<PageId> stay{Welcome, Server};
-    if (readPageFour) {
-        stay.push_back(FileDownload);
-    }
-    EXPECT_EQ(loadedPages(), stay);
+    EXPECT_EQ(loadedPages(), (readPageFour ? std::vector{Welcome, Server, FileDownload}
+                                           : std::vector{Welcome, Server}));
     EXPECT_EQ(m_wizard->window().pos(), where);
     test::flushDeletions();
     EXPECT_TRUE(pageTwo.isNull());
-
     // Forward again: a new page 2, loaded afresh.
     m_log.clear();
     ASSERT_TRUE(m_wizard->navigate(Server, InfoDownload));
@@ -140,16 +131,13 @@ TEST_F(WizardFrame, EveryPageAndIconFindsItsArtwork) {
     EXPECT_TRUE(artwork::icon("no_such_icon").isNull());
 }
 
-// ---- proxy settings for the download pages ----
-
 TEST_F(WizardFrame, ProxySettingsAreReadFromTheFileThroughAHiddenDialog) {
     m_dir.write("proxy.ini", "[Proxy]\nType=2\nServer=socks.example\nPort= 1080\nRemoteDNS=1\n");
-    // type, host, port, username, password, remote DNS
     EXPECT_EQ(m_wizard->proxySettingsInForce(),
-              (app::ProxyConnection{2, "socks.example", 1080, "", "", true}));
+              (app::ProxyConnection{
+                  .type = 2, .hostname = "socks.example", .port = 1080, .useRemoteDns = true}));
     EXPECT_TRUE(m_wizard->isProxyDialogLoaded());
     EXPECT_FALSE(m_wizard->proxyDialog().isVisible());
-
     // Loaded, the dialog is not read again.
     m_dir.write("proxy.ini", "[Proxy]\nType=1\n");
     EXPECT_EQ(m_wizard->proxySettingsInForce().type, 2);

@@ -1,11 +1,13 @@
 // Test doubles for the wizard's GUI tests: message boxes that answer from a script, a
 // process that counts its ends, stand-ins for pages 2 to 5 that log what the frame does to
-// them, and a fixture that starts a wizard with them.
+// them, a fixture that starts a wizard with them, and one that runs the real pages on the
+// engine against scripted servers.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QPushButton>
 #include <deque>
 #include <memory>
@@ -14,10 +16,15 @@
 
 #include "app/message_boxes.h"
 #include "app/process_exit.h"
+#include "app/reactor_driver.h"
 #include "app/server_list.h"
 #include "app/startup.h"
+#include "net/reactor.h"
 #include "tests/support/env_guard.h"
+#include "tests/support/scripted_server.h"
 #include "tests/support/temp_dir.h"
+#include "wizard/frm_update1.h"
+#include "wizard/frm_update2.h"
 #include "wizard/page.h"
 #include "wizard/wizard.h"
 
@@ -89,17 +96,6 @@ class StandInPage : public wizard::Page {
     PageLog& m_log;
 };
 
-// The real pages 0 and 1, stand-ins for 2 to 5.
-inline void registerPagesWithStandIns(wizard::Wizard& wizard, PageLog& log) {
-    app::registerWizardPages(wizard);
-    for (int number = 2; number < wizard::kPageCount; ++number) {
-        const wizard::PageId id = *wizard::pageFromNumber(number);
-        wizard.registerPage(id, [id, &log](wizard::Wizard& w) {
-            return std::make_unique<StandInPage>(w, id, log);
-        });
-    }
-}
-
 // Runs deferred deletions, so that unloaded pages are really gone.
 inline void flushDeletions() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -126,7 +122,13 @@ class WizardTest : public ::testing::Test {
         stop();
         environment.appFolder = m_dir.path();
         m_wizard = std::make_unique<wizard::Wizard>(environment, m_boxes, m_process);
-        registerPagesWithStandIns(*m_wizard, m_log);
+        app::registerWizardPages(*m_wizard);  // the real pages 0 and 1, stand-ins for 2 to 5
+        for (int number = 2; number < wizard::kPageCount; ++number) {
+            const wizard::PageId id = *wizard::pageFromNumber(number);
+            m_wizard->registerPage(id, [id, this](wizard::Wizard& w) {
+                return std::make_unique<StandInPage>(w, id, m_log);
+            });
+        }
         app::startWizard(*m_wizard);
     }
     void stop() {
@@ -162,6 +164,52 @@ class WizardTest : public ::testing::Test {
     RecordingProcessExit m_process;
     PageLog m_log;
     std::unique_ptr<wizard::Wizard> m_wizard;
+};
+
+// A reply of `body` ending with the connection, with or without its length.
+inline Script serving(std::string_view body, std::string_view status = "200 OK",
+                      bool withLength = true) {
+    return Script()
+        .readRequest()
+        .send("HTTP/1.0 " + std::string(status) + "\r\n" +
+              (withLength ? "Content-Length: " + std::to_string(body.size()) + "\r\n" : "") +
+              "\r\n" + std::string(body))
+        .close();
+}
+
+// The real pages with the engine in Qt's event loop, on a private application folder.
+class EnginePagesTest : public ::testing::Test {
+  protected:
+    void TearDown() override { wizard->CloseSub(true); }
+
+    // A new program run on the same folder, on page 1; update.svr named update.ini.
+    void restart() {
+        if (wizard) {
+            wizard->CloseSub(true);
+        }
+        wizard = std::make_unique<wizard::Wizard>(
+            wizard::WizardEnvironment{.appFolder = dir.path(), .vendorHost = vendorHost}, boxes,
+            process);
+        app::registerWizardPages(*wizard);
+        app::startWizard(*wizard);
+        wizard->state().InfoFile = "update.ini";
+        wizard->navigate(wizard::PageId::Welcome, wizard::PageId::Server);
+    }
+
+    // Page 1 with `address`, then Next.
+    wizard::frmUpdate2* fetchFrom(const std::string& address) {
+        using enum wizard::PageId;
+        wizard->pageAs<wizard::frmUpdate1>(Server)->Text1->setText(QString::fromStdString(address));
+        wizard->navigate(Server, InfoDownload);
+        return wizard->pageAs<wizard::frmUpdate2>(InfoDownload);
+    }
+
+    const app::ReactorDriver driver{net::mainReactor()};
+    const TempDir dir;
+    ScriptedMessageBoxes boxes;
+    RecordingProcessExit process;
+    std::string vendorHost = product::kVendorHost;  // of page 5's advertisement
+    std::unique_ptr<wizard::Wizard> wizard;
 };
 
 }  // namespace upd::test
