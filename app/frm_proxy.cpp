@@ -7,6 +7,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
 #include <QScreen>
 #include <QShowEvent>
 
@@ -92,6 +94,9 @@ frmProxy::frmProxy(std::string proxyIniPath, platform::LangId userLocale, QWidge
     txtProxy = makeTextBox(FrameProxy, "txtProxy", twipsRect(1200, 720, 2175, 285));
     Label1[2] = makeLabel(FrameProxy, twipsRect(120, 1230, 330, 195));
     txtProxyPort = makeTextBox(FrameProxy, "txtProxyPort", twipsRect(1200, 1200, 735, 285));
+    txtProxyPort->setMaxLength(5);
+    txtProxyPort->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("[0-9]{0,5}")), txtProxyPort));
     Label1[3] = makeLabel(FrameProxy, twipsRect(120, 1710, 765, 195));
     txtUsername = makeTextBox(FrameProxy, "txtUsername", twipsRect(1200, 1680, 2175, 285));
     Label1[4] = makeLabel(FrameProxy, twipsRect(120, 2190, 735, 195));
@@ -106,6 +111,10 @@ frmProxy::frmProxy(std::string proxyIniPath, platform::LangId userLocale, QWidge
         Label1[i]->setObjectName(QString("Label1_%1").arg(i));
     }
 
+    Hint = makeLabel(this, twipsRect(360, 3495, 3735, 330));
+    Hint->setObjectName("Hint");
+    Hint->setWordWrap(true);
+
     OK = new QPushButton(this);
     OK->setObjectName("OK");
     OK->setGeometry(twipsRect(360, 3840, 1215, 315));
@@ -117,6 +126,9 @@ frmProxy::frmProxy(std::string proxyIniPath, platform::LangId userLocale, QWidge
     connect(cmbProxyServer, &QComboBox::currentIndexChanged, this,
             [this] { cmbProxyServer_Click(); });
     connect(OK, &QPushButton::clicked, this, [this] { OK_Click(); });
+    for (QLineEdit* box : {txtProxy, txtProxyPort}) {
+        connect(box, &QLineEdit::textChanged, this, [this] { checkInput(); });
+    }
     connect(Cancel, &QPushButton::clicked, this, [this] { Cancel_Click(); });
 }
 
@@ -147,6 +159,7 @@ void frmProxy::Form_Load() {
     txtUsername->setText(QString::fromStdString(stored.username));
     txtPassword->setText(QString::fromStdString(stored.password));
     chkRemoteDNS->setCheckState(checkState(stored.remoteDns));
+    checkInput();
     fitLabelsToText(*this);
 }
 
@@ -157,6 +170,13 @@ void frmProxy::cmbProxyServer_Click() {
     txtUsername->setEnabled(states.username);
     txtPassword->setEnabled(states.password);
     chkRemoteDNS->setEnabled(states.remoteDns);
+    checkInput();
+}
+
+void frmProxy::checkInput() {
+    const int problem = proxySettingsProblem(settings());
+    OK->setEnabled(problem == 0);
+    Hint->setText(problem == 0 ? QString() : text(problem));
 }
 
 ProxySettings frmProxy::settings() const {
@@ -172,7 +192,10 @@ ProxySettings frmProxy::settings() const {
 
 void frmProxy::OK_Click() {
     // Failures (a read-only folder) go unreported: the dialog closes as usual.
-    writeProxySettings(settings(), m_proxyIniPath);
+    if (proxySettingsProblem(settings()) != 0) {
+        return;  // Enter while OK is disabled
+    }
+    writeProxySettings(settingsToStore(settings()), m_proxyIniPath);
     unloadSelf(QDialog::Accepted);
 }
 
@@ -205,6 +228,7 @@ void frmProxy::showEvent(QShowEvent* event) {
         }
     }
     QDialog::showEvent(event);
+    cmbProxyServer->setFocus(Qt::OtherFocusReason);
 }
 
 }  // namespace upd::app

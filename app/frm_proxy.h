@@ -34,7 +34,8 @@ class frmProxy : public QDialog {
     void Form_Load();
     // The enabling rules for the chosen type; runs whenever the list index is set.
     void cmbProxyServer_Click();
-    // Writes the six values to `proxy.ini`, then unloads the dialog.
+    // Writes the six values to `proxy.ini` (without the password when no proxy is used), then
+    // unloads the dialog. Disabled while the server or the port is not one.
     void OK_Click();
     // Unloads the dialog; nothing is written. Esc and the close box do the same.
     void Cancel_Click();
@@ -52,6 +53,8 @@ class frmProxy : public QDialog {
     QLineEdit* txtUsername = nullptr;
     QLineEdit* txtPassword = nullptr;
     QCheckBox* chkRemoteDNS = nullptr;
+    // Why OK is disabled (proxySettingsProblem), or empty.
+    QLabel* Hint = nullptr;
     QPushButton* OK = nullptr;
     QPushButton* Cancel = nullptr;
 
@@ -67,6 +70,8 @@ class frmProxy : public QDialog {
     void showEvent(QShowEvent* event) override;
 
   private:
+    // Enables OK and shows the hint for what the fields hold now.
+    void checkInput();
     void unloadSelf(int result);
     QString text(int id) const;
 

@@ -1,5 +1,6 @@
 #include "app/proxy_settings.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "app/number_text.h"
@@ -58,13 +59,42 @@ ProxyFieldStates proxyFieldStates(int type) {
         case ProxyKind::None:
             return {};
         case ProxyKind::Http:
-            return {.server = true};
+            // A proxy that asks for a login gets it (Proxy-Authorization: Basic).
+            return {.server = true, .username = true, .password = true};
         case ProxyKind::Socks4:
             return {.server = true, .username = true, .remoteDns = true};
         case ProxyKind::Socks5:
             return {.server = true, .username = true, .password = true, .remoteDns = true};
     }
     return {};
+}
+
+int proxySettingsProblem(const ProxySettings& settings) {
+    constexpr int kPortHint = 177;
+    constexpr int kServerHint = 178;
+    if (settings.type == static_cast<int>(ProxyKind::None)) {
+        return 0;
+    }
+    const std::string& server = settings.server;
+    if (server.empty() || std::any_of(server.begin(), server.end(), [](char c) {
+            return static_cast<unsigned char>(c) <= ' ' || c == 0x7F;
+        })) {
+        return kServerHint;
+    }
+    const std::string& port = settings.port;
+    if (port.empty() || port.size() > 5 ||
+        !std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; }) ||
+        std::stoi(port) < 1 || std::stoi(port) > 65535) {
+        return kPortHint;
+    }
+    return 0;
+}
+
+ProxySettings settingsToStore(ProxySettings settings) {
+    if (settings.type == static_cast<int>(ProxyKind::None)) {
+        settings.password.clear();
+    }
+    return settings;
 }
 
 std::int32_t proxyPortValue(std::string_view portText) {

@@ -53,8 +53,8 @@ ProxySettings readProxySettings(const std::string& file);
 // (the dialog reports nothing).
 bool writeProxySettings(const ProxySettings& settings, const std::string& file);
 
-// Which fields the dialog enables for a proxy type. The user-name field always follows the
-// remote-DNS box. A type outside 0-3 enables nothing.
+// Which fields the dialog enables for a proxy type: HTTP the server and a login, SOCKS4 the
+// server, a user name and remote DNS, SOCKS5 everything. A type outside 0-3 enables nothing.
 struct ProxyFieldStates {
     bool server = false;  // and the port
     bool username = false;
@@ -64,6 +64,15 @@ struct ProxyFieldStates {
     bool operator==(const ProxyFieldStates&) const = default;
 };
 ProxyFieldStates proxyFieldStates(int type);
+
+// What keeps the dialog's OK disabled: the string id of the hint to show, or 0 when the
+// settings can be saved. With a proxy the server must be a name or address without blanks
+// and the port a whole number from 1 to 65535 (digits only); without one nothing is checked.
+int proxySettingsProblem(const ProxySettings& settings);
+
+// What OK writes: the settings, but without the password when no proxy is used, so that a
+// secret is not kept for a proxy no longer in use.
+ProxySettings settingsToStore(ProxySettings settings);
 
 // The port a download object connects to for a port text: its leading number (blanks
 // before it skipped), rounded half to even; 0 when the text does not start with a number.

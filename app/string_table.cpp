@@ -93,6 +93,8 @@ constexpr std::array<StringRow, kLastStringId - kFirstStringId + 1> kStrings = {
     {174, "The update wizard does not write through a symbolic link it did not make:", "升级向导不会通过并非由它创建的符号链接写入文件："},
     {175, "Another update wizard is updating this application. Wait until it has finished, then start the update again.", "另一个升级向导正在升级此应用程序。请等它完成后再开始升级。"},
     {176, "The record of an interrupted installation could not be used. It was set aside with the files it kept, and the next update will download every out-of-date file again:", "一次中断的安装的记录无法使用，已连同保留的文件一起移到一旁，下次升级将重新下载所有过期的文件："},
+    {177, "Enter a port from 1 to 65535.", "请输入 1 到 65535 之间的端口。"},
+    {178, "Enter the proxy server, without spaces.", "请输入代理服务器，不含空格。"},
 }};
 // clang-format on
 

@@ -446,12 +446,17 @@ void DataConnection::sendRequest() {
     fields.Hostname = bracketed(m_Hostname);
     fields.UseResume = m_UseResume;
     fields.ResumeFrom = m_ResumeFrom;
+    fields.IfRange = m_IfRange;
     // Inside a CONNECT tunnel the origin itself reads the request: the origin form.
     fields.throughHttpProxy = m_ProxyType == ProxyKind::Http && !m_transfer.secure;
     fields.AllowCache = m_AllowCache;
     fields.UseHttpAuthorization = m_UseHttpAuthorization && !m_withholdAuthorization;
     fields.HttpUser = m_HttpUser;
     fields.HttpPass = m_HttpPass;
+    if (fields.throughHttpProxy) {
+        fields.ProxyUser = m_ProxyUsername;
+        fields.ProxyPass = m_ProxyPassword;
+    }
     if (!sendMessage(buildHttpRequest(fields, platform::systemCodePage()),
                      toWhy(FailureCode::SendFailed))) {
         return;
@@ -761,6 +766,7 @@ bool DataConnection::endIfLengthArrived() {
 void DataConnection::ParseHeaders(const ResponseHeader& header) {
     m_Redirecting = false;
     m_transfer.chunked = header.chunked;
+    m_transfer.validator = rangeValidator(header);
     if (header.contentLength != -1 && !header.chunked) {
         m_transfer.DownloadLength =
             saturatingAdd(header.contentLength, m_UseResume ? m_ResumeFrom : 0);

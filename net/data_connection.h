@@ -126,6 +126,13 @@ class DataConnection {
     void setUseResume(bool v) { m_UseResume = v; }
     std::int64_t ResumeFrom() const { return m_ResumeFrom; }
     void setResumeFrom(std::int64_t v) { m_ResumeFrom = v < 0 ? 0 : v; }
+    // The validator of the bytes kept (ETag or Last-Modified of the reply they came from),
+    // sent as "If-Range" when resuming: a server whose file has changed answers 200 and the
+    // file is written whole. "" for none.
+    const std::string& IfRange() const { return m_IfRange; }
+    void setIfRange(std::string v) { m_IfRange = std::move(v); }
+    // The validator of the last reply (rangeValidator), for a later IfRange; "" for none.
+    const std::string& ReplyValidator() const { return m_transfer.validator; }
     bool AutoRedirect() const { return m_AutoRedirect; }
     void setAutoRedirect(bool v) { m_AutoRedirect = v; }
     // The current socket; -1 after a connection has ended, 0 after Disconnect.
@@ -276,6 +283,7 @@ class DataConnection {
     std::int64_t m_MaxDownload = -1;
     bool m_UseResume = false;
     std::int64_t m_ResumeFrom = 0;
+    std::string m_IfRange;
     bool m_AutoRedirect = true;
     std::int32_t m_SocketHandle = 0;
 
@@ -301,6 +309,7 @@ class DataConnection {
         std::int64_t ReceivedCount = 0;
         std::int64_t DownloadLength = -1;
         std::int32_t HTTPReply = 0;
+        std::string validator;  // rangeValidator of the reply
         bool chunked = false;  // the reply's body is in chunks
         ChunkedDecoder chunks;
         bool discardBody = false;       // an error page must not overwrite a resumed file

@@ -32,6 +32,11 @@ std::string buildHttpRequest(const HttpRequestFields& f, platform::CodePage cp) 
     text += "Host: " + f.Hostname + "\r\n";
     if (f.UseResume) {
         text += "Range: bytes=" + std::to_string(f.ResumeFrom) + "-\r\n";
+        // Without it a file changed on the server since would be completed with the new
+        // file's tail; with it a changed file comes whole (200).
+        if (!f.IfRange.empty()) {
+            text += "If-Range: " + f.IfRange + "\r\n";
+        }
         // An HTTP/1.1 connection stays open after the reply unless we say otherwise, and
         // the transfer ends at the close: without this a resumed file waits out the
         // server's keep-alive time (75 s on a default nginx) before it is complete.
@@ -39,6 +44,10 @@ std::string buildHttpRequest(const HttpRequestFields& f, platform::CodePage cp) 
     }
     if (f.throughHttpProxy) {
         text += "Proxy-Connection: Keep-Alive\r\n";
+        if (!f.ProxyUser.empty()) {
+            text += "Proxy-Authorization: Basic " + ToBase64(f.ProxyUser + ":" + f.ProxyPass, cp) +
+                    "\r\n";
+        }
     }
     if (!f.AllowCache) {
         text += "Pragma: no-cache\r\n";

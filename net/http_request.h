@@ -18,11 +18,15 @@ struct HttpRequestFields {
     std::string Hostname;  // "Host: " (no port; an IPv6 address in brackets)
     bool UseResume = false;
     std::int64_t ResumeFrom = 0;
+    std::string IfRange;  // the validator of the bytes kept; "" sends no If-Range
     bool throughHttpProxy = false;  // ProxyType 1, http: absolute form, "Proxy-Connection"
     bool AllowCache = false;
     bool UseHttpAuthorization = false;
     std::string HttpUser;
     std::string HttpPass;
+    // The HTTP proxy's login (throughHttpProxy): sent when the user name is not empty.
+    std::string ProxyUser;
+    std::string ProxyPass;
 };
 
 // "<product name> (<vendor host>)", the product's fixed identifier.
@@ -38,7 +42,10 @@ std::string originForm(std::string_view url);
 //   User-Agent: <userAgent()>
 //   Host: <Hostname>
 //   Range: bytes=<ResumeFrom>-    (resuming)
+//   If-Range: <IfRange>           (resuming, when there is one)
+//   Connection: close             (resuming)
 //   Proxy-Connection: Keep-Alive  (HTTP proxy)
+//   Proxy-Authorization: Basic <Base64 of "user:pass">  (HTTP proxy, when a user is set)
 //   Pragma: no-cache              (unless AllowCache)
 //   Cache-Control: no-cache       (unless AllowCache)
 //   Authorization: Basic <Base64 of "user:pass">  (when asked for and not both empty)

@@ -1,5 +1,7 @@
 #include "net/http_response.h"
 
+#include <algorithm>
+
 #include "net/ascii_case.h"
 #include "net/numeric_value.h"
 
@@ -78,6 +80,10 @@ ResponseHeader parseResponseHeader(std::string headerText) {
             result.contentLength = leadingNumericValue(std::string_view(line).substr(colon + 1));
         } else if (name == "location") {
             result.location = trimBlanks(std::string_view(line).substr(colon + 1));
+        } else if (name == "etag") {
+            result.etag = trimBlanks(std::string_view(line).substr(colon + 1));
+        } else if (name == "last-modified") {
+            result.lastModified = trimBlanks(std::string_view(line).substr(colon + 1));
         } else if (name == "transfer-encoding") {
             result.chunked = asciiLower(trimBlanks(std::string_view(line).substr(colon + 1)))
                                  .ends_with("chunked");
@@ -92,6 +98,19 @@ ResponseHeader parseResponseHeader(std::string headerText) {
         }
     }
     return result;
+}
+
+std::string rangeValidator(const ResponseHeader& header) {
+    const auto usable = [](const std::optional<std::string>& value) {
+        return value && !value->empty() && value->size() <= 200 &&
+               std::all_of(value->begin(), value->end(),
+                           [](char c) { return c >= 0x20 && c <= 0x7E; });
+    };
+    // A weak tag says two bodies mean the same, not that their bytes are: never for a range.
+    if (usable(header.etag) && !header.etag->starts_with("W/")) {
+        return *header.etag;
+    }
+    return usable(header.lastModified) ? *header.lastModified : std::string();
 }
 
 }  // namespace upd::net

@@ -50,9 +50,18 @@ struct ResponseHeader {
     // The last "transfer-encoding" header ends in "chunked" (without case): the body is in
     // chunks and any content-length is to be ignored.
     bool chunked = false;
+    // Last "etag" and "last-modified" headers, trimmed: what a later resumed request may
+    // name in "If-Range" (rangeValidator).
+    std::optional<std::string> etag;
+    std::optional<std::string> lastModified;
 };
 
 // Parses a header as HeaderCollector returns it (status line first).
 ResponseHeader parseResponseHeader(std::string headerText);
+
+// What "If-Range" may carry to resume the body of this reply: a strong entity tag, else the
+// last-modified date; "" when there is neither, or when the value holds a byte a header line
+// cannot carry (a control byte, a byte above 0x7E) or is longer than 200 bytes.
+std::string rangeValidator(const ResponseHeader& header);
 
 }  // namespace upd::net

@@ -174,7 +174,7 @@ void frmUpdate4::StartDownloads() {
     // A new pass (after Back) starts from its own first row, with an empty record.
     m_fileIndex = 0;
     wizard().pageAs<frmUpdate5>(PageId::Finish)->List1->clear();
-    DownloadFile(1, false);
+    DownloadFile(1, resumeAllowed());
     wizard().state().StartPending = false;
 }
 
@@ -193,6 +193,10 @@ void frmUpdate4::DownloadFile(int row, bool resume) {
     request.resume = resume;
     (void)trelListViewCtl1->setStateIcon(row, kStateFetching);
     m_download.start(request);
+}
+
+bool frmUpdate4::resumeAllowed() {
+    return wizard().pageAs<frmUpdate1>(PageId::Server)->Check1->isChecked();
 }
 
 void frmUpdate4::rowProgress() {
@@ -298,24 +302,21 @@ void frmUpdate4::rowFinished() {
         Next_Button_Click();
         return;
     }
-    DownloadFile(m_fileIndex + 1, false);
+    DownloadFile(m_fileIndex + 1, resumeAllowed());
 }
 
 void frmUpdate4::Retry_Click() {
     if (!m_failed) {
         return;
     }
-    const bool resume = !m_download.restartsWhole() &&
-                        wizard().pageAs<frmUpdate1>(PageId::Server)->Check1->isChecked();
-    DownloadFile(m_row, resume);
+    DownloadFile(m_row, !m_download.restartsWhole() && resumeAllowed());
 }
 
 void frmUpdate4::showFailure(const QString& reason) {
     m_stallTimer.stop();
     m_displayTimer.stop();
     m_failed = true;
-    const bool resumes = !m_download.restartsWhole() &&
-                         wizard().pageAs<frmUpdate1>(PageId::Server)->Check1->isChecked();
+    const bool resumes = !m_download.restartsWhole() && resumeAllowed();
     QString message = text(kFileFailed) + QLatin1Char(' ') + trelListViewCtl1->rowText(m_row);
     if (!reason.isEmpty()) {
         message += QLatin1Char('\n') + reason;

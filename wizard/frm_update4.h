@@ -4,10 +4,11 @@
 // its name in page 5's List1; after the last row page 5 follows by itself.
 //
 // A row that fails (an error status, a refused connection, 30 seconds without data) is not
-// a dead end: the failure is shown in the frame with a Retry button. The retry resumes
-// from the bytes on disk when page 1's "Resume broken downloads" is checked, and fetches
-// the file whole otherwise. A failed row is never recorded as finished, so nothing it
-// wrote is ever installed.
+// a dead end: the failure is shown in the frame with a Retry button. When page 1's "Resume
+// broken downloads" is checked, every start of a row (a retry, the next pass after Back, a
+// new run after Cancel, a close or a crash) resumes the row's partial file from an earlier
+// attempt; unchecked, the file is fetched whole. A failed row is never recorded as
+// finished, so nothing it wrote is ever installed.
 //
 // The row's transfer, its target checks, the stall and the digest check are RowDownload's
 // (row_download.h); the page drives it with its timers and draws what it reports.
@@ -82,6 +83,9 @@ class frmUpdate4 : public Page {
   private:
     RowDownloadEvents downloadEvents();
     void DownloadFile(int row, bool resume);
+    // Page 1's "Resume broken downloads": a row's partial file from an earlier attempt or run
+    // is resumed; unchecked, it is removed before the row starts.
+    bool resumeAllowed();
     // Stops the page's timers of the transfer and releases it.
     void releaseDownload();
     void stopTransferTimers();

@@ -14,6 +14,7 @@
 #include "platform/monotonic_clock.h"
 #include "platform/update_path.h"
 #include "publishing/file_digest_pass.h"
+#include "wizard/resume_record.h"
 
 namespace upd::wizard {
 namespace {
@@ -100,23 +101,34 @@ void RowDownload::start(const RowRequest& request) {
     file.setHttpUser("");
     file.setHttpPass("");
     file.setUseHttpAuthorization(true);
-    std::int64_t from = 0;
-    if (request.resume) {
-        struct stat info {};
-        if (::lstat(target.path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
-            from = info.st_size;
-        }
-    }
-    file.setResumeFrom(from);
-    file.setUseResume(true);
-    file.setPacketSize(10000);
-    watchStall(platform::monotonicMs());
     // Names use "\" between folders; in a URL every web server reads "/" as the separator.
     std::string url = request.source;
     if (!isHttp) {
         std::replace(url.begin(), url.end(), '\\', '/');
         url = (request.serverAddress ? request.serverAddress() : std::string()) + url;
     }
+    m_identity = rowIdentity(url, request.digest);
+    m_recordKept = false;
+    std::int64_t from = 0;
+    std::string validator;
+    if (request.resume) {
+        struct stat info {};
+        const std::optional<ResumeRecord> record = readResumeRecord(target.path);
+        if (record && record->row == m_identity && ::lstat(target.path.c_str(), &info) == 0 &&
+            S_ISREG(info.st_mode)) {
+            from = info.st_size;
+            validator = record->validator;
+        }
+    }
+    if (from == 0) {
+        // Bytes of another update, another server or an unknown transfer are no start.
+        removePartialDownload(target.path);
+    }
+    file.setResumeFrom(from);
+    file.setIfRange(validator);
+    file.setUseResume(true);
+    file.setPacketSize(10000);
+    watchStall(platform::monotonicMs());
     file.FetchURLString(url);
 }
 
@@ -152,6 +164,14 @@ std::int64_t RowDownload::checkStall(std::int64_t nowMs) {
 
 void RowDownload::RemoteFile_BytesReceived(std::int64_t lByteCount) {
     m_lastActivityMs = platform::monotonicMs();
+    // Once per reply with a body for the file: which bytes these are, so that a later start
+    // (after a stall, Back, Cancel or a restart) can resume them.
+    if (!m_recordKept && m_connection && !failing() &&
+        (m_connection->HTTPReply() == 200 || m_connection->HTTPReply() == 206)) {
+        m_recordKept = true;
+        (void)writeResumeRecord(m_target, {.row = m_identity,
+                                           .validator = m_connection->ReplyValidator()});
+    }
     m_lastBytes = lByteCount;
     if (m_events.Progress) {
         m_events.Progress(lByteCount);
@@ -180,7 +200,7 @@ void RowDownload::failRow() {
     const bool errorReply = reply != 0 && reply != 200 && reply != 206;
     m_restartWhole = reply == 416 || (errorReply && !resumed);
     if (m_restartWhole && !m_target.empty()) {
-        ::unlink(m_target.c_str());
+        removePartialDownload(m_target);
     }
     fail({.kind = RowFailureKind::Transfer, .why = m_failureWhy, .connection = ended.get()});
 }
@@ -192,6 +212,8 @@ void RowDownload::RemoteFile_Disconnected() {
         return;
     }
     m_restartWhole = false;
+    // Whole: nothing left to resume, and the record must not outlive the file's move.
+    ::unlink(resumeRecordPath(m_target).c_str());
     if (m_expectedDigest.empty()) {
         if (m_events.Arrived) {
             m_events.Arrived();
@@ -225,7 +247,7 @@ void RowDownload::checkDigestSlice() {
     }
     // Never installed, started or opened: gone, and a retry fetches it whole.
     release();
-    ::unlink(m_target.c_str());
+    removePartialDownload(m_target);
     m_restartWhole = true;
     if (pass->failed()) {
         fail({.kind = RowFailureKind::DigestUnreadable, .detail = pass->error()});

@@ -14,7 +14,7 @@
 // What it does for a row: turns the plan's name into a path under <appFolder>update/ (a name
 // that would leave it, or a symbolic link anywhere along the path, fails the row before any
 // request), makes the row's sub-folders, resumes from the bytes on disk when asked, fetches
-// with the proxy settings in force, counts a row without data for the stall time as failed,
+// with the proxy settings in force, keeps the resume record of the bytes fetched, counts a row without data for the stall time as failed,
 // and checks an announced digest a slice at a time. A failed row never reports Finished, so
 // nothing it wrote is installed; the file is removed when a retry could not build on it.
 //
@@ -56,7 +56,9 @@ struct RowRequest {
     std::function<std::string()> serverAddress{};
     // The announced SHA-256 in lower-case hex; "" when none is announced.
     std::string digest{};
-    // Continue after the bytes already on disk (a range request).
+    // Continue after the bytes already on disk when their resume record (resume_record.h)
+    // says they are this row's, asking with "If-Range" for the rest of the same file; a
+    // partial file that is not is removed first. False: any partial file is removed first.
     bool resume = false;
 };
 
@@ -94,14 +96,14 @@ struct RowFailure {
 struct RowDownloadEvents {
     // Check for a stall (checkStall) in `ms`: raised when a request starts, on the download
     // object's Connected and QuerySent, and by watchStall.
-    std::function<void(int ms)> StallWatch;
+    std::function<void(int ms)> StallWatch{};
     // A body chunk has been handled; `bytes` is the count so far (receivedBytes()).
-    std::function<void(std::int64_t bytes)> Progress;
+    std::function<void(std::int64_t bytes)> Progress{};
     // The body has arrived whole (the stall check is over). Finished follows at once for a
     // row without a digest; with one, state() is Checking.
-    std::function<void()> Arrived;
-    std::function<void()> Finished;
-    std::function<void(const RowFailure& failure)> Failed;
+    std::function<void()> Arrived{};
+    std::function<void()> Finished{};
+    std::function<void(const RowFailure& failure)> Failed{};
 };
 
 class RowDownload {
@@ -176,6 +178,8 @@ class RowDownload {
     std::int64_t m_lastBytes = 0;
     std::int32_t m_failureWhy = -1;
     bool m_restartWhole = false;
+    std::string m_identity;      // rowIdentity of the row under way
+    bool m_recordKept = false;  // this transfer's resume record has been written
 };
 
 }  // namespace upd::wizard

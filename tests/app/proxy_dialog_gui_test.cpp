@@ -4,10 +4,12 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <array>
 #include <filesystem>
 
 #include "app/frm_proxy.h"
@@ -25,11 +27,8 @@ class ProxyDialog : public ::testing::Test {
         return dialog;
     }
 
-    struct Enabled {
-        bool server, port, username, password, remoteDns;
-        bool operator==(const Enabled&) const = default;
-    };
-    static Enabled enabled(const frmProxy& d) {
+    // Server, port, username, password, remote DNS.
+    static std::array<bool, 5> enabled(const frmProxy& d) {
         return {d.txtProxy->isEnabled(), d.txtProxyPort->isEnabled(), d.txtUsername->isEnabled(),
                 d.txtPassword->isEnabled(), d.chkRemoteDNS->isEnabled()};
     }
@@ -40,13 +39,12 @@ class ProxyDialog : public ::testing::Test {
 };
 
 TEST_F(ProxyDialog, ShowsTheFileWhenItLoads) {
-    struct Case {
+    const struct {
         const char* file;  // nullptr: no file
         int type;
         const char* server;
         Qt::CheckState remoteDns;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {nullptr, 0, "", Qt::Unchecked},
         {"[Proxy]\r\nType=3\r\nServer=socks.example\r\nPort=1080\r\nUsername=alice\r\n"
          "Password=pw\r\nRemoteDNS=1\r\n",
@@ -55,7 +53,7 @@ TEST_F(ProxyDialog, ShowsTheFileWhenItLoads) {
         // Values the dialog cannot show open as no proxy; the texts are kept.
         {"[Proxy]\nType=9\nServer=kept.example\nRemoteDNS=5\n", 0, "kept.example", Qt::Unchecked},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.file != nullptr ? c.file : "no file");
         std::filesystem::remove(m_ini);
         if (c.file != nullptr) {
@@ -82,10 +80,10 @@ TEST_F(ProxyDialog, ShowsTheFileWhenItLoads) {
 TEST_F(ProxyDialog, EnablingFollowsTheChosenTypeAndKeepsWhatWasTyped) {
     const auto dialog = load();
     dialog->show();
-    EXPECT_EQ(enabled(*dialog), (Enabled{false, false, false, false, false}));
-    const Enabled expected[] = {
+    EXPECT_EQ(enabled(*dialog), (std::array<bool, 5>{}));
+    const std::array<bool, 5> expected[] = {
         {false, false, false, false, false},
-        {true, true, false, false, false},
+        {true, true, true, true, false},
         {true, true, true, false, true},
         {true, true, true, true, true},
     };
@@ -95,11 +93,47 @@ TEST_F(ProxyDialog, EnablingFollowsTheChosenTypeAndKeepsWhatWasTyped) {
     }
     // The text of a field disabled later stays, and is saved.
     QTest::keyClicks(dialog->txtPassword, "pw");
-    dialog->cmbProxyServer->setCurrentIndex(1);
+    QTest::keyClicks(dialog->txtProxy, "p.example");
+    QTest::keyClicks(dialog->txtProxyPort, "1080");
+    dialog->cmbProxyServer->setCurrentIndex(2);
     EXPECT_EQ(dialog->txtPassword->text(), "pw");
     QTest::mouseClick(dialog->OK, Qt::LeftButton);
     EXPECT_EQ(readProxySettings(m_ini).password, "pw");
-    EXPECT_EQ(readProxySettings(m_ini).type, 1);
+    EXPECT_EQ(readProxySettings(m_ini).type, 2);
+}
+
+// OK stays disabled, with a hint, until the server and the port are ones; the port field
+// takes digits only. Without a proxy nothing is checked, and OK drops a stored password.
+TEST_F(ProxyDialog, TakesOnlyAServerAndAPort) {
+    m_dir.write("proxy.ini", "[Proxy]\nType=1\nServer=p.example\nPort=8080\nPassword=pw\n");
+    const auto dialog = load();
+    dialog->show();
+    EXPECT_EQ(dialog->focusWidget(), dialog->cmbProxyServer);
+    // clang-format off
+    const struct { const char* server; const char* typed; const char* port; const char* hint; } cases[] = {
+        {"p.example", "8080", "8080", ""}, {"p.example", "65535", "65535", ""},
+        {"p.example", "1", "1", ""}, {"p.example", "0", "0", "Enter a port from 1 to 65535."},
+        {"p.example", "65536", "65536", "Enter a port from 1 to 65535."},
+        {"p.example", "8o8O", "88", ""}, {"p.example", "123456", "12345", ""},
+        {"p.example", "", "", "Enter a port from 1 to 65535."},
+        {"p example", "80", "80", "Enter the proxy server, without spaces."},
+        {"", "80", "80", "Enter the proxy server, without spaces."},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        dialog->txtProxy->setText(c.server);
+        dialog->txtProxyPort->clear();
+        QTest::keyClicks(dialog->txtProxyPort, c.typed);
+        EXPECT_EQ(dialog->txtProxyPort->text(), c.port) << c.typed;
+        EXPECT_EQ(dialog->OK->isEnabled(), *c.hint == 0) << c.server << ":" << c.typed;
+        EXPECT_EQ(dialog->Hint->text(), c.hint) << c.server << ":" << c.typed;
+    }
+    QTest::keyClick(dialog->txtProxy, Qt::Key_Return);  // OK is disabled: nothing happens
+    EXPECT_TRUE(dialog->isVisible());
+    dialog->cmbProxyServer->setCurrentIndex(0);
+    EXPECT_TRUE(dialog->OK->isEnabled());
+    QTest::mouseClick(dialog->OK, Qt::LeftButton);
+    EXPECT_EQ(readProxySettings(m_ini), (ProxySettings{0, "", "80", "", "", 0}));
 }
 
 // OK and Enter save; Cancel, Esc and the close box write nothing. Each way unloads the
@@ -115,8 +149,8 @@ TEST_P(ProxyDialogClosing, SavesOnlyWithOk) {
     dialog->cmbProxyServer->setCurrentIndex(3);
     dialog->txtProxy->setFocus();
     QTest::keyClicks(dialog->txtProxy, ".new");
+    dialog->txtProxyPort->setText("1080");
     QTest::mouseClick(dialog->chkRemoteDNS, Qt::LeftButton);
-
     const std::string_view how = GetParam();
     const bool saves = how == "ok" || how == "enter";
     if (how == "ok") {
@@ -134,7 +168,8 @@ TEST_P(ProxyDialogClosing, SavesOnlyWithOk) {
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_EQ(dialog->result(), saves ? QDialog::Accepted : QDialog::Rejected);
     if (saves) {
-        EXPECT_EQ(readProxySettings(m_ini), (ProxySettings{3, "old.example.new", "", "", "", 1}));
+        EXPECT_EQ(readProxySettings(m_ini),
+                  (ProxySettings{3, "old.example.new", "1080", "", "", 1}));
     } else {
         EXPECT_EQ(test::readFile(m_ini), before);
     }

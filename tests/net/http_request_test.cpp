@@ -18,8 +18,9 @@ TEST(HttpRequest, FollowsItsFields) {
     struct Case {
         std::string url = "http://h:8080/x";
         std::optional<std::int64_t> resumeFrom = {};
+        std::string ifRange = {};
         bool proxy = false, allowCache = false, useAuthorization = false;
-        std::string user = {}, pass = {};
+        std::string user = {}, pass = {}, proxyUser = {};
         platform::CodePage codePage = 1252;
         RequestShape expected = {};
     };
@@ -39,13 +40,27 @@ TEST(HttpRequest, FollowsItsFields) {
         {.url = "http://h:8080/a?q#part", .proxy = true,
          .expected = {.target = "http://h:8080/a?q", .viaHttpProxy = true}},
         {.resumeFrom = 5000, .expected = {.target = "/x", .rangeFrom = 5000}},
+        {.resumeFrom = 7, .ifRange = "\"5f-1a\"",
+         .expected = {.target = "/x", .rangeFrom = 7, .ifRange = "\"5f-1a\""}},
+        // A proxy login goes to an HTTP proxy only, and only with a user name.
+        {.proxy = true, .proxyUser = "u", .expected = {.target = "http://h:8080/x",
+         .viaHttpProxy = true, .proxyAuthorization = "Basic dTpw"}},
+        {.proxy = false, .proxyUser = "u", .expected = {.target = "/x"}},
     };
     // clang-format on
     for (const Case& c : cases) {
-        const HttpRequestFields f{
-            c.url,   "127.0.0.1",  c.resumeFrom.has_value(), c.resumeFrom.value_or(0),
-            c.proxy, c.allowCache, c.useAuthorization,       c.user,
-            c.pass};
+        const HttpRequestFields f{.URL = c.url,
+                                  .Hostname = "127.0.0.1",
+                                  .UseResume = c.resumeFrom.has_value(),
+                                  .ResumeFrom = c.resumeFrom.value_or(0),
+                                  .IfRange = c.ifRange,
+                                  .throughHttpProxy = c.proxy,
+                                  .AllowCache = c.allowCache,
+                                  .UseHttpAuthorization = c.useAuthorization,
+                                  .HttpUser = c.user,
+                                  .HttpPass = c.pass,
+                                  .ProxyUser = c.proxyUser,
+                                  .ProxyPass = c.proxyUser.empty() ? "" : "p"};
         EXPECT_EQ(buildHttpRequest(f, c.codePage), expectedRequest(c.expected))
             << c.url << " " << c.user << ":" << c.pass;
     }

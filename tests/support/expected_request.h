@@ -5,8 +5,10 @@
 //   User-Agent: <product name> (<vendor host>)
 //   Host: <host>
 //   Range: bytes=<from>-          resuming
+//   If-Range: <validator>         resuming, when given
 //   Connection: close             resuming
 //   Proxy-Connection: Keep-Alive  to an HTTP proxy
+//   Proxy-Authorization: <value>  to an HTTP proxy, when given
 //   Pragma: no-cache              unless the cache is allowed
 //   Cache-Control: no-cache       unless the cache is allowed
 //   Authorization: <value>        when given
@@ -28,7 +30,9 @@ struct RequestShape {
     std::string target = "/";                    // path and query; the whole URL for an HTTP proxy
     std::string host = "127.0.0.1";              // as "Host:" carries it: no port, IPv6 in brackets
     std::optional<std::int64_t> rangeFrom = {};  // resumed from there
+    std::string ifRange = {};
     bool viaHttpProxy = false;
+    std::string proxyAuthorization = {};  // "Basic <token>"
     bool allowCache = false;
     std::string authorization = {};  // "Basic <token>", the token written out by the test
 };
@@ -39,11 +43,19 @@ inline std::string expectedUserAgent() {
 
 inline std::string expectedRequest(const RequestShape& r) {
     const std::string range =
-        r.rangeFrom ? "Range: bytes=" + std::to_string(*r.rangeFrom) + "-\r\nConnection: close\r\n"
+        r.rangeFrom ? "Range: bytes=" + std::to_string(*r.rangeFrom) + "-\r\n" +
+                          (r.ifRange.empty() ? "" : "If-Range: " + r.ifRange + "\r\n") +
+                          "Connection: close\r\n"
                     : "";
+    const std::string proxy =
+        r.viaHttpProxy ? "Proxy-Connection: Keep-Alive\r\n" +
+                             (r.proxyAuthorization.empty()
+                                  ? ""
+                                  : "Proxy-Authorization: " + r.proxyAuthorization + "\r\n")
+                       : "";
     return "GET " + r.target + (r.rangeFrom ? " HTTP/1.1" : " HTTP/1.0") +
            "\r\nAccept: */*\r\nUser-Agent: " + expectedUserAgent() + "\r\nHost: " + r.host +
-           "\r\n" + range + (r.viaHttpProxy ? "Proxy-Connection: Keep-Alive\r\n" : "") +
+           "\r\n" + range + proxy +
            (r.allowCache ? "" : "Pragma: no-cache\r\nCache-Control: no-cache\r\n") +
            (r.authorization.empty() ? "" : "Authorization: " + r.authorization + "\r\n") + "\r\n";
 }

@@ -1,36 +1,15 @@
 #!/usr/bin/env bash
-# updtool fetch against real peers on 127.0.0.1 and ::1: nginx and lighttpd as origins
-# serving the same files (nginx over https too, with the test's own certificate authority,
-# and with an expired certificate, one for another name and one of an unknown authority),
-# tinyproxy and squid as HTTP proxies (CONNECT for https), danted (SOCKS4, SOCKS5 without
-# and with user/password), microsocks (SOCKS5 with user/password) and ssh's dynamic
-# forwarding (SOCKS4, SOCKS4a, SOCKS5) through a throw-away sshd. Each case is a row: what
-# updtool fetches through which route, and what it must give: curl's bytes through the same
-# route, a served file, a failure curl meets too.
-#
+# updtool fetch against real peers (peers.sh) on 127.0.0.1 and ::1, one row a case, compared
+# with curl through the same route, with the served files, or failing as curl fails.
 # usage: peers_test.sh UPDTOOL    (as root: danted's user name method needs a local user)
 set -u
 umask 022
 updtool=${1:?usage: peers_test.sh UPDTOOL}
 # shellcheck source=SCRIPTDIR/../../support/peers/peers.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../../support/peers/peers.sh"
-
-passes=0
-failures=0
-pass() { passes=$((passes + 1)); }
-fail() { # fail NAME DETAIL...
-    failures=$((failures + 1))
-    printf 'FAIL %s\n' "$1"
-    shift
-    (($#)) && printf '    %s\n' "$@"
-    return 1
-}
-finish() {
-    echo "$passes passed, $failures failed"
-    ((failures == 0))
-    exit
-}
-
+# shellcheck source=SCRIPTDIR/../../support/checks.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../../support/checks.sh"
+finish() { checks_done; exit; }
 [[ -x $updtool ]] || fail "$updtool is not an executable program"
 ((EUID == 0)) || fail "needs root, to create a local user for danted"
 for need in nginx:nginx-light lighttpd:lighttpd danted:dante-server microsocks:microsocks \
@@ -39,14 +18,9 @@ for need in nginx:nginx-light lighttpd:lighttpd danted:dante-server microsocks:m
     command -v "${need%:*}" >/dev/null || fail "${need%:*} is missing (Debian package ${need#*:})"
 done
 ((failures)) && finish
-
-# updtool's --timeout ends a transfer after this many seconds without any event: on
-# loopback that is a hang, never a slow transfer. curl gets a bound on its whole run.
+# updtool's --timeout: seconds without any event, on loopback a hang; curl: its whole run;
 # run_limit guards either, so that a client ignoring its bound fails one case only.
-idle_limit=10
-curl_limit=30
-run_limit=60
-
+idle_limit=10 curl_limit=30 run_limit=60
 # Under /tmp, whatever TMPDIR says: nginx's workers (nobody) must reach the files. A run
 # killed outright (CTest's time-out sends SIGKILL) leaves its folder; the next removes it.
 for stale in /tmp/upd-peers.*; do
@@ -57,13 +31,10 @@ trap 'peers_cleanup; rm -rf "$PEERS_DIR"' EXIT
 trap 'exit 130' INT TERM HUP
 chmod 755 "$PEERS_DIR"
 echo $$ >"$PEERS_DIR/owner"
-work=$PEERS_DIR/work
-www=$PEERS_DIR/nginx/www
+work=$PEERS_DIR/work www=$PEERS_DIR/nginx/www
 mkdir -p "$www/private" "$www/../www2" "$work/tmp"
 : >"$www/empty.bin"
-for ((i = 1; i <= 120; i++)); do
-    printf 'Line %03d of a small text file, with CR LF line ends.\r\n' "$i"
-done >"$www/small.txt"
+printf 'Line %03d of a small text file, with CR LF line ends.\r\n' {1..120} >"$www/small.txt"
 # Sizes that are no multiple of any packet size, so the last receive is a short one.
 head -c $((1024 * 1024 + 7)) /dev/urandom >"$www/medium.bin"
 head -c $((20 * 1024 * 1024 + 13)) /dev/urandom >"$www/large.bin"
@@ -72,45 +43,28 @@ printf 'Only for those who know the password.\n' >"$www/private/secret.txt"
 printf 'This is the second origin, on another port.\n' >"$www/../www2/small.txt"
 chmod -R a+rX "$PEERS_DIR/nginx"
 size=$(stat -c %s "$www/medium.bin")
-
-# A peer that does not start is one failure; the cases of its routes are skipped.
-declare -A port=()
-start() {
-    if peers_start "$@" 2>"$work/start.log"; then
-        port[$1]=${PEER_PORTS[0]}
-    else
-        fail "start $1" "$(cat "$work/start.log")"
-    fi
-}
-socks_user=updpeer$((SRANDOM % 90000 + 10000))
-socks_pass=Pw$SRANDOM
+# try WHAT COMMAND...: a set-up step; a failure (a peer's skips the cases of its routes).
+try() { "${@:2}" >"$work/start.log" 2>&1 || fail "$1" "$(cat "$work/start.log")"; }
+declare -A port=() server_scheme=([tls]=https [expired]=https [wrongname]=https [unknown]=https)
+start() { try "start $1" peers_start "$@" && port[$1]=${PEER_PORTS[0]}; }
+socks_user=updpeer$((SRANDOM % 90000 + 10000)) socks_pass=Pw$SRANDOM
 start nginx 2 nginx_conf alice open-sesame || finish
 origin=${port[nginx]}
 start lighttpd 1 lighttpd_conf "$www" alice open-sesame "${PEER_PORTS[1]}"
-# The TLS origin's servers, by the name a case gives after "@": https with a good
-# certificate, an expired one, one for another name, one of an unknown authority, and plain
-# http beside them. updtool trusts the test's authority through SSL_CERT_FILE, curl through
-# --cacert.
-certs=$PEERS_DIR/certs
-if peers_tls_certs "$certs" >"$work/start.log" 2>&1; then
-    tls_servers=(tls expired wrongname unknown tls-plain)
+# The TLS origin's servers by their names in the cases; updtool trusts the test's authority.
+certs=$PEERS_DIR/certs tls_servers=(tls expired wrongname unknown tls-plain)
+try "make the test certificates" peers_tls_certs "$certs" &&
     start nginx-tls 5 nginx_tls_conf "$www" "$certs" alice open-sesame &&
-        for k in "${!tls_servers[@]}"; do port[${tls_servers[k]}]=${PEER_PORTS[k]}; done
-else
-    fail "make the test certificates" "$(cat "$work/start.log")"
-fi
+    for k in "${!tls_servers[@]}"; do port[${tls_servers[k]}]=${PEER_PORTS[k]}; done
 export SSL_CERT_FILE=$certs/ca.pem
 unset SSL_CERT_DIR
-declare -A server_scheme=([tls]=https [expired]=https [wrongname]=https [unknown]=https)
 # CONNECT to the good https server only: tinyproxy refuses a tunnel to any other port.
 start tinyproxy 1 tinyproxy_conf "${port[tls]:-1}"
+start tinyproxy-login 1 tinyproxy_conf proxyuser:proxy-pw
 start squid 1 squid_conf
 start danted 1 danted_conf none
-if peers_user_create "$socks_user" "$socks_pass" 2>"$work/start.log"; then
+try "create the local user for danted" peers_user_create "$socks_user" "$socks_pass" &&
     start danted-user 1 danted_conf username
-else
-    fail "create the local user for danted" "$(cat "$work/start.log")"
-fi
 start microsocks 1 microsocks_conf "$socks_user" "$socks_pass"
 start sshd 1 sshd_conf &&
     start ssh-socks 1 ssh_socks_conf "${port[sshd]}" "$PEERS_DIR/sshd/user"
@@ -119,25 +73,20 @@ start sshd 1 sshd_conf &&
         "(a container started without IPv6; enable it, e.g. sysctl net.ipv6.conf.lo.disable_ipv6=0)"
 # Picked as free and never bound: nothing listens there.
 peers_free_port && port[closed]=$REPLY
-
 # Routes: NAME|PEER|HOST in the URL|updtool options|curl's proxy scheme|curl options|the
-# proxy's address. A route with a PEER goes through that peer's port at 127.0.0.1 or at
-# the address given (which updtool gets as written, curl in brackets). A case names its
-# routes by NAME, and the servers at the end of them in a column of their own.
+# proxy's address (127.0.0.1 when empty; updtool gets it as written, curl in brackets).
 auth="--proxy-auth 2 --proxy-user $socks_user --proxy-pass $socks_pass"
 curl_auth="--proxy-user $socks_user:$socks_pass"
-curl_wrong="--proxy-user $socks_user:wrong"
 declare -A route_peer=() route_host=() route_tool=() route_curl=()
 while IFS='|' read -r name peer host tool scheme curl at; do
-    at=${at:-127.0.0.1}
-    route_peer[$name]=$peer
-    route_host[$name]=$host
-    route_tool[$name]="$tool${peer:+ --proxy-host $at --proxy-port ${port[$peer]:-0}}"
+    route_peer[$name]=$peer route_host[$name]=$host
+    route_tool[$name]="$tool${peer:+ --proxy-host ${at:-127.0.0.1} --proxy-port ${port[$peer]:-0}}"
     [[ $at == *:* && $at != \[* ]] && at="[$at]"
-    route_curl[$name]="$curl${peer:+ -x $scheme://$at:${port[$peer]:-0}}"
+    route_curl[$name]="$curl${peer:+ -x $scheme://${at:-127.0.0.1}:${port[$peer]:-0}}"
 done <<EOF
 direct||127.0.0.1|||
 http-proxy|tinyproxy|127.0.0.1|--proxy http|http|
+http-proxy-login|tinyproxy-login|127.0.0.1|--proxy http --proxy-user proxyuser --proxy-pass proxy-pw|http|--proxy-user proxyuser:proxy-pw
 squid|squid|127.0.0.1|--proxy http|http|
 socks4|danted|127.0.0.1|--proxy socks4|socks4|
 socks5|danted|127.0.0.1|--proxy socks5|socks5|
@@ -160,50 +109,133 @@ ssh-socks5-6|ssh-socks|[::1]|--proxy socks5|socks5||::1
 socks4-6|danted|[::1]|--proxy socks4|socks4|
 ssh-socks4a-6|ssh-socks|[::1]|--proxy socks4 --remote-dns|socks4a|
 EOF
-
-# The engine's failure texts are fixed. "aborted" comes only from updtool's --timeout here,
-# so it marks a transfer that stalled on its way to the expected failure.
+# The engine's failure texts; "aborted" comes only from --timeout: a stall on the way to one.
 aborted="The download has been aborted by the user."
 not_200="The server didn't reply with a 200 or 206 reply code."
-cut_short="The connection with the proxy or host has been closed, before downloading the"
-cut_short+=" entire file."
 refused="The connection request has failed or the proxy server has rejected it."
-bad_password="The user/password combination was not accepted by the proxy."
-no_method="The selected authentication method was not accepted by the proxy."
 no_tls="Unable to make a secure connection with the host"
 no_host="Unable to connect to the host."
-no_proxy="Unable to connect to the proxy or unable to send data to it."
-
+said() { printf 'updtool exit status %s, stderr: %s' "$status" "$(tail -n 3 "$work/stderr" | tr '\n' '|')"; }
+succeeded() { [[ $status == 0 ]] || fail "$1" "$(said)"; }
+holds() { if grep -qF -- "$3" "$2"; then pass; else fail "$1" "${@:4}"; fi; } # NAME FILE LINE DETAIL...
+same() { # NAME ACTUAL EXPECTED: the files are byte-identical.
+    cmp -s "$2" "$3" && pass && return
+    fail "$1" "got $(stat -c %s "$2" 2>&1) bytes, expected $(stat -c %s "$3")" \
+        "$(cmp "$2" "$3" 2>&1 | head -n 1)" "$(said)"
+}
+# trace_adds_up NAME STREAM: ordered events ending in the id, adding up to medium.bin's size.
+trace_adds_up() {
+    local problems lines
+    problems=$(awk -v size="$size" -v stream="$2" '
+        $NF != 7 { print "line without the id last: " $0 }
+        NR == 1 && $1 != "Connected" { print "first event " $1 ", not Connected" }
+        NR == 2 && $1 != "QuerySent" { print "second event " $1 ", not QuerySent" }
+        $1 == "StreamBytes" { streamed += $2; pending = 1 }
+        $1 == "BytesReceived" {
+            if ($2 + 0 < last) print "BytesReceived went back from " last " to " $2
+            last = $2 + 0
+            if (stream && !pending) print "BytesReceived without StreamBytes before it"
+            pending = 0
+        }
+        { final = $1 }
+        END {
+            if (final != "Disconnected") print "last event " final ", not Disconnected"
+            if (last != size) print "BytesReceived ended at " last + 0 ", not " size
+            if (stream && streamed != size) print "StreamBytes added up to " streamed + 0
+            if (!stream && streamed) print "StreamBytes while the body is kept"
+        }' "$work/stderr" | head -n 5)
+    [[ -z $problems ]] && pass && return 0
+    mapfile -t lines <<<"$problems"
+    fail "$1: events" "${lines[@]}"
+}
+run_case() { # CHECK ROUTE SERVER MODE PATH TOOL CURL EXPECTED
+    local check=$1 route=$2 server=$3 mode=$4 path=$5 tool=$6 curl=$7 want=$8 url=$5 at=@$3
+    local peer=${route_peer[$2]} body=$work/stdout seen=0 curl_pid="" said_all=1 text name
+    local log=$PEERS_DIR/$peer/output.log tool_options curl_options wants
+    [[ $server == nginx ]] && at=""
+    name="$check $route$at $mode $path${tool:+ $tool}"
+    [[ (-z $peer || -n ${port[$peer]:-}) && -n ${port[$server]:-} ]] || return 0
+    [[ $route != *6 ]] || ((PEERS_IPV6)) || return 0
+    [[ $path == /* ]] && url=${server_scheme[$server]:-http}://${route_host[$route]}:${port[$server]}$path
+    [[ $check == file && -z $want ]] && want=www$path
+    read -r -a tool_options <<<"${route_tool[$route]} $tool"
+    read -r -a curl_options <<<"${route_curl[$route]} $curl --cacert $SSL_CERT_FILE"
+    # curl runs alongside updtool: the cases take half the time on two cores.
+    if [[ $check == curl || ($check == fail && -n $curl) ]]; then
+        timeout "$run_limit" curl -sS --max-time "$curl_limit" "${curl_options[@]}" \
+            "${url// /%20}" >"$work/curl" 2>"$work/curl.err" &
+        curl_pid=$!
+    fi
+    rm -f "$work/body"
+    case $mode in
+    head=*) head -c "${mode#head=}" "$www$path" | tee "$work/before" >"$work/body" ;;&
+    file | head=*) tool_options+=(-o "$work/body") body=$work/body ;;
+    memory) tool_options+=(--memory) ;;
+    temp) rm -rf "$work/tmp" && mkdir "$work/tmp" && tool_options+=(--temp) ;;
+    esac
+    case $check in
+    trace) tool_options+=(--trace --id 7) ;;
+    traced) tool_options+=(--trace) ;;
+    seen) seen=$(wc -l <"$log") ;;
+    esac
+    TMPDIR=$work/tmp timeout "$run_limit" "$updtool" fetch "${tool_options[@]}" \
+        --timeout "$idle_limit" "$url" >"$work/stdout" 2>"$work/stderr"
+    status=$?
+    [[ -z $curl_pid ]] || wait "$curl_pid"
+    case $check:${curl_pid:+$?} in # curl's status, when it ran
+    *: | curl:0 | fail:[1-9]*) ;;
+    curl:*) fail "$name" "curl failed through this route: $(head -n 2 "$work/curl.err")" ;;
+    *) fail "$name" "curl got through: the case proves nothing" ;;
+    esac || return
+    [[ $mode == temp ]] && body=$(grep -o "$work/tmp/[^[:space:]]*" "$work/stdout" | tail -n 1)
+    case $check in
+    curl) succeeded "$name" && same "$name" "$body" "$work/curl" ;;
+    file) succeeded "$name" && same "$name" "$body" "$PEERS_DIR/nginx/$want" ;;
+    trace) succeeded "$name" && trace_adds_up "$name" "$([[ $mode == stream ]] && echo 1)" ;;
+    traced) holds "$name" "$work/stderr" "$want" "expected: $want" "$(said)" ;;
+    seen)
+        succeeded "$name" || return
+        tail -n +"$((seen + 1))" "$log" >"$work/seen"
+        holds "$name" "$work/seen" "$want" "$peer did not log: $want" \
+            "it logged: $(grep -F "${port[$server]}" "$work/seen" | tr '\n' '|')"
+        ;;
+    fail)
+        mapfile -t wants <<<"${want// && /$'\n'}"
+        for text in "${wants[@]}"; do grep -qF -- "$text" "$work/stderr" || said_all=0; done
+        if [[ $status != 1 ]] || ((!said_all)) || grep -qF -- "$aborted" "$work/stderr"; then
+            fail "$name" "expected exit status 1 with: $want" "$(said)" || return
+        fi
+        pass
+        [[ $mode != head=* ]] || same "$name: the file as it was" "$body" "$work/before"
+        ;;
+    esac
+}
+both="nginx lighttpd" three="/empty.bin /small.txt /large.bin"
+every="direct http-proxy squid socks4 socks5 socks5-remote-dns socks5-user microsocks-user"
+every+=" microsocks-user-remote-dns ssh-socks4 ssh-socks4a ssh-socks5 ssh-socks5-remote-dns"
+tls="direct direct6 direct-name http-proxy squid squid6 socks4 socks5 socks5-remote-dns"
+tls+=" socks5-6 socks5-user microsocks-user ssh-socks4a ssh-socks5 ssh-socks5-remote-dns ssh-socks5-6"
+resume="direct http-proxy squid socks5 microsocks-user ssh-socks4a"
+redirect="direct http-proxy squid socks5 socks5-remote-dns microsocks-user ssh-socks5-remote-dns"
+six="direct6 squid6 socks5-6 ssh-socks5-6"
 # Cases: CHECK | ROUTES | SERVERS | MODES | PATHS | updtool options | curl options | EXPECTED
-# A row stands for each combination of its ROUTES, SERVERS (nginx, lighttpd, or one of the
-# TLS origin's), MODES and PATHS, lists split at blanks; %20 in a path is a blank, which
-# updtool gets as written and curl as %20. A path may be a whole URL.
+# A row runs every combination of its lists. A path may be a whole URL; %20 in it is a blank
+# that updtool gets as written, curl as %20. CHECK:
 #   curl   updtool's body equals curl's through the same route
-#   file   updtool's body equals the served file EXPECTED (below the nginx folder; the
-#          path's own file under www when empty)
-#   fail   updtool fails with the text EXPECTED (texts joined by " && ": each of them),
-#          promptly; curl fails too when it has options of its own (-f: fail on HTTP
-#          errors)
-#   trace  the event trace (--trace --id 7) of the whole transfer adds up
-#   traced the event trace (--trace) holds the line EXPECTED
-#   seen   the route's peer logged EXPECTED: microsocks and ssh -vv log each destination
-#          as the client named it
-# MODE is how updtool delivers the body: file (-o), memory (--memory), stream (standard
-# output), temp (--temp, which names the file it chose), head=N (-o into a file that holds
-# the first N bytes of the served file).
-cases() {
-    local both="nginx lighttpd" three="/empty.bin /small.txt /large.bin"
-    local every="direct http-proxy squid socks4 socks5 socks5-remote-dns socks5-user"
-    every+=" microsocks-user microsocks-user-remote-dns ssh-socks4 ssh-socks4a ssh-socks5"
-    every+=" ssh-socks5-remote-dns"
-    local tls="direct direct6 direct-name http-proxy squid squid6 socks4 socks5"
-    tls+=" socks5-remote-dns socks5-6 socks5-user microsocks-user ssh-socks4a ssh-socks5"
-    tls+=" ssh-socks5-remote-dns ssh-socks5-6"
-    local resume="direct http-proxy squid socks5 microsocks-user ssh-socks4a"
-    local redirect="direct http-proxy squid socks5 socks5-remote-dns microsocks-user"
-    redirect+=" ssh-socks5-remote-dns"
-    local six="direct6 squid6 socks5-6 ssh-socks5-6"
-    cat <<EOF
+#   file   it equals the served file EXPECTED (below nginx/; empty: the path's own under www)
+#   fail   updtool fails promptly saying each text of EXPECTED (joined by " && "); curl, when
+#          it has options of its own (-f: fail on HTTP errors), fails too
+#   trace  the event trace (--trace --id 7) adds up; traced: it (--trace) holds the line EXPECTED
+#   seen   the route's peer (microsocks, ssh -vv) logged the destination EXPECTED
+# MODE: file (-o), memory (--memory), stream (standard output), temp (--temp, which names the
+# file it chose), head=N (-o into a file holding the first N bytes of the served file).
+set -f
+while IFS='|' read -r -u 3 check routes servers modes paths tool curl want; do
+    # shellcheck disable=SC2086 # the lists, split at blanks on purpose
+    for route in $routes; do for server in $servers; do for mode in $modes; do for path in $paths; do
+        run_case "$check" "$route" "$server" "$mode" "${path//%20/ }" "$tool" "$curl" "$want"
+    done; done; done; done
+done 3< <(sed 's/^ *//; s/ *$//; /^#/d; /^$/d; s/ *| */|/g' <<EOF
 curl   | $every | $both | file | $three /medium.bin /name%20with%20blank.txt ||
 curl   | direct socks5-user | $both | memory stream | $three ||
 file   | direct socks5-user | $both | temp | $three ||
@@ -262,25 +294,26 @@ fail   | ssh-socks5 | wrongname | stream | /small.txt || -f | $no_tls && not acc
 fail   | http-proxy | expired | stream | /small.txt || -f | $refused && the proxy answered CONNECT with "HTTP/1.1 403
 # An https server that speaks plain http.
 fail   | direct | nginx | stream | https://127.0.0.1:$origin/small.txt || -f | $no_tls && wrong version number
-# The served bytes themselves, once per kind of route and origin: a route that mangled both
-# clients alike would pass every comparison with curl.
+# The served bytes, once per kind of route and origin: a route mangling both clients alike.
 file   | direct http-proxy squid socks5-user ssh-socks4a direct6 | nginx | file | /large.bin ||
 file   | direct | lighttpd | file | /large.bin ||
 file   | direct squid ssh-socks5 | tls | file | /large.bin ||
 # ObjectMoved with the Location as sent.
 traced | direct | nginx | stream | /redir | --no-redirect || ObjectMoved http://127.0.0.1:$origin/small.txt 0
 traced | direct | nginx | stream | /redir-rel | --no-redirect || ObjectMoved /small.txt 0
-# A local file shorter than the offset: a failure, not a write behind a hole, and the file
-# as it was.
-fail   | direct | nginx | head=100 | /medium.bin | --resume-from 5000 || $cut_short
+# A local file shorter than the offset: a failure, not a write behind a hole; the file as it was.
+fail   | direct | nginx | head=100 | /medium.bin | --resume-from 5000 || The connection with the proxy or host has been closed, before downloading the entire file.
+# An HTTP proxy that asks for a login gets it (Proxy-Authorization: Basic); a wrong one fails.
+curl   | http-proxy-login | $both | file | /small.txt /large.bin ||
+fail   | http-proxy-login | nginx | stream | /small.txt | --proxy-pass wrong | -f --proxy-user proxyuser:wrong | $not_200
 # Offering user/password to a proxy that wants none: it picks "no authentication".
 curl   | socks5 | nginx | file | /medium.bin | --proxy-auth 2 --proxy-user somebody --proxy-pass something ||
-fail   | socks5-user microsocks-user | nginx | stream | /small.txt | --proxy-pass wrong | $curl_wrong | $bad_password
-fail   | socks5-method-none | nginx | stream | /small.txt || -f | $no_method
+fail   | socks5-user microsocks-user | nginx | stream | /small.txt | --proxy-pass wrong | --proxy-user $socks_user:wrong | The user/password combination was not accepted by the proxy.
+fail   | socks5-method-none | nginx | stream | /small.txt || -f | The selected authentication method was not accepted by the proxy.
 # danted has no SOCKS4a: a proxy refusing the request must be reported as one.
 fail   | socks4a | nginx | stream | /small.txt || -f | $refused
 fail   | direct | nginx | stream | http://127.0.0.1:${port[closed]}/small.txt || -f | $no_host
-fail   | closed-proxy | nginx | stream | /small.txt || -f | $no_proxy
+fail   | closed-proxy | nginx | stream | /small.txt || -f | Unable to connect to the proxy or unable to send data to it.
 fail   | socks5 | nginx | stream | http://127.0.0.1:${port[closed]}/small.txt || -f | $refused
 trace  | direct | nginx | stream file | /medium.bin ||
 trace  | socks5-user | nginx | memory | /medium.bin ||
@@ -291,146 +324,5 @@ seen   | ssh-socks4a | nginx | stream | /small.txt ||| socks4 host localhost por
 seen   | ssh-socks4 | nginx | stream | http://localhost:$origin/small.txt ||| socks4 host 127.0.0.1 port $origin
 seen   | ssh-socks5-remote-dns | nginx | stream | /small.txt ||| socks5 host localhost port $origin
 EOF
-}
-
-said() {
-    printf 'updtool exit status %s, stderr: %s' "$status" \
-        "$(tail -n 3 "$work/stderr" | tr '\n' '|')"
-}
-succeeded() { [[ $status == 0 ]] || fail "$1" "$(said)"; }
-
-# holds NAME FILE LINE DETAIL...
-holds() {
-    if grep -qF -- "$3" "$2"; then pass; else fail "$1" "${@:4}"; fi
-}
-
-# same NAME ACTUAL EXPECTED: the files are byte-identical.
-same() {
-    if cmp -s "$2" "$3"; then pass; else
-        fail "$1" "got $(stat -c %s "$2" 2>&1) bytes, expected $(stat -c %s "$3")" \
-            "$(cmp "$2" "$3" 2>&1 | head -n 1)" "$(said)"
-    fi
-}
-
-# trace_adds_up NAME STREAM: events in their order, every line ending in the id, the
-# counts adding up to the size of medium.bin; StreamBytes only when STREAM is 1.
-trace_adds_up() {
-    local problems lines
-    problems=$(awk -v size="$size" -v stream="$2" '
-        $NF != 7 { print "line without the id last: " $0 }
-        NR == 1 && $1 != "Connected" { print "first event " $1 ", not Connected" }
-        NR == 2 && $1 != "QuerySent" { print "second event " $1 ", not QuerySent" }
-        $1 == "StreamBytes" { streamed += $2; pending = 1 }
-        $1 == "BytesReceived" {
-            if ($2 + 0 < last) print "BytesReceived went back from " last " to " $2
-            last = $2 + 0
-            if (stream && !pending) print "BytesReceived without StreamBytes before it"
-            pending = 0
-        }
-        { final = $1 }
-        END {
-            if (final != "Disconnected") print "last event " final ", not Disconnected"
-            if (last != size) print "BytesReceived ended at " last + 0 ", not " size
-            if (stream && streamed != size) print "StreamBytes added up to " streamed + 0
-            if (!stream && streamed) print "StreamBytes while the body is kept"
-        }' "$work/stderr" | head -n 5)
-    [[ -z $problems ]] && pass && return 0
-    mapfile -t lines <<<"$problems"
-    fail "$1: events" "${lines[@]}"
-}
-
-run_case() { # CHECK ROUTE SERVER MODE PATH TOOL CURL EXPECTED
-    local check=$1 route=$2 server=$3 mode=$4 path=$5 tool=$6 curl=$7 want=$8 url=$5
-    local at=@$3 body=$work/stdout seen=0 curl_pid="" text name
-    local peer=${route_peer[$route]} log=$PEERS_DIR/${route_peer[$route]}/output.log
-    local -a tool_options curl_options wants
-    [[ $server == nginx ]] && at=""
-    name="$check $route$at $mode $path${tool:+ $tool}"
-    [[ (-z $peer || -n ${port[$peer]:-}) && -n ${port[$server]:-} ]] || return 0
-    [[ $route != *6 ]] || ((PEERS_IPV6)) || return 0
-    [[ $path == /* ]] &&
-        url=${server_scheme[$server]:-http}://${route_host[$route]}:${port[$server]}$path
-    [[ $check == file && -z $want ]] && want=www$path
-    read -r -a tool_options <<<"${route_tool[$route]} $tool"
-    read -r -a curl_options <<<"${route_curl[$route]} $curl"
-    curl_options+=(--cacert "$SSL_CERT_FILE")
-    # curl runs alongside updtool: the cases take half the time on two cores.
-    if [[ $check == curl || ($check == fail && -n $curl) ]]; then
-        timeout "$run_limit" curl -sS --max-time "$curl_limit" "${curl_options[@]}" \
-            "${url// /%20}" >"$work/curl" 2>"$work/curl.err" &
-        curl_pid=$!
-    fi
-    rm -f "$work/body"
-    case $mode in
-    file | head=*)
-        [[ $mode == head=* ]] && head -c "${mode#head=}" "$www$path" >"$work/body" &&
-            cp "$work/body" "$work/before"
-        tool_options+=(-o "$work/body")
-        body=$work/body
-        ;;
-    memory) tool_options+=(--memory) ;;
-    temp) rm -rf "$work/tmp" && mkdir "$work/tmp" && tool_options+=(--temp) ;;
-    esac
-    case $check in
-    trace) tool_options+=(--trace --id 7) ;;
-    traced) tool_options+=(--trace) ;;
-    seen) seen=$(wc -l <"$log") ;;
-    esac
-    TMPDIR=$work/tmp timeout "$run_limit" "$updtool" fetch "${tool_options[@]}" \
-        --timeout "$idle_limit" "$url" >"$work/stdout" 2>"$work/stderr"
-    status=$?
-    if [[ -n $curl_pid ]]; then
-        wait "$curl_pid"
-        local curl_status=$?
-        if [[ $check == curl && $curl_status != 0 ]]; then
-            fail "$name" "curl failed through this route: $(head -n 2 "$work/curl.err")"
-            return
-        elif [[ $check == fail && $curl_status == 0 ]]; then
-            fail "$name" "curl got through: the case proves nothing"
-            return
-        fi
-    fi
-    [[ $mode == temp ]] && body=$(grep -o "$work/tmp/[^[:space:]]*" "$work/stdout" | tail -n 1)
-    case $check in
-    curl) succeeded "$name" && same "$name" "$body" "$work/curl" ;;
-    file) succeeded "$name" && same "$name" "$body" "$PEERS_DIR/nginx/$want" ;;
-    trace) succeeded "$name" && trace_adds_up "$name" "$([[ $mode == stream ]] && echo 1)" ;;
-    traced) holds "$name" "$work/stderr" "$want" "expected: $want" "$(said)" ;;
-    seen)
-        succeeded "$name" || return
-        tail -n +"$((seen + 1))" "$log" >"$work/seen"
-        holds "$name" "$work/seen" "$want" "$peer did not log: $want" \
-            "it logged: $(grep -F "${port[$server]}" "$work/seen" | tr '\n' '|')"
-        ;;
-    fail)
-        local said_all=1
-        mapfile -t wants <<<"${want// && /$'\n'}"
-        for text in "${wants[@]}"; do grep -qF -- "$text" "$work/stderr" || said_all=0; done
-        if [[ $status != 1 ]] || ((!said_all)) || grep -qF -- "$aborted" "$work/stderr"; then
-            fail "$name" "expected exit status 1 with: $want" "$(said)"
-        else
-            pass
-            [[ $mode != head=* ]] || same "$name: the file as it was" "$body" "$work/before"
-        fi
-        ;;
-    esac
-}
-
-# Each row, once for every combination of its lists; a field's own blanks around it dropped.
-while IFS='|' read -r -u 3 check routes servers modes paths tool curl want; do
-    [[ -z ${check// /} || $check == '#'* ]] && continue
-    read -r check <<<"$check"
-    read -r tool <<<"$tool"
-    read -r curl <<<"$curl"
-    read -r want <<<"$want"
-    read -r -a routes <<<"$routes"
-    read -r -a servers <<<"$servers"
-    read -r -a modes <<<"$modes"
-    read -r -a paths <<<"$paths"
-    for route in "${routes[@]}"; do for server in "${servers[@]}"; do for mode in "${modes[@]}"; do
-        for path in "${paths[@]}"; do
-            run_case "$check" "$route" "$server" "$mode" "${path//%20/ }" "$tool" "$curl" "$want"
-        done
-    done; done; done
-done 3< <(cases)
+)
 finish
