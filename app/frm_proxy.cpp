@@ -14,6 +14,7 @@
 
 #include "app/design_fonts.h"
 #include "app/label_fit.h"
+#include "app/mnemonic.h"
 #include "app/string_table.h"
 #include "app/twips.h"
 
@@ -136,17 +137,37 @@ QString frmProxy::text(int id) const {
     return QString::fromStdString(LoadResString(id, m_userLocale));
 }
 
+QString frmProxy::withKey(const QString& shown, char key) const {
+    return QString::fromStdString(withMnemonic(shown.toStdString(), key, m_userLocale));
+}
+
+QString frmProxy::spoken(const QString& shown) {
+    return QString::fromStdString(spokenText(shown.toStdString()));
+}
+
 void frmProxy::Form_Load() {
     setWindowTitle(text(144));
     FrameProxy->setTitle(text(145));
-    Label1[0]->setText(text(146));
     for (int i = 1; i <= 4; ++i) {
         cmbProxyServer->addItem(text(146 + i));
-        Label1[static_cast<std::size_t>(i)]->setText(text(150 + i));
     }
-    chkRemoteDNS->setText(text(155));
+    // Each label names the field after it and takes the field's Alt key; OK and Cancel have
+    // theirs (O, C).
+    const std::array<QWidget*, 5> fields = {cmbProxyServer, txtProxy, txtProxyPort, txtUsername,
+                                            txtPassword};
+    const std::array<char, 5> keys = {'T', 'S', 'P', 'U', 'W'};
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        Label1[i]->setText(withKey(text(i == 0 ? 146 : 150 + static_cast<int>(i)), keys[i]));
+        Label1[i]->setBuddy(fields[i]);
+        fields[i]->setAccessibleName(spoken(Label1[i]->text()));
+    }
+    chkRemoteDNS->setText(withKey(text(155), 'D'));
     OK->setText(text(156));
     Cancel->setText(text(107));
+    for (QAbstractButton* button :
+         std::initializer_list<QAbstractButton*>{chkRemoteDNS, OK, Cancel}) {
+        button->setAccessibleName(spoken(button->text()));
+    }
 
     const ProxySettings stored = readProxySettings(m_proxyIniPath);
     if (cmbProxyServer->currentIndex() == stored.type) {

@@ -74,6 +74,10 @@ class frmProxy : public QDialog {
     void checkInput();
     void unloadSelf(int result);
     QString text(int id) const;
+    // `shown` with `key` as its Alt key, in the user's language's convention.
+    QString withKey(const QString& shown, char key) const;
+    // A label's or button's text as a screen reader names its control ("Port").
+    static QString spoken(const QString& shown);
 
     std::string m_proxyIniPath;
     platform::LangId m_userLocale;

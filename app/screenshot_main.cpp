@@ -200,6 +200,8 @@ bool shootLanguage(const std::string& appFolder, const QString& out, const QStri
     ok = save(proxy, name("proxy")) && ok;
     proxy.cmbProxyServer->setCurrentIndex(static_cast<int>(upd::app::ProxyKind::Socks5));
     ok = save(proxy, name("proxy_socks5")) && ok;
+    proxy.txtProxyPort->setText(QStringLiteral("0"));  // OK disabled, with its hint
+    ok = save(proxy, name("proxy_bad_port")) && ok;
     proxy.Cancel_Click();
     return ok;
 }

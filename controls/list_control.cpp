@@ -1,5 +1,6 @@
 #include "controls/list_control.h"
 
+#include <QAccessible>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -10,6 +11,7 @@
 #include <functional>
 #include <utility>
 
+#include "controls/controls_accessible.h"
 #include "controls/image_list.h"
 
 namespace upd::controls {
@@ -40,6 +42,17 @@ class ReportView : public QTreeWidget {
     std::function<void(QTreeWidgetItem*)> userChoice;
 
   protected:
+    // Qt makes the first row current when the list gets the focus other than by a click, and
+    // draws it like a chosen one while nothing is chosen (and Next stays disabled). The
+    // focus shows on the list instead; an arrow key then picks the first row.
+    void focusInEvent(QFocusEvent* event) override {
+        const bool hadCurrent = currentIndex().isValid();
+        QTreeWidget::focusInEvent(event);
+        if (!hadCurrent && currentIndex().isValid() && selectedItems().isEmpty()) {
+            selectionModel()->clearCurrentIndex();
+        }
+    }
+
     void keyPressEvent(QKeyEvent* event) override {
         QTreeWidgetItem* before = currentItem();
         const bool wasSelected = before != nullptr && before->isSelected();
@@ -115,6 +128,7 @@ class ReportView : public QTreeWidget {
 }  // namespace
 
 ListControl::ListControl(QWidget* parent) : QWidget(parent) {
+    installControlsAccessibility();
     auto* view = new ReportView(this);
     m_view = view;
     auto* layout = new QVBoxLayout(this);
@@ -173,6 +187,7 @@ ListError ListControl::addRow(const QString& text, int icon, int stateIcon) {
     } else {
         refreshIcon(rowCount());
     }
+    notifyAccessibility(0);
     return ListError::None;
 }
 
@@ -191,6 +206,7 @@ ListError ListControl::removeRow(int row) {
     }
     delete m_view->takeTopLevelItem(row - 1);
     updateStateSlot(false);
+    notifyAccessibility(0);
     return ListError::None;
 }
 
@@ -198,6 +214,7 @@ void ListControl::clear() {
     m_model.clear();
     m_view->clear();
     updateStateSlot(false);
+    notifyAccessibility(0);
 }
 
 QString ListControl::subItem(int row, int index) const {
@@ -208,6 +225,7 @@ ListError ListControl::setSubItem(int row, int index, const QString& text) {
     const ListError error = m_model.setSubItem(row, index, text.toStdString());
     if (error == ListError::None) {
         showTexts(row);
+        notifyAccessibility(row);
     }
     return error;
 }
@@ -230,6 +248,7 @@ ListError ListControl::setStateIcon(int row, int stateIcon) {
     } else {
         refreshIcon(row);
     }
+    notifyAccessibility(row);
     return ListError::None;
 }
 
@@ -263,6 +282,52 @@ void ListControl::setFullRowSelect(bool on) {
 int ListControl::selectedRow() const {
     const QList<QTreeWidgetItem*> selected = m_view->selectedItems();
     return selected.isEmpty() ? 0 : rowOf(selected.front());
+}
+
+int ListControl::currentRow() const {
+    const QTreeWidgetItem* current = m_view->currentItem();
+    return current != nullptr ? rowOf(current) : 0;
+}
+
+void ListControl::setStateNames(const QStringList& names) {
+    m_stateNames = names;
+    for (int row = 1; row <= rowCount(); ++row) {
+        refreshIcon(row);
+        notifyAccessibility(row);
+    }
+}
+
+QString ListControl::stateName(int stateIcon) const {
+    return stateIcon >= 0 && stateIcon < m_stateNames.size() ? m_stateNames.at(stateIcon)
+                                                             : QString();
+}
+
+// Only the texts that have a column are on screen, so only those are said.
+QString ListControl::accessibleRowText(int row) const {
+    if (row < 1 || row > rowCount()) {
+        return {};
+    }
+    QStringList parts{rowText(row)};
+    for (int index = 1; index <= kSubItemCount && index < columnCount(); ++index) {
+        if (const QString shown = subItem(row, index); !shown.isEmpty()) {
+            parts << shown;
+        }
+    }
+    if (const QString state = stateName(stateIcon(row)); !state.isEmpty()) {
+        parts << state;
+    }
+    return parts.join(QStringLiteral(", "));
+}
+
+void ListControl::notifyAccessibility(int row) {
+    if (!QAccessible::isActive()) {
+        return;
+    }
+    QAccessibleEvent event(this, row == 0 ? QAccessible::ObjectReorder : QAccessible::NameChanged);
+    if (row != 0) {
+        event.setChild(row - 1);
+    }
+    QAccessible::updateAccessibility(&event);
 }
 
 QTreeWidgetItem* ListControl::item(int row) const {
@@ -331,6 +396,8 @@ void ListControl::refreshIcon(int row) {
     if (rowItem == nullptr) {
         return;
     }
+    // The view's own accessible cells say the state too, for a reader that follows them.
+    rowItem->setData(0, Qt::AccessibleDescriptionRole, stateName(m_model.row(row).stateIcon));
     const ImageList* states = m_stateSlot ? stateSource() : nullptr;
     const ImageList* icons = m_images.data();
     if (states == nullptr && icons == nullptr) {

@@ -5,10 +5,15 @@
 //
 // The view is a private child, not a base class, so nothing can add or remove items behind
 // the model's back. Fonts and geometry set on the control reach the view.
+//
+// No row is current until the user picks one (Qt would make the first row current when the
+// list gets the focus, drawing it as if chosen). Screen readers see the control as a list of
+// its rows, each named by accessibleRowText (controls_accessible.h).
 #pragma once
 
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include "controls/image_list.h"  // complete for the QPointer in imageList()
@@ -62,6 +67,16 @@ class ListControl : public QWidget {
 
     // The selected row, 0 when none. Nothing is selected until the user chooses a row.
     int selectedRow() const;
+    // The row the keyboard is on, 0 when none; none until the user picks one.
+    int currentRow() const;
+
+    // Words for the state icons, in the user's language: names[i] says what state image i
+    // means ("Downloaded"). A state icon without a word is not said.
+    void setStateNames(const QStringList& names);
+    QString stateName(int stateIcon) const;
+    // A row as a screen reader reads it: its texts in column order, then its state in words
+    // ("a.dll, Main library, Downloaded"). Empty for a row out of range.
+    QString accessibleRowText(int row) const;
 
     const ListModel& model() const { return m_model; }
     // The tree view that shows the rows (for fonts, focus and tests); do not change its
@@ -85,6 +100,8 @@ class ListControl : public QWidget {
     void refreshIcon(int row);
     void watchImageList(const ImageList* previous, const ImageList* images);
     void imageListDestroyed(QObject* object);
+    // Tells screen readers that a row's name changed; row 0: rows came or went.
+    void notifyAccessibility(int row);
 
     ListModel m_model;
     QTreeWidget* m_view = nullptr;
@@ -93,6 +110,7 @@ class ListControl : public QWidget {
     bool m_fullRowSelect = false;
     // Room for state icons is kept in front of the row icons once any row has one.
     bool m_stateSlot = false;
+    QStringList m_stateNames;
 };
 
 }  // namespace upd::controls

@@ -1,10 +1,14 @@
 #include "controls/small_bar.h"
 
+#include <QAccessible>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
+#include <algorithm>
 #include <cmath>
 #include <limits>
+
+#include "controls/controls_accessible.h"
 
 namespace upd::controls {
 
@@ -68,6 +72,7 @@ void PropertyBag::writeProperty(std::string_view name, std::int32_t value,
 }
 
 SmallBar::SmallBar(QWidget* parent) : QWidget(parent) {
+    installControlsAccessibility();
     // Every paint copies the whole surface, so Qt need not erase first.
     setAttribute(Qt::WA_OpaquePaintEvent);
     m_picBar = QImage(deviceSize(*this), QImage::Format_RGB32);
@@ -105,6 +110,14 @@ void SmallBar::setPercentValue(int value) {
         emit propertyChanged(qName(kPercentValueName));
     }
     update();
+    if (QAccessible::isActive()) {
+        QAccessibleValueChangeEvent event(this, shownPercent());
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+int SmallBar::shownPercent() const {
+    return std::clamp<int>(m_percentValue, 0, 100);
 }
 
 void SmallBar::ReadProperties(const PropertyBag& bag) {

@@ -66,6 +66,9 @@ class SmallBar : public QWidget {
     // the visible area, so nothing shows) and are stored; values above 100 are ignored.
     // Values outside the 16-bit range are ignored too: the property cannot hold them.
     void setPercentValue(int value);
+    // What the bar shows, 0 to 100 (a negative value shows as 0): its value for screen
+    // readers (controls_accessible.h), which hear of each change.
+    int shownPercent() const;
 
     // Applies "BackgroundColor", "ProgressColor" and "PercentValue" from the bag, in this
     // order, each through its setter; a missing name applies its default. A stored

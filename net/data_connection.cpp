@@ -149,6 +149,11 @@ void DataConnection::raiseDisconnected() {
 }
 
 void DataConnection::raiseDownloadFailed(std::int32_t why) {
+    // Every file failure passes here, whichever step met it; the file keeps its number after
+    // it has been closed.
+    if (why == toWhy(FailureCode::FileFailed)) {
+        m_transfer.fileError = m_file.error();
+    }
     const auto events = m_events;
     if (events->DownloadFailed) {
         events->DownloadFailed(why, m_id);

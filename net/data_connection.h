@@ -167,6 +167,9 @@ class DataConnection {
     // answer to CONNECT, or why SOCKS4 cannot reach an IPv6 address. Empty otherwise;
     // cleared when a transfer starts.
     const std::string& lastFailureDetail() const { return m_transfer.failureDetail; }
+    // Beside the detail, for 6: the errno of the output file's failure (ENOSPC: the disk is
+    // full; see OutputFile::error). 0 otherwise; cleared when a transfer starts.
+    int lastFileError() const { return m_transfer.fileError; }
     static std::string ToBase64(std::string_view sNormString) { return net::ToBase64(sNormString); }
     static std::string TripletToQuartet(const Bytes& bIn, std::size_t lStart) {
         return net::TripletToQuartet(bIn, lStart);
@@ -310,7 +313,7 @@ class DataConnection {
         std::int64_t DownloadLength = -1;
         std::int32_t HTTPReply = 0;
         std::string validator;  // rangeValidator of the reply
-        bool chunked = false;  // the reply's body is in chunks
+        bool chunked = false;   // the reply's body is in chunks
         ChunkedDecoder chunks;
         bool discardBody = false;       // an error page must not overwrite a resumed file
         bool connectionBroken = false;  // a receive met a reset
@@ -318,6 +321,7 @@ class DataConnection {
         bool CloseHandled = false;
         bool closeInProgress = false;
         std::string failureDetail;
+        int fileError = 0;  // OutputFile::error behind DownloadFailed(6)
 
         // Before the first FetchURL: no reply awaited, nothing to close.
         static Transfer idle();

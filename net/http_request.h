@@ -18,7 +18,7 @@ struct HttpRequestFields {
     std::string Hostname;  // "Host: " (no port; an IPv6 address in brackets)
     bool UseResume = false;
     std::int64_t ResumeFrom = 0;
-    std::string IfRange;  // the validator of the bytes kept; "" sends no If-Range
+    std::string IfRange;            // the validator of the bytes kept; "" sends no If-Range
     bool throughHttpProxy = false;  // ProxyType 1, http: absolute form, "Proxy-Connection"
     bool AllowCache = false;
     bool UseHttpAuthorization = false;

@@ -11,7 +11,9 @@ namespace upd::net {
 
 bool OutputFile::open(const std::string& path, bool keepContents) {
     close();
+    m_error = 0;
     if (path.empty() || path.find('\0') != std::string::npos) {
+        m_error = path.empty() ? ENOENT : EINVAL;
         return false;
     }
     // Truncation waits until the lock is held, so a file that another download is
@@ -20,13 +22,23 @@ bool OutputFile::open(const std::string& path, bool keepContents) {
     const int fd =
         ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
     if (fd < 0) {
+        m_error = errno;
         return false;
     }
     struct stat info {};
-    if (fstat(fd, &info) != 0 || (!S_ISREG(info.st_mode) && !S_ISCHR(info.st_mode)) ||
-        flock(fd, LOCK_EX | LOCK_NB) != 0 ||
-        (!keepContents && ftruncate(fd, 0) != 0 && errno != EINVAL)) {
+    int failure = 0;
+    if (fstat(fd, &info) != 0) {
+        failure = errno;
+    } else if (!S_ISREG(info.st_mode) && !S_ISCHR(info.st_mode)) {
+        failure = EINVAL;  // a named pipe that has a reader, a block device
+    } else if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        failure = errno;
+    } else if (!keepContents && ftruncate(fd, 0) != 0 && errno != EINVAL) {
+        failure = errno;
+    }
+    if (failure != 0) {
         ::close(fd);
+        m_error = failure;
         return false;
     }
     m_fd = fd;
@@ -98,6 +110,8 @@ bool OutputFile::writeAt(std::span<const std::uint8_t> bytes) {
         }
         if (n <= 0) {
             m_failed = true;
+            // A write that makes no progress without saying why is an I/O error.
+            m_error = n < 0 ? errno : EIO;
             return false;
         }
         done += static_cast<std::size_t>(n);

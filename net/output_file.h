@@ -12,7 +12,8 @@
 // limit), and from then on every write and flush fails. A symbolic link at the path is never
 // written through: open() fails (errno ELOOP), so a planted link cannot aim a download at
 // another file. The download object flushes before
-// it calls a transfer complete, so a failed write can never end as success.
+// it calls a transfer complete, so a failed write can never end as success. error() keeps
+// the system's number of the first failure (ENOSPC for a full disk), even after close().
 #pragma once
 
 #include <cstdint>
@@ -51,6 +52,9 @@ class OutputFile {
     bool write(std::span<const std::uint8_t> bytes);
     // Writes out what write() gathered; false when any write so far has failed.
     bool flush();
+    // The errno of the first failure of open(), write() or flush() since the last open();
+    // 0 when none. close() keeps it, so the owner can still tell a full disk after the end.
+    int error() const { return m_error; }
 
   private:
     bool writeAt(std::span<const std::uint8_t> bytes);
@@ -59,6 +63,7 @@ class OutputFile {
     std::int64_t m_position = 0;  // where m_pending goes
     std::vector<std::uint8_t> m_pending;
     bool m_failed = false;
+    int m_error = 0;
 };
 
 }  // namespace upd::net

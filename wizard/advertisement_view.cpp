@@ -5,6 +5,7 @@
 #include <QTextCursor>
 #include <QTextDocumentFragment>
 #include <QTextFormat>
+#include <algorithm>
 
 namespace upd::wizard {
 
@@ -41,6 +42,13 @@ AdvertisementView::AdvertisementView(QWidget* parent) : QTextBrowser(parent) {
 
 QVariant AdvertisementView::loadResource(int, const QUrl&) {
     return {};
+}
+
+bool AdvertisementView::showsNothing() const {
+    const QString shown = document()->toPlainText();
+    return std::all_of(shown.cbegin(), shown.cend(), [](QChar c) {
+        return c.isSpace() || !c.isPrint() || c == QChar::ObjectReplacementCharacter;
+    });
 }
 
 QMimeData* AdvertisementView::createMimeDataFromSelection() const {

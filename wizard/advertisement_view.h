@@ -60,6 +60,10 @@ class AdvertisementView : public QTextBrowser {
     explicit AdvertisementView(QWidget* parent = nullptr);
 
     QVariant loadResource(int type, const QUrl& name) override;
+    // True when the text shows a reader nothing: no character but spaces, format characters
+    // (a zero-width space) and the places of images, which take no room here. The finish
+    // page then shows its own summary instead.
+    bool showsNothing() const;
 
   protected:
     QMimeData* createMimeDataFromSelection() const override;

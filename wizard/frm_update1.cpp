@@ -80,14 +80,17 @@ void frmUpdate1::Form_Load() {
     setWindowTitle(text(100));
     Label1->setText(text(108));
     m_columnHeader = text(109);
-    Label2[1]->setText(text(110));
-    Check1->setText(text(111));
+    // Alt keys beside B, N, C and A: the check box's Chinese text has P, so Proxy takes X.
+    Label2[1]->setText(textWithMnemonic(110, 'D'));
+    Label2[1]->setBuddy(Text1);
+    Check1->setText(textWithMnemonic(111, 'R'));
     Label2[0]->setText(text(112));
     Auto->setText(text(105));
     Next_Button->setText(text(106));
     Cancel->setText(text(107));
     Back_Button->setText(text(113));
-    Proxy_Button->setText(text(144));
+    Proxy_Button->setText(textWithMnemonic(144, 'X'));
+    trelListViewCtl1->setAccessibleName(m_columnHeader);
 
     trelListViewCtl1->setImageList(trelImageList1);
     // A new list holds no column yet, so the one column is never refused.

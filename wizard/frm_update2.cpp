@@ -19,6 +19,7 @@
 namespace upd::wizard {
 namespace {
 
+constexpr int kChooseServer = 108;
 constexpr int kInformationFailed = 157;
 constexpr int kNoDataFor30Seconds = 158;
 constexpr int kChooseAnotherServer = 159;
@@ -39,10 +40,18 @@ frmUpdate2::frmUpdate2(Wizard& wizard) : Page(wizard, PageId::InfoDownload) {
     SmallBar1 = new controls::SmallBar(Frame1);
     SmallBar1->setObjectName("SmallBar1");
     SmallBar1->setGeometry(app::twipsRect(480, 1560, 4095, 255));
-    FailureText = addLabel(Frame1, "FailureText", 480, 2040, 4140, 1320);
+    // Down to the frame's edge: the failure, its detail and what to do.
+    FailureText = addLabel(Frame1, "FailureText", 480, 2040, 4140, 1395);
     FailureText->setWordWrap(true);
+    // A proxy's answer in the detail is the peer's text: never markup.
+    FailureText->setTextFormat(Qt::PlainText);
     FailureText->setVisible(false);
     Label3[0] = addLabel(this, "Label3_0", 2280, 4680, 3870, 180);
+    // Under the frame's right edge, in the place of the hint line.
+    Server_Button = new QPushButton(this);
+    Server_Button->setObjectName("Server_Button");
+    Server_Button->setGeometry(app::twipsRect(5280, 4560, 1695, 315));
+    Server_Button->setVisible(false);
 
     Back_Button = addButton("Back_Button", 2640);
     Next_Button = addButton("Next_Button", 3960);
@@ -55,6 +64,7 @@ frmUpdate2::frmUpdate2(Wizard& wizard) : Page(wizard, PageId::InfoDownload) {
     connect(&m_stallTimer, &QTimer::timeout, this,
             [this] { showFailure(kNoDataFor30Seconds, QString()); });
     connect(Back_Button, &QPushButton::clicked, this, [this] { Back_Button_Click(); });
+    connect(Server_Button, &QPushButton::clicked, this, [this] { Back_Button_Click(); });
     connect(Next_Button, &QPushButton::clicked, this, [this] { Next_Button_Click(); });
     connect(Cancel, &QPushButton::clicked, this, [this] { Cancel_Click(); });
 }
@@ -69,6 +79,7 @@ void frmUpdate2::Form_Load() {
     Next_Button->setText(text(106));
     Cancel->setText(text(107));
     Back_Button->setText(text(113));
+    Server_Button->setText(text(kChooseServer));
     Label1->setText(text(115));
     Frame1->setTitle(text(115));
     Label2->setText(text(116));
@@ -245,6 +256,8 @@ void frmUpdate2::showFailure(int reasonId, const QString& detail) {
     FailureText->setText(message);
     FailureText->setVisible(true);
     Label3[0]->setVisible(false);  // "Downloading ... now" no longer holds
+    // Every failure of the download says to choose another server; an unusable key does not.
+    Server_Button->setVisible(reasonId != kUnusableKey);
     Next_Button->setEnabled(false);
     if (WizardObserver* observer = wizard().observer()) {
         observer->failed(message.toStdString());

@@ -1,9 +1,10 @@
 // Wizard page 2, `frmUpdate2`: downloads the update information (the chosen server's
 // address followed by the information file's path) into update.ini in the application
 // folder, shows its progress, and moves on to page 3 by itself when the transfer is
-// complete. A failed transfer (a refused connection, an error status, a proxy's refusal,
-// 30 seconds without data) is shown in the frame in the user's language; Back and Cancel
-// stay, Next stays disabled, and nothing received is analysed.
+// complete. A failed transfer (a refused connection, a file missing on the server, a
+// proxy's refusal, 30 seconds without data) is shown in the frame in the user's language
+// (failure_text.h chooses the text), with a button back to page 1 to choose another server;
+// Back and Cancel stay, Next stays disabled, and nothing received is analysed.
 #pragma once
 
 #include <QTimer>
@@ -54,7 +55,8 @@ class frmUpdate2 : public Page {
     QLabel* Label2 = nullptr;
     std::array<QLabel*, 4> Label3{};  // 0: hint under the frame; 1-3: "50%", "100%", "0%"
     controls::SmallBar* SmallBar1 = nullptr;
-    QLabel* FailureText = nullptr;  // in the frame, below the bar; hidden until a failure
+    QLabel* FailureText = nullptr;         // in the frame, below the bar; hidden until a failure
+    QPushButton* Server_Button = nullptr;  // under the frame; shown with a download's failure
     QPushButton* Back_Button = nullptr;
     QPushButton* Next_Button = nullptr;
     QPushButton* Cancel = nullptr;

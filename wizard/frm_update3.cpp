@@ -27,6 +27,10 @@ constexpr int kNotSigned = 167;
 constexpr int kBadSignature = 168;
 constexpr int kMissingDigests = 172;
 constexpr int kTooLarge = 173;
+constexpr int kStateWaiting = 200;
+constexpr int kStateDownloading = 201;
+constexpr int kStateDownloaded = 202;
+constexpr int kStateFailed = 203;
 
 }  // namespace
 
@@ -37,6 +41,8 @@ frmUpdate3::frmUpdate3(Wizard& wizard) : Page(wizard, PageId::Analysis) {
     Text1->setObjectName("Text1");
     Text1->setGeometry(app::twipsRect(240, 240, 4455, 2535));
     Text1->setReadOnly(true);
+    // A cursor the arrow keys move: the text can be read and copied from the keyboard.
+    Text1->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     Check1 = new QCheckBox(this);
     Check1->setObjectName("Check1");
     Check1->setGeometry(app::twipsRect(2280, 4200, 4455, 255));
@@ -69,14 +75,20 @@ void frmUpdate3::Form_Load() {
         (void)download->trelListViewCtl1->addColumn(text(120), text(120), 2760);
         (void)download->trelListViewCtl1->addColumn(text(121), text(121), 1650);
     }
+    // Page 4's state images in words, for screen readers: waiting, downloading, downloaded,
+    // failed.
+    download->trelListViewCtl1->setStateNames(
+        {text(kStateWaiting), text(kStateDownloading), text(kStateDownloaded), text(kStateFailed)});
 
     setWindowTitle(text(100));
     Next_Button->setText(text(106));
     Cancel->setText(text(107));
     Back_Button->setText(text(113));
     Label1->setText(text(118));
-    Frame1->setTitle(text(118));
-    Check1->setText(text(122));
+    // Alt+W goes to the What's-new text, the frame's first control.
+    Frame1->setTitle(textWithMnemonic(118, 'W'));
+    Text1->setAccessibleName(text(118));
+    Check1->setText(textWithMnemonic(122, 'V'));
     Label3->setText(text(123));
 
     const WizardEnvironment& environment = wizard().environment();

@@ -18,7 +18,6 @@
 #include "controls/small_bar.h"
 #include "net/data_connection.h"
 #include "platform/monotonic_clock.h"
-#include "platform/printable_text.h"
 #include "product_config.h"
 #include "wizard/artwork.h"
 #include "wizard/frm_update1.h"
@@ -32,14 +31,27 @@ namespace {
 
 constexpr int kStateFetching = 1;
 constexpr int kStateDone = 2;
+constexpr int kStateFailed = 3;
 
+constexpr int kChooseServer = 108;
+constexpr int kChooseAnotherServer = 159;
 constexpr int kFileFailed = 160;
 constexpr int kRetryButton = 161;
 constexpr int kRetryResumes = 162;
 constexpr int kRetryWhole = 163;
-constexpr int kNoLinks = 174;
-constexpr int kNoDataFor30Seconds = 158;
-constexpr int kDigestMismatch = 170;
+constexpr int kWaitingForServer = 194;
+
+// While a failure is shown the list gives up its lower part to the text, which may run to
+// eight lines (the row, what happened with its detail, what to do).
+constexpr int kListTop = 240;
+constexpr int kListHeight = 2055;
+constexpr int kFailedListHeight = 1335;
+constexpr int kFailureTextTop = kListTop + kFailedListHeight + 60;
+constexpr int kFailureTextBottom = 3435;
+// Under the frame's right edge, in the place of the hint line.
+constexpr int kButtonTop = 4560;
+constexpr int kRetryLeft = 5760;
+constexpr int kServerButtonWidth = 1695;
 
 // Whole kilobytes, as the labels show them.
 QString kilobytes(std::int64_t bytes) {
@@ -65,11 +77,12 @@ frmUpdate4::frmUpdate4(Wizard& wizard)
     StateImages->add(QIcon(waiting));
     StateImages->add(artwork::icon(QStringLiteral("state_downloading")));
     StateImages->add(artwork::icon(QStringLiteral("state_done")));
+    StateImages->add(artwork::icon(QStringLiteral("state_failed")));
 
     Frame1 = addFrame(3495);
     trelListViewCtl1 = new controls::ListControl(Frame1);
     trelListViewCtl1->setObjectName("trelListViewCtl1");
-    trelListViewCtl1->setGeometry(app::twipsRect(240, 240, 4455, 2055));
+    trelListViewCtl1->setGeometry(app::twipsRect(240, kListTop, 4455, kListHeight));
     trelListViewCtl1->setFullRowSelect(true);
     trelListViewCtl1->setFont(app::simSun9Font());
     trelListViewCtl1->setStateImageList(StateImages);
@@ -83,14 +96,19 @@ frmUpdate4::frmUpdate4(Wizard& wizard)
     SmallBar1->setObjectName("SmallBar1");
     SmallBar1->setGeometry(app::twipsRect(240, 3120, 4455, 255));
     // The failure takes the place of the progress labels, which mean nothing meanwhile.
-    FailureText = addLabel(Frame1, "FailureText", 240, 2340, 4455, 1035);
+    FailureText = addLabel(Frame1, "FailureText", 240, kFailureTextTop, 4455,
+                           kFailureTextBottom - kFailureTextTop);
     FailureText->setWordWrap(true);
+    // A proxy's answer in the detail is the peer's text: never markup.
+    FailureText->setTextFormat(Qt::PlainText);
     FailureText->setVisible(false);
-    // Under the frame's right edge, in the place of the hint line.
     Retry_Button = new QPushButton(this);
     Retry_Button->setObjectName("Retry_Button");
-    Retry_Button->setGeometry(app::twipsRect(5760, 4560, 1215, 315));
+    Retry_Button->setGeometry(app::twipsRect(kRetryLeft, kButtonTop, 1215, 315));
     Retry_Button->setVisible(false);
+    Server_Button = new QPushButton(this);
+    Server_Button->setObjectName("Server_Button");
+    Server_Button->setVisible(false);
     Label3[0] = addLabel(this, "Label3_0", 2280, 4680, 4320, 180);
 
     Back_Button = addButton("Back_Button", 2640);
@@ -118,6 +136,7 @@ frmUpdate4::frmUpdate4(Wizard& wizard)
     connect(Back_Button, &QPushButton::clicked, this, [this] { Back_Button_Click(); });
     connect(Cancel, &QPushButton::clicked, this, [this] { Cancel_Click(); });
     connect(Retry_Button, &QPushButton::clicked, this, [this] { Retry_Click(); });
+    connect(Server_Button, &QPushButton::clicked, this, [this] { Server_Button_Click(); });
 }
 
 frmUpdate4::~frmUpdate4() {
@@ -140,6 +159,7 @@ void frmUpdate4::Form_Load() {
     Cancel->setText(text(107));
     Back_Button->setText(text(113));
     Retry_Button->setText(text(kRetryButton));
+    Server_Button->setText(text(kChooseServer));
     Label1->setText(text(130));
     Frame1->setTitle(text(130));
     Label2->setText(text(131));
@@ -181,6 +201,10 @@ void frmUpdate4::StartDownloads() {
 void frmUpdate4::DownloadFile(int row, bool resume) {
     releaseDownload();
     hideFailure();
+    if (m_waitingShown) {
+        setLabel(3, QString());  // the wait of an earlier attempt
+        m_waitingShown = false;
+    }
     m_row = row;
     auto* analysis = wizard().pageAs<frmUpdate3>(PageId::Analysis);
     RowRequest request;
@@ -195,7 +219,7 @@ void frmUpdate4::DownloadFile(int row, bool resume) {
     m_download.start(request);
 }
 
-bool frmUpdate4::resumeAllowed() {
+bool frmUpdate4::resumeAllowed() const {
     return wizard().pageAs<frmUpdate1>(PageId::Server)->Check1->isChecked();
 }
 
@@ -210,6 +234,9 @@ void frmUpdate4::showProgress() {
     const net::DataConnection* file = m_download.RemoteFile();
     if (file == nullptr || m_download.failing()) {
         return;
+    }
+    if (m_waitingShown) {
+        showAverage();  // data again: the wait is over
     }
     const std::int64_t bytes = m_download.receivedBytes();
     const std::int64_t length = file->DownloadLength();
@@ -237,6 +264,14 @@ void frmUpdate4::showAverage() {
     if (file == nullptr) {
         return;
     }
+    // A silent server would make the average fall second by second, which reads like a slow
+    // line; say what is happening instead.
+    if (const int waited = m_download.waitingSeconds(platform::monotonicMs()); waited > 0) {
+        setLabel(3, text(kWaitingForServer).arg(waited));
+        m_waitingShown = true;
+        return;
+    }
+    m_waitingShown = false;
     const std::int64_t bytes = file->RealReceivedBytes();
     const std::int64_t seconds = (platform::monotonicMs() - m_download.startMs()) / 1000;
     if (bytes <= 0 || seconds <= 0) {
@@ -264,28 +299,8 @@ void frmUpdate4::rowArrived() {
 
 void frmUpdate4::rowFailed(const RowFailure& failure) {
     stopTransferTimers();
-    showFailure(failureReason(failure));
-}
-
-QString frmUpdate4::failureReason(const RowFailure& failure) const {
-    switch (failure.kind) {
-        case RowFailureKind::BadName:
-            return QString::fromStdString(failure.name) + QStringLiteral(": ") +
-                   QString::fromStdString(failure.detail);
-        case RowFailureKind::LinkInPath:
-            return QString::fromStdString(platform::printableText(failure.name)) +
-                   QStringLiteral(": ") + text(kNoLinks) + QLatin1Char(' ') +
-                   QString::fromStdString(failure.detail);
-        case RowFailureKind::Transfer:
-            return downloadFailureText(failure.why, failure.connection);
-        case RowFailureKind::Stalled:
-            return text(kNoDataFor30Seconds);
-        case RowFailureKind::DigestUnreadable:
-            return QString::fromStdString(failure.detail);
-        case RowFailureKind::DigestMismatch:
-            return text(kDigestMismatch);
-    }
-    return QString();
+    (void)trelListViewCtl1->setStateIcon(m_row, kStateFailed);
+    showFailure(describeRowFailure(failure));
 }
 
 void frmUpdate4::rowFinished() {
@@ -312,16 +327,36 @@ void frmUpdate4::Retry_Click() {
     DownloadFile(m_row, !m_download.restartsWhole() && resumeAllowed());
 }
 
-void frmUpdate4::showFailure(const QString& reason) {
+void frmUpdate4::Server_Button_Click() {
+    if (!m_failed) {
+        return;
+    }
+    // Nothing is being downloaded: unlike Back, there is nothing to confirm.
+    releaseDownload();
+    hideFailure();
+    wizard().state().StartPending = false;
+    wizard().navigate(PageId::FileDownload, PageId::Server);
+}
+
+QString frmUpdate4::failureMessage(const FailureDescription& shown) const {
+    QString message = text(kFileFailed) + QLatin1Char(' ') + trelListViewCtl1->rowText(m_row) +
+                      QLatin1Char('\n') + failureSentence(shown);
+    if (shown.wayOut != WayOut::Retry) {
+        message += QLatin1Char('\n') + text(kChooseAnotherServer);
+    }
+    if (shown.wayOut != WayOut::AnotherServer) {
+        const bool resumes = !m_download.restartsWhole() && resumeAllowed();
+        message += QLatin1Char('\n') + text(resumes ? kRetryResumes : kRetryWhole);
+    }
+    return message;
+}
+
+void frmUpdate4::showFailure(const FailureDescription& shown) {
     m_stallTimer.stop();
     m_displayTimer.stop();
     m_failed = true;
-    const bool resumes = !m_download.restartsWhole() && resumeAllowed();
-    QString message = text(kFileFailed) + QLatin1Char(' ') + trelListViewCtl1->rowText(m_row);
-    if (!reason.isEmpty()) {
-        message += QLatin1Char('\n') + reason;
-    }
-    message += QLatin1Char('\n') + text(resumes ? kRetryResumes : kRetryWhole);
+    m_wayOut = shown.wayOut;
+    const QString message = failureMessage(shown);
     FailureText->setText(message);
     showFailureControls(true);
     if (WizardObserver* observer = wizard().observer()) {
@@ -335,8 +370,17 @@ void frmUpdate4::hideFailure() {
 }
 
 void frmUpdate4::showFailureControls(bool failure) {
+    trelListViewCtl1->setGeometry(
+        app::twipsRect(240, kListTop, 4455, failure ? kFailedListHeight : kListHeight));
     FailureText->setVisible(failure);
-    Retry_Button->setVisible(failure);
+    const bool retry = failure && m_wayOut != WayOut::AnotherServer;
+    const bool server = failure && m_wayOut != WayOut::Retry;
+    Retry_Button->setVisible(retry);
+    // In Retry's place when it is alone, else on its left.
+    const int serverRight = retry ? kRetryLeft - 105 : kRetryLeft + 1215;
+    Server_Button->setGeometry(
+        app::twipsRect(serverRight - kServerButtonWidth, kButtonTop, kServerButtonWidth, 315));
+    Server_Button->setVisible(server);
     Label2->setVisible(!failure);
     for (QLabel* label : Label4) {
         label->setVisible(!failure);

@@ -1,23 +1,29 @@
 // Wizard page 4, `frmUpdate4`: downloads the planned files one after the other into the
 // update folder. Its file list holds the plan's targets (filled by page 3), paired row by
 // row with page 3's PlanList. A row being fetched gets state icon 1, a finished one 2 and
-// its name in page 5's List1; after the last row page 5 follows by itself.
+// its name in page 5's List1, a failed one 3; after the last row page 5 follows by itself.
+// While no data arrives, after RowDownload::kWaitingNoticeMs, the average's label counts
+// the seconds of waiting for the server instead.
 //
 // A row that fails (an error status, a refused connection, 30 seconds without data) is not
-// a dead end: the failure is shown in the frame with a Retry button. When page 1's "Resume
-// broken downloads" is checked, every start of a row (a retry, the next pass after Back, a
-// new run after Cancel, a close or a crash) resumes the row's partial file from an earlier
-// attempt; unchecked, the file is fetched whole. A failed row is never recorded as
-// finished, so nothing it wrote is ever installed.
+// a dead end: the failure is shown in the frame, in the user's language, with a Retry
+// button, or with a button back to page 1 to choose another server (or the proxy) when
+// retrying cannot help (the file is missing on this server), or with both (the server
+// could not be reached). When page 1's "Resume broken downloads" is checked, every start
+// of a row (a retry, the next pass after Back, a new run after Cancel, a close or a crash)
+// resumes the row's partial file from an earlier attempt; unchecked, the file is fetched
+// whole. A failed row is never recorded as finished, so nothing it wrote is ever installed.
 //
 // The row's transfer, its target checks, the stall and the digest check are RowDownload's
-// (row_download.h); the page drives it with its timers and draws what it reports.
+// (row_download.h), the failure's text is failure_text.h's; the page drives the transfer
+// with its timers and draws what they report.
 #pragma once
 
 #include <QTimer>
 #include <array>
 #include <cstdint>
 
+#include "wizard/failure_text.h"
 #include "wizard/page.h"
 #include "wizard/row_download.h"
 
@@ -54,6 +60,8 @@ class frmUpdate4 : public Page {
     void Back_Button_Click();
     // Fetches the failed row again (resumed when page 1 allows it).
     void Retry_Click();
+    // Leaves a failed row for page 1, to choose another server or the proxy settings.
+    void Server_Button_Click();
 
     // The download object of the row being fetched; nullptr between transfers.
     net::DataConnection* RemoteFile() const { return m_download.RemoteFile(); }
@@ -63,18 +71,22 @@ class frmUpdate4 : public Page {
     bool failed() const { return m_failed; }
     // The failure shown, in the user's language; empty when none.
     QString failureText() const;
+    // The frame's text for `shown` at the row being fetched: the row, what happened, what
+    // to do.
+    QString failureMessage(const FailureDescription& shown) const;
     // Tests shorten the stall time-out.
     void setStallTimeoutMs(int ms);
 
     QGroupBox* Frame1 = nullptr;
     controls::ListControl* trelListViewCtl1 = nullptr;  // the plan's files
     controls::ImageList* trelImageList1 = nullptr;      // 0 a file, 1 the full package
-    controls::ImageList* StateImages = nullptr;         // 0 waiting, 1 fetching, 2 done
+    controls::ImageList* StateImages = nullptr;         // 0 waiting, 1 fetching, 2 done, 3 failed
     QLabel* Label2 = nullptr;
     std::array<QLabel*, 4> Label4{};  // downloaded, size, percent, average speed
     controls::SmallBar* SmallBar1 = nullptr;
-    QLabel* FailureText = nullptr;  // in the frame, over the labels; hidden until a failure
+    QLabel* FailureText = nullptr;  // under the list, which it shortens; hidden until a failure
     QPushButton* Retry_Button = nullptr;
+    QPushButton* Server_Button = nullptr;  // beside Retry, or in its place; hidden until a failure
     std::array<QLabel*, 1> Label3{};
     QPushButton* Back_Button = nullptr;
     QPushButton* Next_Button = nullptr;
@@ -85,7 +97,7 @@ class frmUpdate4 : public Page {
     void DownloadFile(int row, bool resume);
     // Page 1's "Resume broken downloads": a row's partial file from an earlier attempt or run
     // is resumed; unchecked, it is removed before the row starts.
-    bool resumeAllowed();
+    bool resumeAllowed() const;
     // Stops the page's timers of the transfer and releases it.
     void releaseDownload();
     void stopTransferTimers();
@@ -95,13 +107,12 @@ class frmUpdate4 : public Page {
     // Records the row that has arrived (and checked) and goes on to the next or to page 5.
     void rowFinished();
     void rowFailed(const RowFailure& failure);
-    // Why the row failed, in the user's language.
-    QString failureReason(const RowFailure& failure) const;
     void showProgress();
+    // The average speed, or how long the server has not sent anything.
     void showAverage();
-    void showFailure(const QString& reason);
+    void showFailure(const FailureDescription& shown);
     void hideFailure();
-    // The failure and Retry, or the progress labels and the bar.
+    // The failure and its buttons, or the progress labels and the bar.
     void showFailureControls(bool failure);
     void setLabel(std::size_t index, const QString& value);
 
@@ -113,6 +124,8 @@ class frmUpdate4 : public Page {
     int m_fileIndex = 0;
     int m_row = 0;  // the row being fetched, or the failed one
     bool m_failed = false;
+    WayOut m_wayOut = WayOut::Retry;  // of the failure shown
+    bool m_waitingShown = false;      // the average's label counts the wait
 };
 
 }  // namespace upd::wizard

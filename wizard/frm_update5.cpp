@@ -2,8 +2,10 @@
 
 #include <QLabel>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStringConverter>
+#include <QTimer>
 #include <cstring>
 
 #include "app/message_boxes.h"
@@ -11,6 +13,7 @@
 #include "controls/list_control.h"
 #include "net/data_connection.h"
 #include "platform/code_page.h"
+#include "wizard/finish_summary.h"
 #include "wizard/frm_update3.h"
 #include "wizard/frm_update4.h"
 #include "wizard/wizard.h"
@@ -57,6 +60,12 @@ frmUpdate5::frmUpdate5(Wizard& wizard) : Page(wizard, PageId::Finish) {
     List1 = new QListWidget(this);
     List1->setObjectName("List1");
     List1->setVisible(false);
+    Summary = new QPlainTextEdit(this);
+    Summary->setObjectName("Summary");
+    Summary->setGeometry(WebBrowser1->geometry());
+    Summary->setReadOnly(true);
+    Summary->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    Summary->setVisible(false);
     connect(Finish, &QPushButton::clicked, this, [this] { Cancel_Click(); });
 }
 
@@ -67,6 +76,7 @@ void frmUpdate5::Form_Load() {
     Label1->setText(text(140));
     Label2->setText(text(141));
     Finish->setText(text(139));
+    Summary->setAccessibleName(text(kSummaryAccessibleName));
     callSetFromFont();
 }
 
@@ -87,6 +97,8 @@ void frmUpdate5::Form_Activate() {
     // An unattended run has no one to show it to, and ends right after.
     if (wizard().observer() == nullptr) {
         showAdvertisement();
+    } else {
+        m_advertisementState = AdvertisementState::Blank;
     }
     finishUpdate();
 }
@@ -105,6 +117,7 @@ void frmUpdate5::showAdvertisement() {
     events.Disconnected = [this](std::int32_t) {
         if (!m_advertisement || m_advertisement->HTTPReply() != 200 ||
             m_advertisement->GetBufferSize() > kMaxAdvertisementBytes) {
+            advertisementBlank();
             return;
         }
         const std::string bytes = m_advertisement->GetBufferAsString();
@@ -117,6 +130,18 @@ void frmUpdate5::showAdvertisement() {
                 ? QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()))
                 : QString::fromStdString(platform::fromAnsi(bytes, platform::systemCodePage()));
         WebBrowser1->setHtml(html);
+        if (WebBrowser1->showsNothing()) {
+            advertisementBlank();
+            return;
+        }
+        m_advertisementState = AdvertisementState::Shown;
+    };
+    // No connection, a reset, or the cap above. A failure while the connection stays open (an
+    // unwanted status) is not the end: the close that follows is.
+    events.DownloadFailed = [this](std::int32_t, std::int32_t) {
+        if (!m_advertisement || !m_advertisement->IsConnected()) {
+            advertisementBlank();
+        }
     };
     m_advertisement = std::make_unique<net::DataConnection>(events);
     net::DataConnection& page = *m_advertisement;
@@ -126,6 +151,42 @@ void frmUpdate5::showAdvertisement() {
     page.setMaxDownload(kMaxAdvertisementBytes + 1);
     page.FetchURLString(
         advertisementUrl(wizard().environment().vendorHost, wizard().state().LangID));
+    // The engine waits on a silent server without end; the user should not.
+    QTimer::singleShot(kAdvertisementWaitMs, this, [this] {
+        if (m_advertisementState == AdvertisementState::Loading) {
+            m_advertisement.reset();
+            advertisementBlank();
+        }
+    });
+}
+
+void frmUpdate5::advertisementBlank() {
+    if (m_advertisementState != AdvertisementState::Loading) {
+        return;
+    }
+    m_advertisementState = AdvertisementState::Blank;
+    showSummary();
+}
+
+void frmUpdate5::showSummary() {
+    if (m_advertisementState != AdvertisementState::Blank || !m_result) {
+        return;
+    }
+    std::vector<std::string> names;
+    for (int i = 0; i < List1->count(); ++i) {
+        names.push_back(List1->item(i)->text().toStdString());
+    }
+    const std::optional<FinishSummary> summary = finishSummary(*m_result, names);
+    if (!summary) {
+        return;
+    }
+    QString shown = text(summary->textId);
+    for (const std::string& name : summary->names) {
+        shown += QLatin1Char('\n') + QString::fromStdString(name);
+    }
+    Summary->setPlainText(shown);
+    WebBrowser1->setVisible(false);
+    Summary->setVisible(true);
 }
 
 void frmUpdate5::finishUpdate() {
@@ -140,6 +201,8 @@ void frmUpdate5::finishUpdate() {
     if (!*m_result) {
         reportFailure(*m_result);
     }
+    // Before the observer hears of the end: an unattended run takes its picture then.
+    showSummary();
     if (WizardObserver* observer = wizard().observer()) {
         observer->finished(outcomeOf(*m_result));
     }

@@ -13,6 +13,13 @@
 // addFrame, buttons with addButton, setEscapeButton for Cancel or Finish), write Form_Load
 // ending with callSetFromFont(), move with wizard().navigate(), and register a factory
 // with Wizard::registerPage.
+//
+// Keyboard: Enter presses the default button (Next; Finish on page 5) unless the focused
+// control takes Enter itself (a push button presses itself); Esc presses the escape button;
+// Tab goes through tabStops(). After Form_Load the Wizard calls prepareKeyboardAccess, which
+// gives every button and check box still without one an Alt key; a page that wants other
+// keys sets them with textWithMnemonic, and names what no label or text names
+// (setAccessibleName).
 #pragma once
 
 #include <QPushButton>
@@ -20,6 +27,7 @@
 #include <QWidget>
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "app/close_rules.h"
 #include "wizard/navigation.h"
@@ -33,6 +41,7 @@ class DataConnection;
 
 namespace upd::wizard {
 
+struct FailureDescription;
 class PictureBox;
 class Wizard;
 
@@ -66,8 +75,31 @@ class Page : public QWidget {
 
     // The button that Esc clicks; nullptr for none.
     QPushButton* escapeButton() const { return m_escapeButton; }
+    // The button that Enter clicks when the focused control does not take Enter itself:
+    // the design's Next_Button or Finish made by addButton; nullptr for none.
+    QPushButton* defaultButton() const { return m_defaultButton; }
     // The control that gets the focus when the page is shown; nullptr for the page itself.
     virtual QWidget* defaultFocus() const { return nullptr; }
+    // Where the focus goes when the page is shown: defaultFocus(), else the default button,
+    // else the first control in Tab order that is not a button, else the escape button, as
+    // far as it is enabled and not hidden; nullptr when none is.
+    QWidget* focusOnShow() const;
+
+    // The controls that Tab stops at, from top to bottom, then left to right, by where they
+    // are now (a control placed or shown later takes its place); hidden and disabled ones
+    // included.
+    std::vector<QWidget*> tabStops() const;
+
+    // Runs once the page's texts are set (the Wizard calls it right after Form_Load):
+    //   - an Alt key for every button and check box without one, in the convention of the
+    //     user's language (app/mnemonic.h): the design's key for the common buttons (&Next,
+    //     &Back, &Cancel, &Finish, &Auto, &Retry, Choose the &server), else one of its own
+    //     that no other control of the page has;
+    //   - Enter on every focused push button (auto-default);
+    //   - accessible names from the texts of buttons, check boxes and buddy labels; progress
+    //     bars and the advertisement that no label names get their own; the page is named by
+    //     its title.
+    void prepareKeyboardAccess();
 
     // The common controls.
     PictureBox* Image1 = nullptr;     // header band picture
@@ -78,15 +110,21 @@ class Page : public QWidget {
   protected:
     // The text of `id` in the user's language.
     QString text(int id) const;
-    // Why a transfer failed, as a page shows it: the engine's text of `why` (a secure
-    // connection's in the user's language), then the engine's detail when it has one.
+    // Why a transfer failed, as a page shows it: failureSentence of what failure_text.h
+    // chooses for `why` and the ended `connection` (nullptr: `why` alone).
     QString downloadFailureText(std::int32_t why, const net::DataConnection* connection) const;
+    // A failure's sentence in the user's language with its numbers filled in, then what it
+    // names, then the technical detail in brackets when there is one.
+    QString failureSentence(const FailureDescription& shown) const;
     // The title's size in twips (its place, 360, 240, is common).
     void setTitleSize(int widthTwips, int heightTwips);
     // `Frame1` at 2040, 960, 4935 wide, with the height the page gives.
     QGroupBox* addFrame(int heightTwips);
-    // A button of the row at y 5280, 1215 x 315.
+    // A button of the row at y 5280, 1215 x 315. "Next_Button" and "Finish" become the
+    // default button.
     QPushButton* addButton(const char* name, int leftTwips);
+    // The text of `id` with `key` as its Alt key, unless it has one (app/mnemonic.h).
+    QString textWithMnemonic(int id, char key) const;
     // A label at a place in twips, top-left aligned, on `parent` (the page or a frame).
     QLabel* addLabel(QWidget* parent, const char* name, int left, int top, int width, int height);
     void setEscapeButton(QPushButton* button) { m_escapeButton = button; }
@@ -100,6 +138,7 @@ class Page : public QWidget {
     Wizard& m_wizard;
     PageId m_id;
     QPushButton* m_escapeButton = nullptr;
+    QPushButton* m_defaultButton = nullptr;
 };
 
 // The close table's name for a page.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <limits>
 #include <utility>
 
 #include "net/ascii_case.h"
@@ -162,6 +163,17 @@ std::int64_t RowDownload::checkStall(std::int64_t nowMs) {
     return 0;
 }
 
+int RowDownload::waitingSeconds(std::int64_t nowMs) const {
+    if (m_state != RowState::Fetching || failing()) {
+        return 0;
+    }
+    const std::int64_t quiet = nowMs - m_lastActivityMs;
+    if (quiet < kWaitingNoticeMs) {
+        return 0;
+    }
+    return static_cast<int>(std::min<std::int64_t>(quiet / 1000, std::numeric_limits<int>::max()));
+}
+
 void RowDownload::RemoteFile_BytesReceived(std::int64_t lByteCount) {
     m_lastActivityMs = platform::monotonicMs();
     // Once per reply with a body for the file: which bytes these are, so that a later start
@@ -169,8 +181,8 @@ void RowDownload::RemoteFile_BytesReceived(std::int64_t lByteCount) {
     if (!m_recordKept && m_connection && !failing() &&
         (m_connection->HTTPReply() == 200 || m_connection->HTTPReply() == 206)) {
         m_recordKept = true;
-        (void)writeResumeRecord(m_target, {.row = m_identity,
-                                           .validator = m_connection->ReplyValidator()});
+        (void)writeResumeRecord(m_target,
+                                {.row = m_identity, .validator = m_connection->ReplyValidator()});
     }
     m_lastBytes = lByteCount;
     if (m_events.Progress) {

@@ -14,9 +14,10 @@
 // What it does for a row: turns the plan's name into a path under <appFolder>update/ (a name
 // that would leave it, or a symbolic link anywhere along the path, fails the row before any
 // request), makes the row's sub-folders, resumes from the bytes on disk when asked, fetches
-// with the proxy settings in force, keeps the resume record of the bytes fetched, counts a row without data for the stall time as failed,
-// and checks an announced digest a slice at a time. A failed row never reports Finished, so
-// nothing it wrote is installed; the file is removed when a retry could not build on it.
+// with the proxy settings in force, keeps the resume record of the bytes fetched, counts a row
+// without data for the stall time as failed, and checks an announced digest a slice at a time. A
+// failed row never reports Finished, so nothing it wrote is installed; the file is removed when a
+// retry could not build on it.
 //
 // Every start ends with exactly one of Finished or Failed, unless release() comes first,
 // provided the owner calls checkStall and checkDigestSlice when asked. Events are raised from
@@ -109,6 +110,8 @@ struct RowDownloadEvents {
 class RowDownload {
   public:
     static constexpr int kStallTimeoutMs = 30'000;
+    // After this long without data the row's display says it is waiting for the server.
+    static constexpr int kWaitingNoticeMs = 5'000;
 
     // `appFolder` ends with '/'; `proxySettings` is asked once per request, just before its
     // download object is made.
@@ -133,6 +136,10 @@ class RowDownload {
     int stallTimeoutMs() const { return m_stallTimeoutMs; }
     // Takes effect at the next watchStall.
     void setStallTimeoutMs(int ms) { m_stallTimeoutMs = ms; }
+    // The whole seconds since the last activity at `nowMs` while Fetching, once they are at
+    // least kWaitingNoticeMs (5, 6, 7, ... as the silence goes on); 0 while data flows, and
+    // in any other state.
+    int waitingSeconds(std::int64_t nowMs) const;
 
     // Hashes the next slice while Checking; at the end of the pass reports Finished or Failed.
     void checkDigestSlice();
@@ -178,7 +185,7 @@ class RowDownload {
     std::int64_t m_lastBytes = 0;
     std::int32_t m_failureWhy = -1;
     bool m_restartWhole = false;
-    std::string m_identity;      // rowIdentity of the row under way
+    std::string m_identity;     // rowIdentity of the row under way
     bool m_recordKept = false;  // this transfer's resume record has been written
 };
 

@@ -1,6 +1,5 @@
 #include "wizard/wizard.h"
 
-#include <QPushButton>
 #include <algorithm>
 
 #include "app/frm_proxy.h"
@@ -83,6 +82,8 @@ Page* Wizard::load(PageId id) {
     m_windows.push_back({m_nextSerial++, id, false});
     page->Form_Load();
     if (loadedPage(id) == page) {
+        // The Alt keys change texts: before the labels fit theirs.
+        page->prepareKeyboardAccess();
         app::fitLabelsToText(*page);
     }
     return loadedPage(id);
@@ -250,16 +251,6 @@ void Wizard::closeBoxPressed() {
         return;
     }
     destroyPage(id);
-}
-
-void Wizard::escapePressed() {
-    if (m_ended || !m_visible) {
-        return;
-    }
-    QPushButton* button = loadedPage(*m_visible)->escapeButton();
-    if (button != nullptr && button->isEnabled() && button->isVisible()) {
-        button->click();
-    }
 }
 
 void Wizard::closeForOtherReason() {

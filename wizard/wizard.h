@@ -128,8 +128,6 @@ class Wizard final : private app::ExitHost {
     bool processEnded() const override { return m_ended; }
     // The window's close box: the visible page's close handler, which may refuse.
     void closeBoxPressed();
-    // Esc: the visible page's Cancel (Finish on page 5) when that button can be pressed.
-    void escapePressed();
     // The program is being closed from outside (a signal, the session ending): every
     // window closes for a reason other than the user's, without a question.
     void closeForOtherReason();

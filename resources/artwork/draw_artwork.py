@@ -22,6 +22,7 @@ PALE = (0xDD, 0xEB, 0xF9)
 WHITE = (0xFF, 0xFF, 0xFF)
 GREEN = (0x2E, 0x9E, 0x5B)
 ORANGE = (0xF2, 0x9B, 0x30)
+RED = (0xC8, 0x3A, 0x32)
 GREY = (0x8A, 0x96, 0xA6)
 DARK = (0x4A, 0x55, 0x63)
 
@@ -342,6 +343,11 @@ def state_done_icon(c):
     c.fill(polyline([(4.3, 8.2), (7, 10.8), (11.8, 5.4)], 2.0), WHITE)
 
 
+def state_failed_icon(c):
+    c.fill(circle(8, 8, 7), RED)
+    c.fill(union(segment(5.3, 5.3, 10.7, 10.7, 2.0), segment(10.7, 5.3, 5.3, 10.7, 2.0)), WHITE)
+
+
 PICTURES = [
     ("header", 478, 54, header),
     ("side_welcome", 125, 264, side_welcome),
@@ -355,6 +361,7 @@ PICTURES = [
     ("package", 16, 16, package_icon),
     ("state_downloading", 16, 16, state_downloading_icon),
     ("state_done", 16, 16, state_done_icon),
+    ("state_failed", 16, 16, state_failed_icon),
 ]
 
 

@@ -139,6 +139,9 @@ Action removeRow(int row) {
 struct ChoiceCase { std::string name; bool fullRowSelect; std::vector<Action> actions;
                     QList<int> reported; int selected; };
 // clang-format on
+void PrintTo(const ChoiceCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ListControlChoice : public ListControlTest, public testing::WithParamInterface<ChoiceCase> {};
 

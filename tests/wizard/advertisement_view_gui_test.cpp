@@ -76,5 +76,21 @@ TEST(AdvertisementView, LoadsNothingItsTextNames) {
     close(opens);
 }
 
+// A page of spaces, a zero-width space, an image and empty cells shows nothing: the finish page
+// puts its summary there instead.
+TEST(AdvertisementView, ShowsNothingWithoutAVisibleCharacter) {
+    const std::pair<const char*, bool> rows[] = {
+        {"", true},
+        {R"(<p> &nbsp;&#8203;</p><img src="a.png"><table><tr><td></td></tr></table>)", true},
+        {"<p>Buy now</p>", false},
+        {R"(<img src="a.png">.)", false},
+    };
+    for (const auto& [html, nothing] : rows) {
+        AdvertisementView view;
+        view.setHtml(QString::fromUtf8(html));
+        EXPECT_EQ(view.showsNothing(), nothing) << html;
+    }
+}
+
 }  // namespace
 }  // namespace upd::wizard

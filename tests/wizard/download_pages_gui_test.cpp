@@ -1,9 +1,10 @@
 // Pages 4 and 5 on the engine, against scripted servers: every row fetched and installed, a
 // connection dropped halfway and the retry (resumed or whole), a stall, Back and a second
-// pass, and a failed installation that changes nothing.
+// pass, and a failed installation that changes nothing; every failure in Chinese.
 #include <QCheckBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTextBrowser>
@@ -16,6 +17,7 @@
 #include "tests/support/scripted_server.h"
 #include "tests/support/temp_dir.h"
 #include "tests/wizard/wizard_test_support.h"
+#include "wizard/failure_text.h"
 #include "wizard/frm_update1.h"
 #include "wizard/frm_update3.h"
 #include "wizard/frm_update4.h"
@@ -43,6 +45,19 @@ class DownloadPages : public test::EnginePagesTest {
         restart();
     }
     ~DownloadPages() override { wizard.reset(); }  // before the advertisement's server
+
+    // restart() for a user whose locale is Simplified Chinese.
+    void restartInChinese() {
+        wizard->CloseSub(true);
+        wizard = std::make_unique<Wizard>(
+            WizardEnvironment{
+                .appFolder = dir.path(), .userLocale = 2052, .vendorHost = vendorHost},
+            boxes, process);
+        app::registerWizardPages(*wizard);
+        app::startWizard(*wizard);
+        wizard->state().InfoFile = "update.ini";
+        wizard->navigate(Welcome, Server);
+    }
 
     // From page 1 to page 4 with the plan of kUpdateIni; the first download has started.
     frmUpdate4* planFrom(const std::string& url) {
@@ -98,6 +113,20 @@ TEST_F(DownloadPages, EveryRowIsFetchedThenInstalled) {
     EXPECT_EQ(advert.received(0), test::expectedRequest({.target = "/adeng.asp"}));
 }
 
+// No advertisement: its area says what was installed instead.
+TEST_F(DownloadPages, WithoutAnAdvertisementThePageSaysWhatWasInstalled) {
+    vendorHost = "127.0.0.1:1";  // nothing listens there: refused at once
+    restart();
+    ScriptedServer server({serving(kUpdateIni), serving(kMain), serving(kData)});
+    ASSERT_TRUE(settled(planFrom(server.url("/"))));
+    auto* finish = wizard->pageAs<frmUpdate5>(Finish);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !finish->Summary->isHidden(); }));
+    EXPECT_TRUE(finish->WebBrowser1->isHidden());
+    EXPECT_EQ(finish->Summary->toPlainText(),
+              "These files were installed:\nMain.exe\nsub\\data.dat");
+    EXPECT_EQ(finish->Summary->accessibleName(), "What the update did");
+}
+
 // A reply of 20000 bytes cut after 10000 by a reset; the retry asks for the rest when page
 // 1's box allows it and gets a 206, or asks for the whole file again.
 TEST_F(DownloadPages, ADroppedConnectionIsShownAndRetried) {
@@ -120,7 +149,7 @@ TEST_F(DownloadPages, ADroppedConnectionIsShownAndRetried) {
         EXPECT_TRUE(page->failureText().contains("Main.exe"));
         EXPECT_TRUE(page->failureText().contains(resume ? "where the download stopped"
                                                         : "download the file again"));
-        EXPECT_EQ(page->trelListViewCtl1->stateIcon(1), 1);
+        EXPECT_EQ(page->trelListViewCtl1->stateIcon(1), 3);
         EXPECT_TRUE(finishedFiles().isEmpty());
         page->Retry_Click();
         ASSERT_TRUE(settled(page));
@@ -138,7 +167,7 @@ TEST_F(DownloadPages, AnErrorStatusOrAStallIsAFailedRowNeverInstalled) {
                            Script().readRequest().send("HTTP/1.0 200 OK\r\n\r\npart")});
     frmUpdate4* page = planFrom(server.url("/"));
     ASSERT_TRUE(settled(page));
-    EXPECT_TRUE(page->failureText().contains("didn't reply with a 200"));
+    EXPECT_TRUE(page->failureText().contains("missing on this server"));
     // The 404 page is gone from the update folder: a resumed retry would build on it.
     EXPECT_FALSE(QFile::exists(QString::fromStdString(dir.file("update/Main.exe"))));
     page->setStallTimeoutMs(300);
@@ -147,6 +176,34 @@ TEST_F(DownloadPages, AnErrorStatusOrAStallIsAFailedRowNeverInstalled) {
     EXPECT_TRUE(page->failureText().contains("30 seconds"));
     EXPECT_TRUE(finishedFiles().isEmpty());
     EXPECT_FALSE(QFile::exists(QString::fromStdString(dir.file("Main.exe"))));
+}
+
+// A missing file, then every failure the page shows: Chinese lines, English only in brackets.
+TEST_F(DownloadPages, InChineseEveryFailureIsAChineseSentence) {
+    restartInChinese();
+    ScriptedServer server({serving(kUpdateIni), serving("<html>gone</html>", "404 Not Found")});
+    frmUpdate4* page = planFrom(server.url("/"));
+    ASSERT_TRUE(settled(page));
+    EXPECT_EQ(page->trelListViewCtl1->stateIcon(1), 3);
+    EXPECT_TRUE(page->Server_Button->isVisible());
+    EXPECT_FALSE(page->Retry_Button->isVisible());
+    QStringList shown{page->failureText()};
+    for (std::int32_t why = 0; why <= 12; ++why) {
+        shown << page->failureMessage(describeRowFailure({.why = why}));
+    }
+    using enum RowFailureKind;
+    for (const RowFailureKind kind :
+         {BadName, LinkInPath, Stalled, DigestUnreadable, DigestMismatch}) {
+        shown << page->failureMessage(describeRowFailure({.kind = kind, .detail = "in English"}));
+    }
+    for (const QString& line : shown.join('\n').split('\n')) {
+        const QString sentence = line.section(QStringLiteral(" ("), 0, 0);
+        EXPECT_TRUE(std::any_of(sentence.begin(), sentence.end(), [](QChar c) {
+            return c.unicode() > 0x7F;
+        })) << line.toStdString();
+    }
+    page->Server_Button->click();
+    EXPECT_EQ(wizard->visiblePage(), Server);
 }
 
 // Back in the middle of the second file; the next pass starts at row 1 with an empty record.

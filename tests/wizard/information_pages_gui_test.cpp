@@ -70,9 +70,9 @@ TEST_F(InformationPages, Page2EndsOnPage3OrShowsWhyNot) {
              .send(body.substr(10000, 10000)).send(body.substr(20000)).close(), true, 100, ""},
         {"no length: the bar stays at 0", serving(kUpdateIni, "200 OK", false), true, 0, ""},
         {"an error status is no information", serving("<html>gone</html>", "404 Not Found"),
-         false, 0, "didn't reply with a 200"},
+         false, 0, "missing on this server"},
         {"a proxy's refusal too", serving("denied", "403 Forbidden"), false, 0,
-         "didn't reply with a 200"},
+         "answered with an error"},
         {"a reset before any header", Script().readRequest().reset(), false, 0,
          "could not be downloaded"},
         // clang-format on
@@ -111,7 +111,7 @@ TEST_F(InformationPages, Page2ShowsARefusedConnectionAndAStall) {
     const std::string closedPort = test::LoopbackListener().url("/");
     frmUpdate2* page = fetchFrom(closedPort);
     ASSERT_TRUE(settled());
-    EXPECT_TRUE(page->FailureText->text().contains("Unable to connect"));
+    EXPECT_TRUE(page->FailureText->text().contains("could not be reached"));
     page->Back_Button_Click();
     // The header arrives, then nothing: after the stall time-out the failure is shown and
     // the connection closed, so the server's script ends.

@@ -16,6 +16,7 @@
 #include "tests/wizard/wizard_test_support.h"
 #include "wizard/frm_update1.h"
 #include "wizard/wizard.h"
+#include "wizard/wizard_window.h"
 
 namespace upd::wizard {
 namespace {
@@ -59,6 +60,18 @@ TEST_F(ServerPage, ClickingARowChoosesItsServerAndEnablesNextForGood) {
         EXPECT_EQ(m_page->trelListViewCtl1->selectedRow(), row);
         EXPECT_TRUE(m_page->Next_Button->isEnabled());
     }
+}
+
+// The list takes the focus with no row looking chosen; the first arrow chooses the first row.
+TEST_F(ServerPage, NoRowIsCurrentUntilTheUserPicksOne) {
+    goTo(Server);
+    m_wizard->window().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&m_wizard->window()));
+    QTreeWidget* view = m_page->trelListViewCtl1->view();
+    ASSERT_EQ(m_wizard->window().focusWidget(), view);
+    EXPECT_EQ(m_page->trelListViewCtl1->currentRow(), 0);
+    QTest::keyClick(view, Qt::Key_Down);
+    EXPECT_EQ(m_page->trelListViewCtl1->selectedRow(), 1);
 }
 
 // Page 1 is never unloaded: back from page 0 or from the later pages, it is as it was left.

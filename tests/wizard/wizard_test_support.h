@@ -188,8 +188,9 @@ class EnginePagesTest : public ::testing::Test {
             wizard->CloseSub(true);
         }
         wizard = std::make_unique<wizard::Wizard>(
-            wizard::WizardEnvironment{.appFolder = dir.path(), .vendorHost = vendorHost}, boxes,
-            process);
+            wizard::WizardEnvironment{
+                .appFolder = dir.path(), .userLocale = userLocale, .vendorHost = vendorHost},
+            boxes, process);
         app::registerWizardPages(*wizard);
         app::startWizard(*wizard);
         wizard->state().InfoFile = "update.ini";
@@ -208,7 +209,8 @@ class EnginePagesTest : public ::testing::Test {
     const TempDir dir;
     ScriptedMessageBoxes boxes;
     RecordingProcessExit process;
-    std::string vendorHost = product::kVendorHost;  // of page 5's advertisement
+    std::string vendorHost = product::kVendorHost;           // of page 5's advertisement
+    platform::LangId userLocale = platform::kLangEnglishUS;  // of the texts
     std::unique_ptr<wizard::Wizard> wizard;
 };
 
