@@ -42,6 +42,8 @@ MessageAnswer QtMessageBoxes::show(std::string_view text, MessageButtons buttons
     QMessageBox box(QApplication::activeWindow());
     box.setWindowTitle(
         QString::fromUtf8(kProgramTitle.data(), static_cast<qsizetype>(kProgramTitle.size())));
+    // Texts quote the server's update information: never read as markup (a link would open).
+    box.setTextFormat(Qt::PlainText);
     box.setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
     box.setIcon(toQtIcon(icon));
     const ButtonTexts texts = buttonTexts(m_userLocale);

@@ -1,5 +1,8 @@
 #include "wizard/failure_text.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <system_error>
 
@@ -102,6 +105,19 @@ FailureDescription chooseText(const TransferFacts& facts) {
 
 }  // namespace
 
+namespace {
+// On a full disk what counts is what is on it: the count received includes bytes that were
+// still waiting to be written when the write failed.
+std::int64_t bytesKept(const net::DataConnection& connection) {
+    struct stat info {};
+    if (connection.lastFileError() == ENOSPC && !connection.Filename().empty() &&
+        ::lstat(connection.Filename().c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+        return std::min<std::int64_t>(info.st_size, connection.ReceivedBytes());
+    }
+    return connection.ReceivedBytes();
+}
+}  // namespace
+
 TransferFacts transferFacts(std::int32_t why, const net::DataConnection* connection) {
     if (connection == nullptr) {
         return {.why = why};
@@ -111,7 +127,7 @@ TransferFacts transferFacts(std::int32_t why, const net::DataConnection* connect
             .detail = connection->lastFailureDetail(),
             .fileError = connection->lastFileError(),
             .length = connection->DownloadLength(),
-            .received = connection->ReceivedBytes()};
+            .received = bytesKept(*connection)};
 }
 
 FailureDescription describeTransfer(const TransferFacts& facts) {

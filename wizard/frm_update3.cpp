@@ -101,8 +101,8 @@ void frmUpdate3::Form_Load() {
         callSetFromFont();
         return;
     }
-    m_info = analyseUpdateInformation(std::move(loaded.document), environment.appFolder,
-                                      state.LangID, environment.userLocale);
+    m_info = analyseUpdateInformation(std::move(loaded.document), std::move(loaded.ini),
+                                      environment.appFolder, state.LangID, environment.userLocale);
     Text1->setPlainText(QString::fromStdString(m_info.text));
     if (!m_info) {
         // Nothing is done with information that cannot be used: it does not stay either.

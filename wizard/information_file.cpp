@@ -28,9 +28,9 @@ LoadedInformation refused(InformationRefusal refusal, std::string reason) {
 
 }  // namespace
 
-std::vector<std::string> missingDigests(const ProfileDocument& document) {
+std::vector<std::string> missingDigests(const UpdateIniFile& ini) {
     std::vector<std::string> keys;
-    for (const MissingDigest& missing : missingDigestKeys(readUpdateIni(document))) {
+    for (const MissingDigest& missing : missingDigestKeys(ini)) {
         keys.push_back(missing.text());
     }
     return keys;
@@ -58,8 +58,9 @@ LoadedInformation loadUpdateInformation(const std::string& path,
     }
     LoadedInformation loaded;
     loaded.document = ProfileDocument::parse(std::move(bytes), platform::systemCodePage());
+    loaded.ini = readUpdateIni(loaded.document);
     if (key) {
-        if (const auto missing = missingDigests(loaded.document); !missing.empty()) {
+        if (const auto missing = missingDigests(loaded.ini); !missing.empty()) {
             return refused(InformationRefusal::MissingDigests, "no digest for " + listed(missing));
         }
     }

@@ -16,6 +16,7 @@
 
 #include "publishing/signed_info.h"
 #include "wizard/profile_file.h"
+#include "wizard/update_ini_file.h"
 
 namespace upd::wizard {
 
@@ -30,6 +31,7 @@ enum class InformationRefusal {
 
 struct LoadedInformation {
     ProfileDocument document;  // the verified bytes, parsed; empty when refused
+    UpdateIniFile ini;         // the keys of `document`, read once (readUpdateIni)
     InformationRefusal refusal = InformationRefusal::None;
     std::string reason;  // English detail of a refusal, for the message's second line and logs
 
@@ -42,9 +44,9 @@ LoadedInformation loadUpdateInformation(const std::string& path,
                                         const std::optional<PublicKey>& key,
                                         const std::optional<std::string>& signature);
 
-// The digest keys a signed document lacks, as "[Ver] Sha256<n>" or "[Update] UpdateSha256",
+// The digest keys signed information lacks, as "[Ver] Sha256<n>" or "[Update] UpdateSha256",
 // in file order. Empty when every file it can lead to is digested. The rule is
 // missingDigestKeys (update_ini_file.h), which updtool lint applies too.
-std::vector<std::string> missingDigests(const ProfileDocument& document);
+std::vector<std::string> missingDigests(const UpdateIniFile& ini);
 
 }  // namespace upd::wizard

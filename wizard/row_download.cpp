@@ -115,7 +115,12 @@ void RowDownload::start(const RowRequest& request) {
     if (request.resume) {
         struct stat info {};
         const std::optional<ResumeRecord> record = readResumeRecord(target.path);
-        if (record && record->row == m_identity && ::lstat(target.path.c_str(), &info) == 0 &&
+        // Without a validator nothing tells whether the server's file is still the one the
+        // bytes came from: only an announced digest, checked at the end, can, or the bytes
+        // come from this object's own transfer a moment ago (a Retry).
+        const bool checkable = record && (!record->validator.empty() || !request.digest.empty() ||
+                                          m_keptHere.contains(m_identity));
+        if (checkable && record->row == m_identity && ::lstat(target.path.c_str(), &info) == 0 &&
             S_ISREG(info.st_mode)) {
             from = info.st_size;
             validator = record->validator;
@@ -181,8 +186,14 @@ void RowDownload::RemoteFile_BytesReceived(std::int64_t lByteCount) {
     if (!m_recordKept && m_connection && !failing() &&
         (m_connection->HTTPReply() == 200 || m_connection->HTTPReply() == 206)) {
         m_recordKept = true;
-        (void)writeResumeRecord(m_target,
-                                {.row = m_identity, .validator = m_connection->ReplyValidator()});
+        // A range granted without a validator of its own still belongs to the one asked with.
+        std::string validator = m_connection->ReplyValidator();
+        if (validator.empty() && m_connection->HTTPReply() == 206) {
+            validator = m_connection->IfRange();
+        }
+        if (writeResumeRecord(m_target, {.row = m_identity, .validator = validator})) {
+            m_keptHere.insert(m_identity);
+        }
     }
     m_lastBytes = lByteCount;
     if (m_events.Progress) {

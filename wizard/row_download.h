@@ -34,6 +34,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "app/proxy_settings.h"
@@ -185,8 +186,9 @@ class RowDownload {
     std::int64_t m_lastBytes = 0;
     std::int32_t m_failureWhy = -1;
     bool m_restartWhole = false;
-    std::string m_identity;     // rowIdentity of the row under way
-    bool m_recordKept = false;  // this transfer's resume record has been written
+    std::string m_identity;            // rowIdentity of the row under way
+    bool m_recordKept = false;         // this transfer's resume record has been written
+    std::set<std::string> m_keptHere;  // rows whose records this object wrote
 };
 
 }  // namespace upd::wizard

@@ -127,9 +127,17 @@ std::string whatsNewText(std::string_view version, std::string_view releaseDate,
 
 UpdateInformation analyseUpdateInformation(ProfileDocument document, const std::string& appFolder,
                                            platform::LangId langId, platform::LangId textLanguage) {
+    UpdateIniFile ini = readUpdateIni(document);
+    return analyseUpdateInformation(std::move(document), std::move(ini), appFolder, langId,
+                                    textLanguage);
+}
+
+UpdateInformation analyseUpdateInformation(ProfileDocument document, UpdateIniFile ini,
+                                           const std::string& appFolder, platform::LangId langId,
+                                           platform::LangId textLanguage) {
     UpdateInformation info;
     info.document = std::move(document);
-    info.ini = readUpdateIni(info.document);
+    info.ini = std::move(ini);
     addWorkingColumns(info.VersionList);
     addWorkingColumns(info.DateList);
     const Analysis analysis(info.document, info.ini, appFolder, langId, textLanguage);

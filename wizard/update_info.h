@@ -60,5 +60,10 @@ struct UpdateInformation {
 // missing, empty or non-numeric Num, and a Num above 32767.
 UpdateInformation analyseUpdateInformation(ProfileDocument document, const std::string& appFolder,
                                            platform::LangId langId, platform::LangId textLanguage);
+// The same for information already read into its keys (LoadedInformation::ini), so that the
+// file is read once.
+UpdateInformation analyseUpdateInformation(ProfileDocument document, UpdateIniFile ini,
+                                           const std::string& appFolder, platform::LangId langId,
+                                           platform::LangId textLanguage);
 
 }  // namespace upd::wizard

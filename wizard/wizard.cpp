@@ -183,6 +183,11 @@ void Wizard::destroyPage(PageId id) {
     if (m_visible == id) {
         m_visible.reset();
     }
+    // A control of the page keeping the focus until it is deleted would report the change
+    // to the window while the page's other controls are already gone.
+    if (QWidget* focused = page->focusWidget(); focused != nullptr && page->isAncestorOf(focused)) {
+        focused->clearFocus();
+    }
     page->hide();
     // The page may be running one of its own handlers (Back unloads the page it is on):
     // destroy it once that handler has returned.

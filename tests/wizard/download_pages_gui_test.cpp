@@ -48,15 +48,8 @@ class DownloadPages : public test::EnginePagesTest {
 
     // restart() for a user whose locale is Simplified Chinese.
     void restartInChinese() {
-        wizard->CloseSub(true);
-        wizard = std::make_unique<Wizard>(
-            WizardEnvironment{
-                .appFolder = dir.path(), .userLocale = 2052, .vendorHost = vendorHost},
-            boxes, process);
-        app::registerWizardPages(*wizard);
-        app::startWizard(*wizard);
-        wizard->state().InfoFile = "update.ini";
-        wizard->navigate(Welcome, Server);
+        userLocale = 2052;
+        restart();
     }
 
     // From page 1 to page 4 with the plan of kUpdateIni; the first download has started.
@@ -160,6 +153,26 @@ TEST_F(DownloadPages, ADroppedConnectionIsShownAndRetried) {
         std::remove(dir.file("Main.exe").c_str());
         restart();
     }
+}
+
+// A new run (after Cancel, the close box or a kill) resumes what the last one left: If-Range
+// names the server's validator, and only the rest is fetched.
+TEST_F(DownloadPages, ANewRunResumesWhatTheLastOneLeft) {
+    const Script dropped = Script().readRequest().send(
+        "HTTP/1.0 200 OK\r\nContent-Length: 30000\r\nETag: \"m1\"\r\n\r\n" +
+        kMain.substr(0, 10000));
+    const Script rest = Script().readRequest().send(
+        "HTTP/1.1 206 Partial Content\r\nContent-Length: 20000\r\n\r\n" + kMain.substr(10000));
+    ScriptedServer server({serving(kUpdateIni), Script(dropped).reset(), serving(kUpdateIni),
+                           Script(rest).close(), serving(kData)});
+    ASSERT_TRUE(settled(planFrom(server.url("/"))));
+    restart();
+    ASSERT_TRUE(settled(planFrom(server.url("/"))));
+    ASSERT_EQ(wizard->visiblePage(), Finish);
+    EXPECT_NE(server.received(3).find("Range: bytes=10000-\r\nIf-Range: \"m1\"\r\n"),
+              std::string::npos)
+        << server.received(3);
+    EXPECT_EQ(test::readFile(dir.file("Main.exe")), kMain);
 }
 
 TEST_F(DownloadPages, AnErrorStatusOrAStallIsAFailedRowNeverInstalled) {

@@ -30,6 +30,7 @@ TEST(RowDownload, ResumesOnlyItsOwnPartialFile) {
         {"a validator with a control byte", true, "", "\"v\x01\"", false,
          httpReply(200, "0123456789"), false},
         {"a record through a link", true, "", "\"v1\"", true, httpReply(200, "0123456789"), false},
+        {"no validator to ask with, no digest", true, "", "", false, httpReply(200, "0123456789"), false},
         {"changed on the server", true, "", "\"v1\"", false,
          httpReply(200, "0123456789", true, etag), true},
     };

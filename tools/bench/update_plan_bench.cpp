@@ -48,9 +48,9 @@ void BM_AnalyseAndPlan10000(benchmark::State& state) {
     for (auto _ : state) {
         wizard::LoadedInformation loaded =
             wizard::loadUpdateInformation(release.ini, std::nullopt, std::nullopt);
-        const wizard::UpdateInformation info =
-            wizard::analyseUpdateInformation(std::move(loaded.document), release.dir.path(),
-                                             platform::kLangEnglishUS, platform::kLangEnglishUS);
+        const wizard::UpdateInformation info = wizard::analyseUpdateInformation(
+            std::move(loaded.document), std::move(loaded.ini), release.dir.path(),
+            platform::kLangEnglishUS, platform::kLangEnglishUS);
         wizard::PlanRequest request;
         request.appFolder = release.dir.path();
         request.selfVersionKey = "1001";

@@ -106,7 +106,7 @@ int runPlan(const std::vector<std::string>& args) {
     // As in the wizard: contents and descriptions by the system language, and so the texts.
     const upd::platform::LangId language = upd::platform::systemLanguageId();
     const upd::wizard::UpdateInformation analysed = upd::wizard::analyseUpdateInformation(
-        std::move(loaded.document), appFolder, language, language);
+        std::move(loaded.document), std::move(loaded.ini), appFolder, language, language);
     if (!analysed) {
         std::cerr << analysed.text << '\n' << "(" << printableText(*analysed.failure) << ")\n";
         return kExitFailure;
