@@ -18,12 +18,14 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QEventLoop>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QTemporaryDir>
 #include <QTextBrowser>
+#include <QTimer>
 #include <QTreeWidget>
 #include <cstdio>
 
@@ -148,6 +150,11 @@ bool shootInformationPages(const std::string& appFolder, const QString& out,
     auto* download = wizard.pageAs<upd::wizard::frmUpdate4>(PageId::FileDownload);
     download->Timer1_Timer();
     ok = save(wizard.window(), name("page4_download")) && ok;
+    // Still nothing after 5 s: the row says it is waiting for the server.
+    QEventLoop quiet;
+    QTimer::singleShot(6200, &quiet, &QEventLoop::quit);
+    quiet.exec();
+    ok = save(wizard.window(), name("page4_waiting")) && ok;
     download->setStallTimeoutMs(1);
     QElapsedTimer waited;
     waited.start();
