@@ -18,8 +18,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
-#include <QEventLoop>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QLineEdit>
 #include <QPixmap>

@@ -7,9 +7,12 @@
 # a missed target (0.9 times curl's throughput) is not a failure. Exit status 1 only when a
 # download fails or its bytes differ.
 #
-# usage: bash tools/bench/https_throughput.sh [UPDTOOL]   (as root: nginx's workers run as nobody)
+# usage: bash tools/bench/https_throughput.sh [--short] [UPDTOOL]   (as root: nginx's workers
+# run as nobody); --short: 64 MiB, 3 pairs, the form the test command runs.
 set -u -o pipefail
 umask 022
+short=0
+[[ ${1:-} == --short ]] && short=1 && shift
 updtool=${1:-build/tools/updtool/updtool}
 # shellcheck source=SCRIPTDIR/../../tests/support/peers/peers.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../../tests/support/peers/peers.sh"
@@ -27,6 +30,7 @@ unset http_proxy HTTP_PROXY https_proxy HTTPS_PROXY all_proxy ALL_PROXY no_proxy
 unset SSL_CERT_DIR
 
 pairs=5 mib=256
+((short)) && pairs=3 mib=64
 started=$SECONDS
 for stale in /dev/shm/upd-https-bench.*; do
     [[ -r $stale/owner ]] && ! kill -0 "$(<"$stale/owner")" 2>/dev/null && rm -rf "$stale"

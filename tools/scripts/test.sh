@@ -18,7 +18,7 @@ echo "== benchmarks =="
 build/tools/bench/profile_file_bench --benchmark_min_time=0.2
 build/tools/bench/update_plan_bench
 bash tools/bench/throughput.sh --short
-bash tools/bench/https_throughput.sh
+bash tools/bench/https_throughput.sh --short
 bash tools/bench/download_page.sh
 
 echo "== sanitizer build =="
