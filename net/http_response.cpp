@@ -100,11 +100,14 @@ ResponseHeader parseResponseHeader(std::string headerText) {
     return result;
 }
 
+bool isCarriableValidator(std::string_view value) {
+    return value.size() <= 200 &&
+           std::all_of(value.begin(), value.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
+}
+
 std::string rangeValidator(const ResponseHeader& header) {
     const auto usable = [](const std::optional<std::string>& value) {
-        return value && !value->empty() && value->size() <= 200 &&
-               std::all_of(value->begin(), value->end(),
-                           [](char c) { return c >= 0x20 && c <= 0x7E; });
+        return value && !value->empty() && isCarriableValidator(*value);
     };
     // A weak tag says two bodies mean the same, not that their bytes are: never for a range.
     if (usable(header.etag) && !header.etag->starts_with("W/")) {

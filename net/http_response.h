@@ -64,4 +64,8 @@ ResponseHeader parseResponseHeader(std::string headerText);
 // cannot carry (a control byte, a byte above 0x7E) or is longer than 200 bytes.
 std::string rangeValidator(const ResponseHeader& header);
 
+// The rule of rangeValidator for a value kept elsewhere: at most 200 bytes, each from 0x20 to
+// 0x7E ("" passes: no validator). Anything else in "If-Range" could change the request.
+bool isCarriableValidator(std::string_view value);
+
 }  // namespace upd::net

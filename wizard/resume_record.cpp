@@ -2,9 +2,9 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <array>
 
+#include "net/http_response.h"
 #include "platform/read_whole_file.h"
 #include "publishing/file_digest.h"
 #include "wizard/profile_document.h"
@@ -19,12 +19,6 @@ constexpr std::string_view kValidatorKey = "Validator";
 constexpr std::string_view kRecordPrefix = ".upd-resume-";
 // Two short values: anything larger was not written by us.
 constexpr std::uint64_t kMaxRecordBytes = 1024;
-
-// What a header line may carry: a validator with anything else would change the request.
-bool headerSafe(std::string_view text) {
-    return text.size() <= 200 &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
-}
 
 }  // namespace
 
@@ -52,14 +46,14 @@ std::optional<ResumeRecord> readResumeRecord(const std::string& partialPath) {
     const ProfileDocument document = ProfileDocument::parse(std::move(*read.bytes), 1252);
     ResumeRecord record{.row = document.value(kSection, kRowKey),
                         .validator = document.value(kSection, kValidatorKey)};
-    if (!isSha256Hex(record.row) || !headerSafe(record.validator)) {
+    if (!isSha256Hex(record.row) || !net::isCarriableValidator(record.validator)) {
         return std::nullopt;
     }
     return record;
 }
 
 bool writeResumeRecord(const std::string& partialPath, const ResumeRecord& record) {
-    if (!headerSafe(record.validator)) {
+    if (!net::isCarriableValidator(record.validator)) {
         return false;
     }
     // The reader drops one pair of quotes around a value, and an entity tag is quoted: the
