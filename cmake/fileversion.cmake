@@ -67,5 +67,7 @@ function(upd_add_fileversion target)
   set(generated ${CMAKE_CURRENT_BINARY_DIR}/${target}_fileversion.cpp)
   configure_file(${_UPD_FILEVERSION_TEMPLATE} ${generated} @ONLY)
   target_sources(${target} PRIVATE ${generated})
+  # Compiled alone: grouped with other files, gcc 12 warns about its constant evaluation.
+  set_source_files_properties(${generated} PROPERTIES SKIP_UNITY_BUILD_INCLUSION ON)
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR})
 endfunction()

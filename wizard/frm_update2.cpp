@@ -13,18 +13,16 @@
 #include "net/failure_code.h"
 #include "net/mdl_data_connection.h"
 #include "wizard/frm_update1.h"
+#include "wizard/page_text_ids.h"
 #include "wizard/profile_file.h"
 #include "wizard/wizard.h"
 
 namespace upd::wizard {
 namespace {
 
-constexpr int kChooseServer = 108;
 constexpr int kInformationFailed = 157;
 constexpr int kNoDataFor30Seconds = 158;
-constexpr int kChooseAnotherServer = 159;
 constexpr int kUnusableKey = 169;
-constexpr int kTooLarge = 173;
 // A signature line is under 100 bytes; a server sending more is not sending one.
 constexpr std::int64_t kMaxSignatureBytes = 4096;
 
@@ -79,7 +77,7 @@ void frmUpdate2::Form_Load() {
     Next_Button->setText(text(106));
     Cancel->setText(text(107));
     Back_Button->setText(text(113));
-    Server_Button->setText(text(kChooseServer));
+    Server_Button->setText(text(kChooseServerText));
     Label1->setText(text(115));
     Frame1->setTitle(text(115));
     Label2->setText(text(116));
@@ -167,7 +165,8 @@ void frmUpdate2::RemoteFile_DownloadFailed(std::int32_t Why) {
     // An error status is followed by its body and then the close: the final event comes
     // later. Otherwise the transfer has ended here.
     if (!m_remoteFile || !m_remoteFile->IsConnected()) {
-        showFailure(kChooseAnotherServer, downloadFailureText(m_failureWhy, m_remoteFile.get()));
+        showFailure(kChooseAnotherServerText,
+                    downloadFailureText(m_failureWhy, m_remoteFile.get()));
     }
 }
 
@@ -175,12 +174,13 @@ void frmUpdate2::RemoteFile_Disconnected() {
     m_stallTimer.stop();
     if (m_failureWhy >= 0) {
         // The body of an error reply (a 404 page, a proxy's refusal) is no information.
-        showFailure(kChooseAnotherServer, downloadFailureText(m_failureWhy, m_remoteFile.get()));
+        showFailure(kChooseAnotherServerText,
+                    downloadFailureText(m_failureWhy, m_remoteFile.get()));
         return;
     }
     if (m_remoteFile &&
         m_remoteFile->ReceivedBytes() > static_cast<std::int64_t>(kMaxProfileFileBytes)) {
-        showFailure(kTooLarge, QString());
+        showFailure(kTooLargeText, QString());
         return;
     }
     releaseDownload();
@@ -244,14 +244,14 @@ void frmUpdate2::showFailure(int reasonId, const QString& detail) {
         ::unlink(m_target.c_str());
     }
     QString message = reasonId == kUnusableKey ? text(kUnusableKey) : text(kInformationFailed);
-    if (reasonId == kNoDataFor30Seconds || reasonId == kTooLarge) {
+    if (reasonId == kNoDataFor30Seconds || reasonId == kTooLargeText) {
         message += QLatin1Char('\n') + text(reasonId);
     }
     if (!detail.isEmpty()) {
         message += QLatin1Char('\n') + detail;
     }
     if (reasonId != kUnusableKey) {
-        message += QLatin1Char('\n') + text(kChooseAnotherServer);
+        message += QLatin1Char('\n') + text(kChooseAnotherServerText);
     }
     FailureText->setText(message);
     FailureText->setVisible(true);

@@ -17,6 +17,7 @@
 #include "wizard/file_version.h"
 #include "wizard/frm_update1.h"
 #include "wizard/frm_update4.h"
+#include "wizard/page_text_ids.h"
 #include "wizard/wizard.h"
 
 namespace upd::wizard {
@@ -26,7 +27,6 @@ constexpr int kCannotAnalyse = 119;
 constexpr int kNotSigned = 167;
 constexpr int kBadSignature = 168;
 constexpr int kMissingDigests = 172;
-constexpr int kTooLarge = 173;
 constexpr int kStateWaiting = 200;
 constexpr int kStateDownloading = 201;
 constexpr int kStateDownloaded = 202;
@@ -128,7 +128,7 @@ void frmUpdate3::refuse(const LoadedInformation& loaded) {
             id = kMissingDigests;
             break;
         case InformationRefusal::TooLarge:
-            id = kTooLarge;
+            id = kTooLargeText;
             break;
         case InformationRefusal::Unreadable:
         case InformationRefusal::None:

@@ -23,18 +23,17 @@
 #include "wizard/frm_update1.h"
 #include "wizard/frm_update3.h"
 #include "wizard/frm_update5.h"
+#include "wizard/page_text_ids.h"
 #include "wizard/wizard.h"
 #include "wizard/wizard_observer.h"
 
 namespace upd::wizard {
 namespace {
 
-constexpr int kStateFetching = 1;
-constexpr int kStateDone = 2;
-constexpr int kStateFailed = 3;
+constexpr int kIconFetching = 1;
+constexpr int kIconDone = 2;
+constexpr int kIconFailed = 3;
 
-constexpr int kChooseServer = 108;
-constexpr int kChooseAnotherServer = 159;
 constexpr int kFileFailed = 160;
 constexpr int kRetryButton = 161;
 constexpr int kRetryResumes = 162;
@@ -159,7 +158,7 @@ void frmUpdate4::Form_Load() {
     Cancel->setText(text(107));
     Back_Button->setText(text(113));
     Retry_Button->setText(text(kRetryButton));
-    Server_Button->setText(text(kChooseServer));
+    Server_Button->setText(text(kChooseServerText));
     Label1->setText(text(130));
     Frame1->setTitle(text(130));
     Label2->setText(text(131));
@@ -215,7 +214,7 @@ void frmUpdate4::DownloadFile(int row, bool resume) {
     };
     request.digest = analysis->planDigest(row);
     request.resume = resume;
-    (void)trelListViewCtl1->setStateIcon(row, kStateFetching);
+    (void)trelListViewCtl1->setStateIcon(row, kIconFetching);
     m_download.start(request);
 }
 
@@ -299,7 +298,7 @@ void frmUpdate4::rowArrived() {
 
 void frmUpdate4::rowFailed(const RowFailure& failure) {
     stopTransferTimers();
-    (void)trelListViewCtl1->setStateIcon(m_row, kStateFailed);
+    (void)trelListViewCtl1->setStateIcon(m_row, kIconFailed);
     showFailure(describeRowFailure(failure));
 }
 
@@ -308,7 +307,7 @@ void frmUpdate4::rowFinished() {
     ++m_fileIndex;
     const QString name = trelListViewCtl1->rowText(m_fileIndex);
     wizard().pageAs<frmUpdate5>(PageId::Finish)->List1->addItem(name);
-    (void)trelListViewCtl1->setStateIcon(m_fileIndex, kStateDone);
+    (void)trelListViewCtl1->setStateIcon(m_fileIndex, kIconDone);
     if (WizardObserver* observer = wizard().observer()) {
         observer->fileFinished(name.toStdString());
     }
@@ -342,7 +341,7 @@ QString frmUpdate4::failureMessage(const FailureDescription& shown) const {
     QString message = text(kFileFailed) + QLatin1Char(' ') + trelListViewCtl1->rowText(m_row) +
                       QLatin1Char('\n') + failureSentence(shown);
     if (shown.wayOut != WayOut::Retry) {
-        message += QLatin1Char('\n') + text(kChooseAnotherServer);
+        message += QLatin1Char('\n') + text(kChooseAnotherServerText);
     }
     if (shown.wayOut != WayOut::AnotherServer) {
         const bool resumes = !m_download.restartsWhole() && resumeAllowed();

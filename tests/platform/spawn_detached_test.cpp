@@ -49,7 +49,7 @@ TEST(OpenWithDesktop, RunsOnlyAnOpenerFoundInAnAbsoluteFolder) {
         for (int waits = 0; error == 0 && line.find('\n') == std::string::npos && waits < 100;) {
             pollfd ready{ran, POLLIN, 0};
             const int events = poll(&ready, 1, 100);
-            const ssize_t n = events == 1 ? read(ran, buffer, sizeof buffer) : 0;
+            const ssize_t n = events == 1 ? ::read(ran, buffer, sizeof buffer) : 0;
             line.append(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
             if (n <= 0) {
                 ++waits;

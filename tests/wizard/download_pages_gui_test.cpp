@@ -32,7 +32,7 @@ using test::ScriptedServer;
 using test::serving;
 
 // Two files, both missing locally: Main.exe (by version) and sub\data.dat (by date).
-const std::string kUpdateIni =
+const std::string kPlanIni =
     "[Update]\r\nForceUp=0\r\nUpdate=0\r\n[Ver]\r\nNum=1\r\nFile1=Main.exe\r\nVer1=2.1\r\n"
     "[Time]\r\nNum=1\r\nFile1=sub\\data.dat\r\nDate1=2005-06-01\r\n";
 const std::string kMain(30000, 'M');
@@ -52,7 +52,7 @@ class DownloadPages : public test::EnginePagesTest {
         restart();
     }
 
-    // From page 1 to page 4 with the plan of kUpdateIni; the first download has started.
+    // From page 1 to page 4 with the plan of kPlanIni; the first download has started.
     frmUpdate4* planFrom(const std::string& url) {
         fetchFrom(url);
         EXPECT_TRUE(QTest::qWaitFor([&] { return wizard->visiblePage() == Analysis; }));
@@ -79,7 +79,7 @@ class DownloadPages : public test::EnginePagesTest {
 };
 
 TEST_F(DownloadPages, EveryRowIsFetchedThenInstalled) {
-    ScriptedServer server({serving(kUpdateIni), serving(kMain), serving(kData)});
+    ScriptedServer server({serving(kPlanIni), serving(kMain), serving(kData)});
     frmUpdate4* page = planFrom(server.url("/"));
     ASSERT_TRUE(settled(page));
     ASSERT_EQ(wizard->visiblePage(), Finish);
@@ -110,7 +110,7 @@ TEST_F(DownloadPages, EveryRowIsFetchedThenInstalled) {
 TEST_F(DownloadPages, WithoutAnAdvertisementThePageSaysWhatWasInstalled) {
     vendorHost = "127.0.0.1:1";  // nothing listens there: refused at once
     restart();
-    ScriptedServer server({serving(kUpdateIni), serving(kMain), serving(kData)});
+    ScriptedServer server({serving(kPlanIni), serving(kMain), serving(kData)});
     ASSERT_TRUE(settled(planFrom(server.url("/"))));
     auto* finish = wizard->pageAs<frmUpdate5>(Finish);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !finish->Summary->isHidden(); }));
@@ -133,7 +133,7 @@ TEST_F(DownloadPages, ADroppedConnectionIsShownAndRetried) {
     for (const bool resume : {true, false}) {
         SCOPED_TRACE(resume ? "resumed" : "whole");
         const Script rest = resume ? resumed : serving(kMain);
-        ScriptedServer server({serving(kUpdateIni), dropped, rest, serving(kData)});
+        ScriptedServer server({serving(kPlanIni), dropped, rest, serving(kData)});
         wizard->pageAs<frmUpdate1>(Server)->Check1->setChecked(resume);
         frmUpdate4* page = planFrom(server.url("/"));
         ASSERT_TRUE(settled(page));
@@ -163,7 +163,7 @@ TEST_F(DownloadPages, ANewRunResumesWhatTheLastOneLeft) {
         kMain.substr(0, 10000));
     const Script rest = Script().readRequest().send(
         "HTTP/1.1 206 Partial Content\r\nContent-Length: 20000\r\n\r\n" + kMain.substr(10000));
-    ScriptedServer server({serving(kUpdateIni), Script(dropped).reset(), serving(kUpdateIni),
+    ScriptedServer server({serving(kPlanIni), Script(dropped).reset(), serving(kPlanIni),
                            Script(rest).close(), serving(kData)});
     ASSERT_TRUE(settled(planFrom(server.url("/"))));
     restart();
@@ -176,7 +176,7 @@ TEST_F(DownloadPages, ANewRunResumesWhatTheLastOneLeft) {
 }
 
 TEST_F(DownloadPages, AnErrorStatusOrAStallIsAFailedRowNeverInstalled) {
-    ScriptedServer server({serving(kUpdateIni), serving("<html>gone</html>", "404 Not Found"),
+    ScriptedServer server({serving(kPlanIni), serving("<html>gone</html>", "404 Not Found"),
                            Script().readRequest().send("HTTP/1.0 200 OK\r\n\r\npart")});
     frmUpdate4* page = planFrom(server.url("/"));
     ASSERT_TRUE(settled(page));
@@ -194,7 +194,7 @@ TEST_F(DownloadPages, AnErrorStatusOrAStallIsAFailedRowNeverInstalled) {
 // A missing file, then every failure the page shows: Chinese lines, English only in brackets.
 TEST_F(DownloadPages, InChineseEveryFailureIsAChineseSentence) {
     restartInChinese();
-    ScriptedServer server({serving(kUpdateIni), serving("<html>gone</html>", "404 Not Found")});
+    ScriptedServer server({serving(kPlanIni), serving("<html>gone</html>", "404 Not Found")});
     frmUpdate4* page = planFrom(server.url("/"));
     ASSERT_TRUE(settled(page));
     EXPECT_EQ(page->trelListViewCtl1->stateIcon(1), 3);
@@ -221,9 +221,9 @@ TEST_F(DownloadPages, InChineseEveryFailureIsAChineseSentence) {
 
 // Back in the middle of the second file; the next pass starts at row 1 with an empty record.
 TEST_F(DownloadPages, BackThenASecondPassInStep) {
-    ScriptedServer server({serving(kUpdateIni), serving(kMain),
+    ScriptedServer server({serving(kPlanIni), serving(kMain),
                            Script().readRequest().send("HTTP/1.0 200 OK\r\n\r\nda"),
-                           serving(kUpdateIni), serving(kMain), serving(kData)});
+                           serving(kPlanIni), serving(kMain), serving(kData)});
     frmUpdate4* page = planFrom(server.url("/"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return page->FileIndex() == 1; }));
     EXPECT_EQ(finishedFiles(), QStringList{"Main.exe"});
@@ -243,7 +243,7 @@ TEST_F(DownloadPages, BackThenASecondPassInStep) {
 TEST_F(DownloadPages, AFailedInstallationChangesNothing) {
     dir.write("Main.exe", "old main");
     dir.write("sub", "a file where a folder should be");
-    ScriptedServer server({serving(kUpdateIni), serving(kMain), serving(kData)});
+    ScriptedServer server({serving(kPlanIni), serving(kMain), serving(kData)});
     boxes.answers = {app::MessageAnswer::Ok};
     frmUpdate4* page = planFrom(server.url("/"));
     ASSERT_TRUE(settled(page));

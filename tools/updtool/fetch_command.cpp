@@ -1,6 +1,7 @@
 #include "tools/updtool/fetch_command.h"
 
 #include "tools/updtool/exit_status.h"
+#include "tools/updtool/usage_error.h"
 
 #include <stdio_ext.h>
 #include <time.h>
@@ -29,7 +30,7 @@ namespace {
 
 using updtool::kExitFailure;
 using updtool::kExitOk;
-using updtool::kExitUsage;
+using updtool::usageError;
 
 constexpr const char* kFetchUsage =
     "usage: updtool fetch [-o FILE | --temp | --memory] [--proxy none|http|socks4|socks5]\n"
@@ -62,11 +63,6 @@ struct FetchOptions {
     bool trace = false;
     std::string url;
 };
-
-int usageError(std::string_view message) {
-    std::cerr << "updtool fetch: " << message << "\n\n" << kFetchUsage;
-    return kExitUsage;
-}
 
 template <typename T>
 std::optional<T> parseInteger(std::string_view text, T low, T high) {
@@ -361,7 +357,7 @@ void applyOptions(const FetchOptions& o, upd::net::DataConnection& c) {
 int runFetch(const std::vector<std::string>& args) {
     FetchOptions options;
     if (const std::string problem = parseOptions(args, options); !problem.empty()) {
-        return usageError(problem);
+        return usageError("fetch", problem, kFetchUsage);
     }
     // A reader that goes away (`updtool fetch URL | head`) is a failed write, reported with
     // status 1, not a silent death by SIGPIPE.

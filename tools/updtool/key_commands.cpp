@@ -12,13 +12,14 @@
 #include "publishing/signed_info.h"
 #include "tools/updtool/exit_status.h"
 #include "tools/updtool/file_io.h"
+#include "tools/updtool/usage_error.h"
 #include "wizard/profile_file.h"
 
 namespace {
 
 using updtool::kExitFailure;
 using updtool::kExitOk;
-using updtool::kExitUsage;
+using updtool::usageError;
 
 // A signature file is one line; anything much larger is not one, and is not read whole.
 constexpr std::uint64_t kMaxSignatureFileBytes = 4096;
@@ -26,11 +27,6 @@ constexpr std::uint64_t kMaxSignatureFileBytes = 4096;
 constexpr const char* kKeygenUsage = "usage: updtool keygen PREFIX\n";
 constexpr const char* kSignUsage = "usage: updtool sign --key FILE.key UPDATE_INI\n";
 constexpr const char* kVerifyUsage = "usage: updtool verify --pub FILE.pub UPDATE_INI\n";
-
-int usageError(std::string_view command, std::string_view message, const char* usage) {
-    std::cerr << "updtool " << command << ": " << message << "\n\n" << usage;
-    return kExitUsage;
-}
 
 int failure(std::string_view command, std::string_view message) {
     std::cerr << "updtool " << command << ": " << message << '\n';

@@ -11,24 +11,20 @@
 #include "publishing/update_ini_lint.h"
 #include "tools/updtool/exit_status.h"
 #include "tools/updtool/file_io.h"
+#include "tools/updtool/usage_error.h"
 #include "wizard/profile_file.h"
 
 namespace {
 
 using updtool::kExitFailure;
 using updtool::kExitOk;
-using updtool::kExitUsage;
+using updtool::usageError;
 
 constexpr const char* kLintUsage =
     "usage: updtool lint UPDATE_INI [--release RELEASE_DIR] [--signed]\n"
     "  --release  compare with the files as they will be served\n"
     "  --signed   judge it as a signed set (implied by UPDATE_INI.sig beside it): a file the\n"
     "             wizard may download without its digest is an error, not a warning\n";
-
-int usageError(std::string_view message) {
-    std::cerr << "updtool lint: " << upd::platform::printableText(message) << "\n\n" << kLintUsage;
-    return kExitUsage;
-}
 
 // Anything at UPDATE_INI.sig makes the set a signed one: a wizard with update.pub fetches it.
 bool signatureBeside(const std::string& file) {
@@ -50,21 +46,21 @@ int runLint(const std::vector<std::string>& args) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--release") {
             if (i + 1 >= args.size() || args[i + 1].empty()) {
-                return usageError("--release needs a folder");
+                return usageError("lint", "--release needs a folder", kLintUsage);
             }
             options.releaseFolder = args[++i];
         } else if (args[i] == "--signed") {
             options.signedSet = true;
         } else if (args[i].starts_with("-") && args[i].size() > 1) {
-            return usageError("unknown option " + args[i]);
+            return usageError("lint", "unknown option " + args[i], kLintUsage);
         } else if (file) {
-            return usageError("only one UPDATE_INI");
+            return usageError("lint", "only one UPDATE_INI", kLintUsage);
         } else {
             file = args[i];
         }
     }
     if (!file || file->empty()) {
-        return usageError("UPDATE_INI is missing");
+        return usageError("lint", "UPDATE_INI is missing", kLintUsage);
     }
     const updtool::ReadResult ini =
         updtool::readWholeFile(*file, upd::wizard::kMaxProfileFileBytes);

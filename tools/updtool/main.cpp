@@ -18,13 +18,14 @@
 #include "tools/updtool/lint_command.h"
 #include "tools/updtool/make_ini_command.h"
 #include "tools/updtool/plan_command.h"
+#include "tools/updtool/usage_error.h"
 #include "wizard/file_version.h"
 
 namespace {
 
 using updtool::kExitFailure;
 using updtool::kExitOk;
-using updtool::kExitUsage;
+using updtool::usageError;
 
 constexpr const char* kUsage =
     "usage: updtool COMMAND [ARGS]\n"
@@ -63,11 +64,6 @@ constexpr const char* kUsage =
     "  verify --pub FILE.pub UPDATE_INI check UPDATE_INI.sig as the wizard does\n"
     "  --help                           show this text\n";
 
-int usageError(std::string_view message) {
-    std::cerr << "updtool: " << message << "\n\n" << kUsage;
-    return kExitUsage;
-}
-
 bool readable(const std::string& path) {
     return access(path.c_str(), R_OK) == 0;
 }
@@ -83,19 +79,19 @@ int runVersion(const std::vector<std::string>& args) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--entry") {
             if (i + 1 >= args.size() || args[i + 1].empty()) {
-                return usageError("--entry needs a name");
+                return usageError("", "--entry needs a name", kUsage);
             }
             entry = args[++i];
         } else if (args[i].starts_with("--entry=")) {
             entry = args[i].substr(8);
         } else if (args[i].starts_with("--") && args[i] != "--") {
-            return usageError("unknown option " + args[i]);
+            return usageError("", "unknown option " + args[i], kUsage);
         } else {
             files.push_back(args[i]);
         }
     }
     if (files.empty()) {
-        return usageError("version needs at least one FILE");
+        return usageError("", "version needs at least one FILE", kUsage);
     }
     int status = kExitOk;
     for (const auto& file : files) {
@@ -111,7 +107,7 @@ int runVersion(const std::vector<std::string>& args) {
 
 int runServers(const std::vector<std::string>& args) {
     if (args.size() != 1) {
-        return usageError("servers needs exactly one FILE");
+        return usageError("", "servers needs exactly one FILE", kUsage);
     }
     const auto file = upd::app::readServerFileInRecordCodePages(args[0]);
     if (!file.readable) {
@@ -135,16 +131,16 @@ int runServers(const std::vector<std::string>& args) {
 
 int runServerLine(const std::vector<std::string>& args) {
     if (args.size() != 4) {
-        return usageError("server-line needs NAME ADDRESS INFOFILE EN|CHS");
+        return usageError("", "server-line needs NAME ADDRESS INFOFILE EN|CHS", kUsage);
     }
     const std::string& tag = args[3];
     const auto language = upd::platform::languageProfileForTag(tag);
     if (!language) {
-        return usageError("the language must be EN or CHS");
+        return usageError("", "the language must be EN or CHS", kUsage);
     }
     for (std::size_t i = 0; i < 3; ++i) {
         if (args[i].find(',') != std::string::npos) {
-            return usageError("a field of update.svr cannot hold a comma: " + args[i]);
+            return usageError("", "a field of update.svr cannot hold a comma: " + args[i], kUsage);
         }
     }
     // update.svr is a Windows text file: lines end with CR LF.
@@ -158,7 +154,7 @@ int runServerLine(const std::vector<std::string>& args) {
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) {
-        return usageError("no command given");
+        return usageError("", "no command given", kUsage);
     }
     const std::string command = args.front();
     args.erase(args.begin());
@@ -202,5 +198,5 @@ int main(int argc, char** argv) {
     if (command == "verify") {
         return runVerify(args);
     }
-    return usageError("unknown command " + command);
+    return usageError("", "unknown command " + command, kUsage);
 }

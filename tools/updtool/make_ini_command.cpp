@@ -14,13 +14,14 @@
 #include "publishing/update_ini_writer.h"
 #include "tools/updtool/exit_status.h"
 #include "tools/updtool/file_io.h"
+#include "tools/updtool/usage_error.h"
 #include "wizard/update_ini_schema.h"
 
 namespace {
 
 using updtool::kExitFailure;
 using updtool::kExitOk;
-using updtool::kExitUsage;
+using updtool::usageError;
 
 constexpr const char* kMakeIniUsage =
     "usage: updtool make-ini RELEASE_DIR [-o FILE] [--ver V] [--time T]\n"
@@ -39,12 +40,6 @@ constexpr const char* kMakeIniUsage =
     "  --move-exe      digest this file as FileMove.exe (default: RELEASE_DIR/FileMove.exe)\n"
     "  --package       digest this file as the full package (default: RELEASE_DIR/Setup.zip)\n"
     "Every file offered is digested: --update-ver, --move-ver and --force-up fail without it.\n";
-
-int usageError(std::string_view message) {
-    std::cerr << "updtool make-ini: " << upd::platform::printableText(message) << "\n\n"
-              << kMakeIniUsage;
-    return kExitUsage;
-}
 
 // Every message goes out through here: names come from the release folder, and one holding an
 // ESC must not drive the terminal.
@@ -124,15 +119,15 @@ int runMakeIni(const std::vector<std::string>& args) {
         } else if (arg == "--contents-chs") {
             text = &options.contentsChs;
         } else if (arg.starts_with("-") && arg.size() > 1) {
-            return usageError("unknown option " + arg);
+            return usageError("make-ini", "unknown option " + arg, kMakeIniUsage);
         } else if (folder) {
-            return usageError("only one RELEASE_DIR");
+            return usageError("make-ini", "only one RELEASE_DIR", kMakeIniUsage);
         } else {
             folder = arg;
             continue;
         }
         if (i + 1 >= args.size()) {
-            return usageError(arg + " needs a value");
+            return usageError("make-ini", arg + " needs a value", kMakeIniUsage);
         }
         if (target != nullptr) {
             *target = args[++i];
@@ -141,12 +136,12 @@ int runMakeIni(const std::vector<std::string>& args) {
         }
     }
     if (!folder || folder->empty()) {
-        return usageError("RELEASE_DIR is missing");
+        return usageError("make-ini", "RELEASE_DIR is missing", kMakeIniUsage);
     }
     for (const auto* value :
          {&options.updateVer, &output, &updaterFile, &moverFile, &packageFile}) {
         if (*value && (*value)->empty()) {
-            return usageError("an empty value");
+            return usageError("make-ini", "an empty value", kMakeIniUsage);
         }
     }
     options.releaseTime = time.value_or(today());

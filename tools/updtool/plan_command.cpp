@@ -10,6 +10,7 @@
 #include "platform/language.h"
 #include "platform/printable_text.h"
 #include "tools/updtool/exit_status.h"
+#include "tools/updtool/usage_error.h"
 #include "wizard/download_plan.h"
 #include "wizard/file_version.h"
 #include "wizard/information_file.h"
@@ -20,7 +21,7 @@ namespace {
 using upd::platform::printableText;
 using updtool::kExitFailure;
 using updtool::kExitOk;
-using updtool::kExitUsage;
+using updtool::usageError;
 
 constexpr const char* kPlanUsage =
     "usage: updtool plan [--server ADDRESS] [--self FILE] [--full-package yes|no]\n"
@@ -29,11 +30,6 @@ constexpr const char* kPlanUsage =
     "  --self          the updater whose version counts (default APPFOLDER/update-wizard)\n"
     "  --full-package  the answer to the full-package question (default yes)\n"
     "  --info          the update information (default APPFOLDER/update.ini)\n";
-
-int usageError(std::string_view message) {
-    std::cerr << "updtool plan: " << message << "\n\n" << kPlanUsage;
-    return kExitUsage;
-}
 
 const char* nextName(upd::wizard::PlanNext next) {
     switch (next) {
@@ -60,7 +56,7 @@ int runPlan(const std::vector<std::string>& args) {
         const bool takesValue =
             arg == "--server" || arg == "--self" || arg == "--full-package" || arg == "--info";
         if (takesValue && i + 1 >= args.size()) {
-            return usageError(arg + " needs a value");
+            return usageError("plan", arg + " needs a value", kPlanUsage);
         }
         if (arg == "--server") {
             server = args[++i];
@@ -71,19 +67,19 @@ int runPlan(const std::vector<std::string>& args) {
         } else if (arg == "--full-package") {
             const std::string& answer = args[++i];
             if (answer != "yes" && answer != "no") {
-                return usageError("--full-package takes yes or no");
+                return usageError("plan", "--full-package takes yes or no", kPlanUsage);
             }
             fullPackage = answer == "yes";
         } else if (arg.starts_with("--")) {
-            return usageError("unknown option " + arg);
+            return usageError("plan", "unknown option " + arg, kPlanUsage);
         } else if (folder) {
-            return usageError("only one APPFOLDER");
+            return usageError("plan", "only one APPFOLDER", kPlanUsage);
         } else {
             folder = arg;
         }
     }
     if (!folder || folder->empty()) {
-        return usageError("APPFOLDER is missing");
+        return usageError("plan", "APPFOLDER is missing", kPlanUsage);
     }
     std::string appFolder = *folder;
     if (appFolder.back() != '/') {
