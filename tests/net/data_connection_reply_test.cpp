@@ -33,7 +33,7 @@ using Peer = const ScriptedServer&;
 using Hook = std::function<void(Download&, Peer)>;
 
 struct Options {
-    std::int32_t type = 1;   // DownloadType: 0 the file, 1 memory, 2 stream
+    std::int32_t type = 1;   // DownloadType: 0 the file, 1 memory
     std::string url = "/f";  // a path on the server, or a whole URL
     bool secure = false;     // the path on the server with https://
     std::string local = {};  // the file before a resumed transfer
@@ -182,11 +182,6 @@ std::vector<ReplyCase> replyCases() {
         {"BodyShorterThanItsLengthIsCutShortAndStays",
             {serve("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n" + patternBytes(40))},
             {C, Q, B(40), F(0)}, patternBytes(40), {.type = 0}},
-        {"CloseInsideTheHeaderIsCutShort", {serve("HTTP/1.0 200 OK\r\nContent-Le")}, {C, Q, F(0)}},
-        {"ResetBeforeTheReplyIsCutShort", {Script().readRequest().reset()}, {C, Q, F(0)}},
-        {"ResetInTheMiddleOfABodyIsCutShort",
-            {stay("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n" + patternBytes(40)).reset()},
-            {C, Q, B(40), F(0)}, patternBytes(40)},
         {"ResetEndingABodyWithoutLengthIsCutShort", {stay(httpReply(200, "abc", false)).reset()},
             {C, Q, B(3), F(0)}, "abc"},
         // ---- HTTP/1.1 replies: chunks decoded, interim replies skipped
@@ -204,19 +199,11 @@ std::vector<ReplyCase> replyCases() {
         {"InterimRepliesAreSkippedAndCountedPerRequest",
             {serve(interim(10) + moved(302, "/g")), serve(interim(10) + httpReply(200, "ok"))},
             {C, Q, Q, B(2), D}, "ok", {.paths = {"/f", "/g"}}},
-        {"EndlessInterimRepliesInOneReceiveFail", {serve(interim(1000))}, {C, Q, F(4)}, "",
-            {.packetSize = 1 << 20}},
         {"EndlessInterimRepliesByteByByteFail", {serve(interim(1000))}, {C, Q, F(4)}, "",
             {.packetSize = 1}},
         // ---- a keep-alive peer (an HTTP proxy) never closes: the length ends the transfer
         {"KeepAlivePeerEndsOnTheAnnouncedLength", {stay(httpReply(200, "abc"))}, {C, Q, B(3), D},
             "abc", {.setup = proxy(1)}},
-        {"KeepAlivePeerWithAnEmptyBody", {stay(httpReply(200, ""))}, {C, Q, D}, ""},
-        {"KeepAlivePeerErrorReplyEndsOnItsLength", {stay(httpReply(404, "gone"))},
-            {C, Q, F(4), B(4), D}, "gone"},
-        {"KeepAlivePeerResumedRangeEndsOnItsEnd", {stay(partial(patternBytes(3000, 2)))},
-            {C, Q, B(8000), D}, local + patternBytes(3000, 2),
-            {.type = 0, .local = local, .resumeFrom = 5000, .packetSize = 65536}},
         {"HeaderThatNeverEndsFailsAndCloses",
             {stay("HTTP/1.0 200 OK\r\nX-Filler: " + std::string(70'000, 'a'))}, {C, Q, F(4)}},
         // ---- MaxDownload: the server never closes, only the bound can end these
@@ -233,9 +220,6 @@ std::vector<ReplyCase> replyCases() {
         // ---- failures on this side
         {"RequestThatCannotBeSentFailsWith3", {Script()}, {C, F(3)}, "",
             {.setup = shutSendingOnConnect}},
-        {"OutputFileThatCannotBeCreatedFailsWithoutConnecting", {serve(httpReply(200, "x"))},
-            {F(6)}, "", {.type = 0, .paths = {},
-             .setup = [](Download& d, Peer) { d->setFilename("/dev/null/out"); }}},
         {"AnotherDownloadTypeCountsWithoutKeeping", {serve(httpReply(200, patternBytes(700)))},
             {C, Q, B(700), D}, "", {.type = 5}},
         // At the file-size limit a write is cut short and the next one fails, as on a full
@@ -292,9 +276,7 @@ std::vector<ReplyCase> replyCases() {
             {C, Q, F(4), B(10), D}, local, {.type = 0, .local = local, .resumeFrom = 5000}},
         {"ResumeFromZeroIsAPlainDownload", {serve(httpReply(200, "abc"))}, {C, Q, B(3), D}, "abc",
             {.type = 0, .local = "old contents"}},
-        {"OffsetsBeyondFourGigabytesAreKept", {serve(partial("tail"))},
-            {C, Q, B(kBeyond4GiB + 4), D}, "tail", {.resumeFrom = kBeyond4GiB}},
-        // The same into a sparse file, which takes no disk space.
+        // Counts and offsets beyond 4 GiB, into a sparse file, which takes no disk space.
         {"FileOffsetsBeyondFourGigabytesAreWrittenThere", {serve(partial("tail"))},
             {C, Q, B(kBeyond4GiB + 4), D}, std::nullopt, {.type = 0, .resumeFrom = kBeyond4GiB,
              .setup = [](Download& d, Peer) {
@@ -325,7 +307,6 @@ std::vector<ReplyCase> replyCases() {
         {"RedirectWithoutLocationFails", {serve(httpReply(301, "x"))}, {C, Q, F(4), B(1), D}, "x"},
         {"RedirectToAnotherSchemeFails", {serve(moved(302, "ftp://files/x"))},
             {C, Q, F(4), B(5), D}, "moved"},
-        {"RedirectToHttpsIsFollowed", {serve(moved(302, "https://127.0.0.1:1/x"))}, {C, Q, F(5)}},
         {"RedirectedConnectionClosingBeforeItsHeaderIsCutShort",
             {serve(moved(302, "/next")), Script().readRequest().close()}, {C, Q, Q, F(0)}, "",
             {.paths = {"/f", "/next"}}},
@@ -388,10 +369,6 @@ std::vector<ReplyCase> replyCases() {
             {Script().readBytes(9).send("\x00\x5B\x00\x00\x00\x00\x00\x00"s)}, {C, F(8)}, "",
             {.url = "http://127.0.0.1:8080/x", .received = "\x04\x01\x1F\x90\x7F\x00\x00\x01\x00"s,
              .setup = proxy(2)}},
-        {"Socks4GrantSplitAcrossReceivesIsCollected",
-            {tunnel(Script().readBytes(9).send("\x00\x5A\x00"s).send("\0\0\0\0\0"s), "t")},
-            {C, Q, B(1), D}, "t",
-            {.url = "http://127.0.0.1:8080/x", .packetSize = 1, .setup = proxy(2)}},
         {"Socks5NoAcceptableMethod", {Script().readBytes(3).send("\x05\xFF"s)}, {C, F(9)}, "",
             {.url = http, .received = "\x05\x01\x00"s, .setup = proxy(3)}},
         {"Socks5MethodThatWasNotOffered", {Script().readBytes(3).send("\x05\x01"s)}, {C, F(9)}, "",
@@ -431,16 +408,7 @@ std::vector<ReplyCase> replyCases() {
              .check = [](Download& d, Peer) {
                  EXPECT_EQ(d->lastFailureDetail().find("SOCKS4 cannot"), 0u);
              }}},
-        {"Socks4aHandsTheProxyTheTextOfAnIpv6Address",
-            {tunnel(Script().readBytes(13).send(kSocks4Granted))}, {C, Q, B(7), D}, "through",
-            {.url = "http://[::1]:8080/x",
-             .received = "\x04\x01\x1F\x90\x00\x00\x00\x01\x00::1\x00"s +
-                         expectedRequest({.target = "/x", .host = "[::1]"}),
-             .setup = proxy(2, 0, {}, true)}},
         // ---- https: TLS after any proxy exchange, never a request in clear before it
-        {"HttpsServerThatIsNotTlsFailsWith12",
-            {Script().readBytes(5).send("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok").close()},
-            {C, F(12)}, "", {.secure = true, .check = tlsFailedAfter("127.0.0.1", "")}},
         {"HttpsServerHangingUpInTheHandshakeFailsWith12", {helloThenHangUp(Script())},
             {C, F(12)}, "", {.secure = true, .check = tlsFailedAfter("127.0.0.1", "")}},
         {"DisconnectBeforeTheHandshakeEndsIsAnAbort", {Script()}, {C, F(1)}, "",
@@ -469,8 +437,6 @@ std::vector<ReplyCase> replyCases() {
                  EXPECT_EQ(d->lastFailureDetail(),
                            "the proxy answered CONNECT with \"HTTP/1.1 403 Forbidden\"");
              }}},
-        {"TunnelReplyThatIsNotHttpFailsWith8", {serve("SSH-2.0-x\r\n\r\n")}, {C, F(8)}, "",
-            {.url = https, .setup = proxy(1)}},
         {"ProxyHangingUpBeforeTheTunnelIsOpenFailsWith7",
             {Script().readRequest().send("HTTP/1.1 200 OK\r\n").close()}, {C, F(7)}, "",
             {.url = https, .setup = proxy(1)}},
@@ -540,9 +506,7 @@ TEST_P(DataConnectionReply, Case) {
     std::vector<std::uint8_t> kept;
     d->GetBuffer(kept);
     if (row.body) {
-        EXPECT_EQ(with.type == 0   ? upd::test::readFile(out)
-                  : with.type == 2 ? d.streamed
-                                   : std::string(kept.begin(), kept.end()),
+        EXPECT_EQ(with.type == 0 ? upd::test::readFile(out) : std::string(kept.begin(), kept.end()),
                   *row.body);
     }
     if (with.type != 0) {

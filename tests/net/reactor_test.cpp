@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <functional>
 #include <utility>
@@ -113,26 +112,6 @@ TEST_F(ReactorSocket, CloseComesOnceBehindTheOutstandingRead) {
     EXPECT_EQ(events, (Events{kFdWrite, kFdRead, kFdClose}));
 }
 
-TEST_F(ReactorSocket, DataLeftAtTheCloseCanStillBeReceived) {
-    std::string received;
-    auto receive = [&](std::size_t most) {
-        std::uint8_t buffer[16];
-        const auto n = receiveData(p.client, buffer, most, r);
-        received.append(reinterpret_cast<char*>(buffer),
-                        static_cast<std::size_t>(std::max<std::int64_t>(n, 0)));
-    };
-    also = [&] { receive(4); };  // a small receive: the rest waits
-    ASSERT_TRUE(pumpTo(1));
-    send(p.server, "0123456789", 10, 0);
-    shutdown(p.server, SHUT_WR);
-    ASSERT_TRUE(pumpUntil(r, [&] { return !events.empty() && events.back() == kFdClose; }));
-    receive(16);  // after the close, what is left
-    EXPECT_EQ(received, "0123456789");
-    EXPECT_EQ(std::count(events.begin(), events.end(), kFdClose), 1);
-    r.processReady();
-    EXPECT_EQ(events.back(), kFdClose);
-}
-
 TEST_F(ReactorSocket, ResetIsACloseWithTheErrorInTheHighHalf) {
     ASSERT_TRUE(pumpTo(1));
     const linger hard{1, 0};
@@ -209,23 +188,6 @@ TEST(Reactor, UnwatchDropsNotificationsAlreadyQueued) {
     reading = true;
     r.processReady();  // both reads queued in one pass; the first drops the second
     EXPECT_EQ(delivered, 1);
-}
-
-TEST(ReactorTimers, FireRepeatedlyUntilKilled) {
-    Reactor r;
-    int fired = 0;
-    Reactor::TimerId seen = 0;
-    const Reactor::TimerId id = r.setTimer(5, [&](Reactor::TimerId t) {
-        seen = t;
-        if (++fired == 3) {
-            r.killTimer(t);  // from inside its own callback
-        }
-    });
-    ASSERT_NE(id, 0u);
-    ASSERT_TRUE(pumpUntil(r, [&] { return fired == 3; }));
-    EXPECT_EQ(seen, id);
-    EXPECT_EQ(r.timerCount(), 0u);
-    EXPECT_FALSE(r.killTimer(id));
 }
 
 TEST(ReactorTimers, NextTimeoutFollowsTheEarliestTimer) {

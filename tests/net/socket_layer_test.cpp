@@ -1,7 +1,6 @@
-// The socket layer: name lookup (IPv4 and IPv6), the bounded connect, linger, and sending
-// text in the system code page.
+// The socket layer: name lookup, the bounded connect, linger, and sending text in the system
+// code page.
 #include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -47,35 +46,6 @@ TEST(SocketLayer, ConnectsSetsLingerAndHandsTheSocketToTheReactor) {
     EXPECT_EQ(value.l_linger, 0);
     closeSocket(s, reactor);
     EXPECT_FALSE(reactor.isWatched(s));
-}
-
-// An IPv6 address, as a URL writes it ("[::1]") or as the proxy dialog may ("::1").
-TEST(SocketLayer, ConnectsToIpv6AddressesWithOrWithoutBrackets) {
-    const int listener = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in6 a{};
-    a.sin6_family = AF_INET6;
-    a.sin6_addr = in6addr_loopback;
-    socklen_t len = sizeof a;
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), len), 0);
-    ASSERT_EQ(listen(listener, 4), 0);
-    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len), 0);
-    Reactor reactor;
-    for (const char* host : {"::1", "[::1]"}) {
-        const int s = ConnectToHost(host, ntohs(a.sin6_port), reactor, {});
-        EXPECT_GE(s, 0) << host;
-        closeSocket(s, reactor);
-    }
-    close(listener);
-
-    std::array<std::uint8_t, 16> loopback{};
-    loopback[15] = 1;
-    EXPECT_EQ(ResolveHostIPv6("[::1]"), loopback);
-    EXPECT_EQ(ResolveHostIPv6("::1"), loopback);
-    EXPECT_FALSE(ResolveHostIPv6("127.0.0.1").has_value());
-    EXPECT_FALSE(ResolveHostIPv6("").has_value());
-    EXPECT_EQ(ResolveHost("[::1]"), -1);  // SOCKS4 has no room for it
-    EXPECT_EQ(unbracketed("[::1]"), "::1");
-    EXPECT_EQ(unbracketed("example.org"), "example.org");
 }
 
 TEST(SocketLayer, RefusedConnectFailsAndLeavesNothingOpen) {

@@ -16,8 +16,6 @@ struct Conversion {
 
 TEST(AnsiConversion, ConvertsLikeWindows) {
     const Conversion cases[] = {
-        {936, "在线升级程序 v1.0", "\xD4\xDA\xCF\xDF\xC9\xFD\xBC\xB6\xB3\xCC\xD0\xF2 v1.0"},
-        {1252, "Caf\xC3\xA9", "Caf\xE9"},
         {1252, "\xE2\x82\xAC", "\x80"},  // euro sign
         {936, std::string("a\0b", 3), std::string("a\0b", 3)},
         // What the code page cannot hold becomes '?', as does a byte that is not UTF-8.

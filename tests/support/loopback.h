@@ -28,7 +28,11 @@ class LoopbackListener {
         }
         m_port = ntohs(a.sin_port);
     }
-    ~LoopbackListener() { close(); }
+    ~LoopbackListener() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
     LoopbackListener(const LoopbackListener&) = delete;
     LoopbackListener& operator=(const LoopbackListener&) = delete;
 
@@ -38,12 +42,6 @@ class LoopbackListener {
         return "http://127.0.0.1:" + std::to_string(m_port) + path;
     }
     int accept() const { return ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC); }
-    void close() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-            m_fd = -1;
-        }
-    }
 
     // A blocking client socket connected to this listener (-1 on failure).
     int connectClient() const {

@@ -15,11 +15,9 @@ TEST(FinishSummary, SaysWhatTheUpdateDid) {
     // clang-format off
     const struct { FinishKind kind; bool installFailed; int startError; Names names; int id; Names listed; } cases[] = {
         {Nothing, false, 0, {}, kSummaryAlreadyCurrent, {}},
-        {Files, false, 0, files, kSummaryFilesInstalled, files},
         {Files, true, 0, files, 0, {}},  // nothing went in: the failure is told, no summary
         {Updater, false, 0, files, kSummaryUpdaterStarted, {}},
         {Updater, false, ENOENT, files, kSummaryFilesInstalled, files},  // in place, not started
-        {Updater, true, 0, files, 0, {}},
         {FullPackage, false, 0, {"Setup.zip"}, kSummaryPackageOpened, {}},
         {FullPackage, false, ENOENT, {"Setup.zip"}, 0, {}},
         // A name cannot forge a second line.

@@ -35,8 +35,6 @@ TEST(ProfileSyntax, ReadsLikeTheWindowsProfileFunctions) {
         ";[Hidden]\n[S]\n;Server=commented\n   ; Port=1\nNote=a ; not a comment\n";
     const std::string repeats = "[Ver]\nk=1\nK=2\n[VER]\nk=3\nonlyLater=4\n";
     const std::string absent = "orphan=above every section\n[S]\nk=v\nbare\nbare=later\n";
-    const std::string crlf = "[S]\r\nurl = http://h/x?a=b \r\n[T]\r\nb=2";
-    const std::string lf = "[S]\nurl = http://h/x?a=b \n[T]\nb=2";
     // "[Open" has no closing bracket: it is no header, so x still belongs to Ver.
     const std::string header = std::string("[Ver] old entries\nk=ab\0cd\n[Open\nx=1\n", 37);
     // "\x81\x41", "\x81\x61" and "\x81\x5D" are characters whose second bytes are 'A', 'a'
@@ -66,7 +64,6 @@ TEST(ProfileSyntax, ReadsLikeTheWindowsProfileFunctions) {
         {repeats, "ver", "k", "1"}, {repeats, "ver", "onlyLater", {}}, {"", "S", "k", {}},
         {absent, "S", "missing", {}}, {absent, "Missing", "k", {}}, {absent, "", "orphan", {}},
         {absent, "S", "bare", ""},  // a key line without "=" comes first
-        {crlf, "S", "url", "http://h/x?a=b"}, {crlf, "T", "b", "2"}, {lf, "S", "url", "http://h/x?a=b"},
         {header, "Ver", "k", "ab"}, {header, "Ver", "x", "1"},
         {gbk, utf8("\x81\x5D"), "k", "v", 936}, {gbk, "\x81", "k", {}, 936},
         {gbk, "S", utf8("\x81\x61"), "second", 936}, {gbk, "S", utf8("\x81\x41"), "first", 936},
@@ -264,8 +261,6 @@ TEST(ProfileFileSafety, FailedWriteLeavesTheFileAsItWas) {
     ::chmod(folder.c_str(), 0755);
 
     EXPECT_EQ(tryWriteIniValue("Proxy", "Type", "1", dir.path()).error, IniWriteError::ReadFailed);
-    EXPECT_EQ(tryWriteIniValue("Proxy", "Type", "1", dir.file("missing/proxy.ini")).error,
-              IniWriteError::WriteFailed);
     // A hostile update.ini must not take all memory: too large a file reads as empty.
     const std::string huge = dir.write("huge.ini", "[Proxy]\nType=1\n");
     ASSERT_EQ(::truncate(huge.c_str(), kMaxProfileFileBytes + 1), 0);  // sparse
