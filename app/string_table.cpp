@@ -122,6 +122,15 @@ constexpr std::array<StringRow, kLastStringId - kFirstStringId + 1> kStrings = {
     {203, "Download failed", "下载失败"},
     {204, "Download progress", "下载进度"},
     {205, "Latest news", "最新资讯"},
+    {206, "The update information does not say which release it is or until when it is valid, so it is not used.", "升级信息没有注明它是哪一次发布或有效期到何时，因此不予使用。"},
+    {207, "The update information expired on %1 (UTC), so it is not used. Choose another server, or check that this computer's date and time are right.", "升级信息已于 %1（UTC）过期，因此不予使用。请选择其他服务器，或检查本机的日期和时间是否正确。"},
+    {208, "The update information is older than the one this application accepted before, so it is not used. Choose another server.", "升级信息比此应用程序以前接受过的更旧，因此不予使用。请选择其他服务器。"},
+    {209, "The record of the update information accepted before (update.serial in the application folder) cannot be read, so no update information is used. Ask your administrator to check that file.", "无法读取以前接受的升级信息的记录（应用程序文件夹中的 update.serial），因此不使用任何升级信息。请让管理员检查该文件。"},
+    {210, "The update information could not be recorded as accepted, so it is not used. Check that the application folder can be written to.", "无法记录已接受的升级信息，因此不予使用。请检查应用程序文件夹是否允许写入。"},
+    {211, "The file from the server is not the size that the update information announces (%1 bytes).", "服务器上的文件大小与升级信息公布的大小（%1 字节）不符。"},
+    {212, "There is not enough free space on the disk for this update: %1 MB is needed and %2 MB is free. Free some space on the disk, then try again.", "磁盘上的可用空间不足以完成此次升级：需要 %1 MB，目前可用 %2 MB。请先清理磁盘空间，然后再试。"},
+    {213, "Whole update: %1 of %2 MB, about %3 min %4 s left", "整个升级：已下载 %1 MB，共 %2 MB，大约还需 %3 分 %4 秒"},
+    {214, "Whole update: %1 of %2 MB", "整个升级：已下载 %1 MB，共 %2 MB"},
 }};
 // clang-format on
 

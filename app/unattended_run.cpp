@@ -175,10 +175,11 @@ void UnattendedRun::failed(const std::string& text) {
         return;
     }
     // A failed file is tried once more; a second failure of it, or any other, ends the run.
+    // So does a disk without room for the update: nothing frees it while the run waits.
     if (m_wizard->visiblePage() == PageId::FileDownload) {
         auto* download = m_wizard->pageAs<wizard::frmUpdate4>(PageId::FileDownload);
         const int row = download->FileIndex() + 1;
-        if (m_retriedRow != row) {
+        if (m_retriedRow != row && !download->spaceShort()) {
             m_retriedRow = row;
             writeLine(stdout, "retry: ", download->trelListViewCtl1->rowText(row).toStdString());
             QTimer::singleShot(0, download, [download] { download->Retry_Click(); });

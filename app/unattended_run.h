@@ -1,7 +1,8 @@
 // The unattended run (`update-wizard --auto [--server N]`): the wizard's own pages and code
 // paths, driven without a window. It presses Next as a user would, chooses server row N
 // among the rows of the user's language, answers Yes to the full-package question, retries
-// a failed file once (resumed when page 1 allows it), installs, and ends with a status:
+// a failed file once (resumed when page 1 allows it; a disk without room for the update is
+// not retried), installs, and ends with a status:
 //   0 the application is current (nothing to do, or everything installed)
 //   3 reupdate.exe was started     4 the full package was opened
 //   1 a failure (its text on standard error; nothing is half-installed)

@@ -6,6 +6,7 @@
 // checkEntries and checkUpdate.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "publishing/lint_context.h"
@@ -23,8 +24,8 @@ void checkLengths(LintContext& ctx);
 void checkEntries(LintContext& ctx, const FileSection& section);
 void checkVersionWidths(LintContext& ctx);
 
-// lint_update.cpp: [Update]'s digests, flags and updater versions; then which downloads of
-// the whole file lack a digest.
+// lint_update.cpp: [Update]'s digests, sizes, flags, updater versions and expiry; then which
+// downloads of the whole file lack a digest.
 void checkUpdate(LintContext& ctx);
 void checkDigestCoverage(LintContext& ctx);
 
@@ -33,6 +34,10 @@ void checkDigestCoverage(LintContext& ctx);
 // the digest is empty or malformed (reported where it is read).
 void compareDigest(LintContext& ctx, int line, const std::string& key, const std::string& name,
                    const std::string& digest, const std::string& path);
+// `size` of `key` against the length of the file at `path`, `name` as the finding gives it;
+// nothing when the file cannot be examined (reported where its entry is read).
+void compareSize(LintContext& ctx, int line, const std::string& key, const std::string& name,
+                 std::int64_t size, const std::string& path);
 // Files of the release folder that no entry names.
 void checkUnannounced(LintContext& ctx);
 

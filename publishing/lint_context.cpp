@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <ctime>
+
 #include "platform/code_page.h"
 #include "platform/printable_text.h"
 #include "platform/update_path.h"
@@ -58,6 +60,16 @@ void LintContext::missingDigest(int line, const std::string& what, const std::st
 
 bool LintContext::lacksDigest(std::string_view section, std::string key, std::int64_t entry) const {
     return m_missingDigests.contains(MissingDigest{section, std::move(key), entry}.text());
+}
+
+// LintOptions::now is local standard time, as the wizard reads a file's time (updtool took the
+// zone's standard offset off the clock); Expires is UTC, so the offset goes back on.
+std::optional<std::int64_t> LintContext::utcNow() const {
+    if (!m_options.now) {
+        return std::nullopt;
+    }
+    tzset();
+    return *m_options.now + static_cast<std::int64_t>(timezone);
 }
 
 std::string LintContext::releaseFile(std::string_view name) const {

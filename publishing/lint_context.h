@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -49,6 +50,8 @@ class LintContext {
     LintContext& operator=(const LintContext&) = delete;
 
     const LintOptions& options() const { return m_options; }
+    // options().now as UTC seconds, the clock of Expires; nothing when options().now is unset.
+    std::optional<std::int64_t> utcNow() const;
     const ProfileDocument& document() const { return m_document; }
     const UpdateIniFile& ini() const { return m_ini; }  // read from document()
 

@@ -15,6 +15,7 @@
 #include "platform/update_path.h"
 #include "publishing/file_digest.h"
 #include "wizard/announced_date.h"
+#include "wizard/announced_size.h"
 #include "wizard/file_version.h"
 #include "wizard/profile_document.h"
 #include "wizard/update_ini_schema.h"
@@ -70,7 +71,7 @@ std::optional<std::int64_t> indexPastNum(LintContext& ctx, const ProfileDocument
 void checkIndexes(LintContext& ctx, const FileSection& section, std::int64_t count) {
     const std::string filePrefix = net::asciiLower(kFilePrefix);
     const std::string prefixes[] = {filePrefix, net::asciiLower(section.valuePrefix),
-                                    net::asciiLower(kSha256Prefix)};
+                                    net::asciiLower(kSha256Prefix), net::asciiLower(kSizePrefix)};
     const std::vector<ProfileDocument::KeyLine> keys = ctx.document().keyLines(section.name);
     std::int64_t highest = 0;
     std::vector<const ProfileDocument::KeyLine*> beyond;
@@ -242,7 +243,24 @@ void checkDigest(LintContext& ctx, std::string_view section, const IniValue& sha
     compareDigest(ctx, line, key, name, digest, releasePath);
 }
 
-// Entry n of the section: File<n>, then its Ver<n> or Date<n>, then its Sha256<n>.
+void checkSize(LintContext& ctx, const IniValue& sizeValue, std::int64_t n, const std::string& name,
+               int fileLine, const std::string& releasePath) {
+    const SizeReading reading = readAnnouncedSize(sizeValue);
+    const std::string key = sizeKey(n);
+    const int line = lineOf(sizeValue, fileLine);
+    if (reading.malformed) {
+        ctx.error(line,
+                  key + " of " + name + " " + malformedSizeText(sizeValue.text) +
+                      ": the wizard's plan fails",
+                  "write the file's length in bytes (updtool make-ini writes it)");
+        return;
+    }
+    if (reading.size && !releasePath.empty()) {
+        compareSize(ctx, line, key, name, *reading.size, releasePath);
+    }
+}
+
+// Entry n of the section: File<n>, then its Ver<n> or Date<n>, then its Sha256<n> and Size<n>.
 void checkEntry(LintContext& ctx, const FileSection& section, const FileEntry& entry,
                 std::int64_t n, SectionScan& scan) {
     const std::string key = fileKey(n);
@@ -270,6 +288,7 @@ void checkEntry(LintContext& ctx, const FileSection& section, const FileEntry& e
         checkDate(ctx, entry.value, n, line);
     }
     checkDigest(ctx, section.name, entry.sha256, n, name, line, releasePath);
+    checkSize(ctx, entry.size, n, name, line, releasePath);
 }
 
 // The widths of a version's parts between dots, and whether every part is digits ("2..1"

@@ -1,5 +1,7 @@
 #include "publishing/lint_checks.h"
 
+#include <sys/stat.h>
+
 #include <set>
 #include <string>
 
@@ -24,6 +26,19 @@ void compareDigest(LintContext& ctx, int line, const std::string& key, const std
                       "): the wizard refuses every download of it",
                   "write the digest again (updtool make-ini), or put the announced file back");
     }
+}
+
+void compareSize(LintContext& ctx, int line, const std::string& key, const std::string& name,
+                 std::int64_t size, const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size == size) {
+        return;
+    }
+    ctx.error(line,
+              key + "=" + std::to_string(size) + " is not the size of the release's " + name +
+                  " (" + std::to_string(info.st_size) +
+                  " bytes): the wizard refuses every download of it",
+              "write the size again (updtool make-ini), or put the announced file back");
 }
 
 void checkUnannounced(LintContext& ctx) {

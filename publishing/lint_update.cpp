@@ -10,7 +10,9 @@
 
 #include "net/ascii_case.h"
 #include "publishing/file_digest.h"
+#include "wizard/announced_size.h"
 #include "wizard/file_version.h"
+#include "wizard/release_serial.h"
 #include "wizard/update_ini_schema.h"
 
 namespace upd::wizard::lint {
@@ -69,6 +71,68 @@ void checkUpdateDigests(LintContext& ctx) {
                         file + " is not in the release folder, so " + key + " was not checked",
                         "put " + file + " in the release folder");
         }
+    }
+}
+
+// UpSize, UpdateSize and MoveSize as written, and against the release's files.
+void checkUpdateSizes(LintContext& ctx) {
+    const UpdateSection& update = ctx.ini().update;
+    struct Size {
+        const IniValue* value;
+        std::string_view key;
+        std::string_view file;
+    };
+    for (const Size s : {Size{&update.upSize, kUpSizeKey, kPackageFileName},
+                         Size{&update.updateSize, kUpdateSizeKey, kUpdaterFileName},
+                         Size{&update.moveSize, kMoveSizeKey, kMoverFileName}}) {
+        const SizeReading reading = readAnnouncedSize(*s.value);
+        const std::string key(s.key);
+        const std::string file(s.file);
+        const int line = lineOf(*s.value, update.line);
+        if (reading.malformed) {
+            ctx.error(line,
+                      key + " " + malformedSizeText(s.value->text) + ": the wizard's plan fails",
+                      "write the length in bytes of " + file + " (updtool make-ini writes it)");
+        } else if (reading.size && ctx.options().releaseFolder) {
+            // Only a file that is there is compared; its digest check names a missing one.
+            compareSize(ctx, line, key, file, *reading.size, ctx.releaseFile(file));
+        }
+    }
+}
+
+// Expires: after that second (UTC) a wizard no longer takes the information, whatever its
+// signature; a week's notice leaves time to publish a new one.
+void checkExpires(LintContext& ctx) {
+    constexpr std::int64_t kNoticeSeconds = 7 * 24 * 60 * 60;
+    const IniValue& expires = ctx.ini().update.expires;
+    if (!expires.present) {
+        return;
+    }
+    const auto at = parseExpires(expires.text);
+    if (!at) {
+        ctx.error(expires.line,
+                  "Expires=" + quoted(expires.text) +
+                      " is not a UTC time as YYYY-MM-DD HH:MM:SS: a wizard with update.pub "
+                      "refuses the signed set",
+                  "write the UTC time after which the information must not be taken, as "
+                  "2026-07-31 12:30:00");
+        return;
+    }
+    const auto now = ctx.utcNow();
+    if (!now) {
+        return;
+    }
+    if (*now > *at) {
+        ctx.error(expires.line,
+                  "Expires=" + expires.text +
+                      " has passed: a wizard with update.pub refuses the signed set",
+                  "publish it again with a later Expires, and sign it again");
+    } else if (*at - *now < kNoticeSeconds) {
+        ctx.warning(expires.line,
+                    "Expires=" + expires.text +
+                        " is less than 7 days ahead: after it a wizard with update.pub "
+                        "refuses the signed set",
+                    "publish a release with a later Expires before then");
     }
 }
 
@@ -156,6 +220,8 @@ void checkNewUpdater(LintContext& ctx) {
 void checkUpdate(LintContext& ctx) {
     const UpdateSection& update = ctx.ini().update;
     checkUpdateDigests(ctx);
+    checkUpdateSizes(ctx);
+    checkExpires(ctx);
     // Both flags are judged before either is acted on.
     const auto forceUp = flag(ctx, update.forceUp, kForceUpKey);
     const auto updateFlag = flag(ctx, update.update, kUpdateKey);

@@ -109,15 +109,41 @@ PublicKeyFile readPublicKeyFile(const std::string& path) {
         result.error = file.error;
         return result;
     }
-    std::string why;
-    const auto bytes = decodeKeyFileLine(*file.bytes, crypto_sign_PUBLICKEYBYTES, why);
-    if (!bytes) {
-        result.error = path + " is not a public key: " + why;
+    if (file.bytes->empty()) {
+        result.error = path + " is not a public key: the file is empty";
         return result;
     }
-    PublicKey key{};
-    std::copy(bytes->begin(), bytes->end(), key.begin());
-    result.key = key;
+    // One key per line: the old key and its successor side by side while customers move over.
+    const std::string_view content = *file.bytes;
+    int number = 0;
+    for (std::size_t start = 0; start < content.size();) {
+        std::size_t end = content.find('\n', start);
+        end = end == std::string_view::npos ? content.size() : end;
+        std::string_view line = content.substr(start, end - start);
+        start = end + 1;
+        ++number;
+        if (line.ends_with('\r')) {
+            line.remove_suffix(1);
+        }
+        if (line.empty() || line.front() == '#') {
+            continue;
+        }
+        std::string why;
+        const auto bytes = decodeKeyFileLine(line, crypto_sign_PUBLICKEYBYTES, why);
+        if (!bytes) {
+            // One bad line spoils the file: a key dropped silently could be the one in use.
+            result.keys.clear();
+            result.error =
+                path + " is not a public key: line " + std::to_string(number) + ": " + why;
+            return result;
+        }
+        PublicKey key{};
+        std::copy(bytes->begin(), bytes->end(), key.begin());
+        result.keys.push_back(key);
+    }
+    if (result.keys.empty()) {
+        result.error = path + " is not a public key: the file holds no key";
+    }
     return result;
 }
 
@@ -170,7 +196,7 @@ std::string signatureFileLine(std::string_view message, const SecretKey& secretK
 
 SignatureStatus checkSignature(std::string_view message,
                                const std::optional<std::string>& signatureFile,
-                               const PublicKey& key) {
+                               std::span<const PublicKey> keys) {
     if (!signatureFile) {
         return SignatureStatus::Missing;
     }
@@ -179,10 +205,20 @@ SignatureStatus checkSignature(std::string_view message,
     if (!signature) {
         return SignatureStatus::Malformed;
     }
-    const int verified = crypto_sign_verify_detached(
-        reinterpret_cast<const unsigned char*>(signature->data()),
-        reinterpret_cast<const unsigned char*>(message.data()), message.size(), key.data());
-    return verified == 0 ? SignatureStatus::Valid : SignatureStatus::Invalid;
+    for (const PublicKey& key : keys) {
+        if (crypto_sign_verify_detached(reinterpret_cast<const unsigned char*>(signature->data()),
+                                        reinterpret_cast<const unsigned char*>(message.data()),
+                                        message.size(), key.data()) == 0) {
+            return SignatureStatus::Valid;
+        }
+    }
+    return SignatureStatus::Invalid;
+}
+
+SignatureStatus checkSignature(std::string_view message,
+                               const std::optional<std::string>& signatureFile,
+                               const PublicKey& key) {
+    return checkSignature(message, signatureFile, std::span<const PublicKey>(&key, 1));
 }
 
 const char* describe(SignatureStatus status) {

@@ -8,9 +8,13 @@
 //   update.pub       32-byte public key         (shipped beside update-wizard)
 //   update.ini.sig   64-byte signature          (published beside update.ini)
 //   NAME.key         64-byte libsodium secret key (kept by the vendor, mode 0600)
+// update.pub alone may hold several keys, one such line each, so that a release signed by
+// the old key can ship the new one beside it; blank lines and lines starting with '#' are
+// passed over. A signature by any of its keys is accepted.
 //
-// A key file that is there but cannot be used is an error of its own (PublicKeyFile::error),
-// never the same as having no key: a damaged update.pub must not turn the check off.
+// A key file that is there but cannot be used (a bad line, or no key at all) is an error of
+// its own (PublicKeyFile::error), never the same as having no key: a damaged update.pub must
+// not turn the check off.
 #pragma once
 
 #include <array>
@@ -19,6 +23,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace upd::wizard {
 
@@ -44,13 +49,13 @@ class SecretKey {
 };
 
 struct PublicKeyFile {
-    bool present = false;          // the file exists
-    std::optional<PublicKey> key;  // set when present and valid
-    std::string error;             // present but unusable: why (never means "no key")
+    bool present = false;         // the file exists
+    std::vector<PublicKey> keys;  // when present and valid: at least one, in file order
+    std::string error;            // present but unusable: why (never means "no key")
 };
 
 // Reads update.pub (or any public key file). A path that names nothing gives present=false;
-// anything at the path (a link included) is present, and is either a valid key or an error.
+// anything at the path (a link included) is present, and holds either valid keys or an error.
 PublicKeyFile readPublicKeyFile(const std::string& path);
 
 struct SecretKeyFile {
@@ -90,6 +95,10 @@ enum class SignatureStatus {
 };
 
 // `signatureFile` is the .sig file's content (nullopt when it could not be fetched/read).
+// Valid when any of `keys` made it; Invalid when none did (or there is no key).
+SignatureStatus checkSignature(std::string_view message,
+                               const std::optional<std::string>& signatureFile,
+                               std::span<const PublicKey> keys);
 SignatureStatus checkSignature(std::string_view message,
                                const std::optional<std::string>& signatureFile,
                                const PublicKey& key);

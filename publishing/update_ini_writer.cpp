@@ -20,6 +20,7 @@
 #include "wizard/announced_date.h"
 #include "wizard/file_version.h"
 #include "wizard/profile_file.h"
+#include "wizard/release_serial.h"
 #include "wizard/update_ini_schema.h"
 
 namespace upd::wizard {
@@ -346,6 +347,7 @@ void writeEntries(Writer& out, std::string_view sectionName, std::string_view va
         out.key(numberedKey(valuePrefix, n),
                 valuePrefix == kVersionPrefix ? file.version : announcedDateText(file.writeTime));
         out.key(sha256Key(n), file.sha256);
+        out.key(sizeKey(n), std::to_string(file.size));
     }
 }
 
@@ -390,6 +392,13 @@ std::optional<ReleaseFile> readReleaseFile(const ReleaseEntry& entry, bool byVer
         return std::nullopt;
     }
     file.sha256 = *digest;
+    std::error_code sizeError;
+    const std::uintmax_t size = fs::file_size(entry.path, sizeError);
+    if (sizeError) {
+        failure = platform::printableText(entry.name) + ": cannot read: " + sizeError.message();
+        return std::nullopt;
+    }
+    file.size = static_cast<std::int64_t>(size);
     file.version = byVersion ? versionForEntry(entry.path) : std::string();
     if (file.version.empty()) {
         const auto time = localStandardWriteTime(entry.path);
@@ -494,6 +503,12 @@ UpdateIniText makeUpdateIni(const ReleaseFolder& folder, const UpdateIniOptions&
     out.section(kUpdateSection);
     out.key(kReleaseVersionKey, version);
     out.key(kReleaseTimeKey, options.releaseTime);
+    if (options.serial) {
+        out.key(kSerialKey, std::to_string(*options.serial));
+    }
+    if (options.expires) {
+        out.key(kExpiresKey, expiresText(*options.expires));
+    }
     out.key(contentsKey(english.tag), options.contentsEn, english.codePage, "--contents-en");
     out.key(contentsKey(chinese.tag), options.contentsChs, chinese.codePage, "--contents-chs");
     out.key(kForceUpKey, forceUp ? "1" : "0");
@@ -503,12 +518,15 @@ UpdateIniText makeUpdateIni(const ReleaseFolder& folder, const UpdateIniOptions&
     out.key(kMoveVerKey, moveVer, kEnglishCodePage, "--move-ver");
     if (folder.package) {
         out.key(kUpSha256Key, folder.package->sha256);
+        out.key(kUpSizeKey, std::to_string(folder.package->size));
     }
     if (folder.updater) {
         out.key(kUpdateSha256Key, folder.updater->sha256);
+        out.key(kUpdateSizeKey, std::to_string(folder.updater->size));
     }
     if (folder.mover) {
         out.key(kMoveSha256Key, folder.mover->sha256);
+        out.key(kMoveSizeKey, std::to_string(folder.mover->size));
     }
     writeEntries(out, kVerSection, kVersionPrefix, folder.byVersion);
     writeEntries(out, kTimeSection, kDatePrefix, folder.byDate);

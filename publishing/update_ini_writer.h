@@ -5,7 +5,8 @@
 //                                                              Date1=2026-12-01 18:30:00
 //   RELEASE/update.exe, FileMove.exe, Setup.zip      -> [Update] UpdateSha256, MoveSha256,
 //                                                              UpSha256
-// Every entry gets its Sha256<n>, every extension a [Descript] pair (EXE=Program, EXECHS=...).
+// Every entry gets its Sha256<n> and Size<n> (the three files above UpSize, UpdateSize and
+// MoveSize), every extension a [Descript] pair (EXE=Program, EXECHS=...).
 //
 // The bytes follow the wizard's reader (wizard/profile_file.h): no byte-order mark, CR LF
 // lines, ContentsCHS and the EXTCHS descriptions in code page 936, everything else in 1252;
@@ -62,6 +63,7 @@ struct ReleaseFile {
     std::string version;       // the dotted ProductVersion ("2.1.0.4"); empty for [Time]
     std::int64_t writeTime{};  // local standard time, calendar seconds (for [Time])
     std::string sha256;        // lower-case hex
+    std::int64_t size{};       // bytes
 };
 
 struct ReleaseFolder {
@@ -101,6 +103,10 @@ struct UpdateIniOptions {
     std::optional<std::string> moveVer;
     // ForceUp=1 with this http:// or https:// UpURL; needs ReleaseFolder::package.
     std::optional<std::string> forceUpUrl;
+    // [Update] Serial and Expires (seconds since 1970, UTC; wizard/release_serial.h), which a
+    // wizard with update.pub requires; neither key is written when not given.
+    std::optional<std::int64_t> serial;
+    std::optional<std::int64_t> expires;
 };
 
 struct UpdateIniText {

@@ -6,6 +6,7 @@
 #include "platform/update_path.h"
 #include "publishing/file_digest.h"
 #include "wizard/announced_date.h"
+#include "wizard/announced_size.h"
 #include "wizard/file_version.h"
 #include "wizard/profile_file.h"
 #include "wizard/update_ini_file.h"
@@ -51,6 +52,36 @@ DownloadPlan failed(std::string failure) {
     return plan;
 }
 
+using Sizes = std::vector<std::optional<std::int64_t>>;
+
+// The key's size into `size`; false, with the reason in `failure`, when it is there but is
+// no size ("UpSize=12k", "Size3=").
+bool readSize(const IniValue& value, const std::string& key, std::optional<std::int64_t>& size,
+              std::string& failure) {
+    const SizeReading reading = readAnnouncedSize(value);
+    if (reading.malformed) {
+        failure = key + " " + malformedSizeText(value.text);
+        return false;
+    }
+    size = reading.size;
+    return true;
+}
+
+// Size<n> of every entry, at index n - 1 (the analysis made one list row per entry, in order).
+// Every one is judged, planned or not, as the digests are: a file that is current today is
+// out of date tomorrow.
+bool readEntrySizes(const FileSection& section, Sizes& sizes, std::string& failure) {
+    sizes.resize(section.entries.size());
+    for (std::size_t i = 0; i < section.entries.size(); ++i) {
+        const std::string key =
+            "[" + std::string(section.name) + "] " + sizeKey(static_cast<std::int64_t>(i + 1));
+        if (!readSize(section.entries[i].size, key, sizes[i], failure)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string updaterBase(std::string_view serverAddress) {
@@ -94,6 +125,17 @@ DownloadPlan makeDownloadPlan(const UpdateInformation& info, const PlanRequest& 
         }
     }
 
+    std::optional<std::int64_t> upSize, updateSize, moveSize;
+    Sizes versionSizes, dateSizes;
+    const std::string header = "[" + std::string(kUpdateSection) + "] ";
+    if (!readSize(ini.upSize, header + std::string(kUpSizeKey), upSize, failure) ||
+        !readSize(ini.updateSize, header + std::string(kUpdateSizeKey), updateSize, failure) ||
+        !readSize(ini.moveSize, header + std::string(kMoveSizeKey), moveSize, failure) ||
+        !readEntrySizes(info.ini.ver, versionSizes, failure) ||
+        !readEntrySizes(info.ini.time, dateSizes, failure)) {
+        return failed(failure);
+    }
+
     DownloadPlan plan;
     if (*forceUp == 1) {
         const std::string question = text(kFullPackQuestion) + "\r\n" + text(kDownloadNowQuestion);
@@ -101,7 +143,8 @@ DownloadPlan makeDownloadPlan(const UpdateInformation& info, const PlanRequest& 
             plan.next = PlanNext::Stay;
             return plan;
         }
-        plan.rows.push_back({upUrl, std::string(kPackageFileName), text(kFullPack), 1, upSha256});
+        plan.rows.push_back(
+            {upUrl, std::string(kPackageFileName), text(kFullPack), 1, upSha256, upSize});
         plan.next = PlanNext::Download;
         return plan;
     }
@@ -110,10 +153,12 @@ DownloadPlan makeDownloadPlan(const UpdateInformation& info, const PlanRequest& 
         const std::string base = updaterBase(request.serverAddress);
         const std::string updater(kUpdaterFileName);
         const std::string mover(kMoverFileName);
-        plan.rows.push_back({base + "/" + updater, updater, text(kUpdater), 0, updateSha256});
+        plan.rows.push_back(
+            {base + "/" + updater, updater, text(kUpdater), 0, updateSha256, updateSize});
         const std::string moveKey = GetFileVersionText(request.appFolder + mover, "ProductVersion");
         if (isOlderVersion(moveKey, RemoveChar(moveVer, "."))) {
-            plan.rows.push_back({base + "/" + mover, mover, text(kUpdateAssistant), 0, moveSha256});
+            plan.rows.push_back(
+                {base + "/" + mover, mover, text(kUpdateAssistant), 0, moveSha256, moveSize});
         }
         plan.next = PlanNext::Download;
         return plan;
@@ -122,26 +167,27 @@ DownloadPlan makeDownloadPlan(const UpdateInformation& info, const PlanRequest& 
     // A file out of date by version and by date is planned once, as its version entry.
     std::set<std::string, std::less<>> planned;
     const auto addFile = [&](const controls::ListModel& list,
-                             const std::vector<std::string>& digests, int row) {
+                             const std::vector<std::string>& digests, const Sizes& sizes, int row) {
         const std::string& name = list.row(row).text;
         if (planned.insert(name).second) {
             const auto index = static_cast<std::size_t>(row - 1);
             plan.rows.push_back({name, name, list.subItem(row, 2), 0,
-                                 index < digests.size() ? digests[index] : std::string()});
+                                 index < digests.size() ? digests[index] : std::string(),
+                                 index < sizes.size() ? sizes[index] : std::nullopt});
         }
     };
     for (int row = 1; row <= info.VersionList.rowCount(); ++row) {
         const std::string localKey = GetFileVersionText(
             localPath(request.appFolder, info.VersionList.row(row).text), "ProductVersion");
         if (isOlderVersion(localKey, RemoveChar(info.VersionList.subItem(row, 1), "."))) {
-            addFile(info.VersionList, info.VersionDigests, row);
+            addFile(info.VersionList, info.VersionDigests, versionSizes, row);
         }
     }
     for (int row = 1; row <= info.DateList.rowCount(); ++row) {
         const auto local =
             localStandardWriteTime(localPath(request.appFolder, info.DateList.row(row).text));
         if (!local) {
-            addFile(info.DateList, info.DateDigests, row);
+            addFile(info.DateList, info.DateDigests, dateSizes, row);
             continue;
         }
         const std::string& announcedText = info.DateList.subItem(row, 1);
@@ -151,7 +197,7 @@ DownloadPlan makeDownloadPlan(const UpdateInformation& info, const PlanRequest& 
                           "] date \"" + announcedText + "\" of " + info.DateList.row(row).text);
         }
         if (*announced - *local > 0) {
-            addFile(info.DateList, info.DateDigests, row);
+            addFile(info.DateList, info.DateDigests, dateSizes, row);
         }
     }
     plan.next = plan.rows.empty() ? PlanNext::Finish : PlanNext::Download;

@@ -10,6 +10,7 @@
 //      the server than the local file's last write (or missing locally).
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -33,13 +34,17 @@ struct PlanRow {
     std::string description;  // sub-item 1 of both
     int image = 0;            // both image indexes: 1 for the full package, 0 otherwise
     std::string sha256;       // the announced digest (lower-case hex), or "" for none
+    // The announced length in bytes (announced_size.h): Size<n>, UpSize, UpdateSize or
+    // MoveSize; nothing for none. The download never grows past it.
+    std::optional<std::int64_t> size{};
 };
 
 struct DownloadPlan {
     std::vector<PlanRow> rows;
     PlanNext next = PlanNext::Finish;
     // Set when the plan could not be made (a non-numeric ForceUp or Update, an announced
-    // date that cannot be read for an existing file); `rows` is then empty.
+    // date that cannot be read for an existing file, a size that is no size, whether or not
+    // its file is planned); `rows` is then empty.
     std::optional<std::string> failure;
 
     explicit operator bool() const { return !failure; }

@@ -157,8 +157,25 @@ FailureDescription describeRowFailure(const RowFailure& failure) {
             return {.textId = kTextFileUnusable, .technical = technicalText(failure.detail)};
         case RowFailureKind::DigestMismatch:
             return {.textId = kTextDigestMismatch, .wayOut = WayOut::RetryOrAnotherServer};
+        case RowFailureKind::SizeMismatch:
+            // The server's file is another than the one announced: another server may have
+            // the right one.
+            return {.textId = kTextSizeMismatch,
+                    .values = {std::to_string(failure.size)},
+                    .wayOut = WayOut::RetryOrAnotherServer,
+                    .technical = technicalText(failure.detail)};
     }
     return {};
+}
+
+FailureDescription describeSpaceShortage(std::int64_t needed, std::int64_t free) {
+    // The free space rounded down, as the needed space is rounded up: 10.04 MB needed of
+    // 10.06 MB free never reads as "10.1 MB needed, 10.1 MB free".
+    const std::int64_t bytes = std::max<std::int64_t>(free, 0);
+    const std::int64_t freeTenths = bytes / kMegabyte * 10 + bytes % kMegabyte * 10 / kMegabyte;
+    const std::string freeText =
+        std::to_string(freeTenths / 10) + "." + std::to_string(freeTenths % 10);
+    return {.textId = kTextSpaceShort, .values = {megabytesText(needed), freeText}};
 }
 
 std::string megabytesText(std::int64_t bytes) {

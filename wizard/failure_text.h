@@ -46,6 +46,8 @@ inline constexpr int kTextCertificateRefused = 193;   // 12: not trusted, or ano
 inline constexpr int kTextNoData = 158;               // a stall
 inline constexpr int kTextDigestMismatch = 170;       // the bytes are not the announced ones
 inline constexpr int kTextNoLinks = 174;              // a link along the row's path
+inline constexpr int kTextSizeMismatch = 211;         // not the announced size: "%1" bytes
+inline constexpr int kTextSpaceShort = 212;           // "%1" MB needed, "%2" MB free
 
 // What the user can do after the failure.
 enum class WayOut {
@@ -81,6 +83,10 @@ TransferFacts transferFacts(std::int32_t why, const net::DataConnection* connect
 FailureDescription describeTransfer(const TransferFacts& facts);
 // A row's failure; a Transfer one reads its download object, valid during the report only.
 FailureDescription describeRowFailure(const RowFailure& failure);
+
+// Not enough free space for the update to start (update_budget.h): `needed` bytes, `free`
+// bytes free. Retry checks again, once the user has made room.
+FailureDescription describeSpaceShortage(std::int64_t needed, std::int64_t free);
 
 // `bytes` in MB (1 MB = 1,048,576 bytes) with one decimal, rounded up so that the space
 // asked for is never less than needed: 1 byte gives "0.1", 1,048,576 gives "1.0".

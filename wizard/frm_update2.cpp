@@ -87,9 +87,9 @@ void frmUpdate2::Form_Load() {
     Label3[3]->setText(QStringLiteral("0%"));
     // A key that is there but cannot be read must never pass for no key at all.
     const PublicKeyFile key = readPublicKeyFile(wizard().environment().appFolder + "update.pub");
-    wizard().state().InfoKey = key.key;
+    wizard().state().InfoKey = key.keys;
     wizard().state().InfoSignature.reset();
-    if (key.present && !key.key) {
+    if (key.present && key.keys.empty()) {
         showFailure(kUnusableKey, QString::fromStdString(key.error));
         callSetFromFont();
         return;
@@ -184,7 +184,7 @@ void frmUpdate2::RemoteFile_Disconnected() {
         return;
     }
     releaseDownload();
-    if (wizard().state().InfoKey) {
+    if (!wizard().state().InfoKey.empty()) {
         startSignatureDownload();
         return;
     }

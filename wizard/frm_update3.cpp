@@ -8,6 +8,9 @@
 
 #include <unistd.h>
 
+#include <cstdint>
+#include <ctime>
+
 #include "app/message_boxes.h"
 #include "app/twips.h"
 #include "controls/image_list.h"
@@ -27,6 +30,11 @@ constexpr int kCannotAnalyse = 119;
 constexpr int kNotSigned = 167;
 constexpr int kBadSignature = 168;
 constexpr int kMissingDigests = 172;
+constexpr int kBadStamp = 206;
+constexpr int kExpired = 207;
+constexpr int kOlderSerial = 208;
+constexpr int kSerialFileUnusable = 209;
+constexpr int kSerialNotRecorded = 210;
 constexpr int kStateWaiting = 200;
 constexpr int kStateDownloading = 201;
 constexpr int kStateDownloaded = 202;
@@ -94,7 +102,17 @@ void frmUpdate3::Form_Load() {
     const WizardEnvironment& environment = wizard().environment();
     const SharedState& state = wizard().state();
     // Read once: the bytes checked against the signature are the bytes analysed and planned.
-    LoadedInformation loaded = loadUpdateInformation(iniPath(), state.InfoKey, state.InfoSignature);
+    // Under a key it must also be no older than what this folder accepted before, and that
+    // it was accepted is recorded before anything is downloaded.
+    const std::string serialFile = environment.appFolder + std::string(kSerialFileName);
+    ReleaseHistory history;
+    history.now = static_cast<std::int64_t>(std::time(nullptr));
+    if (!state.InfoKey.empty()) {
+        history.accepted = readSerialFile(serialFile);
+    }
+    LoadedInformation loaded =
+        loadUpdateInformation(iniPath(), state.InfoKey, state.InfoSignature, history);
+    recordAcceptedSerial(loaded, serialFile);
     if (!loaded) {
         refuse(loaded);
         Next_Button->setEnabled(false);
@@ -130,13 +148,32 @@ void frmUpdate3::refuse(const LoadedInformation& loaded) {
         case InformationRefusal::TooLarge:
             id = kTooLargeText;
             break;
+        case InformationRefusal::BadStamp:
+            id = kBadStamp;
+            break;
+        case InformationRefusal::Expired:
+            id = kExpired;
+            break;
+        case InformationRefusal::OlderSerial:
+            id = kOlderSerial;
+            break;
+        case InformationRefusal::SerialFileUnusable:
+            id = kSerialFileUnusable;
+            break;
+        case InformationRefusal::SerialNotRecorded:
+            id = kSerialNotRecorded;
+            break;
         case InformationRefusal::Unreadable:
         case InformationRefusal::None:
             break;
     }
     // Information nobody vouches for is not kept.
     ::unlink(iniPath().c_str());
-    const QString message = text(id) + QStringLiteral("\n(") +
+    QString sentence = text(id);
+    if (id == kExpired && loaded.expires) {
+        sentence = sentence.arg(QString::fromStdString(expiresText(*loaded.expires)));
+    }
+    const QString message = sentence + QStringLiteral("\n(") +
                             QString::fromStdString(platform::printableText(loaded.reason)) +
                             QStringLiteral(")");
     Text1->setPlainText(message);
@@ -190,6 +227,7 @@ void frmUpdate3::Next_Button_Click() {
         (void)download->trelListViewCtl1->setSubItem(download->trelListViewCtl1->rowCount(), 1,
                                                      QString::fromStdString(row.description));
     }
+    download->setPlanSizes(plan.rows);
     if (plan.next == PlanNext::Download) {
         wizard().navigate(PageId::Analysis, PageId::FileDownload);
         wizard().state().StartPending = true;

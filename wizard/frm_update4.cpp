@@ -39,11 +39,14 @@ constexpr int kRetryButton = 161;
 constexpr int kRetryResumes = 162;
 constexpr int kRetryWhole = 163;
 constexpr int kWaitingForServer = 194;
+constexpr int kWholeProgress = 213;       // "%1 of %2 MB, about %3 min %4 s left"
+constexpr int kWholeProgressSoFar = 214;  // "%1 of %2 MB", before a rate is known
 
 // While a failure is shown the list gives up its lower part to the text, which may run to
-// eight lines (the row, what happened with its detail, what to do).
+// eight lines (the row, what happened with its detail, what to do). Otherwise the labels,
+// the whole update's line and the bar take the lower part.
 constexpr int kListTop = 240;
-constexpr int kListHeight = 2055;
+constexpr int kListHeight = 1815;
 constexpr int kFailedListHeight = 1335;
 constexpr int kFailureTextTop = kListTop + kFailedListHeight + 60;
 constexpr int kFailureTextBottom = 3435;
@@ -85,12 +88,13 @@ frmUpdate4::frmUpdate4(Wizard& wizard)
     trelListViewCtl1->setFullRowSelect(true);
     trelListViewCtl1->setFont(app::simSun9Font());
     trelListViewCtl1->setStateImageList(StateImages);
-    Label2 = addLabel(Frame1, "Label2", 240, 2400, 4455, 180);
-    const int labelPlaces[4][2] = {{240, 2640}, {2400, 2640}, {240, 2880}, {2400, 2880}};
+    Label2 = addLabel(Frame1, "Label2", 240, 2160, 4455, 180);
+    const int labelPlaces[4][2] = {{240, 2400}, {2400, 2400}, {240, 2640}, {2400, 2640}};
     for (std::size_t i = 0; i < Label4.size(); ++i) {
         const std::string name = "Label4_" + std::to_string(i);
         Label4[i] = addLabel(Frame1, name.c_str(), labelPlaces[i][0], labelPlaces[i][1], 2040, 180);
     }
+    WholeText = addLabel(Frame1, "WholeText", 240, 2880, 4455, 180);
     SmallBar1 = new controls::SmallBar(Frame1);
     SmallBar1->setObjectName("SmallBar1");
     SmallBar1->setGeometry(app::twipsRect(240, 3120, 4455, 255));
@@ -166,6 +170,7 @@ void frmUpdate4::Form_Load() {
         Label4[i]->setText(text(132 + static_cast<int>(i)) + text(136));
     }
     Label3[0]->setText(text(138));
+    WholeText->setText(QString());
     m_timer1.start();
     callSetFromFont();
 }
@@ -193,8 +198,41 @@ void frmUpdate4::StartDownloads() {
     // A new pass (after Back) starts from its own first row, with an empty record.
     m_fileIndex = 0;
     wizard().pageAs<frmUpdate5>(PageId::Finish)->List1->clear();
-    DownloadFile(1, resumeAllowed());
+    startPass();
     wizard().state().StartPending = false;
+}
+
+void frmUpdate4::setPlanSizes(const std::vector<PlanRow>& rows) {
+    m_planSizes.clear();
+    for (const PlanRow& row : rows) {
+        m_planSizes.push_back(row.size);
+    }
+}
+
+std::optional<std::int64_t> frmUpdate4::planSize(int row) const {
+    const auto index = static_cast<std::size_t>(row - 1);
+    return row >= 1 && index < m_planSizes.size() ? m_planSizes[index] : std::nullopt;
+}
+
+void frmUpdate4::startPass() {
+    releaseDownload();
+    hideFailure();
+    auto* analysis = wizard().pageAs<frmUpdate3>(PageId::Analysis);
+    std::vector<BudgetRow> rows;
+    std::vector<std::optional<std::int64_t>> sizes;
+    for (int row = 1; row <= trelListViewCtl1->rowCount(); ++row) {
+        rows.push_back({analysis->PlanList().row(row).text,
+                        trelListViewCtl1->rowText(row).toStdString(), planSize(row)});
+        sizes.push_back(planSize(row));
+    }
+    const SpaceCheck space = checkSpace(wizard().environment().appFolder, rows);
+    if (!space.enough()) {
+        m_spaceShort = true;
+        showFailure(describeSpaceShortage(space.needed, space.free.value_or(0)));
+        return;
+    }
+    m_whole.startPass(std::move(sizes));
+    DownloadFile(1, resumeAllowed());
 }
 
 void frmUpdate4::DownloadFile(int row, bool resume) {
@@ -213,8 +251,10 @@ void frmUpdate4::DownloadFile(int row, bool resume) {
         return wizard().pageAs<frmUpdate1>(PageId::Server)->chosenAddress();
     };
     request.digest = analysis->planDigest(row);
+    request.size = planSize(row);
     request.resume = resume;
     (void)trelListViewCtl1->setStateIcon(row, kIconFetching);
+    m_whole.startRow(row, platform::monotonicMs());
     m_download.start(request);
 }
 
@@ -223,6 +263,9 @@ bool frmUpdate4::resumeAllowed() const {
 }
 
 void frmUpdate4::rowProgress() {
+    if (const net::DataConnection* file = m_download.RemoteFile()) {
+        m_whole.rowProgress(m_download.receivedBytes(), file->RealReceivedBytes());
+    }
     if (!m_displayTimer.isActive()) {
         m_displayTimer.start();
     }
@@ -237,6 +280,7 @@ void frmUpdate4::showProgress() {
     if (m_waitingShown) {
         showAverage();  // data again: the wait is over
     }
+    showWhole();
     const std::int64_t bytes = m_download.receivedBytes();
     const std::int64_t length = file->DownloadLength();
     if (length >= 1) {
@@ -259,6 +303,7 @@ void frmUpdate4::showProgress() {
 }
 
 void frmUpdate4::showAverage() {
+    showWhole();  // its time left changes while no byte comes
     const net::DataConnection* file = m_download.RemoteFile();
     if (file == nullptr) {
         return;
@@ -280,6 +325,19 @@ void frmUpdate4::showAverage() {
     setLabel(3, text(135) + QString::number(speed, 'f', 2) + QStringLiteral("KB/S"));
 }
 
+void frmUpdate4::showWhole() {
+    QString line;
+    if (const auto figures = m_whole.figures(platform::monotonicMs())) {
+        line = text(figures->secondsLeft ? kWholeProgress : kWholeProgressSoFar);
+        for (const std::string& value : figures->values()) {
+            line = line.arg(QString::fromStdString(value));
+        }
+    }
+    if (WholeText->text() != line) {
+        WholeText->setText(line);
+    }
+}
+
 void frmUpdate4::setLabel(std::size_t index, const QString& value) {
     if (Label4[index]->text() != value) {
         Label4[index]->setText(value);
@@ -297,12 +355,14 @@ void frmUpdate4::rowArrived() {
 }
 
 void frmUpdate4::rowFailed(const RowFailure& failure) {
+    m_whole.endRow(platform::monotonicMs());
     stopTransferTimers();
     (void)trelListViewCtl1->setStateIcon(m_row, kIconFailed);
     showFailure(describeRowFailure(failure));
 }
 
 void frmUpdate4::rowFinished() {
+    m_whole.endRow(platform::monotonicMs());
     m_digestTimer.stop();
     ++m_fileIndex;
     const QString name = trelListViewCtl1->rowText(m_fileIndex);
@@ -323,6 +383,10 @@ void frmUpdate4::Retry_Click() {
     if (!m_failed) {
         return;
     }
+    if (m_spaceShort) {
+        startPass();  // the user may have made room
+        return;
+    }
     DownloadFile(m_row, !m_download.restartsWhole() && resumeAllowed());
 }
 
@@ -338,6 +402,9 @@ void frmUpdate4::Server_Button_Click() {
 }
 
 QString frmUpdate4::failureMessage(const FailureDescription& shown) const {
+    if (m_spaceShort) {
+        return failureSentence(shown);  // no row has started; the text says what to do
+    }
     QString message = text(kFileFailed) + QLatin1Char(' ') + trelListViewCtl1->rowText(m_row) +
                       QLatin1Char('\n') + failureSentence(shown);
     if (shown.wayOut != WayOut::Retry) {
@@ -365,6 +432,7 @@ void frmUpdate4::showFailure(const FailureDescription& shown) {
 
 void frmUpdate4::hideFailure() {
     m_failed = false;
+    m_spaceShort = false;
     showFailureControls(false);
 }
 
@@ -384,6 +452,7 @@ void frmUpdate4::showFailureControls(bool failure) {
     for (QLabel* label : Label4) {
         label->setVisible(!failure);
     }
+    WholeText->setVisible(!failure);
     SmallBar1->setVisible(!failure);
     Label3[0]->setVisible(!failure);
 }
@@ -393,6 +462,7 @@ QString frmUpdate4::failureText() const {
 }
 
 void frmUpdate4::releaseDownload() {
+    m_whole.endRow(platform::monotonicMs());
     stopTransferTimers();
     m_download.release();
 }

@@ -14,6 +14,12 @@
 // resumes the row's partial file from an earlier attempt; unchecked, the file is fetched
 // whole. A failed row is never recorded as finished, so nothing it wrote is ever installed.
 //
+// Before its first row the page weighs the update's announced sizes against the free space of
+// the update folder's file system (update_budget.h); when it is short, the page says how much
+// is needed and how much is free, downloads nothing, and Retry weighs again. When every row
+// has an announced size, a line under the labels follows the whole update: how many of its MB
+// are there and about how long the rest takes.
+//
 // The row's transfer, its target checks, the stall and the digest check are RowDownload's
 // (row_download.h), the failure's text is failure_text.h's; the page drives the transfer
 // with its timers and draws what they report.
@@ -22,10 +28,14 @@
 #include <QTimer>
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <vector>
 
+#include "wizard/download_plan.h"
 #include "wizard/failure_text.h"
 #include "wizard/page.h"
 #include "wizard/row_download.h"
+#include "wizard/update_budget.h"
 
 class QGroupBox;
 class QLabel;
@@ -56,6 +66,9 @@ class frmUpdate4 : public Page {
     void Form_Unload() override;
     void Timer1_Timer();
     void StartDownloads();
+    // The announced sizes of the plan's rows, in the order of the file list: page 3 hands them
+    // over with the rows.
+    void setPlanSizes(const std::vector<PlanRow>& rows);
     void Next_Button_Click();
     void Back_Button_Click();
     // Fetches the failed row again (resumed when page 1 allows it).
@@ -69,6 +82,10 @@ class frmUpdate4 : public Page {
     int FileIndex() const { return m_fileIndex; }
     // True while a failed row waits for Retry.
     bool failed() const { return m_failed; }
+    // True while the page shows that the disk has no room for the update: nothing has been
+    // downloaded, and Retry weighs again. Not a failure of a row: retrying without making room
+    // cannot help.
+    bool spaceShort() const { return m_spaceShort; }
     // The failure shown, in the user's language; empty when none.
     QString failureText() const;
     // The frame's text for `shown` at the row being fetched: the row, what happened, what
@@ -83,6 +100,7 @@ class frmUpdate4 : public Page {
     controls::ImageList* StateImages = nullptr;         // 0 waiting, 1 fetching, 2 done, 3 failed
     QLabel* Label2 = nullptr;
     std::array<QLabel*, 4> Label4{};  // downloaded, size, percent, average speed
+    QLabel* WholeText = nullptr;      // the whole update's progress; empty without every size
     controls::SmallBar* SmallBar1 = nullptr;
     QLabel* FailureText = nullptr;  // under the list, which it shortens; hidden until a failure
     QPushButton* Retry_Button = nullptr;
@@ -94,7 +112,10 @@ class frmUpdate4 : public Page {
 
   private:
     RowDownloadEvents downloadEvents();
+    // Weighs the free space, then starts the pass at row 1; shows the shortage instead.
+    void startPass();
     void DownloadFile(int row, bool resume);
+    std::optional<std::int64_t> planSize(int row) const;
     // Page 1's "Resume broken downloads": a row's partial file from an earlier attempt or run
     // is resumed; unchecked, it is removed before the row starts.
     bool resumeAllowed() const;
@@ -110,6 +131,7 @@ class frmUpdate4 : public Page {
     void showProgress();
     // The average speed, or how long the server has not sent anything.
     void showAverage();
+    void showWhole();
     void showFailure(const FailureDescription& shown);
     void hideFailure();
     // The failure and its buttons, or the progress labels and the bar.
@@ -126,6 +148,9 @@ class frmUpdate4 : public Page {
     bool m_failed = false;
     WayOut m_wayOut = WayOut::Retry;  // of the failure shown
     bool m_waitingShown = false;      // the average's label counts the wait
+    bool m_spaceShort = false;
+    std::vector<std::optional<std::int64_t>> m_planSizes;  // at row - 1
+    WholeProgressMeter m_whole;
 };
 
 }  // namespace upd::wizard

@@ -21,6 +21,7 @@
 #include "wizard/file_copy.h"
 #include "wizard/install_journal.h"
 #include "wizard/install_layout.h"
+#include "wizard/release_serial.h"
 
 namespace upd::wizard {
 
@@ -409,9 +410,9 @@ bool installerOwnsName(std::string_view name) {
         }
         // Folded: on a folder without case, "Install.Journal" is the journal itself.
         // Prefixes: journals and backups set aside carry a date after the name.
-        if (first &&
-            (net::startsWithNoCase(part, kJournalName) ||
-             net::startsWithNoCase(part, kBackupFolderName) || sameNoCase(part, kLockName))) {
+        if (first && (net::startsWithNoCase(part, kJournalName) ||
+                      net::startsWithNoCase(part, kBackupFolderName) ||
+                      sameNoCase(part, kLockName) || sameNoCase(part, kSerialFileName))) {
             return true;
         }
         if (net::startsWithNoCase(part, kCopyPartPrefix)) {

@@ -27,6 +27,14 @@ bool isCompleteUrl(const std::string& source) {
     return net::startsWithNoCase(source, "http");
 }
 
+// The engine's byte limit for a file of `size` bytes, which counts the whole file (a resumed
+// transfer's included). One byte past the size is the proof that the file is longer: at the
+// size itself the engine would end the transfer as complete, and a reply without a length
+// that went on would pass for the announced file.
+std::int64_t byteLimit(std::int64_t size) {
+    return size < std::numeric_limits<std::int64_t>::max() ? size + 1 : size;
+}
+
 }  // namespace
 
 RowDownload::RowDownload(std::string appFolder, std::function<app::ProxyConnection()> proxySettings,
@@ -49,6 +57,7 @@ void RowDownload::start(const RowRequest& request) {
     m_failureWhy = -1;
     m_lastBytes = 0;
     m_expectedDigest = request.digest;
+    m_expectedSize = request.size;
     std::string description;
     m_socketsStarted = net::WinsockStartup(description);
     m_startMs = platform::monotonicMs();
@@ -126,6 +135,12 @@ void RowDownload::start(const RowRequest& request) {
             validator = record->validator;
         }
     }
+    // Bytes that already reach the announced size are no start: the rest of the file is
+    // nothing, and more than the file is another file.
+    if (m_expectedSize && from >= *m_expectedSize) {
+        from = 0;
+        validator.clear();
+    }
     if (from == 0) {
         // Bytes of another update, another server or an unknown transfer are no start.
         removePartialDownload(target.path);
@@ -133,6 +148,9 @@ void RowDownload::start(const RowRequest& request) {
     file.setResumeFrom(from);
     file.setIfRange(validator);
     file.setUseResume(true);
+    if (m_expectedSize) {
+        file.setMaxDownload(byteLimit(*m_expectedSize));
+    }
     file.setPacketSize(10000);
     watchStall(platform::monotonicMs());
     file.FetchURLString(url);
@@ -181,6 +199,20 @@ int RowDownload::waitingSeconds(std::int64_t nowMs) const {
 
 void RowDownload::RemoteFile_BytesReceived(std::int64_t lByteCount) {
     m_lastActivityMs = platform::monotonicMs();
+    // Before the resume record is written: bytes of a file that is not the announced one are
+    // no start for a later run. An error page is no file at all (failing()): it fails as a
+    // transfer, whatever its length.
+    if (m_expectedSize && m_connection && !failing()) {
+        if (lengthDiffers()) {
+            failSize("the server announces " + std::to_string(m_connection->DownloadLength()) +
+                     " bytes");
+            return;
+        }
+        if (lByteCount > *m_expectedSize) {
+            failSize("more than " + std::to_string(*m_expectedSize) + " bytes arrived");
+            return;
+        }
+    }
     // Once per reply with a body for the file: which bytes these are, so that a later start
     // (after a stall, Back, Cancel or a restart) can resume them.
     if (!m_recordKept && m_connection && !failing() &&
@@ -237,6 +269,19 @@ void RowDownload::RemoteFile_Disconnected() {
     m_restartWhole = false;
     // Whole: nothing left to resume, and the record must not outlive the file's move.
     ::unlink(resumeRecordPath(m_target).c_str());
+    // A reply without a length ends where the server closes: shorter than announced, the
+    // file is cut; the digest is read only from a file of the announced size.
+    if (m_expectedSize) {
+        struct stat info {};
+        if (::lstat(m_target.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+            failSize("no file arrived");
+            return;
+        }
+        if (info.st_size != *m_expectedSize) {
+            failSize(std::to_string(info.st_size) + " bytes arrived");
+            return;
+        }
+    }
     if (m_expectedDigest.empty()) {
         if (m_events.Arrived) {
             m_events.Arrived();
@@ -277,6 +322,22 @@ void RowDownload::checkDigestSlice() {
     } else {
         fail({.kind = RowFailureKind::DigestMismatch});
     }
+}
+
+bool RowDownload::lengthDiffers() const {
+    const std::int32_t reply = m_connection->HTTPReply();
+    // The whole file's length: a range's end, or the length of a reply that ignored the range.
+    const std::int64_t length = m_connection->DownloadLength();
+    return (reply == 200 || reply == 206) && length >= 0 && length != *m_expectedSize;
+}
+
+void RowDownload::failSize(std::string detail) {
+    const std::int64_t size = m_expectedSize.value_or(-1);
+    release();
+    // Never installed, and no start for a retry, which fetches the file whole.
+    removePartialDownload(m_target);
+    m_restartWhole = true;
+    fail({.kind = RowFailureKind::SizeMismatch, .detail = std::move(detail), .size = size});
 }
 
 void RowDownload::fail(RowFailure failure) {

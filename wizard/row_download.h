@@ -15,9 +15,11 @@
 // that would leave it, or a symbolic link anywhere along the path, fails the row before any
 // request), makes the row's sub-folders, resumes from the bytes on disk when asked, fetches
 // with the proxy settings in force, keeps the resume record of the bytes fetched, counts a row
-// without data for the stall time as failed, and checks an announced digest a slice at a time. A
-// failed row never reports Finished, so nothing it wrote is installed; the file is removed when a
-// retry could not build on it.
+// without data for the stall time as failed, holds the file to its announced size (the
+// transfer stops one byte past it, and a file longer or shorter fails before its digest is
+// read), and checks an announced digest a slice at a time. A failed row never reports
+// Finished, so nothing it wrote is installed; the file is removed when a retry could not build
+// on it.
 //
 // Every start ends with exactly one of Finished or Failed, unless release() comes first,
 // provided the owner calls checkStall and checkDigestSlice when asked. Events are raised from
@@ -34,6 +36,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -58,6 +61,8 @@ struct RowRequest {
     std::function<std::string()> serverAddress{};
     // The announced SHA-256 in lower-case hex; "" when none is announced.
     std::string digest{};
+    // The announced length in bytes; nothing when none is announced.
+    std::optional<std::int64_t> size{};
     // Continue after the bytes already on disk when their resume record (resume_record.h)
     // says they are this row's, asking with "If-Range" for the rest of the same file; a
     // partial file that is not is removed first. False: any partial file is removed first.
@@ -79,6 +84,7 @@ enum class RowFailureKind {
     Stalled,           // no data for the stall time
     DigestUnreadable,  // the file could not be read for its digest
     DigestMismatch,    // the file's bytes are not the announced ones
+    SizeMismatch,      // the file is longer or shorter than announced
 };
 
 struct RowFailure {
@@ -86,8 +92,11 @@ struct RowFailure {
     // BadName, LinkInPath: the row's name as the plan gives it (from the server: unescaped).
     std::string name{};
     // BadName: why, in English; LinkInPath: the path refused; DigestUnreadable: the system's
-    // text. Empty otherwise.
+    // text; SizeMismatch: what arrived ("1000 bytes", "more than 1024 bytes", "the server
+    // announces 2048 bytes"). Empty otherwise.
     std::string detail{};
+    // SizeMismatch: the announced size.
+    std::int64_t size = -1;
     // Transfer: the first failure code of the transfer (net/failure_code.h).
     std::int32_t why = -1;
     // Transfer: the ended download object, for its failure detail; valid during the report
@@ -168,6 +177,10 @@ class RowDownload {
   private:
     // Ends the row's transfer as failed.
     void failRow();
+    // Drops the transfer and the file that is not the announced size, and reports it.
+    void failSize(std::string detail);
+    // The reply of the transfer announces a length other than the row's size.
+    bool lengthDiffers() const;
     void fail(RowFailure failure);
 
     std::string m_appFolder;
@@ -178,6 +191,7 @@ class RowDownload {
     std::unique_ptr<net::DataConnection> m_connection;
     std::unique_ptr<FileDigestPass> m_digestPass;
     std::string m_expectedDigest;
+    std::optional<std::int64_t> m_expectedSize;
     bool m_socketsStarted = false;
     std::string m_target;  // the row's file in the update folder
     std::int64_t m_startMs = 0;

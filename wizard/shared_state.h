@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/language.h"
 #include "publishing/signed_info.h"
@@ -20,10 +21,11 @@ struct SharedState {
     std::string InfoFile;
     // Set by page 3's Next to ask page 4 to start the file downloads; cleared by page 4.
     bool StartPending = false;
-    // The vendor's key (update.pub beside the program), read by page 2. With a key, page 2
-    // also fetches the information's signature (InfoFile + ".sig") into InfoSignature
-    // (nothing when it could not be fetched), and page 3 uses only information it verifies.
-    std::optional<PublicKey> InfoKey;
+    // The vendor's keys (update.pub beside the program: one or more), read by page 2; empty
+    // when none is installed. With a key, page 2 also fetches the information's signature
+    // (InfoFile + ".sig") into InfoSignature (nothing when it could not be fetched), and page 3
+    // uses only information that one of the keys verifies.
+    std::vector<PublicKey> InfoKey;
     std::optional<std::string> InfoSignature;
 };
 

@@ -41,7 +41,8 @@ FileSection readFileSection(const ProfileDocument& document, std::string_view na
     for (std::int64_t n = 1; n <= last; ++n) {
         section.entries.push_back({readValue(document, name, fileKey(n)),
                                    readValue(document, name, numberedKey(valuePrefix, n)),
-                                   readValue(document, name, sha256Key(n))});
+                                   readValue(document, name, sha256Key(n)),
+                                   readValue(document, name, sizeKey(n))});
     }
     return section;
 }
@@ -87,6 +88,11 @@ UpdateIniFile readUpdateIni(const ProfileDocument& document) {
     update.upSha256 = readKey(kUpSha256Key);
     update.updateSha256 = readKey(kUpdateSha256Key);
     update.moveSha256 = readKey(kMoveSha256Key);
+    update.upSize = readKey(kUpSizeKey);
+    update.updateSize = readKey(kUpdateSizeKey);
+    update.moveSize = readKey(kMoveSizeKey);
+    update.serial = readKey(kSerialKey);
+    update.expires = readKey(kExpiresKey);
     update.ver = readKey(kReleaseVersionKey);
     update.time = readKey(kReleaseTimeKey);
     update.contentsEn = readKey(contentsKey(englishTag()));

@@ -28,6 +28,8 @@ struct IniValue {
 struct UpdateSection {
     int line = 0;  // of the [Update] header; 0 when there is none
     IniValue forceUp, upUrl, update, updateVer, moveVer, upSha256, updateSha256, moveSha256;
+    IniValue upSize, updateSize, moveSize;
+    IniValue serial, expires;          // of signed information
     IniValue ver, time;                // the release's version and date, shown in What's new
     IniValue contentsEn, contentsChs;  // Contents<tag> of the two languages
 
@@ -40,6 +42,7 @@ struct FileEntry {
     IniValue file;    // File<n>
     IniValue value;   // Ver<n> in [Ver], Date<n> in [Time]
     IniValue sha256;  // Sha256<n>
+    IniValue size;    // Size<n>
 };
 
 struct FileSection {

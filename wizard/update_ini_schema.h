@@ -4,9 +4,10 @@
 // download_plan.h; wizard/update_ini_file.h reads them all into one struct.
 //
 //   [Update]   Ver, Time, Contents<tag>, ForceUp, UpURL, Update, UpdateVer, MoveVer,
-//              UpSha256, UpdateSha256, MoveSha256
-//   [Ver]      Num, File<n>, Ver<n>, Sha256<n>
-//   [Time]     Num, File<n>, Date<n>, Sha256<n>
+//              UpSha256, UpdateSha256, MoveSha256, UpSize, UpdateSize, MoveSize,
+//              Serial, Expires
+//   [Ver]      Num, File<n>, Ver<n>, Sha256<n>, Size<n>
+//   [Time]     Num, File<n>, Date<n>, Sha256<n>, Size<n>
 //   [Descript] <EXT><tag>, <EXT>
 //   (<tag>: the language's, platform::languageProfile; <n> from 1, without leading zeros)
 //
@@ -38,6 +39,14 @@ inline constexpr std::string_view kMoveVerKey = "MoveVer";
 inline constexpr std::string_view kUpSha256Key = "UpSha256";
 inline constexpr std::string_view kUpdateSha256Key = "UpdateSha256";
 inline constexpr std::string_view kMoveSha256Key = "MoveSha256";
+// The lengths in bytes of those three files.
+inline constexpr std::string_view kUpSizeKey = "UpSize";
+inline constexpr std::string_view kUpdateSizeKey = "UpdateSize";
+inline constexpr std::string_view kMoveSizeKey = "MoveSize";
+// Of signed information: a number the vendor raises with every release, and the UTC time
+// ("YYYY-MM-DD HH:MM:SS") after which it is no longer taken.
+inline constexpr std::string_view kSerialKey = "Serial";
+inline constexpr std::string_view kExpiresKey = "Expires";
 
 // The files those keys stand for, under the names they are fetched and installed as:
 // UpURL/UpSha256 the full package, UpdateVer/UpdateSha256 the updater, MoveVer/MoveSha256
@@ -52,6 +61,7 @@ inline constexpr std::string_view kFilePrefix = "File";      // File<n>
 inline constexpr std::string_view kVersionPrefix = "Ver";    // Ver<n>, in [Ver]
 inline constexpr std::string_view kDatePrefix = "Date";      // Date<n>, in [Time]
 inline constexpr std::string_view kSha256Prefix = "Sha256";  // Sha256<n>, in both
+inline constexpr std::string_view kSizePrefix = "Size";      // Size<n>, in both
 
 // The most entries a section may announce (a 16-bit count): a larger Num refuses the whole
 // file, so nothing reads past it.
@@ -72,6 +82,9 @@ inline std::string dateKey(std::int64_t n) {
 }
 inline std::string sha256Key(std::int64_t n) {
     return numberedKey(kSha256Prefix, n);
+}
+inline std::string sizeKey(std::int64_t n) {
+    return numberedKey(kSizePrefix, n);
 }
 
 // "ContentsEN", "ContentsCHS".

@@ -93,4 +93,21 @@ check "lint beside a .sig, no digest" 1 "$(status "$tool" lint "$work/bare.ini")
 mkdir "$work/esc" && : > "$work/esc/$(printf 'a\033b')"
 check "make-ini escapes a name" 'a\x1bb: holds a control character' \
   "$("$tool" make-ini "$work/esc" 2>&1 >/dev/null | sed 's/^updtool make-ini: //')"
+# verify prints the Serial and Expires it accepted; a signed set without them, or past its
+# expiry, fails with the reason.
+stamped=$work/stamped.ini
+"$tool" make-ini "$rel" --serial 41 --expires 2 -o "$stamped" 2>/dev/null
+signed() {  # signed FILE: signs it with the vendor's key, then verifies it
+  "$tool" sign --key "$keys/vendor.key" "$1" >/dev/null && "$tool" verify --pub "$keys/vendor.pub" "$1"
+}
+day=$(date -u -d "@$(($(date +%s) + 2 * 86400))" +%Y-%m-%d)
+check "verify prints serial and expiry" "serial: 41|expires: $day UTC" \
+  "$(signed "$stamped" | sed -n '2p;3s/ [0-9:]* UTC$/ UTC/p' | paste -sd'|')"
+grep -av '^Serial=' "$stamped" > "$work/unstamped.ini"
+check "verify, no Serial" "1 no Serial in [Update]" \
+  "$(status signed "$work/unstamped.ini") $(signed "$work/unstamped.ini" 2>&1 >/dev/null | sed 's/^.*: //')"
+sed 's/^Expires=.*/Expires=2001-01-01 00:00:00\r/' "$stamped" > "$work/expired.ini"
+check "verify, expired" "it expired at 2001-01-01 00:00:00 UTC" \
+  "$(signed "$work/expired.ini" 2>&1 >/dev/null | sed 's/^.*: //')"
+check "make-ini --serial 0" 2 "$(status "$tool" make-ini "$rel" --serial 0)"
 checks_done

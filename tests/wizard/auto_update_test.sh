@@ -13,7 +13,8 @@ for need in nginx danted tinyproxy; do
     command -v "$need" >/dev/null || { echo "$need is missing"; exit 1; }
 done
 PEERS_DIR=$(mktemp -d /tmp/upd-auto.XXXXXX) || exit 1
-trap 'peers_cleanup; [[ -n ${KEEP:-} ]] || rm -rf "$PEERS_DIR"' EXIT
+mounted=""
+trap '[[ -z $mounted ]] || umount "$mounted"; peers_cleanup; [[ -n ${KEEP:-} ]] || rm -rf "$PEERS_DIR"' EXIT
 chmod 755 "$PEERS_DIR"
 www=$PEERS_DIR/nginx/www work=$PEERS_DIR/work
 mkdir -p "$www" "$PEERS_DIR/nginx/www2" "$work/bin"
@@ -78,20 +79,26 @@ printf '#!/bin/sh\ntouch "%s/pwned"\n' "$work" >"$www/no-digest/update.exe"
 truncate -s 65M "$www/huge/set/update/update.ini"
 echo "victim" >"$work/victim"
 # Signed sets: the files set's release made with make-ini and signed, then an attacker's changes.
-for name in signed tampered-file tampered-ini other-key unsigned bad-digest; do
-    set=$www/$name/set
+# release-N: Serial N.
+for name in signed tampered-file grown-file tampered-ini other-key unsigned bad-digest release-5 release-4 expired; do
+    set=$www/$name/set serial=()
+    [[ $name != release-* ]] || serial=(--serial "${name#release-}")
     mkdir -p "$set/update"
     cp -r "$www/files/set/run.sh" "$www/files/set/keep.txt" "$www/files/set/sub" "$set/"
-    "$updtool" make-ini "$set" -o "$work/update.ini" --ver 2.0 --contents-en "Signed" &&
+    "$updtool" make-ini "$set" -o "$work/update.ini" --ver 2.0 --contents-en "Signed" "${serial[@]}" &&
         mv "$work/update.ini" "$set/update/update.ini" &&
         "$updtool" sign --key "$work/vendor.key" "$set/update/update.ini" || echo "signing $name failed"
 done
-echo "changed" >>"$www/tampered-file/set/sub/data.dat"
+# The same length with other bytes (the digest tells), and longer (the announced size tells).
+printf changed | dd of="$www/tampered-file/set/sub/data.dat" conv=notrunc status=none
+echo "changed" >>"$www/grown-file/set/sub/data.dat"
 sed -i 's/Signed/Signed and changed/' "$www/tampered-ini/set/update/update.ini"
 "$updtool" sign --key "$work/other.key" "$www/other-key/set/update/update.ini"
 rm "$www/unsigned/set/update/update.ini.sig"
 sed -i 's/^\(Sha2561=[0-9a-f]*\)[0-9a-f]/\1/' "$www/bad-digest/set/update/update.ini"
 "$updtool" sign --key "$work/vendor.key" "$www/bad-digest/set/update/update.ini"
+sed -i 's/^Expires=.*/Expires=2001-01-01 00:00:00\r/' "$www/expired/set/update/update.ini"
+"$updtool" sign --key "$work/vendor.key" "$www/expired/set/update/update.ini"
 chmod -R a+rX "$PEERS_DIR/nginx"
 # app SET ROUTE: a fresh application folder for SET in $app, keep.txt old in it. ROUTE: socks5
 # or http (the proxy of proxy.ini), else direct; https- before it for the https server.
@@ -113,8 +120,8 @@ app() {
 }
 # snapshot: the files, modes and contents of the folder but its update folder.
 snapshot() {
-    (cd "$app" && find . -path ./update -prune -o -type f -printf '%p %m\n' | sort &&
-        find . -path ./update -prune -o -type f -exec md5sum {} + | sort)
+    (cd "$app" && find . \( -path ./update -o -path ./update.serial \) -prune -o -type f -printf '%p %m\n' | sort &&
+        find . \( -path ./update -o -path ./update.serial \) -prune -o -type f -exec md5sum {} + | sort)
 }
 says() { [[ $1 == *"$2"* ]] || { echo "  missing \"$2\" in: $1" && return 1; }; }
 same() { [[ $1 == "$2" ]] || { echo "  \"$1\" is not \"$2\"" && return 1; }; }
@@ -144,6 +151,26 @@ renamed() {
     mkdir -p "$app/update"
     program=reupdate.exe
     hold "$app/update/install.lock"
+}
+# after SET: a first run from this folder against SET, under the vendor's key, that installs it.
+after() {
+    pub vendor
+    mv "$app/update.svr" "$work/update.svr"
+    "$updtool" server-line "Test server" "$origin/$1/set/" "update/update.ini" EN >"$app/update.svr"
+    timeout 60 "$app/update-wizard" --auto >/dev/null 2>&1
+    is "$1 installed first" "$?" 0
+    mv "$work/update.svr" "$app/update.svr"
+}
+# small-disk: the update folder on a file system of 200 KiB (a tmpfs), too small for the set;
+# under the vendor's key, as a set of announced sizes is.
+small-disk() {
+    pub vendor
+    mkdir -p "$app/update"
+    if mount -t tmpfs -o size=200k tmpfs "$app/update" 2>/dev/null; then
+        mounted=$app/update
+    else
+        echo "SKIP $name: no tmpfs can be mounted here"
+    fi
 }
 # killed [changed]: a run killed once 300 KB of big.dat are in; "changed": the server's file
 # changes (its size, so its ETag) before the next run, and is small enough to come fast.
@@ -177,7 +204,9 @@ expect() {
     opened) is "the opener got the package" "$(cat "$work/opened" 2>/dev/null)" "$app/update/Setup.zip" ;;
     package) ok "its bytes" cmp -s "$app/update/Setup.zip" "$www/package/Setup.zip" ;;
     retried) is "retried once" "$(grep -c '^retry: gone.dat' <<<"$out")" 1 ;;
+    no-retry) is "not retried" "$(grep -c '^retry:' <<<"$out")" 0 ;;
     untouched) is "the folder is untouched" "$(snapshot)" "$before" ;;
+    serial-5) is "the accepted serial stays" "$(cat "$app/update.serial" 2>&1)" 5 ;;
     nothing-ran) is "nothing ran, the link's target is whole" \
         "$(ls "$work/pwned" 2>&1 >/dev/null | wc -l) $(<"$work/victim")" "1 victim" ;;
     no-escape) is "no escape byte printed" "$(grep -c $'\e' "$work/out" "$work/err" | grep -vc ':0$')" 0 ;;
@@ -202,6 +231,7 @@ while IFS='|' read -r -u 3 sets routes setup arguments want_status want_out want
         timeout 60 "$app/$program" --auto $arguments >"$work/out" 2>"$work/err"
         status=$? out=$(<"$work/out") err=$(<"$work/err")
         [[ -z $holder ]] || kill "$holder"
+        [[ -z $mounted ]] || { umount "$mounted" && mounted=""; }
         is "status $want_status ($err)" "$status" "$want_status"
         [[ -z $want_out ]] || ok "says so" says "$out" "$want_out"
         [[ -z $want_err ]] || ok "says why" says "$err" "$want_err"
@@ -219,9 +249,15 @@ secure-package | https-direct             |             |            | 4 | | | p
 # Signed sets, with the vendor's key as update.pub.
 signed         | direct                   | pub vendor  |            | 0 | | | bytes
 tampered-file  | direct                   | pub vendor  |            | 1 | | does not match its SHA-256 | untouched
+grown-file     | direct                   | pub vendor  |            | 1 | | not the size | untouched
 tampered-ini other-key | direct           | pub vendor  |            | 1 | | does not match | untouched
 unsigned       | direct                   | pub vendor  |            | 1 | | not signed | untouched
 bad-digest     | direct                   | pub vendor  |            | 1 | | analyze | untouched
+# A set older than one this folder accepted (replayed or frozen) is refused; the same again is
+# taken; an expired one is refused.
+release-4      | direct                   | after release-5 |         | 1 | | older than the one | untouched serial-5
+release-5      | direct                   | after release-5 |         | 0 | | | serial-5
+expired        | direct                   | pub vendor  |            | 1 | | expired on | untouched
 # No update.pub: only the digests count, as before signatures.
 unsigned       | direct                   |             |            | 0 | | |
 signed         | direct                   | pub garbage |            | 1 | | update.pub | untouched
@@ -234,6 +270,8 @@ reserved escape | attack                  |             |            | 1 | | ana
 # file changed on the server meanwhile.
 resume         | direct                   | killed      |            | 0 | | | resumed
 resume         | direct                   | killed changed |         | 0 | | | refetched
+# A disk without room for the update: nothing is fetched, the run ends at once.
+signed         | direct                   | small-disk  |            | 1 | | not enough free space | untouched no-retry
 # Usage errors; a second run while one holds the folder (its lock file: the newest one).
 current        | solo                     |             | --server 2 | 2 | | server 2 does not exist |
 current        | solo                     |             | --bogus 1  | 2 | | |

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "tests/net/net_test_support.h"
 #include "tests/support/scripted_server.h"
 #include "tests/support/temp_dir.h"
@@ -21,32 +23,29 @@ std::string urlOf(const test::ScriptedServer& server) {
     return "http://127.0.0.1:" + std::to_string(server.port()) + "/f.bin";
 }
 
-// Fetches the row f.bin from `url` into app's update folder; true when it finished.
-bool fetched(const test::TempDir& app, const std::string& url, bool resume) {
+// Fetches row f.bin from `url` into app's update folder (resume allowed); true when it finished.
+bool fetched(const test::TempDir& app, const std::string& url) {
     bool finished = false, failed = false;
     RowDownload row(
         app.path(), nullptr,
         {.Finished = [&] { finished = true; }, .Failed = [&](auto&) { failed = true; }});
-    row.start({.source = url, .listedName = "f.bin", .resume = resume});
+    row.start({.source = url, .listedName = "f.bin", .resume = true});
     return test::pumpUntil([&] { return finished || failed; }) && finished;
 }
 
 TEST(RowDownload, ResumesOnlyItsOwnPartialFile) {
     const std::string etag = "ETag: \"v2\"\r\n";
-    const std::string rest = "HTTP/1.1 206 Partial\r\nContent-Length: 4\r\n" + etag + "\r\n6789";
     // clang-format off
-    const struct { const char* name; bool resume; std::string digest, validator; bool link;
-                   std::string reply; bool ranged; } cases[] = {
-        {"its own bytes", true, "", "\"v1\"", false, rest, true},
-        {"the box unchecked", false, "", "\"v1\"", false, httpReply(200, "0123456789"), false},
-        {"another update's bytes", true, std::string(64, 'a'), "\"v1\"", false,
+    const struct { const char* name; std::string digest, validator; bool link; std::string reply;
+                   bool ranged; } cases[] = {
+        {"another update's bytes", std::string(64, 'a'), "\"v1\"", false,
          httpReply(200, "0123456789"), false},
-        {"a validator with a control byte", true, "", "\"v\x01\"", false,
-         httpReply(200, "0123456789"), false},
-        {"a record through a link", true, "", "\"v1\"", true, httpReply(200, "0123456789"), false},
-        {"no validator to ask with, no digest", true, "", "", false, httpReply(200, "0123456789"), false},
-        {"changed on the server", true, "", "\"v1\"", false,
-         httpReply(200, "0123456789", true, etag), true},
+        {"a validator with a control byte", "", "\"v\x01\"", false, httpReply(200, "0123456789"),
+         false},
+        {"a record through a link", "", "\"v1\"", true, httpReply(200, "0123456789"), false},
+        {"no validator to ask with, no digest", "", "", false, httpReply(200, "0123456789"), false},
+        {"changed on the server", "", "\"v1\"", false, httpReply(200, "0123456789", true, etag),
+         true},
     };
     // clang-format on
     for (const auto& c : cases) {
@@ -64,7 +63,7 @@ TEST(RowDownload, ResumesOnlyItsOwnPartialFile) {
         } else {
             app.write("update/.upd-resume-f.bin", record);
         }
-        EXPECT_TRUE(fetched(app, url, c.resume));
+        EXPECT_TRUE(fetched(app, url));
         EXPECT_EQ(test::readFile(partial), "0123456789");
         const std::string request = server.received(0);
         EXPECT_EQ(request.find("\r\nRange: bytes=6-\r\nIf-Range: \"v1\"\r\n") != std::string::npos,
@@ -79,23 +78,52 @@ TEST(RowDownload, ResumesOnlyItsOwnPartialFile) {
     }
 }
 
-// A restart resumes from the record that the cut transfer of an earlier run left.
-TEST(RowDownload, ResumesWhatACutTransferLeft) {
-    const test::TempDir app;
-    test::ScriptedServer server(
-        {test::Script()
-             .readRequest()
-             .send(httpReply(200, "012345", false,
-                             "Content-Length: 10\r\n"
-                             "ETag: \"v1\"\r\n"))
-             .close(),
-         test::Script().readRequest().send(httpReply(206, "6789")).close()});
-    EXPECT_FALSE(fetched(app, urlOf(server), true));  // cut after 6 of 10 bytes
-    EXPECT_TRUE(fetched(app, urlOf(server), true));   // a new run, as after a restart
-    EXPECT_EQ(test::readFile(app.file("update/f.bin")), "0123456789");
-    EXPECT_NE(server.received(1).find("\r\nRange: bytes=6-\r\nIf-Range: \"v1\"\r\n"),
-              std::string::npos)
-        << server.received(1);
+// A file is its announced size: a longer one stops one byte past it (or at its announced
+// length), a shorter one fails at its end, and neither stays for a retry to resume.
+TEST(RowDownload, HoldsTheFileToItsAnnouncedSize) {
+    const std::string rest =
+        "HTTP/1.1 206 Partial\r\nContent-Length: 4\r\nETag: \"v1\"\r\n\r\n6789";
+    // clang-format off
+    const struct { const char* name; std::string reply; std::int64_t size; bool resumed;
+                   std::string detail; } cases[] = {
+        {"the announced size", httpReply(200, "0123456789"), 10, false, ""},
+        {"resumed: the limit counts the whole file", rest, 10, true, ""},
+        {"a longer length announced", httpReply(200, "0123456789"), 4, false,
+         "the server announces 10 bytes"},
+        {"longer, without a length", httpReply(200, "0123456789", false), 4, false,
+         "more than 4 bytes arrived"},
+        {"shorter, without a length", httpReply(200, "0123", false), 10, false, "4 bytes arrived"},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const test::TempDir app;
+        test::ScriptedServer server(test::Script().readRequest().send(c.reply).close());
+        const std::string url = urlOf(server);
+        const std::string partial = app.file("update/f.bin");
+        if (c.resumed) {
+            app.write("update/f.bin", "012345");
+            app.write("update/.upd-resume-f.bin",
+                      "[Resume]\nRow=" + rowIdentity(url, "") + "\nValidator='\"v1\"'\n");
+        }
+        bool finished = false;
+        std::optional<RowFailure> failure;
+        RowDownload row(app.path(), nullptr,
+                        {.Finished = [&] { finished = true; },
+                         .Failed = [&](const RowFailure& f) { failure = f; }});
+        row.start({.source = url, .listedName = "f.bin", .size = c.size, .resume = c.resumed});
+        ASSERT_TRUE(test::pumpUntil([&] { return finished || failure; }));
+        EXPECT_EQ(failure ? failure->detail : "", c.detail);
+        if (c.detail.empty()) {
+            EXPECT_EQ(test::readFile(partial), "0123456789");
+            continue;
+        }
+        EXPECT_EQ(failure->kind, RowFailureKind::SizeMismatch);
+        EXPECT_TRUE(row.restartsWhole());
+        struct stat info {};
+        EXPECT_NE(::lstat(partial.c_str(), &info), 0) << "the file stays";
+        EXPECT_NE(::lstat(resumeRecordPath(partial).c_str(), &info), 0) << "its record stays";
+    }
 }
 
 }  // namespace

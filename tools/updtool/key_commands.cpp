@@ -5,14 +5,19 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <ctime>
 #include <iostream>
 #include <optional>
 #include <string_view>
 
+#include "platform/code_page.h"
+#include "platform/printable_text.h"
 #include "publishing/signed_info.h"
 #include "tools/updtool/exit_status.h"
 #include "tools/updtool/file_io.h"
 #include "tools/updtool/usage_error.h"
+#include "wizard/information_file.h"
 #include "wizard/profile_file.h"
 
 namespace {
@@ -144,7 +149,7 @@ int runVerify(const std::vector<std::string>& args) {
     if (!key.present) {
         return failure("verify", "cannot read " + pubPath + ": No such file or directory");
     }
-    if (!key.key) {
+    if (key.keys.empty()) {
         return failure("verify", key.error);
     }
     const updtool::ReadResult ini =
@@ -157,10 +162,22 @@ int runVerify(const std::vector<std::string>& args) {
     if (!sig.bytes && !sig.missing) {
         return failure("verify", sig.error);
     }
-    const auto status = upd::wizard::checkSignature(*ini.bytes, sig.bytes, *key.key);
+    const auto status = upd::wizard::checkSignature(*ini.bytes, sig.bytes, key.keys);
     if (status != upd::wizard::SignatureStatus::Valid) {
         return failure("verify", iniPath + ": " + upd::wizard::describe(status));
     }
-    std::cout << iniPath << ": " << upd::wizard::describe(status) << '\n';
+    // Then Serial and Expires as a wizard with the key judges them, from the same bytes; no
+    // application folder here, so no Serial counts as older.
+    const auto document =
+        upd::wizard::ProfileDocument::parse(*ini.bytes, upd::platform::systemCodePage());
+    const upd::wizard::StampCheck stamp = upd::wizard::checkReleaseStamp(
+        upd::wizard::readUpdateIni(document).update, upd::wizard::AcceptedSerial{},
+        static_cast<std::int64_t>(std::time(nullptr)));
+    if (stamp.refusal != upd::wizard::InformationRefusal::None) {
+        return failure("verify", iniPath + ": " + upd::platform::printableText(stamp.reason));
+    }
+    std::cout << iniPath << ": " << upd::wizard::describe(status) << '\n'
+              << "serial: " << *stamp.serial << '\n'
+              << "expires: " << upd::wizard::expiresText(*stamp.expires) << " UTC\n";
     return kExitOk;
 }

@@ -51,6 +51,7 @@ constexpr const char* kUsage =
     "  make-ini RELEASE_DIR [-o FILE] [--ver V] [--time T] [--contents-en TEXT]\n"
     "        [--contents-chs TEXT] [--update-ver V] [--move-ver V] [--force-up URL]\n"
     "        [--update-exe FILE] [--move-exe FILE] [--package FILE]\n"
+    "        [--serial N] [--expires DAYS]\n"
     "                                   update.ini for the files of RELEASE_DIR, with their\n"
     "                                   versions or dates and SHA-256 digests; each file\n"
     "                                   offered must be at hand to digest\n"
@@ -61,7 +62,8 @@ constexpr const char* kUsage =
     "  keygen PREFIX                    a key pair: PREFIX.key (secret, 0600), PREFIX.pub\n"
     "                                   (ship it as update.pub beside update-wizard)\n"
     "  sign --key FILE.key UPDATE_INI   write UPDATE_INI.sig\n"
-    "  verify --pub FILE.pub UPDATE_INI check UPDATE_INI.sig as the wizard does\n"
+    "  verify --pub FILE.pub UPDATE_INI check UPDATE_INI.sig, Serial and Expires as the wizard "
+    "does\n"
     "  --help                           show this text\n";
 
 bool readable(const std::string& path) {

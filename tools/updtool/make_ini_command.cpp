@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <iostream>
@@ -15,6 +16,7 @@
 #include "tools/updtool/exit_status.h"
 #include "tools/updtool/file_io.h"
 #include "tools/updtool/usage_error.h"
+#include "wizard/release_serial.h"
 #include "wizard/update_ini_schema.h"
 
 namespace {
@@ -28,6 +30,7 @@ constexpr const char* kMakeIniUsage =
     "                        [--contents-en TEXT] [--contents-chs TEXT]\n"
     "                        [--update-ver V] [--move-ver V] [--force-up URL]\n"
     "                        [--update-exe FILE] [--move-exe FILE] [--package FILE]\n"
+    "                        [--serial N] [--expires DAYS]\n"
     "  -o              write FILE (beside, then renamed) instead of standard output\n"
     "  --ver           the release's version (default: the highest of [Ver])\n"
     "  --time          the release's date as shown (default: today)\n"
@@ -39,6 +42,8 @@ constexpr const char* kMakeIniUsage =
     "  --update-exe    digest this file as update.exe (default: RELEASE_DIR/update.exe)\n"
     "  --move-exe      digest this file as FileMove.exe (default: RELEASE_DIR/FileMove.exe)\n"
     "  --package       digest this file as the full package (default: RELEASE_DIR/Setup.zip)\n"
+    "  --serial        Serial, raised with every release (default: the UTC time as YYYYMMDDHHMM)\n"
+    "  --expires       Expires this many days from now, 1 to 36500 (default: 30)\n"
     "Every file offered is digested: --update-ver, --move-ver and --force-up fail without it.\n";
 
 // Every message goes out through here: names come from the release folder, and one holding an
@@ -68,6 +73,14 @@ std::string today() {
     return text;
 }
 
+// The default Serial: now in UTC as YYYYMMDDHHMM, so that releases made later count higher.
+std::int64_t serialOfNow(std::time_t now) {
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    const std::int64_t date = (utc.tm_year + 1900) * 10000 + (utc.tm_mon + 1) * 100 + utc.tm_mday;
+    return date * 10000 + utc.tm_hour * 100 + utc.tm_min;
+}
+
 bool writeStandardOutput(std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t written = ::write(STDOUT_FILENO, bytes.data(), bytes.size());
@@ -92,6 +105,8 @@ int runMakeIni(const std::vector<std::string>& args) {
     std::optional<std::string> updaterFile;
     std::optional<std::string> moverFile;
     std::optional<std::string> packageFile;
+    std::optional<std::string> serial;
+    std::optional<std::string> expiresDays;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         std::optional<std::string>* target = nullptr;
@@ -114,6 +129,10 @@ int runMakeIni(const std::vector<std::string>& args) {
             target = &moverFile;
         } else if (arg == "--package") {
             target = &packageFile;
+        } else if (arg == "--serial") {
+            target = &serial;
+        } else if (arg == "--expires") {
+            target = &expiresDays;
         } else if (arg == "--contents-en") {
             text = &options.contentsEn;
         } else if (arg == "--contents-chs") {
@@ -145,6 +164,19 @@ int runMakeIni(const std::vector<std::string>& args) {
         }
     }
     options.releaseTime = time.value_or(today());
+    const std::time_t now = std::time(nullptr);
+    options.serial = serial ? upd::wizard::parseSerial(*serial) : serialOfNow(now);
+    if (!options.serial) {
+        return usageError("make-ini", "--serial takes a whole number from 1", kMakeIniUsage);
+    }
+    // Days, not a date: a release is signed for a while from when it is made.
+    constexpr std::int64_t kMaxExpiryDays = 36500;
+    const auto days = upd::wizard::parseSerial(expiresDays.value_or("30"));
+    if (!days || *days > kMaxExpiryDays) {
+        return usageError("make-ini", "--expires takes a number of days from 1 to 36500",
+                          kMakeIniUsage);
+    }
+    options.expires = static_cast<std::int64_t>(now) + *days * 86400;
 
     upd::wizard::ReleaseScan scan = upd::wizard::scanReleaseFolder(*folder);
     for (const std::string& leftOut : scan.folder.leftOut) {

@@ -1,0 +1,192 @@
+#include "wizard/update_budget.h"
+
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "net/ascii_case.h"
+#include "platform/update_path.h"
+#include "wizard/failure_text.h"
+#include "wizard/finish_update.h"
+#include "wizard/update_ini_schema.h"
+
+namespace upd::wizard {
+namespace {
+
+constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+// A rate measured over less than this says more about the first packet than about the line.
+constexpr std::int64_t kMinRateMs = 1000;
+// finish_update.cpp installs the new updater under this name, beside the running one.
+constexpr std::string_view kNewUpdaterName = "reupdate.exe";
+
+std::int64_t saturatingAdd(std::int64_t a, std::int64_t b) {
+    std::int64_t sum = 0;
+    return __builtin_add_overflow(a, b, &sum) ? kMax : sum;
+}
+
+// The size of the regular file at `path`, 0 for anything else. `follow`: through a link, as a
+// copy of the file would read it.
+std::int64_t regularFileSize(const std::string& path, bool follow) {
+    struct stat info {};
+    const int result = follow ? ::stat(path.c_str(), &info) : ::lstat(path.c_str(), &info);
+    return result == 0 && S_ISREG(info.st_mode) ? static_cast<std::int64_t>(info.st_size) : 0;
+}
+
+bool sameNameNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && net::startsWithNoCase(a, b);
+}
+
+// Where the installation puts the row, relative to the application folder; "" for nothing
+// (the full package is opened where it was downloaded).
+std::string installedAs(const BudgetRow& row, FinishKind kind) {
+    if (kind == FinishKind::FullPackage || kind == FinishKind::Nothing) {
+        return {};
+    }
+    const bool fromUrl = net::startsWithNoCase(row.source, "http");
+    if (kind == FinishKind::Updater && fromUrl && sameNameNoCase(row.name, kUpdaterFileName)) {
+        return std::string(kNewUpdaterName);
+    }
+    return row.name;
+}
+
+}  // namespace
+
+std::int64_t spaceNeeded(const std::vector<RowSpace>& rows) {
+    std::int64_t needed = 0;
+    for (const RowSpace& row : rows) {
+        // A file already longer than announced is cut or replaced: it frees room, but no
+        // other row is counted on that.
+        const std::int64_t fetch = std::max<std::int64_t>(row.size.value_or(0) - row.kept, 0);
+        needed =
+            saturatingAdd(saturatingAdd(needed, fetch), std::max<std::int64_t>(row.replaced, 0));
+    }
+    return needed;
+}
+
+SpaceCheck judgeSpace(const std::vector<RowSpace>& rows, std::optional<std::int64_t> freeBytes) {
+    return {spaceNeeded(rows), freeBytes};
+}
+
+std::vector<RowSpace> rowSpaces(const std::string& appFolder, const std::vector<BudgetRow>& rows) {
+    std::vector<FinishRow> finishRows;
+    finishRows.reserve(rows.size());
+    for (const BudgetRow& row : rows) {
+        finishRows.push_back({row.source, row.name});
+    }
+    const FinishKind kind = finishKindOf(finishRows);
+    std::vector<RowSpace> spaces;
+    spaces.reserve(rows.size());
+    for (const BudgetRow& row : rows) {
+        RowSpace space{.size = row.size};
+        // A name that is no path fails its row before any byte: nothing to weigh.
+        if (const platform::UpdatePath kept =
+                platform::hostPathUnder(appFolder + "update", row.name)) {
+            space.kept = regularFileSize(kept.path, false);
+        }
+        const std::string target = installedAs(row, kind);
+        if (!target.empty()) {
+            if (const platform::UpdatePath replaced = platform::hostPathUnder(appFolder, target)) {
+                space.replaced = regularFileSize(replaced.path, true);
+            }
+        }
+        spaces.push_back(space);
+    }
+    return spaces;
+}
+
+std::optional<std::int64_t> freeSpace(const std::string& folder) {
+    struct statvfs info {};
+    if (::statvfs(folder.c_str(), &info) != 0) {
+        return std::nullopt;
+    }
+    std::uint64_t bytes = 0;
+    if (__builtin_mul_overflow(static_cast<std::uint64_t>(info.f_bavail),
+                               static_cast<std::uint64_t>(info.f_frsize), &bytes) ||
+        bytes > static_cast<std::uint64_t>(kMax)) {
+        return kMax;
+    }
+    return static_cast<std::int64_t>(bytes);
+}
+
+SpaceCheck checkSpace(const std::string& appFolder, const std::vector<BudgetRow>& rows) {
+    return judgeSpace(rowSpaces(appFolder, rows), freeSpace(appFolder + "update"));
+}
+
+std::vector<std::string> WholeProgress::values() const {
+    std::vector<std::string> texts{megabytesText(done), megabytesText(total)};
+    if (secondsLeft) {
+        texts.push_back(std::to_string(*secondsLeft / 60));
+        texts.push_back(std::to_string(*secondsLeft % 60));
+    }
+    return texts;
+}
+
+void WholeProgressMeter::startPass(std::vector<std::optional<std::int64_t>> sizes) {
+    *this = WholeProgressMeter{};
+    m_sizes = std::move(sizes);
+}
+
+void WholeProgressMeter::startRow(int row, std::int64_t nowMs) {
+    if (m_running) {
+        endRow(nowMs);
+    }
+    m_row = row;
+    m_running = true;
+    m_rowStartMs = nowMs;
+    m_fileBytes = 0;
+    m_rowFetched = 0;
+}
+
+void WholeProgressMeter::rowProgress(std::int64_t fileBytes, std::int64_t fetchedBytes) {
+    m_fileBytes = std::max<std::int64_t>(fileBytes, 0);
+    m_rowFetched = std::max<std::int64_t>(fetchedBytes, 0);
+}
+
+void WholeProgressMeter::endRow(std::int64_t nowMs) {
+    if (!m_running) {
+        return;
+    }
+    m_running = false;
+    m_fetched = saturatingAdd(m_fetched, m_rowFetched);
+    m_fetchingMs = saturatingAdd(m_fetchingMs, std::max<std::int64_t>(nowMs - m_rowStartMs, 0));
+    m_rowFetched = 0;
+}
+
+std::optional<WholeProgress> WholeProgressMeter::figures(std::int64_t nowMs) const {
+    if (m_sizes.empty() ||
+        std::any_of(m_sizes.begin(), m_sizes.end(), [](const auto& size) { return !size; })) {
+        return std::nullopt;
+    }
+    WholeProgress progress;
+    for (std::size_t i = 0; i < m_sizes.size(); ++i) {
+        const std::int64_t size = *m_sizes[i];
+        progress.total = saturatingAdd(progress.total, size);
+        const auto row = static_cast<std::size_t>(std::max(m_row, 0));
+        if (i + 1 < row) {
+            progress.done = saturatingAdd(progress.done, size);
+        } else if (i + 1 == row) {
+            // A row never counts past its size, whatever the server sends before it fails.
+            progress.done = saturatingAdd(progress.done, std::min(m_fileBytes, size));
+        }
+    }
+    std::int64_t fetched = m_fetched;
+    std::int64_t ms = m_fetchingMs;
+    if (m_running) {
+        fetched = saturatingAdd(fetched, m_rowFetched);
+        ms = saturatingAdd(ms, std::max<std::int64_t>(nowMs - m_rowStartMs, 0));
+    }
+    if (fetched > 0 && ms >= kMinRateMs) {
+        // In floating point: the bytes left times the milliseconds would overflow 64 bits.
+        const long double left = static_cast<long double>(progress.total - progress.done);
+        const long double seconds = std::ceil(left * static_cast<long double>(ms) /
+                                              static_cast<long double>(fetched) / 1000.0L);
+        progress.secondsLeft =
+            seconds >= static_cast<long double>(kMax) ? kMax : static_cast<std::int64_t>(seconds);
+    }
+    return progress;
+}
+
+}  // namespace upd::wizard
