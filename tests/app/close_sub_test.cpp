@@ -63,7 +63,6 @@ using enum CloseSubResult;
 const struct Case { const char* name; const char* windows; bool force; CloseSubResult result;
                     const char* log; std::vector<ExitHost::WindowSerial> openAfter; } kCases[] = {
     {"newest_first", "...", false, AllClosed, "close 3, close 2, close 1, files, ", {}},
-    {"no_windows", "", false, AllClosed, "files, ", {}},
     {"force_ends_when_all_closed", "..", true, ProcessEnded, "close 2, close 1, files, end, ", {}},
     {"no_force_gives_up_at_a_refusal", ".R.", false, GaveUp, "close 3, close 2, ", {1, 2}},
     {"force_walks_past_a_refusal", ".R.", true, ProcessEnded,

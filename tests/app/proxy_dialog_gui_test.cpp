@@ -38,29 +38,17 @@ class ProxyDialog : public ::testing::Test {
     std::string m_ini = m_dir.file("proxy.ini");
 };
 
+// settings() reads every field back from the screen: the type, the texts, and the box (2 is
+// greyed). What readProxySettings makes of the file is proxy_settings_test's.
 TEST_F(ProxyDialog, ShowsTheFileWhenItLoads) {
-    const struct {
-        const char* file;
-        int type;
-        const char* server;
-        Qt::CheckState remoteDns;
-    } cases[] = {
-        {"[Proxy]\r\nType=3\r\nServer=socks.example\r\nPort=1080\r\nUsername=alice\r\n"
-         "Password=pw\r\nRemoteDNS=1\r\n",
-         3, "socks.example", Qt::Checked},
-        {"[Proxy]\nType=2\nRemoteDNS=2\n", 2, "", Qt::PartiallyChecked},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.file);
-        m_dir.write("proxy.ini", c.file);
-        const auto dialog = load();
-        EXPECT_EQ(dialog->cmbProxyServer->currentIndex(), c.type);
-        EXPECT_EQ(dialog->txtProxy->text(), c.server);
-        EXPECT_EQ(dialog->chkRemoteDNS->checkState(), c.remoteDns);
-        EXPECT_EQ(dialog->settings(), readProxySettings(m_ini));
+    for (const char* file : {"[Proxy]\r\nType=3\r\nServer=socks.example\r\nPort=1080\r\n"
+                             "Username=alice\r\nPassword=pw\r\nRemoteDNS=1\r\n",
+                             "[Proxy]\nType=2\nRemoteDNS=2\n"}) {
+        m_dir.write("proxy.ini", file);
+        EXPECT_EQ(load()->settings(), readProxySettings(m_ini)) << file;
     }
-    // A greyed box shows as such until clicked; clicks then only check and clear it.
-    m_dir.write("proxy.ini", "[Proxy]\nType=2\nRemoteDNS=2\n");
+    // A greyed box (the last file's) shows as such until clicked; clicks then only check and
+    // clear it.
     const auto dialog = load();
     dialog->show();
     for (const Qt::CheckState next : {Qt::Checked, Qt::Unchecked, Qt::Checked}) {
@@ -130,36 +118,23 @@ TEST_F(ProxyDialog, TakesOnlyAServerAndAPort) {
     EXPECT_EQ(readProxySettings(m_ini), (ProxySettings{0, "", "80", "", "", 0}));
 }
 
-// OK saves, Cancel writes nothing; each unloads the dialog once. Enter and Esc (the close box
-// rejects as Esc does) are server_page_gui_test's.
-class ProxyDialogClosing : public ProxyDialog, public ::testing::WithParamInterface<const char*> {};
-
-TEST_P(ProxyDialogClosing, SavesOnlyWithOk) {
+// Cancel writes nothing, however valid the fields are, and unloads the dialog once. What OK
+// saves is the tests' above; Enter and Esc (the close box rejects as Esc does) are
+// server_page_gui_test's.
+TEST_F(ProxyDialog, CancelWritesNothing) {
     m_dir.write("proxy.ini", "[Proxy]\r\nType=1\r\nServer=old.example\r\n");
     const std::string before = test::readFile(m_ini);
     const auto dialog = load();
     QSignalSpy unloaded(dialog.get(), &frmProxy::unloaded);
     dialog->show();
     dialog->cmbProxyServer->setCurrentIndex(3);
-    dialog->txtProxy->setFocus();
-    QTest::keyClicks(dialog->txtProxy, ".new");
     dialog->txtProxyPort->setText("1080");
-    QTest::mouseClick(dialog->chkRemoteDNS, Qt::LeftButton);
-    const bool saves = std::string_view(GetParam()) == "ok";
-    QTest::mouseClick(saves ? dialog->OK : dialog->Cancel, Qt::LeftButton);
+    QTest::mouseClick(dialog->Cancel, Qt::LeftButton);
     EXPECT_EQ(unloaded.count(), 1);
     EXPECT_FALSE(dialog->isVisible());
-    EXPECT_EQ(dialog->result(), saves ? QDialog::Accepted : QDialog::Rejected);
-    if (saves) {
-        EXPECT_EQ(readProxySettings(m_ini),
-                  (ProxySettings{3, "old.example.new", "1080", "", "", 1}));
-    } else {
-        EXPECT_EQ(test::readFile(m_ini), before);
-    }
+    EXPECT_EQ(dialog->result(), QDialog::Rejected);
+    EXPECT_EQ(test::readFile(m_ini), before);
 }
-
-INSTANTIATE_TEST_SUITE_P(Ways, ProxyDialogClosing, ::testing::Values("ok", "cancel"),
-                         [](const auto& param) { return std::string(param.param); });
 
 TEST_F(ProxyDialog, AFileThatCannotBeWrittenClosesTheDialogSilently) {
     frmProxy dialog(m_dir.path() + "missing/proxy.ini", 1033);

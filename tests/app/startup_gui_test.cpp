@@ -92,12 +92,7 @@ TEST_F(StartUp, TheLocaleGivesBothLanguages) {
     startIn(wizard::WizardEnvironment::fromSystem());
     EXPECT_EQ(rows().size(), 2);
     EXPECT_EQ(welcome()->Label1->text().toStdString(), LoadResString(101, 2052));
-}
-
-TEST_F(StartUp, WithoutUpdateSvrTheServerListStaysEmpty) {
-    start();
-    EXPECT_EQ(server()->trelListViewCtl1->rowCount(), 0);
-    EXPECT_EQ(server()->List1->count(), 0);
+    // Next shows the server page that start-up filled.
     QTest::mouseClick(welcome()->Next_Button, Qt::LeftButton);
     EXPECT_EQ(m_wizard->visiblePage(), PageId::Server);
 }

@@ -12,15 +12,12 @@ std::vector<std::uint8_t> bytes(std::size_t n, std::uint8_t value) {
 
 TEST(DownloadBuffer, GrowsByTheNeedPlusATenthOfItsSize) {
     DownloadBuffer b;
-    EXPECT_EQ(b.allocated(), 1);
-    EXPECT_EQ(b.used(), 0);
     ASSERT_TRUE(b.append(bytes(10, 1)));
     EXPECT_EQ(b.allocated(), 11);  // 1 + 0 + 10
     ASSERT_TRUE(b.append(bytes(20, 2)));
     EXPECT_EQ(b.allocated(), 32);  // 11 + 1 + 20
     ASSERT_TRUE(b.append(bytes(1, 3)));
     EXPECT_EQ(b.allocated(), 32);  // it fits
-    EXPECT_EQ(b.used(), 31);
     ASSERT_TRUE(b.append(bytes(2, 4)));
     EXPECT_EQ(b.allocated(), 32 + 3 + 2);
     EXPECT_EQ(b.bytes(), std::string(10, '\1') + std::string(20, '\2') + "\3\4\4");
@@ -35,9 +32,6 @@ TEST(DownloadBuffer, CopyTrimsTheAllocationAndLeavesAnArrayAloneWhenEmpty) {
     EXPECT_EQ(b.copyTo(out), 10);
     EXPECT_EQ(out, bytes(10, 5));
     EXPECT_EQ(b.allocated(), 10);
-    b.clear();
-    EXPECT_EQ(b.allocated(), 1);
-    EXPECT_EQ(b.used(), 0);
 }
 
 }  // namespace

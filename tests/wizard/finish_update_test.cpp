@@ -14,21 +14,17 @@
 namespace upd::wizard {
 namespace {
 
-// Names compare without case; the other kinds: the tests below, auto_update_test.sh and the GUI.
-TEST(FinishUpdate, KindOfThePlan) {
-    EXPECT_EQ(finishKindOf({{"HTTP://h/UPDATE.EXE", "UPDATE.EXE"}}), FinishKind::Updater);
-}
-
+// Schemes and names compare without case: these rows are the updater's. The other kinds: the
+// test below, auto_update_test.sh and the GUI.
 TEST(FinishUpdate, TheNewUpdaterIsInstalledWithItsRunBitAndStarted) {
     const test::TempDir dir;
-    const std::vector<FinishRow> rows = {{"http://h/update.exe", "update.exe"},
+    const std::vector<FinishRow> rows = {{"HTTP://h/UPDATE.EXE", "UPDATE.EXE"},
                                          {"http://h/FileMove.exe", "FileMove.exe"}};
     // A script that records its start; then a Windows program, which this system cannot run.
-    dir.write("update/update.exe", "#!/bin/sh\ntouch started\n");
+    dir.write("update/UPDATE.EXE", "#!/bin/sh\ntouch started\n");
     dir.write("update/FileMove.exe", "mover");
     FinishResult result = finishUpdate(dir.path(), rows);
     EXPECT_TRUE(bool(result));
-    EXPECT_EQ(result.kind, FinishKind::Updater);
     EXPECT_EQ(test::readFile(dir.file("FileMove.exe")), "mover");
     struct stat info {};
     ASSERT_EQ(::stat(dir.file("reupdate.exe").c_str(), &info), 0);
@@ -38,7 +34,7 @@ TEST(FinishUpdate, TheNewUpdaterIsInstalledWithItsRunBitAndStarted) {
     }
     EXPECT_EQ(::access(dir.file("started").c_str(), F_OK), 0);
 
-    dir.write("update/update.exe", std::string("MZ\x90\0\3\0\0\0", 8));
+    dir.write("update/UPDATE.EXE", std::string("MZ\x90\0\3\0\0\0", 8));
     result = finishUpdate(dir.path(), {rows[0]});
     EXPECT_FALSE(bool(result));
     EXPECT_FALSE(result.failure);
