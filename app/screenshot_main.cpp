@@ -102,7 +102,7 @@ constexpr const char* kSampleUpdateIni =
     "ContentsEN=New export dialog,Faster start-up,Fixed printing of long reports\r\n"
     "ContentsCHS=\xE6\x96\xB0\xE7\x9A\x84\xE5\xAF\xBC\xE5\x87\xBA\xE5\xAF\xB9\xE8\xAF\x9D"
     "\xE6\xA1\x86,\xE5\x90\xAF\xE5\x8A\xA8\xE6\x9B\xB4\xE5\xBF\xAB\r\n"
-    "ForceUp=0\r\nUpdate=0\r\n[Ver]\r\nNum=1\r\nFile1=Main.exe\r\nVer1=2.1.0.0\r\n"
+    "ForceUp=0\r\nUpdate=0\r\n[Ver]\r\nNum=1\r\nFile1=Main.exe\r\nVer1=2.1.0.0\r\nSize1=2411724\r\n"
     "[Time]\r\nNum=0\r\n[Descript]\r\nEXE=Program\r\n";
 
 // Pages 2 and 3 on a copy of the folder, so that nothing is written into it.

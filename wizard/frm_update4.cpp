@@ -232,6 +232,7 @@ void frmUpdate4::startPass() {
         return;
     }
     m_whole.startPass(std::move(sizes));
+    showWhole();
     DownloadFile(1, resumeAllowed());
 }
 
