@@ -42,9 +42,6 @@ const std::string kNotHttp = "the proxy's reply to CONNECT is not HTTP: ";
 
 std::vector<ReplyRow> replyRows() {
     return {
-        {"TinyproxyWithAHeader",
-         "HTTP/1.0 200 Connection established\r\nProxy-agent: tinyproxy/1.11.1\r\n\r\n",
-         State::Established},
         {"InterimReplyFirst", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 204 No Content\r\n\r\n",
          State::Established},
         {"CaptivePortalRedirect", "HTTP/1.1 302 Found\r\nLocation: http://portal/\r\n\r\nbody",
@@ -61,7 +58,6 @@ std::vector<ReplyRow> replyRows() {
          kNotHttp + "\"HTTP/1.1 2000 OK\""},
         {"HeaderWithoutEnd", "HTTP/1.1 200 OK\r\nX: " + std::string(70'000, 'a'), State::Refused,
          "the proxy's reply to CONNECT has a header longer than 64 KiB"},
-        {"HeaderNotYetComplete", "HTTP/1.1 200 OK\r\n", State::AwaitReply},
     };
 }
 

@@ -25,7 +25,6 @@ int lowestFreeDescriptor() {
 
 TEST(SocketLayer, ResolvesDottedAddressesAndNames) {
     EXPECT_EQ(ResolveHost("127.0.0.1"), static_cast<std::int32_t>(htonl(0x7F000001)));
-    EXPECT_EQ(ResolveHost("10.0.0.2"), static_cast<std::int32_t>(htonl(0x0A000002)));
     EXPECT_EQ(ResolveHost("localhost"), static_cast<std::int32_t>(htonl(0x7F000001)));
     EXPECT_EQ(ResolveHost("255.255.255.255"), -1);
     EXPECT_EQ(ResolveHost(""), -1);

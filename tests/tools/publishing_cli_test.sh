@@ -57,7 +57,6 @@ cp "$ini" "$work/saved.ini"
 printf ' ' >> "$ini"
 why() { reason verify --pub "$keys/vendor.pub" "$ini"; }  # why verify refuses it
 check "tampered update.ini" "the update information was altered, or signed with another key" "$(why)"
-check "tampered update.ini, status" 1 "$(verify vendor)"
 cp "$work/saved.ini" "$ini"
 check "another key" 1 "$(verify other)"
 printf 'AAAA\n' > "$ini.sig.bad" && cp "$ini.sig" "$work/saved.sig" && mv "$ini.sig.bad" "$ini.sig"
@@ -68,7 +67,6 @@ cp "$work/saved.sig" "$ini.sig"
 printf 'bad key\n' > "$keys/bad.pub"
 check "unusable key" 1 "$(verify bad)"
 printf 'x' >> "$rel/plugins/Report.dll"
-check "lint finds a changed file" 1 "$(status "$tool" lint "$ini" --release "$rel")"
 check "lint names it" 1 "$("$tool" lint "$ini" --release "$rel" | grep -c "does not match the release's plugins\\\\Report.dll")"
 # make-ini offers nothing it cannot digest: each file missing stops it, and nothing is written.
 bare=$work/bare

@@ -19,10 +19,6 @@ done
 check "missing file message names it" 1 "$("$tool" servers "$work/none.svr" 2>&1 | grep -c none.svr)"
 # The tool carries its own product version, as the wizard's executables do.
 check "own version" "$(printf '%s\t%s' "$key" "$tool")" "$("$tool" version "$tool")"
-# A file without a version block reads as 0; the tool goes on with the next file.
-printf 'plain' > "$work/plain.txt"
-check "no version block" "$(printf '0\t%s' "$work/plain.txt")" \
-  "$("$tool" version --entry FileVersion "$work/plain.txt")"
 # A real PE file: the key is its version resource as binutils' strings reads it, dots removed.
 pe=/usr/share/win32/win32-loader.exe
 if [ -r "$pe" ]; then

@@ -96,7 +96,6 @@ TEST(UpdateInformation, AnalysesTheFileOrRefusesIt) {
         {"Num rounds a fraction", head + "[Ver]\nNum=1.4\nFile1=a.exe\n[Time]\nNum=0\n", true, unknown},
         {"no file", ""},
         {"Num missing", oneVer("a.exe"), false, unknown},
-        {"Num not a number", head + "[Ver]\nNum=two\n[Time]\nNum=0\n"},
         {"Num above 32767", head + "[Ver]\nNum=32768\n[Time]\nNum=0\n"},
         {"a name twice", head + "[Ver]\nNum=2\nFile1=a.exe\nFile2=a.exe\n[Time]\nNum=0\n", false, unknown},
         {"a name in both sections", oneVer("a.exe") + "[Time]\nNum=1\nFile1=a.exe\n", true, unknown, unknown},

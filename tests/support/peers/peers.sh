@@ -122,7 +122,6 @@ nginx_locations() {
     location = /a/b/up      { return 302 ../../small.txt; }
     location = /chain1      { return 302 /chain2; }
     location = /chain2      { return 302 /redir; }
-    location = /loop        { return 302 /loop; }
     location /private/      { auth_basic "tests"; auth_basic_user_file $1/htpasswd; }
     location /resume/       { limit_rate_after 300k; limit_rate 20k; }  # a run is killed in it
 EOF
