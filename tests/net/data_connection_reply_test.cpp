@@ -369,6 +369,10 @@ std::vector<ReplyCase> replyCases() {
              .received = "\x05\x01\x00\x05\x01\x00\x04"s + std::string(15, '\0') + "\x01\x1F\x90"s +
                          expectedRequest({.target = "/x", .host = "[::1]"}),
              .setup = proxy(3, 0, {}, true)}},
+        {"Socks4RefusalSendsNothingMore",
+            {Script().readBytes(9).send("\x00\x5B\x00\x00\x00\x00\x00\x00"s)}, {C, F(8)}, "",
+            {.url = "http://127.0.0.1:8080/x", .received = "\x04\x01\x1F\x90\x7F\x00\x00\x01\x00"s,
+             .setup = proxy(2)}},
         {"Socks4CannotCarryAnIpv6AddressAndSendsNothing", {Script()}, {C, F(8)}, "",
             {.url = "http://[::1]:8080/x", .received = "", .setup = proxy(2),
              .check = [](Download& d, Peer) {

@@ -266,9 +266,7 @@ fail   | direct squid | tls | stream | /to-http ||| $no_tls && redirect from htt
 fail   | direct socks5-remote-dns | expired | stream | /small.txt || -f | $no_tls && not accepted: certificate has expired
 fail   | direct-name | wrongname | stream | /small.txt || -f | $no_tls && localhost was not accepted: hostname mismatch
 fail   | direct | wrongname | stream | /small.txt || -f | $no_tls && 127.0.0.1 was not accepted: IP address mismatch
-fail   | direct6 | wrongname | stream | /small.txt || -f | $no_host
 fail   | direct squid | unknown | stream | /small.txt || -f | $no_tls && not accepted: unable to get local issuer certificate
-fail   | ssh-socks5 | wrongname | stream | /small.txt || -f | $no_tls && not accepted: IP address mismatch
 # A proxy that refuses the tunnel: the proxy failure, with what it answered.
 fail   | http-proxy | expired | stream | /small.txt || -f | $refused && the proxy answered CONNECT with "HTTP/1.1 403
 # An https server that speaks plain http.
@@ -281,15 +279,12 @@ fail   | direct | nginx | head=100 | /medium.bin | --resume-from 5000 || The con
 # An HTTP proxy that asks for a login gets it (Proxy-Authorization: Basic); a wrong one fails.
 curl   | http-proxy-login | $both | file | /small.txt /large.bin ||
 fail   | http-proxy-login | nginx | stream | /small.txt | --proxy-pass wrong | -f --proxy-user proxyuser:wrong | $not_200
-# Offering user/password to a proxy that wants none: it picks "no authentication".
-curl   | socks5 | nginx | file | /medium.bin | --proxy-auth 2 --proxy-user somebody --proxy-pass something ||
 fail   | socks5-user microsocks-user | nginx | stream | /small.txt | --proxy-pass wrong | --proxy-user $socks_user:wrong | The user/password combination was not accepted by the proxy.
 fail   | socks5-method-none | nginx | stream | /small.txt || -f | The selected authentication method was not accepted by the proxy.
 # danted has no SOCKS4a: a proxy refusing the request must be reported as one.
 fail   | socks4a | nginx | stream | /small.txt || -f | $refused
 fail   | direct | nginx | stream | http://127.0.0.1:${port[closed]}/small.txt || -f | $no_host
 fail   | closed-proxy | nginx | stream | /small.txt || -f | Unable to connect to the proxy or unable to send data to it.
-fail   | socks5 | nginx | stream | http://127.0.0.1:${port[closed]}/small.txt || -f | $refused
 trace  | direct | nginx | stream file | /medium.bin ||
 trace  | socks5-user | nginx | memory | /medium.bin ||
 # Who resolves the name: the peer is handed the host name only with --remote-dns.
