@@ -100,6 +100,25 @@ void checkUpdateSizes(LintContext& ctx) {
     }
 }
 
+// Serial: a malformed one is refused by every wizard with update.pub; a signed set must carry
+// it and Expires.
+void checkSerial(LintContext& ctx) {
+    const UpdateSection& update = ctx.ini().update;
+    if (update.serial.present && !parseSerial(update.serial.text)) {
+        ctx.error(update.serial.line,
+                  "Serial=" + quoted(update.serial.text) +
+                      " is not a whole number from 1 to 9223372036854775807: a wizard with "
+                      "update.pub refuses the signed set",
+                  "write a number higher than the last release's (updtool make-ini --serial)");
+    }
+    if (ctx.options().signedSet && (!update.serial.present || !update.expires.present)) {
+        ctx.error(update.line,
+                  std::string(update.serial.present ? "Expires" : "Serial") +
+                      " is missing: a wizard with update.pub refuses the signed set",
+                  "make the set with updtool make-ini, which writes Serial and Expires");
+    }
+}
+
 // Expires: after that second (UTC) a wizard no longer takes the information, whatever its
 // signature; a week's notice leaves time to publish a new one.
 void checkExpires(LintContext& ctx) {
@@ -221,6 +240,7 @@ void checkUpdate(LintContext& ctx) {
     const UpdateSection& update = ctx.ini().update;
     checkUpdateDigests(ctx);
     checkUpdateSizes(ctx);
+    checkSerial(ctx);
     checkExpires(ctx);
     // Both flags are judged before either is acted on.
     const auto forceUp = flag(ctx, update.forceUp, kForceUpKey);

@@ -102,8 +102,8 @@ void frmUpdate3::Form_Load() {
     const WizardEnvironment& environment = wizard().environment();
     const SharedState& state = wizard().state();
     // Read once: the bytes checked against the signature are the bytes analysed and planned.
-    // Under a key it must also be no older than what this folder accepted before, and that
-    // it was accepted is recorded before anything is downloaded.
+    // Under a key it must also be no older than what this folder accepted before; that it
+    // was accepted is recorded once it has been analysed, before anything is downloaded.
     const std::string serialFile = environment.appFolder + std::string(kSerialFileName);
     ReleaseHistory history;
     history.now = static_cast<std::int64_t>(std::time(nullptr));
@@ -112,7 +112,8 @@ void frmUpdate3::Form_Load() {
     }
     LoadedInformation loaded =
         loadUpdateInformation(iniPath(), state.InfoKey, state.InfoSignature, history);
-    recordAcceptedSerial(loaded, serialFile);
+    LoadedInformation record;
+    record.serial = loaded.serial;
     if (!loaded) {
         refuse(loaded);
         Next_Button->setEnabled(false);
@@ -129,6 +130,11 @@ void frmUpdate3::Form_Load() {
                                      app::MessageIcon::Critical);
         Next_Button->setEnabled(false);
         return;
+    }
+    recordAcceptedSerial(record, serialFile);
+    if (!record) {
+        refuse(record);
+        Next_Button->setEnabled(false);
     }
     callSetFromFont();
 }

@@ -294,6 +294,7 @@ TEST(UpdateIniLint, FindsWhatTheWizardTripsOn) {
          {"4 W Expires=2030-01-04 00:00:00 is less than 7 days ahead"}},
         {"an expiry past", update + "Expires=2029-12-31 00:00:00\n" + ver + time,
          {"4 E Expires=2029-12-31 00:00:00 has passed"}},
+        {"a serial that is no number", update + "Serial=0\n" + ver + time, {"4 E Serial=\"0\" is not"}},
         {"an expiry that is no time", update + "Expires=2030-02-01\n" + ver + time,
          {"4 E Expires=\"2030-02-01\" is not a UTC time"}},
     };

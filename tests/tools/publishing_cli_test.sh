@@ -104,6 +104,7 @@ check "verify prints serial and expiry" "serial: 41|expires: $day UTC" \
 grep -av '^Serial=' "$stamped" > "$work/unstamped.ini"
 check "verify, no Serial" "1 no Serial in [Update]" \
   "$(status signed "$work/unstamped.ini") $(signed "$work/unstamped.ini" 2>&1 >/dev/null | sed 's/^.*: //')"
+check "lint --signed, no Serial" 1 "$("$tool" lint "$work/unstamped.ini" --signed | grep -c 'Serial is missing')"
 sed 's/^Expires=.*/Expires=2001-01-01 00:00:00\r/' "$stamped" > "$work/expired.ini"
 check "verify, expired" "it expired at 2001-01-01 00:00:00 UTC" \
   "$(signed "$work/expired.ini" 2>&1 >/dev/null | sed 's/^.*: //')"

@@ -207,6 +207,7 @@ expect() {
     no-retry) is "not retried" "$(grep -c '^retry:' <<<"$out")" 0 ;;
     untouched) is "the folder is untouched" "$(snapshot)" "$before" ;;
     serial-5) is "the accepted serial stays" "$(cat "$app/update.serial" 2>&1)" 5 ;;
+    no-serial) ok "nothing refused is recorded as accepted" test ! -e "$app/update.serial" ;;
     nothing-ran) is "nothing ran, the link's target is whole" \
         "$(ls "$work/pwned" 2>&1 >/dev/null | wc -l) $(<"$work/victim")" "1 victim" ;;
     no-escape) is "no escape byte printed" "$(grep -c $'\e' "$work/out" "$work/err" | grep -vc ':0$')" 0 ;;
@@ -252,7 +253,7 @@ tampered-file  | direct                   | pub vendor  |            | 1 | | doe
 grown-file     | direct                   | pub vendor  |            | 1 | | not the size | untouched
 tampered-ini other-key | direct           | pub vendor  |            | 1 | | does not match | untouched
 unsigned       | direct                   | pub vendor  |            | 1 | | not signed | untouched
-bad-digest     | direct                   | pub vendor  |            | 1 | | analyze | untouched
+bad-digest     | direct                   | pub vendor  |            | 1 | | analyze | untouched no-serial
 # A set older than one this folder accepted (replayed or frozen) is refused; the same again is
 # taken; an expired one is refused.
 release-4      | direct                   | after release-5 |         | 1 | | older than the one | untouched serial-5
