@@ -40,25 +40,45 @@ std::string writeTarget(const std::string& file) {
     return file;
 }
 
-// Writes `bytes` to a new file beside `target` and renames it over `target`: readers see
-// the old file or the new one, never a part of either.
+// The profile files keep their content when only the folder's flush fails.
 IniWriteResult replaceFile(const std::string& target, std::string_view bytes, mode_t mode,
                            struct stat& written) {
+    const ReplaceOutcome outcome = replaceFileWhole(target, bytes, mode, &written);
+    switch (outcome.failed) {
+        case ReplaceOutcome::Step::Create:
+            return failure(IniWriteError::WriteFailed, "cannot create a temporary file in " +
+                                                           outcome.folder + ": " +
+                                                           errorText(outcome.error));
+        case ReplaceOutcome::Step::Write:
+            return failure(IniWriteError::WriteFailed,
+                           "cannot write " + target + ": " + errorText(outcome.error));
+        case ReplaceOutcome::Step::FlushFolder:
+        case ReplaceOutcome::Step::None:
+            break;
+    }
+    return {};
+}
+
+}  // namespace
+
+ReplaceOutcome replaceFileWhole(const std::string& target, std::string_view bytes, mode_t mode,
+                                struct stat* written) {
     namespace fs = std::filesystem;
+    ReplaceOutcome outcome;
     const fs::path targetPath(target);
     fs::path folder = targetPath.parent_path();
     if (folder.empty()) {
         folder = ".";
     }
+    outcome.folder = folder.string();
     std::string temporary = (folder / ("." + targetPath.filename().string() + ".XXXXXX")).string();
     FileDescriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
     if (fd.get() < 0) {
-        return failure(IniWriteError::WriteFailed, "cannot create a temporary file in " +
-                                                       folder.string() + ": " + errorText(errno));
+        return {ReplaceOutcome::Step::Create, errno, outcome.folder};
     }
     // mkostemp's 0600 is reduced by the umask; set the bits explicitly either way.
     bool ok = ::fchmod(fd.get(), mode) == 0 && platform::writeAll(fd.get(), bytes) &&
-              ::fsync(fd.get()) == 0 && ::fstat(fd.get(), &written) == 0;
+              ::fsync(fd.get()) == 0 && (written == nullptr || ::fstat(fd.get(), written) == 0);
     int error = ok ? 0 : errno;
     if (!fd.close() && ok) {
         ok = false;
@@ -70,18 +90,15 @@ IniWriteResult replaceFile(const std::string& target, std::string_view bytes, mo
     }
     if (!ok) {
         ::unlink(temporary.c_str());
-        return failure(IniWriteError::WriteFailed,
-                       "cannot write " + target + ": " + errorText(error));
+        return {ReplaceOutcome::Step::Write, error, outcome.folder};
     }
-    // Make the rename itself durable; a failure here no longer risks the content.
+    // Until the folder is flushed the rename itself may not survive a crash.
     FileDescriptor folderFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folderFd.get() >= 0) {
-        ::fsync(folderFd.get());
+    if (folderFd.get() < 0 || ::fsync(folderFd.get()) != 0) {
+        return {ReplaceOutcome::Step::FlushFolder, errno, outcome.folder};
     }
-    return {};
+    return outcome;
 }
-
-}  // namespace
 
 IniWriteResult writeIniValues(const std::string& section, std::span<const IniEntry> entries,
                               const std::string& file, IniFileAccess access) {

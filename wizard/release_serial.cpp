@@ -1,6 +1,5 @@
 #include "wizard/release_serial.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -12,9 +11,8 @@
 #include <system_error>
 
 #include "platform/read_whole_file.h"
-#include "platform/write_all.h"
 #include "wizard/announced_date.h"
-#include "wizard/profile_cache.h"
+#include "wizard/profile_writer.h"
 
 namespace upd::wizard {
 namespace {
@@ -125,40 +123,22 @@ std::string writeSerialFile(const std::string& path, std::int64_t serial) {
     } else if (errno != ENOENT) {
         return "cannot write " + path + ": " + serialSystemText(errno);
     }
-    const std::size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    const std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string temporary =
-        (slash == std::string::npos ? std::string() : folder) + "." + leaf + ".XXXXXX";
-    // mkostemp creates with O_EXCL: a link planted at the temporary name is never followed.
-    profile_detail::FileDescriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
-    if (fd.get() < 0) {
-        return "cannot create a temporary file beside " + path + ": " + serialSystemText(errno);
-    }
-    const std::string line = std::to_string(serial) + '\n';
     // mkostemp's 0600 would make the record unreadable to another user running the wizard,
-    // and an unreadable record refuses every update.
-    bool ok = ::fchmod(fd.get(), 0644) == 0 && platform::writeAll(fd.get(), line) &&
-              ::fsync(fd.get()) == 0;
-    int error = ok ? 0 : errno;
-    if (!fd.close() && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) {
-        ::unlink(temporary.c_str());
-        return "cannot write " + path + ": " + serialSystemText(error);
-    }
-    // Until the folder is flushed the rename may not survive a crash, and the lower record
-    // that came back would let an older copy in.
-    profile_detail::FileDescriptor folderFd(
-        ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folderFd.get() < 0 || ::fsync(folderFd.get()) != 0) {
-        return "cannot flush the folder of " + path + ": " + serialSystemText(errno);
+    // and an unreadable record refuses every update. Until the folder is flushed the rename
+    // may not survive a crash, and the lower record that came back would let an older copy in.
+    using Step = profile_detail::ReplaceOutcome::Step;
+    const profile_detail::ReplaceOutcome outcome =
+        profile_detail::replaceFileWhole(path, std::to_string(serial) + '\n', 0644);
+    switch (outcome.failed) {
+        case Step::Create:
+            return "cannot create a temporary file beside " + path + ": " +
+                   serialSystemText(outcome.error);
+        case Step::Write:
+            return "cannot write " + path + ": " + serialSystemText(outcome.error);
+        case Step::FlushFolder:
+            return "cannot flush the folder of " + path + ": " + serialSystemText(outcome.error);
+        case Step::None:
+            break;
     }
     return {};
 }
