@@ -1,6 +1,7 @@
 #include "publishing/lint_checks.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -40,21 +41,30 @@ std::optional<std::int16_t> flag(LintContext& ctx, const IniValue& flagValue,
     return reading.value;
 }
 
+// The three files [Update] names, with their digest and size keys.
+struct UpdateFile {
+    const IniValue* digest;
+    std::string_view digestKey;
+    const IniValue* size;
+    std::string_view sizeKey;
+    std::string_view file;
+};
+
+std::array<UpdateFile, 3> updateFiles(const UpdateSection& u) {
+    return {UpdateFile{&u.upSha256, kUpSha256Key, &u.upSize, kUpSizeKey, kPackageFileName},
+            UpdateFile{&u.updateSha256, kUpdateSha256Key, &u.updateSize, kUpdateSizeKey,
+                       kUpdaterFileName},
+            UpdateFile{&u.moveSha256, kMoveSha256Key, &u.moveSize, kMoveSizeKey, kMoverFileName}};
+}
+
 // UpSha256, UpdateSha256 and MoveSha256 as written, and against the release's files.
 void checkUpdateDigests(LintContext& ctx) {
     const UpdateSection& update = ctx.ini().update;
-    struct Digest {
-        const IniValue* value;
-        std::string_view key;
-        std::string_view file;
-    };
-    for (const Digest d : {Digest{&update.upSha256, kUpSha256Key, kPackageFileName},
-                           Digest{&update.updateSha256, kUpdateSha256Key, kUpdaterFileName},
-                           Digest{&update.moveSha256, kMoveSha256Key, kMoverFileName}}) {
-        const std::string& digest = d.value->text;
-        const std::string key(d.key);
+    for (const UpdateFile& d : updateFiles(update)) {
+        const std::string& digest = d.digest->text;
+        const std::string key(d.digestKey);
         const std::string file(d.file);
-        const int line = lineOf(*d.value, update.line);
+        const int line = lineOf(*d.digest, update.line);
         if (!digest.empty() && !isSha256Hex(digest)) {
             ctx.error(line, key + " is not 64 lower-case hex digits: the wizard's plan fails",
                       "write the SHA-256 of " + file + " as sha256sum prints it");
@@ -77,21 +87,14 @@ void checkUpdateDigests(LintContext& ctx) {
 // UpSize, UpdateSize and MoveSize as written, and against the release's files.
 void checkUpdateSizes(LintContext& ctx) {
     const UpdateSection& update = ctx.ini().update;
-    struct Size {
-        const IniValue* value;
-        std::string_view key;
-        std::string_view file;
-    };
-    for (const Size s : {Size{&update.upSize, kUpSizeKey, kPackageFileName},
-                         Size{&update.updateSize, kUpdateSizeKey, kUpdaterFileName},
-                         Size{&update.moveSize, kMoveSizeKey, kMoverFileName}}) {
-        const SizeReading reading = readAnnouncedSize(*s.value);
-        const std::string key(s.key);
+    for (const UpdateFile& s : updateFiles(update)) {
+        const SizeReading reading = readAnnouncedSize(*s.size);
+        const std::string key(s.sizeKey);
         const std::string file(s.file);
-        const int line = lineOf(*s.value, update.line);
+        const int line = lineOf(*s.size, update.line);
         if (reading.malformed) {
             ctx.error(line,
-                      key + " " + malformedSizeText(s.value->text) + ": the wizard's plan fails",
+                      key + " " + malformedSizeText(s.size->text) + ": the wizard's plan fails",
                       "write the length in bytes of " + file + " (updtool make-ini writes it)");
         } else if (reading.size && ctx.options().releaseFolder) {
             // Only a file that is there is compared; its digest check names a missing one.
