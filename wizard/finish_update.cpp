@@ -38,6 +38,12 @@ FinishKind finishKindOf(const std::vector<FinishRow>& rows) {
     return kind;
 }
 
+std::string installedName(const FinishRow& row, FinishKind kind) {
+    const bool updater =
+        kind == FinishKind::Updater && named(row, kUpdater) && !fromServerFolder(row);
+    return updater ? kNewUpdater : row.name;
+}
+
 FinishResult finishUpdate(const std::string& appFolder, const std::vector<FinishRow>& rows) {
     FinishResult result;
     result.kind = finishKindOf(rows);
@@ -53,11 +59,11 @@ FinishResult finishUpdate(const std::string& appFolder, const std::vector<Finish
     }
     std::vector<InstallEntry> entries;
     for (const FinishRow& row : rows) {
-        const bool updater =
-            result.kind == FinishKind::Updater && named(row, kUpdater) && !fromServerFolder(row);
+        std::string target = installedName(row, result.kind);
+        const bool updater = target == kNewUpdater;
         // Its run bit is part of the installation: a crash right after the commit must not
         // leave a new updater that cannot start.
-        entries.push_back({row.name, updater ? kNewUpdater : row.name, updater});
+        entries.push_back({row.name, std::move(target), updater});
     }
     InstallResult installed = installFiles(appFolder, entries);
     // The installation has ended: the new updater, started next, takes the folder's lock.

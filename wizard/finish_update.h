@@ -35,6 +35,11 @@ struct FinishResult {
 
 FinishKind finishKindOf(const std::vector<FinishRow>& rows);
 
+// The name `row` is installed under in the application folder: the new updater (update.exe
+// from a complete URL, in an updater plan) as reupdate.exe beside the running one, any other
+// row as its own.
+std::string installedName(const FinishRow& row, FinishKind kind);
+
 // `appFolder` with a trailing '/'.
 FinishResult finishUpdate(const std::string& appFolder, const std::vector<FinishRow>& rows);
 

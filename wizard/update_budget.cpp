@@ -7,11 +7,9 @@
 #include <cmath>
 #include <limits>
 
-#include "net/ascii_case.h"
 #include "platform/update_path.h"
 #include "wizard/failure_text.h"
 #include "wizard/finish_update.h"
-#include "wizard/update_ini_schema.h"
 
 namespace upd::wizard {
 namespace {
@@ -19,8 +17,6 @@ namespace {
 constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
 // A rate measured over less than this says more about the first packet than about the line.
 constexpr std::int64_t kMinRateMs = 1000;
-// finish_update.cpp installs the new updater under this name, beside the running one.
-constexpr std::string_view kNewUpdaterName = "reupdate.exe";
 
 std::int64_t saturatingAdd(std::int64_t a, std::int64_t b) {
     std::int64_t sum = 0;
@@ -35,21 +31,13 @@ std::int64_t regularFileSize(const std::string& path, bool follow) {
     return result == 0 && S_ISREG(info.st_mode) ? static_cast<std::int64_t>(info.st_size) : 0;
 }
 
-bool sameNameNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && net::startsWithNoCase(a, b);
-}
-
 // Where the installation puts the row, relative to the application folder; "" for nothing
 // (the full package is opened where it was downloaded).
 std::string installedAs(const BudgetRow& row, FinishKind kind) {
     if (kind == FinishKind::FullPackage || kind == FinishKind::Nothing) {
         return {};
     }
-    const bool fromUrl = net::startsWithNoCase(row.source, "http");
-    if (kind == FinishKind::Updater && fromUrl && sameNameNoCase(row.name, kUpdaterFileName)) {
-        return std::string(kNewUpdaterName);
-    }
-    return row.name;
+    return installedName(FinishRow{row.source, row.name}, kind);
 }
 
 }  // namespace
