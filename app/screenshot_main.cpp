@@ -7,8 +7,8 @@
 // The scale is Qt's (QT_SCALE_FACTOR); tools/scripts/screenshots.sh runs it at 1 and 2.
 // Pages 2 to 5 are shown on a copy of APP_FOLDER: page 2 against a server that accepts
 // and never answers (the download running) and against a closed port (the failure), page 3
-// with a sample update information file, page 4 fetching from the silent server and then
-// stalled, page 5 after installing a sample file into the copy.
+// with a sample update information file, page 4 fetching its three files at once from the
+// silent server and then stalled, page 5 after installing sample files into the copy.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -78,7 +78,8 @@ class SilentServer {
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t len = sizeof a;
         if (m_fd >= 0 && bind(m_fd, reinterpret_cast<sockaddr*>(&a), len) == 0 &&
-            listen(m_fd, 4) == 0 && getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
+            listen(m_fd, 16) == 0 &&
+            getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
             m_port = ntohs(a.sin_port);
         }
     }
@@ -103,7 +104,11 @@ constexpr const char* kSampleUpdateIni =
     "ContentsCHS=\xE6\x96\xB0\xE7\x9A\x84\xE5\xAF\xBC\xE5\x87\xBA\xE5\xAF\xB9\xE8\xAF\x9D"
     "\xE6\xA1\x86,\xE5\x90\xAF\xE5\x8A\xA8\xE6\x9B\xB4\xE5\xBF\xAB\r\n"
     "ForceUp=0\r\nUpdate=0\r\n[Ver]\r\nNum=1\r\nFile1=Main.exe\r\nVer1=2.1.0.0\r\nSize1=2411724\r\n"
-    "[Time]\r\nNum=0\r\n[Descript]\r\nEXE=Program\r\n";
+    "[Time]\r\nNum=2\r\nFile1=Help.chm\r\nDate1=2026-12-01\r\nSize1=1536000\r\n"
+    "File2=plugins\\Export.dll\r\nDate2=2026-12-01\r\nSize2=412160\r\n"
+    "[Descript]\r\nEXE=Program\r\nCHM=Help\r\nDLL=Plug-in\r\n";
+// The files of kSampleUpdateIni, as they are listed on page 4.
+constexpr const char* kSampleFiles[] = {"Main.exe", "Help.chm", "plugins/Export.dll"};
 
 // Pages 2 and 3 on a copy of the folder, so that nothing is written into it.
 bool shootInformationPages(const std::string& appFolder, const QString& out,
@@ -142,15 +147,15 @@ bool shootInformationPages(const std::string& appFolder, const QString& out,
     information->Next_Button_Click();
     ok = save(wizard.window(), name("page3_whats_new")) && ok;
 
-    // Page 4 fetching Main.exe from the server that never answers, then that row stalled.
+    // Page 4 fetching its files at once from the server that never answers (the pass starts
+    // from the loop, which save() runs), then those rows stalled.
     auto* analysis = wizard.pageAs<upd::wizard::frmUpdate3>(PageId::Analysis);
     analysis->Check1->setChecked(false);
     server->Text1->setText(silent.address());
     analysis->Next_Button_Click();
     auto* download = wizard.pageAs<upd::wizard::frmUpdate4>(PageId::FileDownload);
-    download->Timer1_Timer();
     ok = save(wizard.window(), name("page4_download")) && ok;
-    // Still nothing after 5 s: the row says it is waiting for the server.
+    // Still nothing after 5 s: the page says it is waiting for the server.
     QEventLoop quiet;
     QTimer::singleShot(6200, &quiet, &QEventLoop::quit);
     quiet.exec();
@@ -158,17 +163,18 @@ bool shootInformationPages(const std::string& appFolder, const QString& out,
     download->setStallTimeoutMs(1);
     QElapsedTimer waited;
     waited.start();
-    while (!download->failed() && waited.elapsed() < 2000) {
+    while (download->inFlight() > 0 && waited.elapsed() < 2000) {
         QApplication::processEvents(QEventLoop::AllEvents, 20);
     }
     ok = save(wizard.window(), name("page4_failed")) && ok;
 
-    // Page 5 after Main.exe has arrived: installed into the copy. The advertisement's host
+    // Page 5 after the files have arrived: installed into the copy. The advertisement's host
     // is the silent server; a sample page stands in for the maker's.
-    QFile arrived(QString::fromStdString(folder + "update/Main.exe"));
-    ok = arrived.open(QIODevice::WriteOnly) && arrived.write("sample") > 0 && ok;
-    arrived.close();
-    download->Retry_Click();
+    for (const char* sample : kSampleFiles) {
+        QFile arrived(QString::fromStdString(folder + "update/" + sample));
+        ok = arrived.open(QIODevice::WriteOnly) && arrived.write("sample") > 0 && ok;
+        arrived.close();
+    }
     wizard.navigate(PageId::FileDownload, PageId::Finish);
     auto* finish = wizard.pageAs<upd::wizard::frmUpdate5>(PageId::Finish);
     finish->WebBrowser1->setHtml(

@@ -131,6 +131,9 @@ constexpr std::array<StringRow, kLastStringId - kFirstStringId + 1> kStrings = {
     {212, "There is not enough free space on the disk for this update: %1 MB is needed and %2 MB is free. Free some space on the disk, then try again.", "磁盘上的可用空间不足以完成此次升级：需要 %1 MB，目前可用 %2 MB。请先清理磁盘空间，然后再试。"},
     {213, "Whole update: %1 of %2 MB, about %3 min %4 s left", "整个升级：已下载 %1 MB，共 %2 MB，大约还需 %3 分 %4 秒"},
     {214, "Whole update: %1 of %2 MB", "整个升级：已下载 %1 MB，共 %2 MB"},
+    {215, "Downloading %1 files at once; the whole update:", "正在同时下载 %1 个文件，整个升级进度："},
+    {216, "Downloading one file; the whole update:", "正在下载一个文件，整个升级进度："},
+    {217, "Files done:%1 of %2", "已完成文件：%1/%2"},
 }};
 // clang-format on
 

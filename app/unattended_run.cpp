@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include "app/frm_update.h"
 #include "controls/list_control.h"
@@ -64,7 +65,8 @@ ParsedArguments parseArguments(const QStringList& arguments) {
         return parsed;
     }
     if (arguments.front() != QLatin1String("--auto")) {
-        parsed.error = "usage: update-wizard [--auto [--server N] [--screenshots FOLDER]]";
+        parsed.error =
+            "usage: update-wizard [--auto [--server N] [--parallel N] [--screenshots FOLDER]]";
         return parsed;
     }
     parsed.unattended = true;
@@ -80,6 +82,16 @@ ParsedArguments parseArguments(const QStringList& arguments) {
             parsed.options.server = value.toInt(&ok);
             if (!ok || parsed.options.server < 1) {
                 parsed.error = "--server takes a row number from 1: " + value.toStdString();
+                return parsed;
+            }
+        } else if (option == QLatin1String("--parallel")) {
+            bool ok = false;
+            parsed.options.parallel = value.toInt(&ok);
+            if (!ok || *parsed.options.parallel < 1 ||
+                *parsed.options.parallel > wizard::frmUpdate4::kMaxParallel) {
+                parsed.error = "--parallel takes a number from 1 to " +
+                               std::to_string(wizard::frmUpdate4::kMaxParallel) + ": " +
+                               value.toStdString();
                 return parsed;
             }
         } else if (option == QLatin1String("--screenshots")) {
@@ -141,6 +153,11 @@ void UnattendedRun::act(PageId page) {
                 return;
             }
             analysis->Check1->setChecked(false);  // never the maker's home page
+            if (m_options.parallel) {
+                // Page 3 has loaded page 4 (its file list); its pass starts after the click.
+                w.pageAs<wizard::frmUpdate4>(PageId::FileDownload)
+                    ->setParallel(*m_options.parallel);
+            }
             analysis->Next_Button->click();
             if (!m_status && w.visiblePage() == PageId::Analysis) {
                 end(kFailed);  // the plan could not be made; its message box said why
@@ -174,19 +191,42 @@ void UnattendedRun::failed(const std::string& text) {
     if (m_status) {
         return;
     }
-    // A failed file is tried once more; a second failure of it, or any other, ends the run.
-    // So does a disk without room for the update: nothing frees it while the run waits.
-    if (m_wizard->visiblePage() == PageId::FileDownload) {
-        auto* download = m_wizard->pageAs<wizard::frmUpdate4>(PageId::FileDownload);
-        const int row = download->FileIndex() + 1;
-        if (m_retriedRow != row && !download->spaceShort()) {
-            m_retriedRow = row;
-            writeLine(stdout, "retry: ", download->trelListViewCtl1->rowText(row).toStdString());
-            QTimer::singleShot(0, download, [download] { download->Retry_Click(); });
+    // A failed file is tried once more; a disk without room for the update is not: nothing
+    // frees it while the run waits. Other rows may fail before the retry runs: it takes them
+    // all, so it looks at the failed rows when it runs.
+    if (m_wizard->visiblePage() == PageId::FileDownload &&
+        !m_wizard->pageAs<wizard::frmUpdate4>(PageId::FileDownload)->spaceShort()) {
+        if (!m_retryPosted) {
+            m_retryPosted = true;
+            QTimer::singleShot(0, m_wizard->pageAs<wizard::frmUpdate4>(PageId::FileDownload),
+                               [this] { retryFailedRows(); });
+        }
+        return;
+    }
+    end(kFailed);
+}
+
+void UnattendedRun::retryFailedRows() {
+    m_retryPosted = false;
+    if (m_status || m_wizard->visiblePage() != PageId::FileDownload) {
+        return;
+    }
+    auto* download = m_wizard->pageAs<wizard::frmUpdate4>(PageId::FileDownload);
+    if (!download->failed()) {
+        return;
+    }
+    const std::vector<int> rows = download->failedRows();
+    for (const int row : rows) {
+        if (m_retriedRows.contains(row)) {
+            end(kFailed);  // its second failure
             return;
         }
     }
-    end(kFailed);
+    for (const int row : rows) {
+        m_retriedRows.insert(row);
+        writeLine(stdout, "retry: ", download->trelListViewCtl1->rowText(row).toStdString());
+    }
+    download->Retry_Click();
 }
 
 void UnattendedRun::finished(wizard::FinishOutcome outcome) {

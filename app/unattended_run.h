@@ -1,8 +1,10 @@
-// The unattended run (`update-wizard --auto [--server N]`): the wizard's own pages and code
-// paths, driven without a window. It presses Next as a user would, chooses server row N
-// among the rows of the user's language, answers Yes to the full-package question, retries
-// a failed file once (resumed when page 1 allows it; a disk without room for the update is
-// not retried), installs, and ends with a status:
+// The unattended run (`update-wizard --auto [--server N] [--parallel N]`): the wizard's own
+// pages and code paths, driven without a window. It presses Next as a user would, chooses
+// server row N among the rows of the user's language, has page 4 fetch up to N files at once
+// (1 to 16; page 4's default without the option), answers Yes to the full-package question,
+// retries each failed file once (resumed when page 1 allows it; a file failing again ends the
+// run, and a disk without room for the update is not retried), installs, and ends with a
+// status:
 //   0 the application is current (nothing to do, or everything installed)
 //   3 reupdate.exe was started     4 the full package was opened
 //   1 a failure (its text on standard error; nothing is half-installed)
@@ -13,6 +15,7 @@
 
 #include <QString>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "app/message_boxes.h"
@@ -26,8 +29,9 @@ class Wizard;
 namespace upd::app {
 
 struct UnattendedOptions {
-    int server = 1;            // 1-based row of the server list
-    QString screenshotFolder;  // a PNG of each page when not empty
+    int server = 1;               // 1-based row of the server list
+    std::optional<int> parallel;  // files fetched at once; nothing: page 4's default
+    QString screenshotFolder;     // a PNG of each page when not empty
 };
 
 enum UnattendedStatus : int {
@@ -70,6 +74,9 @@ class UnattendedRun final : public wizard::WizardObserver, public MessageBoxes, 
   private:
     void act(wizard::PageId page);
     void screenshot(wizard::PageId page);
+    // Retries every failed row of page 4 that has not been retried yet; a row failing again
+    // ends the run.
+    void retryFailedRows();
     // Ends the run with `status` (the first one set counts).
     void end(int code, const std::string& why = {});
 
@@ -77,7 +84,8 @@ class UnattendedRun final : public wizard::WizardObserver, public MessageBoxes, 
     wizard::Wizard* m_wizard = nullptr;
     std::optional<int> m_status;
     int m_shots = 0;
-    int m_retriedRow = 0;
+    std::set<int> m_retriedRows;  // of page 4's pass
+    bool m_retryPosted = false;
 };
 
 }  // namespace upd::app

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "net/ascii_case.h"
+#include "net/connection_pool.h"
 #include "net/failure_code.h"
 #include "net/http_request.h"
 #include "net/mdl_data_connection.h"
@@ -260,8 +261,27 @@ void DataConnection::FetchURL() {
     }
 
     const bool viaProxy = m_ProxyType != ProxyKind::None;
-    const int fd = ConnectToHost(viaProxy ? m_ProxyHostname : m_Hostname,
-                                 viaProxy ? m_ProxyPort : m_Port, reactor, socketWindowSink());
+    int fd = -1;
+    if (m_KeepAlive && !m_freshConnection) {
+        // A kept connection has done its proxy exchange and TLS handshake already; it is
+        // watched again, and its first write notification sends the request.
+        if (std::optional<IdleConnection> idle = connectionPool().take(routeKey())) {
+            if (reactor.watch(idle->socket, socketWindowSink())) {
+                fd = idle->socket;
+                m_transfer.tls = std::move(idle->tls);
+                m_transfer.reused = true;
+                m_transfer.ProxyHandshakeDone = true;
+            } else {
+                idle->tls.reset();
+                closeSocket(idle->socket, reactor);
+            }
+        }
+    }
+    m_freshConnection = false;
+    if (fd < 0) {
+        fd = ConnectToHost(viaProxy ? m_ProxyHostname : m_Hostname, viaProxy ? m_ProxyPort : m_Port,
+                           reactor, socketWindowSink());
+    }
     m_SocketHandle = fd;
     if (fd < 0) {
         m_file.close();
@@ -274,8 +294,13 @@ void DataConnection::FetchURL() {
     }
     m_socket = fd;
     m_IsConnected = true;
+    const Scope s = scope();
     if (!m_Redirecting) {
         raiseConnected();
+    }
+    // A kept connection is open and idle: the request goes now, not a turn of the loop later.
+    if (m_transfer.reused && stillCurrent(this, s)) {
+        writeHandling();
     }
 }
 
@@ -449,6 +474,10 @@ void DataConnection::sendRequest() {
     HttpRequestFields fields;
     fields.URL = absoluteUrl();
     fields.Hostname = bracketed(m_Hostname);
+    fields.keepAlive = m_KeepAlive;
+    if (m_KeepAlive && m_Port != (m_transfer.secure ? 443 : 80)) {
+        fields.Hostname += ":" + std::to_string(m_Port);
+    }
     fields.UseResume = m_UseResume;
     fields.ResumeFrom = m_ResumeFrom;
     fields.IfRange = m_IfRange;
@@ -475,7 +504,9 @@ void DataConnection::sendRequest() {
 bool DataConnection::sendMessage(const std::string& bytes, std::int32_t failureCode) {
     const SendResult r = sendSome(bytes);
     if (r.failed) {
-        failConnection(failureCode);
+        if (!retryOnNewConnection()) {
+            failConnection(failureCode);
+        }
         return false;
     }
     if (static_cast<std::size_t>(r.sent) < bytes.size()) {
@@ -488,7 +519,9 @@ bool DataConnection::sendMessage(const std::string& bytes, std::int32_t failureC
 void DataConnection::flushPendingOutput() {
     const SendResult r = sendSome(m_transfer.pendingOutput);
     if (r.failed) {
-        failConnection(m_transfer.pendingFailure);
+        if (!retryOnNewConnection()) {
+            failConnection(m_transfer.pendingFailure);
+        }
         return;
     }
     m_transfer.pendingOutput.erase(0, static_cast<std::size_t>(r.sent));
@@ -663,7 +696,7 @@ void DataConnection::tunnelReadStep() {
 void DataConnection::tlsStep() {
     if (!m_transfer.tls) {
         m_transfer.tls = std::make_unique<TlsSession>(
-            m_socket, m_Hostname, mainReactor(),
+            m_socket, m_Hostname, m_Port, mainReactor(),
             m_transfer.tunnel ? m_transfer.tunnel->takeTunnelBytes() : "");
     }
     switch (m_transfer.tls->handshake()) {
@@ -737,8 +770,9 @@ bool DataConnection::storeBody(const std::uint8_t* data, std::int64_t n) {
         return StoreData(data, n);
     }
     std::string decoded;
-    m_transfer.chunks.feed({reinterpret_cast<const char*>(data), static_cast<std::size_t>(n)},
-                           decoded);
+    const std::size_t taken = m_transfer.chunks.feed(
+        {reinterpret_cast<const char*>(data), static_cast<std::size_t>(n)}, decoded);
+    m_transfer.surplus = m_transfer.surplus || taken < static_cast<std::size_t>(n);
     if (!decoded.empty() && !StoreData(reinterpret_cast<const std::uint8_t*>(decoded.data()),
                                        static_cast<std::int64_t>(decoded.size()))) {
         return false;
@@ -748,29 +782,104 @@ bool DataConnection::storeBody(const std::uint8_t* data, std::int64_t n) {
         return false;
     }
     if (m_transfer.chunks.done() && m_socket >= 0) {
-        shutdownSocket();
-        closeHandling();
+        if (!keepConnection()) {
+            shutdownSocket();
+            closeHandling();
+        }
         return false;
     }
     return true;
 }
 
-// A transfer whose announced length has arrived is complete: a keep-alive peer (an HTTP
-// proxy honouring "Proxy-Connection: Keep-Alive") would otherwise hold it open until its
-// idle time-out. False when the transfer has ended here.
+// A transfer whose announced length, or MaxDownload, has arrived is complete: a keep-alive
+// peer (an HTTP proxy honouring "Proxy-Connection: Keep-Alive", a server asked for a
+// persistent connection) would otherwise hold it open until its idle time-out. False when the
+// transfer has ended here.
 bool DataConnection::endIfLengthArrived() {
-    if (m_Redirecting || m_transfer.InHeader || m_transfer.DownloadLength < 0 || m_socket < 0 ||
-        ReceivedBytes() < m_transfer.DownloadLength) {
+    const bool atMax = m_MaxDownload >= 0 && ReceivedBytes() >= m_MaxDownload;
+    if (m_Redirecting || m_transfer.InHeader || m_socket < 0 ||
+        (!atMax &&
+         (m_transfer.DownloadLength < 0 || ReceivedBytes() < m_transfer.DownloadLength))) {
         return true;
     }
-    shutdownSocket();
-    closeHandling();
+    if (!keepConnection()) {
+        shutdownSocket();
+        closeHandling();
+    }
     return false;
+}
+
+// A reply read to its last byte, and no further, on a connection its peer keeps open: the
+// connection goes to the pool and the transfer ends as at an orderly close. False when the
+// connection is not to be kept (the caller closes it).
+bool DataConnection::keepConnection() {
+    const bool wholeBody = m_transfer.chunked
+                               ? m_transfer.chunks.done()
+                               : m_transfer.ReceivedCount == m_transfer.DownloadLength;
+    const bool tlsClean = !m_transfer.tls || (m_transfer.tls->state() == TlsSession::State::Open &&
+                                              !m_transfer.tls->holdsBytes());
+    if (!m_KeepAlive || !m_transfer.persistent || m_transfer.surplus || !wholeBody || !tlsClean ||
+        m_Redirecting || m_transfer.InHeader || m_transfer.UserAborted || m_transfer.CloseHandled ||
+        m_transfer.closeInProgress || m_transfer.connectionBroken ||
+        !m_transfer.pendingOutput.empty() || m_socket < 0) {
+        return false;
+    }
+    m_transfer.CloseHandled = true;
+    // Gathered file writes go out before the transfer may be called complete.
+    if (m_file.isOpen() && !m_file.flush()) {
+        failConnection(toWhy(FailureCode::FileFailed));
+        return true;
+    }
+    Reactor& reactor = mainReactor();
+    reactor.unwatch(m_socket);
+    // The low-water mark was this body's; the next reply starts with its header.
+    if (m_lowWaterSocket == m_socket && m_lowWater != 1) {
+        const int one = 1;
+        (void)::setsockopt(m_socket, SOL_SOCKET, SO_RCVLOWAT, &one, sizeof one);
+    }
+    m_lowWaterSocket = -1;
+    connectionPool().put(routeKey(), {m_socket, std::move(m_transfer.tls)});
+    m_socket = -1;
+    endConnection();
+    raiseDisconnected();
+    return true;
+}
+
+// A connection taken from the pool that its server closed, or that failed, before a byte
+// of the reply: the server may have closed it just as the request went out, so the request
+// goes once more, over a new connection. Once the reply has started it is never sent again.
+bool DataConnection::retryOnNewConnection() {
+    if (!m_transfer.reused || !m_transfer.InHeader || m_transfer.header.collected() != 0 ||
+        m_transfer.interimReplies != 0 || m_transfer.UserAborted || m_socket < 0) {
+        return false;
+    }
+    m_transfer.tls.reset();
+    closeSocket(m_socket, mainReactor());
+    m_socket = -1;
+    ++m_epoch;
+    // The same transfer goes on, as after a redirect: its file stays open, nothing is raised.
+    m_Redirecting = true;
+    m_freshConnection = true;
+    FetchURL();
+    return true;
+}
+
+std::string DataConnection::routeKey() const {
+    std::string key = (m_transfer.secure ? "https://" : "http://") +
+                      asciiLower(bracketed(m_Hostname)) + ":" + std::to_string(m_Port);
+    key += "\n" + std::to_string(static_cast<std::int32_t>(m_ProxyType));
+    if (m_ProxyType != ProxyKind::None) {
+        // Another proxy login is another route: the proxy may grant the other one less.
+        key += "\n" + asciiLower(m_ProxyHostname) + ":" + std::to_string(m_ProxyPort) + "\n" +
+               m_ProxyUsername + "\n" + m_ProxyPassword + (m_ProxyUseRemoteDNS ? "\nr" : "\nl");
+    }
+    return key;
 }
 
 void DataConnection::ParseHeaders(const ResponseHeader& header) {
     m_Redirecting = false;
     m_transfer.chunked = header.chunked;
+    m_transfer.persistent = header.persistent;
     m_transfer.validator = rangeValidator(header);
     if (header.contentLength != -1 && !header.chunked) {
         m_transfer.DownloadLength =
@@ -884,6 +993,7 @@ void DataConnection::followRedirect(const std::string& rawLocation) {
 
 bool DataConnection::StoreData(const std::uint8_t* bytes, std::int64_t n) {
     if (m_MaxDownload >= 0 && n + ReceivedBytes() >= m_MaxDownload) {
+        m_transfer.surplus = m_transfer.surplus || n + ReceivedBytes() > m_MaxDownload;
         n = m_MaxDownload - ReceivedBytes();
         if (n <= 0) {
             shutdownSocket();
@@ -979,7 +1089,7 @@ void DataConnection::closeHandling() {
     ::shutdown(m_socket, SHUT_WR);
     // Data still waiting in the socket is taken in first.
     readHandling();
-    if (!stillCurrent(this, s)) {
+    if (!stillCurrent(this, s) || retryOnNewConnection()) {
         return;
     }
     m_transfer.closeInProgress = false;

@@ -21,9 +21,17 @@
 // closes the connection itself, so a keep-alive peer cannot hold the transfer open. A
 // reply without a length ends at the peer's close; a reset there is DownloadFailed(0).
 // DownloadFailed(4) for an unwanted status is not final when the connection stays open: the reply's
-// body still follows and the close raises the final event. Over https a failed handshake, a
-// certificate that is not trusted, has expired or names another host, and a redirect to a
-// plain http URL are DownloadFailed(12); lastFailureDetail() says which.
+// body still follows and the close raises the final event.
+//
+// KeepAlive (off unless set) asks for a persistent HTTP/1.1 connection: a reply read to its
+// last byte on a connection the peer keeps open ends the transfer (Disconnected, as at a
+// close) and leaves the connection to the pool (connection_pool.h), and the next transfer
+// of any object to the same origin along the same route takes it instead of connecting.
+// A reply not read to its end (MaxDownload, Disconnect, a redirect) closes it. When a
+// connection taken from the pool is closed or fails before the first byte of the reply,
+// the request is sent once more on a new connection; never after that byte. Over https a failed
+// handshake, a certificate that is not trusted, has expired or names another host, and a redirect
+// to a plain http URL are DownloadFailed(12); lastFailureDetail() says which.
 //
 // Ownership: the object owns its socket, its output file and its buffer and releases them
 // when a transfer ends and when it is destroyed. The owner owns the object; the module
@@ -135,6 +143,13 @@ class DataConnection {
     const std::string& ReplyValidator() const { return m_transfer.validator; }
     bool AutoRedirect() const { return m_AutoRedirect; }
     void setAutoRedirect(bool v) { m_AutoRedirect = v; }
+    // Keep the connection for later transfers (see above); takes effect at FetchURL.
+    bool KeepAlive() const { return m_KeepAlive; }
+    void setKeepAlive(bool v) { m_KeepAlive = v; }
+    // The request under way went over a connection taken from the pool.
+    bool ConnectionReused() const { return m_transfer.reused; }
+    // Over https: the connection's TLS handshake resumed an earlier session.
+    bool TlsResumed() const { return m_transfer.tls && m_transfer.tls->resumed(); }
     // The current socket; -1 after a connection has ended, 0 after Disconnect.
     std::int32_t SocketHandle() const { return m_SocketHandle; }
 
@@ -216,6 +231,9 @@ class DataConnection {
     void ParseHeaders(const ResponseHeader& header);
     void followRedirect(const std::string& rawLocation);
     bool endIfLengthArrived();
+    bool keepConnection();
+    bool retryOnNewConnection();
+    std::string routeKey() const;
     bool storeBody(const std::uint8_t* data, std::int64_t n);
     bool StoreData(const std::uint8_t* bytes, std::int64_t n);
     void sendRequest();
@@ -288,6 +306,7 @@ class DataConnection {
     std::int64_t m_ResumeFrom = 0;
     std::string m_IfRange;
     bool m_AutoRedirect = true;
+    bool m_KeepAlive = false;
     std::int32_t m_SocketHandle = 0;
 
     // One request and the connection it goes over. FetchURL starts each request, a
@@ -307,6 +326,9 @@ class DataConnection {
         bool secure = false;  // the URL is https: TLS once any proxy exchange is done
         std::unique_ptr<TlsSession> tls;
         bool requestSent = false;
+        bool reused = false;        // the connection came from the pool
+        bool persistent = false;    // the reply's peer keeps the connection open
+        bool surplus = false;       // bytes came after the end of the body
         std::string pendingOutput;  // what a send that would block left over
         std::int32_t pendingFailure = 0;
         std::int64_t ReceivedCount = 0;
@@ -334,6 +356,7 @@ class DataConnection {
     bool m_Redirecting = false;  // the request being started follows a redirect
     int m_redirects = 0;
     bool m_withholdAuthorization = false;  // a redirect has left the credentials' origin
+    bool m_freshConnection = false;        // the next connect must not take a pooled one
     OutputFile m_file;                     // FileHandle
     std::string m_LocationValue;           // the location of the last reply that had one
 

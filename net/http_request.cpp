@@ -26,7 +26,7 @@ std::string buildHttpRequest(const HttpRequestFields& f, platform::CodePage cp) 
         f.throughHttpProxy ? f.URL.substr(0, f.URL.find('#')) : originForm(f.URL);
     std::string text;
     text.reserve(256 + target.size());
-    text += "GET " + target + (f.UseResume ? " HTTP/1.1" : " HTTP/1.0") + "\r\n";
+    text += "GET " + target + (f.UseResume || f.keepAlive ? " HTTP/1.1" : " HTTP/1.0") + "\r\n";
     text += "Accept: */*\r\n";
     text += "User-Agent: " + userAgent() + "\r\n";
     text += "Host: " + f.Hostname + "\r\n";
@@ -37,10 +37,15 @@ std::string buildHttpRequest(const HttpRequestFields& f, platform::CodePage cp) 
         if (!f.IfRange.empty()) {
             text += "If-Range: " + f.IfRange + "\r\n";
         }
-        // An HTTP/1.1 connection stays open after the reply unless we say otherwise, and
-        // the transfer ends at the close: without this a resumed file waits out the
-        // server's keep-alive time (75 s on a default nginx) before it is complete.
-        text += "Connection: close\r\n";
+        // An HTTP/1.1 connection stays open after the reply unless we say otherwise, and a
+        // reply without a length ends at the close: without this such a resumed file would
+        // wait out the server's keep-alive time (75 s on a default nginx).
+        if (!f.keepAlive) {
+            text += "Connection: close\r\n";
+        }
+    }
+    if (f.keepAlive) {
+        text += "Connection: keep-alive\r\n";
     }
     if (f.throughHttpProxy) {
         text += "Proxy-Connection: Keep-Alive\r\n";

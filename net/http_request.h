@@ -27,6 +27,10 @@ struct HttpRequestFields {
     // The HTTP proxy's login (throughHttpProxy): sent when the user name is not empty.
     std::string ProxyUser;
     std::string ProxyPass;
+    // The connection is to be kept for the next request: HTTP/1.1 with "Connection:
+    // keep-alive" in the place of "Connection: close". The caller adds the port to Hostname
+    // when it is not the scheme's default, as HTTP/1.1 asks.
+    bool keepAlive = false;
 };
 
 // "<product name> (<vendor host>)", the product's fixed identifier.
@@ -37,13 +41,15 @@ std::string userAgent();
 std::string originForm(std::string_view url);
 
 // The request as the code page's bytes; text fields are UTF-8.
-//   GET <target> HTTP/1.0         (HTTP/1.1 when resuming; target: URL or originForm(URL))
+//   GET <target> HTTP/1.0         (HTTP/1.1 when resuming or keeping the connection; target:
+//                                  URL or originForm(URL))
 //   Accept: */*
 //   User-Agent: <userAgent()>
 //   Host: <Hostname>
 //   Range: bytes=<ResumeFrom>-    (resuming)
 //   If-Range: <IfRange>           (resuming, when there is one)
-//   Connection: close             (resuming)
+//   Connection: close             (resuming without keepAlive)
+//   Connection: keep-alive        (keepAlive)
 //   Proxy-Connection: Keep-Alive  (HTTP proxy)
 //   Proxy-Authorization: Basic <Base64 of "user:pass">  (HTTP proxy, when a user is set)
 //   Pragma: no-cache              (unless AllowCache)

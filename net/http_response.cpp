@@ -66,9 +66,27 @@ void HeaderCollector::reset() {
     m_headerLength = 0;
 }
 
+namespace {
+
+// Whether the comma-separated tokens of a "connection" value hold `token` (without case).
+bool hasToken(std::string_view value, std::string_view token) {
+    while (!value.empty()) {
+        const std::size_t comma = value.find(',');
+        if (asciiLower(trimBlanks(value.substr(0, comma))) == token) {
+            return true;
+        }
+        value = comma == std::string_view::npos ? std::string_view() : value.substr(comma + 1);
+    }
+    return false;
+}
+
+}  // namespace
+
 ResponseHeader parseResponseHeader(std::string headerText) {
     ResponseHeader result;
     const std::string statusLine = ReadHeaderLine(headerText);
+    bool closes = false;
+    bool keepsAlive = false;
     while (!headerText.empty()) {
         const std::string line = ReadHeaderLine(headerText);
         const std::size_t colon = line.find(':');
@@ -87,8 +105,16 @@ ResponseHeader parseResponseHeader(std::string headerText) {
         } else if (name == "transfer-encoding") {
             result.chunked = asciiLower(trimBlanks(std::string_view(line).substr(colon + 1)))
                                  .ends_with("chunked");
+        } else if (name == "connection" || name == "proxy-connection") {
+            const std::string_view value = std::string_view(line).substr(colon + 1);
+            closes = closes || hasToken(value, "close");
+            keepsAlive = keepsAlive || hasToken(value, "keep-alive");
         }
     }
+    // "HTTP/1.1" and later stay open unless told otherwise; HTTP/1.0 only when it says so.
+    const bool http11 = statusLine.starts_with("HTTP/") && !statusLine.starts_with("HTTP/1.0") &&
+                        !statusLine.starts_with("HTTP/0.");
+    result.persistent = !closes && (http11 || keepsAlive);
     const std::size_t s1 = statusLine.find(' ');
     if (s1 != std::string::npos) {
         const std::size_t s2 = statusLine.find(' ', s1 + 1);

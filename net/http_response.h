@@ -54,6 +54,9 @@ struct ResponseHeader {
     // name in "If-Range" (rangeValidator).
     std::optional<std::string> etag;
     std::optional<std::string> lastModified;
+    // The peer keeps the connection open after this reply: an HTTP/1.1 (or later) status line
+    // without "close" among the "connection" tokens, or HTTP/1.0 with "keep-alive" among them.
+    bool persistent = false;
 };
 
 // Parses a header as HeaderCollector returns it (status line first).

@@ -13,7 +13,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 
+#include "net/ascii_case.h"
 #include "net/url.h"
 
 namespace upd::net {
@@ -89,6 +91,36 @@ const BIO_METHOD* ioMethod() {
     return method;
 }
 
+// ---- resumption: the newest session of each host and port
+
+struct SessionDeleter {
+    void operator()(SSL_SESSION* session) const { SSL_SESSION_free(session); }
+};
+using SessionStore = std::map<std::string, std::unique_ptr<SSL_SESSION, SessionDeleter>>;
+
+SessionStore& sessions() {
+    // Never destroyed: at exit OpenSSL may be cleaned up before a static's destructor runs.
+    static SessionStore* const store = new SessionStore;
+    return *store;
+}
+
+// Where an SSL object keeps its session key (TlsSession::m_sessionKey) for the callback.
+int sessionKeyIndex() {
+    static const int index = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+    return index;
+}
+
+// OpenSSL hands over each new session (TLS 1.3 sends its tickets after the handshake); 1
+// takes the reference.
+int keepSession(SSL* ssl, SSL_SESSION* session) {
+    const auto* key = static_cast<const std::string*>(SSL_get_ex_data(ssl, sessionKeyIndex()));
+    if (key == nullptr || SSL_SESSION_is_resumable(session) != 1) {
+        return 0;
+    }
+    sessions()[*key].reset(session);
+    return 1;
+}
+
 // ---- the context: one per process, made again when the trust store's variables change
 
 struct ContextDeleter {
@@ -126,6 +158,11 @@ SSL_CTX* clientContext() {
     // rest of the buffer to its front for every record, so a larger one costs more copying
     // than the system calls it saves.
     SSL_CTX_set_read_ahead(made.get(), 1);
+    SSL_CTX_set_session_cache_mode(made.get(),
+                                   SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+    SSL_CTX_sess_set_new_cb(made.get(), keepSession);
+    // A session says its certificate was verified under the store it was made with.
+    sessions().clear();
     context = std::move(made);
     trustKey = key;
     return context.get();
@@ -152,8 +189,9 @@ void TlsSession::SslDeleter::operator()(ssl_st* ssl) const {
     SSL_free(ssl);
 }
 
-TlsSession::TlsSession(int socket, std::string_view host, Reactor& reactor, std::string early)
-    : m_host(unbracketed(host)) {
+TlsSession::TlsSession(int socket, std::string_view host, std::int32_t port, Reactor& reactor,
+                       std::string early)
+    : m_host(unbracketed(host)), m_sessionKey(asciiLower(m_host) + ':' + std::to_string(port)) {
     m_io.socket = socket;
     m_io.reactor = &reactor;
     m_io.early = std::move(early);
@@ -183,10 +221,31 @@ TlsSession::TlsSession(int socket, std::string_view host, Reactor& reactor, std:
     }
     if (!named) {
         fail("the host name \"" + m_host + "\" cannot be checked against a certificate");
+        return;
+    }
+    SSL_set_ex_data(m_ssl.get(), sessionKeyIndex(), &m_sessionKey);
+    if (const auto kept = sessions().find(m_sessionKey); kept != sessions().end()) {
+        (void)SSL_set_session(m_ssl.get(), kept->second.get());
     }
 }
 
-TlsSession::~TlsSession() = default;
+TlsSession::~TlsSession() {
+    if (!m_ssl) {
+        return;
+    }
+    // The callback may still come while OpenSSL frees the object; the key goes with us.
+    SSL_set_ex_data(m_ssl.get(), sessionKeyIndex(), nullptr);
+    // Freed without close_notify, OpenSSL would take the connection for a broken one and mark
+    // its session unusable. A connection we end ourselves, or one the server ended, is no
+    // such thing; only a failed one (a bad record, a refused handshake) loses its session.
+    if (m_state == State::Open || m_state == State::Closed) {
+        SSL_set_shutdown(m_ssl.get(), SSL_get_shutdown(m_ssl.get()) | SSL_SENT_SHUTDOWN);
+    }
+}
+
+bool TlsSession::resumed() const {
+    return m_ssl && SSL_session_reused(m_ssl.get()) == 1;
+}
 
 TlsSession::State TlsSession::handshake() {
     if (m_state != State::Handshake) {
@@ -321,6 +380,10 @@ std::string_view TlsSession::stateName(State state) {
 
 void TlsSession::fail(std::string reason) {
     m_reason = std::move(reason);
+    // A session that led to a failed handshake is not offered again.
+    if (m_state == State::Handshake) {
+        sessions().erase(m_sessionKey);
+    }
     setState(State::Failed);
 }
 
@@ -330,6 +393,9 @@ void TlsSession::setState(State next) {
                 std::string(stateName(next)));
     }
     m_state = next;
+    if (next == State::Open && m_trace && resumed()) {
+        m_trace("tls: session resumed");
+    }
 }
 
 }  // namespace upd::net

@@ -15,6 +15,11 @@
 // must name the host (a DNS name, or the IP address of an address literal); names get SNI.
 // Nothing switches these checks off.
 //
+// Resumption: the session a server hands out (a TLS 1.3 ticket, a TLS 1.2 session) is kept
+// per host and port and offered by the next connection there, which then skips the key
+// exchange and the certificate; the store is emptied when the trust store changes, so a
+// session verified under one store is never taken for one verified under another.
+//
 // Ownership: the session uses the socket and the reactor, which its owner keeps open for
 // its lifetime; it owns its OpenSSL objects. Nothing here throws.
 #pragma once
@@ -36,11 +41,13 @@ class TlsSession {
   public:
     enum class State { Handshake, Open, Closed, Failed };
 
-    // A client session for `host` on `socket` (connected, watched by `reactor`). The host is
-    // a name, an IPv4 address, or an IPv6 address with or without brackets. `early` holds
-    // bytes of the server that arrived before TLS started (behind a proxy's CONNECT reply);
-    // they are read before the socket. Nothing is sent before the first handshake().
-    TlsSession(int socket, std::string_view host, Reactor& reactor, std::string early = {});
+    // A client session for `host` and `port` on `socket` (connected, watched by `reactor`).
+    // The host is a name, an IPv4 address, or an IPv6 address with or without brackets.
+    // `early` holds bytes of the server that arrived before TLS started (behind a proxy's
+    // CONNECT reply); they are read before the socket. Nothing is sent before the first
+    // handshake().
+    TlsSession(int socket, std::string_view host, std::int32_t port, Reactor& reactor,
+               std::string early = {});
     ~TlsSession();
     TlsSession(const TlsSession&) = delete;
     TlsSession& operator=(const TlsSession&) = delete;
@@ -53,6 +60,9 @@ class TlsSession {
     State handshake();
     // The handshake waits for a write notification (otherwise for a read one).
     bool wantsWrite() const { return m_wantsWrite; }
+
+    // In Open: the handshake resumed an earlier session with the same host and port.
+    bool resumed() const;
 
     // In Open: decrypted bytes into `buffer`, all that are there up to `size`. Returns the
     // count; 0 once the peer has ended the stream; -1 when nothing is waiting; or
@@ -104,7 +114,8 @@ class TlsSession {
     };
 
     Io m_io;
-    std::string m_host;  // without brackets
+    std::string m_host;        // without brackets
+    std::string m_sessionKey;  // host and port: where the session may be offered again
     std::unique_ptr<ssl_st, SslDeleter> m_ssl;
     State m_state = State::Handshake;
     bool m_wantsWrite = false;

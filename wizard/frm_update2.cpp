@@ -126,6 +126,8 @@ void frmUpdate2::startDownload() {
     app::applyProxy(proxy, file);
     file.setAutoRedirect(true);
     file.setAllowCache(false);
+    // The update information and the files after it share connections to the server.
+    file.setKeepAlive(true);
     file.Disconnect();
     file.setHttpUser("");
     file.setHttpPass("");
@@ -219,6 +221,8 @@ void frmUpdate2::startSignatureDownload() {
     app::applyProxy(proxy, file);
     file.setAutoRedirect(true);
     file.setAllowCache(false);
+    // The update information and the files after it share connections to the server.
+    file.setKeepAlive(true);
     file.setMaxDownload(kMaxSignatureBytes);
     m_stallTimer.start();
     file.FetchURLString(wizard().pageAs<frmUpdate1>(PageId::Server)->chosenAddress() +

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPixmap>
+#include <QPointer>
 #include <QPushButton>
 #include <QUrl>
 #include <algorithm>
@@ -41,6 +42,9 @@ constexpr int kRetryWhole = 163;
 constexpr int kWaitingForServer = 194;
 constexpr int kWholeProgress = 213;       // "%1 of %2 MB, about %3 min %4 s left"
 constexpr int kWholeProgressSoFar = 214;  // "%1 of %2 MB", before a rate is known
+constexpr int kFilesAtOnce = 215;         // Label2 with "%1" rows in flight
+constexpr int kOneFileOfWhole = 216;      // Label2 with one row in flight
+constexpr int kFilesDone = 217;           // "%1 of %2" files, when a size is missing
 
 // While a failure is shown the list gives up its lower part to the text, which may run to
 // eight lines (the row, what happened with its detail, what to do). Otherwise the labels,
@@ -62,11 +66,21 @@ QString kilobytes(std::int64_t bytes) {
 
 }  // namespace
 
-frmUpdate4::frmUpdate4(Wizard& wizard)
-    : Page(wizard, PageId::FileDownload),
-      m_download(
-          wizard.environment().appFolder, [this] { return this->wizard().proxySettingsInForce(); },
-          downloadEvents()) {
+struct frmUpdate4::Slot {
+    explicit Slot(frmUpdate4& page)
+        : download(
+              page.wizard().environment().appFolder,
+              [&page] { return page.wizard().proxySettingsInForce(); },
+              page.downloadEvents(*this)) {}
+
+    RowDownload download;
+    QTimer stallTimer;   // RowDownload::checkStall when it fires
+    QTimer digestTimer;  // RowDownload::checkDigestSlice each turn of the loop
+    int row = 0;         // the row in flight, or failed; 0 for none
+    bool failed = false;
+};
+
+frmUpdate4::frmUpdate4(Wizard& wizard) : Page(wizard, PageId::FileDownload) {
     setTitleSize(3645, 240);
     trelImageList1 = new controls::ImageList(this);
     trelImageList1->setObjectName("trelImageList1");
@@ -122,17 +136,6 @@ frmUpdate4::frmUpdate4(Wizard& wizard)
 
     m_timer1.setInterval(1000);
     connect(&m_timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
-    // Each packet only notes the time (RowDownload); the timer, when it fires, waits on for
-    // what is left.
-    m_stallTimer.setSingleShot(true);
-    m_stallTimer.setInterval(kStallTimeoutMs);
-    connect(&m_stallTimer, &QTimer::timeout, this, [this] {
-        if (const std::int64_t left = m_download.checkStall(platform::monotonicMs()); left > 0) {
-            m_stallTimer.start(static_cast<int>(left));
-        }
-    });
-    m_digestTimer.setInterval(0);
-    connect(&m_digestTimer, &QTimer::timeout, this, [this] { m_download.checkDigestSlice(); });
     m_displayTimer.setSingleShot(true);
     m_displayTimer.setInterval(kDisplayIntervalMs);
     connect(&m_displayTimer, &QTimer::timeout, this, [this] { showProgress(); });
@@ -143,17 +146,48 @@ frmUpdate4::frmUpdate4(Wizard& wizard)
 }
 
 frmUpdate4::~frmUpdate4() {
-    releaseDownload();
+    releaseDownloads();
 }
 
-RowDownloadEvents frmUpdate4::downloadEvents() {
+RowDownloadEvents frmUpdate4::downloadEvents(Slot& slot) {
     RowDownloadEvents events;
-    events.StallWatch = [this](int ms) { m_stallTimer.start(ms); };
-    events.Progress = [this](std::int64_t) { rowProgress(); };
-    events.Arrived = [this] { rowArrived(); };
-    events.Finished = [this] { rowFinished(); };
-    events.Failed = [this](const RowFailure& failure) { rowFailed(failure); };
+    events.StallWatch = [&slot](int ms) { slot.stallTimer.start(ms); };
+    events.Progress = [this, &slot](std::int64_t) { rowProgress(slot); };
+    events.Arrived = [this, &slot] { rowArrived(slot); };
+    events.Finished = [this, &slot] { rowFinished(slot); };
+    events.Failed = [this, &slot](const RowFailure& failure) { rowFailed(slot, failure); };
     return events;
+}
+
+frmUpdate4::Slot& frmUpdate4::freeSlot() {
+    for (const std::unique_ptr<Slot>& slot : m_slots) {
+        if (slot->row == 0) {
+            return *slot;
+        }
+    }
+    Slot& slot = *m_slots.emplace_back(std::make_unique<Slot>(*this));
+    slot.download.setStallTimeoutMs(m_stallTimeoutMs);
+    // Each packet only notes the time (RowDownload); the timer, when it fires, waits on for
+    // what is left.
+    slot.stallTimer.setSingleShot(true);
+    connect(&slot.stallTimer, &QTimer::timeout, this, [&slot] {
+        if (const std::int64_t left = slot.download.checkStall(platform::monotonicMs()); left > 0) {
+            slot.stallTimer.start(static_cast<int>(left));
+        }
+    });
+    slot.digestTimer.setInterval(0);
+    connect(&slot.digestTimer, &QTimer::timeout, this,
+            [&slot] { slot.download.checkDigestSlice(); });
+    return slot;
+}
+
+frmUpdate4::Slot* frmUpdate4::slotOf(int row) const {
+    for (const std::unique_ptr<Slot>& slot : m_slots) {
+        if (row != 0 && slot->row == row) {
+            return slot.get();
+        }
+    }
+    return nullptr;
 }
 
 void frmUpdate4::Form_Load() {
@@ -175,16 +209,24 @@ void frmUpdate4::Form_Load() {
     callSetFromFont();
 }
 
+void frmUpdate4::Form_Activate() {
+    // Page 3 asks for the pass (StartPending) right after showing this page: the first row
+    // starts as soon as its handler has returned, not at the next tick of Timer1.
+    QTimer::singleShot(0, this, [this] {
+        if (!m_unloaded && wizard().state().StartPending) {
+            StartDownloads();
+        }
+    });
+}
+
 void frmUpdate4::Form_Unload() {
+    m_unloaded = true;
     m_timer1.stop();
-    releaseDownload();
+    releaseDownloads();
 }
 
 void frmUpdate4::Timer1_Timer() {
     showAverage();
-    if (wizard().state().StartPending) {
-        StartDownloads();
-    }
 }
 
 void frmUpdate4::StartDownloads() {
@@ -194,12 +236,19 @@ void frmUpdate4::StartDownloads() {
             QUrl(QStringLiteral("http://") + QString::fromUtf8(product::kVendorHost)));
     }
     // A link planted at update/ is reported by each row, never used.
-    m_download.makeUpdateFolder();
-    // A new pass (after Back) starts from its own first row, with an empty record.
-    m_fileIndex = 0;
+    freeSlot().download.makeUpdateFolder();
+    // A new pass (after Back) starts with an empty record.
     wizard().pageAs<frmUpdate5>(PageId::Finish)->List1->clear();
     startPass();
     wizard().state().StartPending = false;
+}
+
+void frmUpdate4::setParallel(int transfers) {
+    m_parallel = std::clamp(transfers, 1, kMaxParallel);
+    if (!wholeMode()) {
+        setLabel2(text(131));
+    }
+    fillSlots();
 }
 
 void frmUpdate4::setPlanSizes(const std::vector<PlanRow>& rows) {
@@ -215,7 +264,7 @@ std::optional<std::int64_t> frmUpdate4::planSize(int row) const {
 }
 
 void frmUpdate4::startPass() {
-    releaseDownload();
+    releaseDownloads();
     hideFailure();
     auto* analysis = wizard().pageAs<frmUpdate3>(PageId::Analysis);
     std::vector<BudgetRow> rows;
@@ -232,18 +281,39 @@ void frmUpdate4::startPass() {
         return;
     }
     m_whole.startPass(std::move(sizes));
+    m_fileIndex = 0;
+    m_nextRow = 1;
+    m_passRunning = true;
     showWhole();
-    DownloadFile(1, resumeAllowed());
+    fillSlots();
 }
 
-void frmUpdate4::DownloadFile(int row, bool resume) {
-    releaseDownload();
-    hideFailure();
+void frmUpdate4::fillSlots() {
+    const auto taken = [this] {
+        return std::count_if(m_slots.begin(), m_slots.end(),
+                             [](const std::unique_ptr<Slot>& slot) { return slot->row != 0; });
+    };
+    bool started = false;
+    while (m_passRunning && !m_failed && m_nextRow <= trelListViewCtl1->rowCount() &&
+           taken() < m_parallel) {
+        const int row = m_nextRow++;
+        DownloadFile(freeSlot(), row, resumeAllowed());
+        started = true;
+    }
+    if (started && wholeMode()) {
+        showProgress();  // Label2's count
+    }
+}
+
+void frmUpdate4::DownloadFile(Slot& slot, int row, bool resume) {
+    stopTransferTimers(slot);
     if (m_waitingShown) {
         setLabel(3, QString());  // the wait of an earlier attempt
         m_waitingShown = false;
     }
-    m_row = row;
+    slot.row = row;
+    slot.failed = false;
+    m_lastStarted = &slot;
     auto* analysis = wizard().pageAs<frmUpdate3>(PageId::Analysis);
     RowRequest request;
     request.source = analysis->PlanList().row(row).text;
@@ -256,16 +326,43 @@ void frmUpdate4::DownloadFile(int row, bool resume) {
     request.resume = resume;
     (void)trelListViewCtl1->setStateIcon(row, kIconFetching);
     m_whole.startRow(row, platform::monotonicMs());
-    m_download.start(request);
+    slot.download.start(request);
 }
 
 bool frmUpdate4::resumeAllowed() const {
     return wizard().pageAs<frmUpdate1>(PageId::Server)->Check1->isChecked();
 }
 
-void frmUpdate4::rowProgress() {
-    if (const net::DataConnection* file = m_download.RemoteFile()) {
-        m_whole.rowProgress(m_download.receivedBytes(), file->RealReceivedBytes());
+bool frmUpdate4::wholeMode() const {
+    return m_parallel > 1 && trelListViewCtl1->rowCount() > 1;
+}
+
+int frmUpdate4::inFlight() const {
+    return static_cast<int>(std::count_if(
+        m_slots.begin(), m_slots.end(),
+        [](const std::unique_ptr<Slot>& slot) { return slot->row != 0 && !slot->failed; }));
+}
+
+std::vector<int> frmUpdate4::failedRows() const {
+    std::vector<int> rows;
+    for (const std::unique_ptr<Slot>& slot : m_slots) {
+        if (slot->row != 0 && slot->failed) {
+            rows.push_back(slot->row);
+        }
+    }
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+net::DataConnection* frmUpdate4::RemoteFile() const {
+    return m_lastStarted != nullptr ? m_lastStarted->download.RemoteFile() : nullptr;
+}
+
+void frmUpdate4::rowProgress(Slot& slot) {
+    // The body of an error reply is no part of the file.
+    if (const net::DataConnection* file = slot.download.RemoteFile();
+        file != nullptr && !slot.download.failing()) {
+        m_whole.rowProgress(slot.row, slot.download.receivedBytes(), file->RealReceivedBytes());
     }
     if (!m_displayTimer.isActive()) {
         m_displayTimer.start();
@@ -274,15 +371,27 @@ void frmUpdate4::rowProgress() {
 
 void frmUpdate4::showProgress() {
     m_displayTimer.stop();
-    const net::DataConnection* file = m_download.RemoteFile();
-    if (file == nullptr || m_download.failing()) {
+    if (!wholeMode()) {
+        if (m_lastStarted != nullptr) {
+            showFileProgress(m_lastStarted->download);
+        }
+        return;
+    }
+    if (!m_failed) {
+        showWholeProgress();
+    }
+}
+
+void frmUpdate4::showFileProgress(const RowDownload& download) {
+    const net::DataConnection* file = download.RemoteFile();
+    if (file == nullptr || download.failing()) {
         return;
     }
     if (m_waitingShown) {
         showAverage();  // data again: the wait is over
     }
     showWhole();
-    const std::int64_t bytes = m_download.receivedBytes();
+    const std::int64_t bytes = download.receivedBytes();
     const std::int64_t length = file->DownloadLength();
     if (length >= 1) {
         // Rounded to nearest, halves to even; a body longer than announced shows 100.
@@ -295,7 +404,7 @@ void frmUpdate4::showProgress() {
         return;
     }
     setLabel(0, text(132) + kilobytes(bytes) + QStringLiteral("KB"));
-    const std::int64_t seconds = (platform::monotonicMs() - m_download.startMs()) / 1000;
+    const std::int64_t seconds = (platform::monotonicMs() - download.startMs()) / 1000;
     if (seconds > 0 && bytes > 0) {
         setLabel(1, text(135) + QString::number(bytes / 1024 / seconds) + QStringLiteral("KB/S"));
     }
@@ -303,26 +412,77 @@ void frmUpdate4::showProgress() {
     setLabel(3, QString());
 }
 
+// Several files at once: one file's figures would jump from file to file, so the labels and
+// the bar follow the whole update.
+void frmUpdate4::showWholeProgress() {
+    if (m_waitingShown) {
+        showAverage();
+    }
+    showWhole();
+    if (const int transfers = inFlight(); transfers > 0) {
+        setLabel2(transfers > 1 ? text(kFilesAtOnce).arg(transfers) : text(kOneFileOfWhole));
+    }
+    const PassTotals totals = m_whole.totals(platform::monotonicMs());
+    setLabel(0, text(132) + kilobytes(totals.done) + QStringLiteral("KB"));
+    setLabel(1, totals.total ? text(133) + kilobytes(*totals.total) + QStringLiteral("KB")
+                             : text(kFilesDone).arg(totals.filesDone).arg(totals.files));
+    const std::optional<int> percent = totals.percent();
+    setLabel(2, percent ? text(134) + QString::number(*percent) + QStringLiteral("%") : QString());
+    // Without every size, the share of the files that are done.
+    SmallBar1->setPercentValue(
+        percent.value_or(totals.files > 0 ? totals.filesDone * 100 / totals.files : 0));
+}
+
 void frmUpdate4::showAverage() {
     showWhole();  // its time left changes while no byte comes
-    const net::DataConnection* file = m_download.RemoteFile();
+    if (wholeMode()) {
+        showWholeAverage();
+        return;
+    }
+    const RowDownload* download = m_lastStarted != nullptr ? &m_lastStarted->download : nullptr;
+    const net::DataConnection* file = download != nullptr ? download->RemoteFile() : nullptr;
     if (file == nullptr) {
         return;
     }
     // A silent server would make the average fall second by second, which reads like a slow
     // line; say what is happening instead.
-    if (const int waited = m_download.waitingSeconds(platform::monotonicMs()); waited > 0) {
+    if (const int waited = download->waitingSeconds(platform::monotonicMs()); waited > 0) {
         setLabel(3, text(kWaitingForServer).arg(waited));
         m_waitingShown = true;
         return;
     }
     m_waitingShown = false;
     const std::int64_t bytes = file->RealReceivedBytes();
-    const std::int64_t seconds = (platform::monotonicMs() - m_download.startMs()) / 1000;
+    const std::int64_t seconds = (platform::monotonicMs() - download->startMs()) / 1000;
     if (bytes <= 0 || seconds <= 0) {
         return;
     }
     const double speed = static_cast<double>(bytes) / 1024.0 / static_cast<double>(seconds);
+    setLabel(3, text(135) + QString::number(speed, 'f', 2) + QStringLiteral("KB/S"));
+}
+
+void frmUpdate4::showWholeAverage() {
+    // The wait is said only while no transfer in flight gets data: the shortest wait.
+    const std::int64_t now = platform::monotonicMs();
+    std::optional<int> waited;
+    for (const std::unique_ptr<Slot>& slot : m_slots) {
+        if (slot->row != 0 && !slot->failed) {
+            const int seconds = slot->download.waitingSeconds(now);
+            waited = std::min(waited.value_or(seconds), seconds);
+        }
+    }
+    if (waited.value_or(0) > 0) {
+        setLabel(3, text(kWaitingForServer).arg(*waited));
+        m_waitingShown = true;
+        return;
+    }
+    m_waitingShown = false;
+    const PassTotals totals = m_whole.totals(now);
+    if (totals.fetched <= 0 || totals.fetchingMs < 1000) {
+        return;
+    }
+    const double speed = static_cast<double>(totals.fetched) / 1024.0 /
+                         (static_cast<double>(totals.fetchingMs) / 1000.0);
     setLabel(3, text(135) + QString::number(speed, 'f', 2) + QStringLiteral("KB/S"));
 }
 
@@ -346,38 +506,71 @@ void frmUpdate4::setLabel(std::size_t index, const QString& value) {
     }
 }
 
-void frmUpdate4::rowArrived() {
-    m_stallTimer.stop();
-    showProgress();
-    showAverage();
-    if (m_download.state() == RowState::Checking) {
-        m_digestTimer.start();
+void frmUpdate4::setLabel2(const QString& value) {
+    if (Label2->text() != value) {
+        Label2->setText(value);
+        Label2->adjustSize();
     }
 }
 
-void frmUpdate4::rowFailed(const RowFailure& failure) {
-    m_whole.endRow(platform::monotonicMs());
-    stopTransferTimers();
-    (void)trelListViewCtl1->setStateIcon(m_row, kIconFailed);
-    showFailure(describeRowFailure(failure));
+void frmUpdate4::rowArrived(Slot& slot) {
+    slot.stallTimer.stop();
+    showProgress();
+    showAverage();
+    if (slot.download.state() == RowState::Checking) {
+        // The first slice at once: a small file is checked, and the next row asked for, without
+        // waiting for a turn of the loop (on a far link each turn holds up a request).
+        const QPointer<frmUpdate4> page(this);
+        slot.download.checkDigestSlice();
+        if (page && slot.download.state() == RowState::Checking) {
+            slot.digestTimer.start();
+        }
+    }
 }
 
-void frmUpdate4::rowFinished() {
-    m_whole.endRow(platform::monotonicMs());
-    m_digestTimer.stop();
+void frmUpdate4::rowFailed(Slot& slot, const RowFailure& failure) {
+    m_whole.endRow(slot.row, platform::monotonicMs());
+    stopTransferTimers(slot);
+    slot.failed = true;
+    (void)trelListViewCtl1->setStateIcon(slot.row, kIconFailed);
+    const FailureDescription shown = describeRowFailure(failure);
+    if (m_failed) {
+        // The frame keeps the failure it shows; this row waits for the same Retry.
+        if (WizardObserver* observer = wizard().observer()) {
+            observer->failed(failureMessage(shown, slot.row).toStdString());
+        }
+        return;
+    }
+    m_shownRow = slot.row;
+    showFailure(shown);
+}
+
+void frmUpdate4::rowFinished(Slot& slot) {
+    const int row = slot.row;
+    m_whole.finishRow(row, platform::monotonicMs());
+    slot.digestTimer.stop();
+    slot.row = 0;
     ++m_fileIndex;
-    const QString name = trelListViewCtl1->rowText(m_fileIndex);
-    wizard().pageAs<frmUpdate5>(PageId::Finish)->List1->addItem(name);
-    (void)trelListViewCtl1->setStateIcon(m_fileIndex, kIconDone);
+    const QString name = trelListViewCtl1->rowText(row);
+    (void)trelListViewCtl1->setStateIcon(row, kIconDone);
     if (WizardObserver* observer = wizard().observer()) {
         observer->fileFinished(name.toStdString());
     }
     if (trelListViewCtl1->rowCount() == m_fileIndex) {
-        // The object stays until the page unloads: the timer keeps showing its average.
+        m_passRunning = false;
+        // In the list's order, however the rows came: page 5 installs and names them so.
+        QListWidget* finished = wizard().pageAs<frmUpdate5>(PageId::Finish)->List1;
+        for (int done = 1; done <= m_fileIndex; ++done) {
+            finished->addItem(trelListViewCtl1->rowText(done));
+        }
+        if (wholeMode()) {
+            showProgress();
+        }
+        // The objects stay until the page unloads: the timer keeps showing the average.
         Next_Button_Click();
         return;
     }
-    DownloadFile(m_fileIndex + 1, resumeAllowed());
+    fillSlots();
 }
 
 void frmUpdate4::Retry_Click() {
@@ -388,7 +581,15 @@ void frmUpdate4::Retry_Click() {
         startPass();  // the user may have made room
         return;
     }
-    DownloadFile(m_row, !m_download.restartsWhole() && resumeAllowed());
+    std::vector<Slot*> failed;
+    for (const int row : failedRows()) {
+        failed.push_back(slotOf(row));
+    }
+    hideFailure();
+    for (Slot* slot : failed) {
+        DownloadFile(*slot, slot->row, !slot->download.restartsWhole() && resumeAllowed());
+    }
+    fillSlots();
 }
 
 void frmUpdate4::Server_Button_Click() {
@@ -396,30 +597,36 @@ void frmUpdate4::Server_Button_Click() {
         return;
     }
     // Nothing is being downloaded: unlike Back, there is nothing to confirm.
-    releaseDownload();
+    releaseDownloads();
     hideFailure();
     wizard().state().StartPending = false;
     wizard().navigate(PageId::FileDownload, PageId::Server);
 }
 
 QString frmUpdate4::failureMessage(const FailureDescription& shown) const {
+    return failureMessage(shown, m_shownRow);
+}
+
+QString frmUpdate4::failureMessage(const FailureDescription& shown, int row) const {
     if (m_spaceShort) {
         return failureSentence(shown);  // no row has started; the text says what to do
     }
-    QString message = text(kFileFailed) + QLatin1Char(' ') + trelListViewCtl1->rowText(m_row) +
+    QString message = text(kFileFailed) + QLatin1Char(' ') + trelListViewCtl1->rowText(row) +
                       QLatin1Char('\n') + failureSentence(shown);
     if (shown.wayOut != WayOut::Retry) {
         message += QLatin1Char('\n') + text(kChooseAnotherServerText);
     }
     if (shown.wayOut != WayOut::AnotherServer) {
-        const bool resumes = !m_download.restartsWhole() && resumeAllowed();
+        const Slot* slot = slotOf(row);
+        const bool resumes =
+            !(slot != nullptr && slot->download.restartsWhole()) && resumeAllowed();
         message += QLatin1Char('\n') + text(resumes ? kRetryResumes : kRetryWhole);
     }
     return message;
 }
 
 void frmUpdate4::showFailure(const FailureDescription& shown) {
-    m_stallTimer.stop();
+    // The rows in flight go on, each with its own stall watch.
     m_displayTimer.stop();
     m_failed = true;
     m_wayOut = shown.wayOut;
@@ -434,6 +641,7 @@ void frmUpdate4::showFailure(const FailureDescription& shown) {
 void frmUpdate4::hideFailure() {
     m_failed = false;
     m_spaceShort = false;
+    m_shownRow = 0;
     showFailureControls(false);
 }
 
@@ -462,22 +670,31 @@ QString frmUpdate4::failureText() const {
     return m_failed ? FailureText->text() : QString();
 }
 
-void frmUpdate4::releaseDownload() {
-    m_whole.endRow(platform::monotonicMs());
-    stopTransferTimers();
-    m_download.release();
+void frmUpdate4::releaseDownloads() {
+    const std::int64_t now = platform::monotonicMs();
+    for (const std::unique_ptr<Slot>& slot : m_slots) {
+        m_whole.endRow(slot->row, now);
+        stopTransferTimers(*slot);
+        slot->download.release();
+        slot->row = 0;
+        slot->failed = false;
+    }
+    m_displayTimer.stop();
+    m_passRunning = false;
 }
 
-void frmUpdate4::stopTransferTimers() {
-    m_digestTimer.stop();
-    m_stallTimer.stop();
-    m_displayTimer.stop();
+void frmUpdate4::stopTransferTimers(Slot& slot) {
+    slot.digestTimer.stop();
+    slot.stallTimer.stop();
 }
 
 void frmUpdate4::setStallTimeoutMs(int ms) {
-    m_download.setStallTimeoutMs(ms);
-    if (m_stallTimer.isActive()) {
-        m_download.watchStall(platform::monotonicMs());
+    m_stallTimeoutMs = ms;
+    for (const std::unique_ptr<Slot>& slot : m_slots) {
+        slot->download.setStallTimeoutMs(ms);
+        if (slot->stallTimer.isActive()) {
+            slot->download.watchStall(platform::monotonicMs());
+        }
     }
 }
 
@@ -489,7 +706,7 @@ void frmUpdate4::Back_Button_Click() {
     if (!wizard().confirm(137)) {
         return;
     }
-    releaseDownload();
+    releaseDownloads();
     hideFailure();
     wizard().state().StartPending = false;
     wizard().navigate(PageId::FileDownload, PageId::Server);

@@ -108,6 +108,8 @@ void RowDownload::start(const RowRequest& request) {
     app::applyProxy(proxy, file);
     file.setAutoRedirect(true);
     file.setAllowCache(false);
+    // The update information and the files after it share connections to the server.
+    file.setKeepAlive(true);
     file.setHttpUser("");
     file.setHttpPass("");
     file.setUseHttpAuthorization(true);

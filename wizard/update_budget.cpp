@@ -112,65 +112,106 @@ std::vector<std::string> WholeProgress::values() const {
     return texts;
 }
 
+std::optional<int> PassTotals::percent() const {
+    if (!total || *total <= 0) {
+        return std::nullopt;
+    }
+    const double share =
+        std::nearbyint(static_cast<double>(done) / static_cast<double>(*total) * 100.0);
+    return static_cast<int>(std::clamp(share, 0.0, 100.0));
+}
+
 void WholeProgressMeter::startPass(std::vector<std::optional<std::int64_t>> sizes) {
     *this = WholeProgressMeter{};
+    m_rows.resize(sizes.size());
     m_sizes = std::move(sizes);
 }
 
+WholeProgressMeter::Row* WholeProgressMeter::rowAt(int row) {
+    const auto index = static_cast<std::size_t>(row - 1);
+    return row >= 1 && index < m_rows.size() ? &m_rows[index] : nullptr;
+}
+
 void WholeProgressMeter::startRow(int row, std::int64_t nowMs) {
-    if (m_running) {
-        endRow(nowMs);
-    }
-    m_row = row;
-    m_running = true;
-    m_rowStartMs = nowMs;
-    m_fileBytes = 0;
-    m_rowFetched = 0;
-}
-
-void WholeProgressMeter::rowProgress(std::int64_t fileBytes, std::int64_t fetchedBytes) {
-    m_fileBytes = std::max<std::int64_t>(fileBytes, 0);
-    m_rowFetched = std::max<std::int64_t>(fetchedBytes, 0);
-}
-
-void WholeProgressMeter::endRow(std::int64_t nowMs) {
-    if (!m_running) {
+    Row* state = rowAt(row);
+    if (state == nullptr) {
         return;
     }
-    m_running = false;
-    m_fetched = saturatingAdd(m_fetched, m_rowFetched);
-    m_fetchingMs = saturatingAdd(m_fetchingMs, std::max<std::int64_t>(nowMs - m_rowStartMs, 0));
-    m_rowFetched = 0;
+    endRow(row, nowMs);
+    *state = Row{.running = true};
+    if (m_running++ == 0) {
+        m_busySinceMs = nowMs;
+    }
+}
+
+void WholeProgressMeter::rowProgress(int row, std::int64_t fileBytes, std::int64_t fetchedBytes) {
+    if (Row* state = rowAt(row); state != nullptr && state->running) {
+        state->fileBytes = std::max<std::int64_t>(fileBytes, 0);
+        state->fetched = std::max<std::int64_t>(fetchedBytes, 0);
+    }
+}
+
+void WholeProgressMeter::endRow(int row, std::int64_t nowMs) {
+    Row* state = rowAt(row);
+    if (state == nullptr || !state->running) {
+        return;
+    }
+    state->running = false;
+    m_fetched = saturatingAdd(m_fetched, state->fetched);
+    state->fetched = 0;
+    if (--m_running == 0) {
+        m_busyMs = saturatingAdd(m_busyMs, std::max<std::int64_t>(nowMs - m_busySinceMs, 0));
+    }
+}
+
+void WholeProgressMeter::finishRow(int row, std::int64_t nowMs) {
+    endRow(row, nowMs);
+    if (Row* state = rowAt(row)) {
+        state->finished = true;
+    }
+}
+
+PassTotals WholeProgressMeter::totals(std::int64_t nowMs) const {
+    PassTotals totals;
+    totals.files = static_cast<int>(m_rows.size());
+    std::int64_t total = 0;
+    bool everySize = true;
+    for (std::size_t i = 0; i < m_rows.size(); ++i) {
+        const Row& row = m_rows[i];
+        const std::optional<std::int64_t> size = m_sizes[i];
+        everySize = everySize && size.has_value();
+        total = saturatingAdd(total, size.value_or(0));
+        totals.filesDone += row.finished ? 1 : 0;
+        // A row never counts past its size, whatever the server sends before it fails.
+        const std::int64_t there = row.finished && size ? *size
+                                   : size               ? std::min(row.fileBytes, *size)
+                                                        : row.fileBytes;
+        totals.done = saturatingAdd(totals.done, there);
+        totals.fetched = saturatingAdd(totals.fetched, row.fetched);
+    }
+    if (everySize && !m_rows.empty()) {
+        totals.total = total;
+    }
+    totals.fetched = saturatingAdd(totals.fetched, m_fetched);
+    totals.fetchingMs = m_busyMs;
+    if (m_running > 0) {
+        totals.fetchingMs =
+            saturatingAdd(totals.fetchingMs, std::max<std::int64_t>(nowMs - m_busySinceMs, 0));
+    }
+    return totals;
 }
 
 std::optional<WholeProgress> WholeProgressMeter::figures(std::int64_t nowMs) const {
-    if (m_sizes.empty() ||
-        std::any_of(m_sizes.begin(), m_sizes.end(), [](const auto& size) { return !size; })) {
+    const PassTotals totals = this->totals(nowMs);
+    if (!totals.total) {
         return std::nullopt;
     }
-    WholeProgress progress;
-    for (std::size_t i = 0; i < m_sizes.size(); ++i) {
-        const std::int64_t size = *m_sizes[i];
-        progress.total = saturatingAdd(progress.total, size);
-        const auto row = static_cast<std::size_t>(std::max(m_row, 0));
-        if (i + 1 < row) {
-            progress.done = saturatingAdd(progress.done, size);
-        } else if (i + 1 == row) {
-            // A row never counts past its size, whatever the server sends before it fails.
-            progress.done = saturatingAdd(progress.done, std::min(m_fileBytes, size));
-        }
-    }
-    std::int64_t fetched = m_fetched;
-    std::int64_t ms = m_fetchingMs;
-    if (m_running) {
-        fetched = saturatingAdd(fetched, m_rowFetched);
-        ms = saturatingAdd(ms, std::max<std::int64_t>(nowMs - m_rowStartMs, 0));
-    }
-    if (fetched > 0 && ms >= kMinRateMs) {
+    WholeProgress progress{.done = totals.done, .total = *totals.total};
+    if (totals.fetched > 0 && totals.fetchingMs >= kMinRateMs) {
         // In floating point: the bytes left times the milliseconds would overflow 64 bits.
         const long double left = static_cast<long double>(progress.total - progress.done);
-        const long double seconds = std::ceil(left * static_cast<long double>(ms) /
-                                              static_cast<long double>(fetched) / 1000.0L);
+        const long double seconds = std::ceil(left * static_cast<long double>(totals.fetchingMs) /
+                                              static_cast<long double>(totals.fetched) / 1000.0L);
         progress.secondsLeft =
             seconds >= static_cast<long double>(kMax) ? kMax : static_cast<std::int64_t>(seconds);
     }

@@ -70,32 +70,63 @@ struct WholeProgress {
     std::vector<std::string> values() const;
 };
 
-// Follows one pass of page 4 over its rows, in order. The rate is the pass's own: the bytes
-// its transfers fetched over the time they ran, so bytes resumed from disk do not make it
-// look fast, and a wait at a failure does not make it look slow.
+// The pass's figures whatever sizes are announced: what the labels of page 4 show while
+// several rows are in flight.
+struct PassTotals {
+    // Bytes there: a finished row counts its announced size (its bytes without one), any
+    // other row the bytes of its file so far (resumed ones included), never past its size.
+    std::int64_t done = 0;
+    std::optional<std::int64_t> total{};  // the sum of the announced sizes, when every row has one
+    int filesDone = 0;
+    int files = 0;
+    std::int64_t fetched = 0;     // bytes the pass's transfers fetched
+    std::int64_t fetchingMs = 0;  // the time during which at least one of them ran
+
+    // `done` of `total` in whole percent, halves to the even neighbour, at most 100; nothing
+    // without a total above 0.
+    std::optional<int> percent() const;
+};
+
+// Follows one pass of page 4 over its rows, several of them at once. The rate is the pass's
+// own: the bytes its transfers fetched over the time during which at least one of them ran, so
+// bytes resumed from disk do not make it look fast, a wait at a failure does not make it look
+// slow, and transfers that overlap count their common time once (six files fetched together
+// for 10 s took 10 s, not 60).
 class WholeProgressMeter {
   public:
     // A new pass over rows of these announced sizes, page 4's list in order.
     void startPass(std::vector<std::optional<std::int64_t>> sizes);
-    // Row `row` (from 1) starts at `nowMs`; the rows before it have finished.
+    // Row `row` (from 1) starts, or starts again, at `nowMs`. Rows outside the pass are ignored
+    // here and below.
     void startRow(int row, std::int64_t nowMs);
     // The row's file holds `fileBytes` (resumed ones included), `fetchedBytes` of them from
-    // this transfer.
-    void rowProgress(std::int64_t fileBytes, std::int64_t fetchedBytes);
-    // The row's transfer has ended (finished, failed or dropped) at `nowMs`.
-    void endRow(std::int64_t nowMs);
+    // its transfer under way.
+    void rowProgress(int row, std::int64_t fileBytes, std::int64_t fetchedBytes);
+    // The row's transfer has ended without its file (failed or dropped) at `nowMs`; the bytes
+    // it left on disk still count as there until the row starts again.
+    void endRow(int row, std::int64_t nowMs);
+    // The row's file is whole at `nowMs`.
+    void finishRow(int row, std::int64_t nowMs);
+    PassTotals totals(std::int64_t nowMs) const;
     // Nothing when a row of the pass has no announced size, or before a pass.
     std::optional<WholeProgress> figures(std::int64_t nowMs) const;
 
   private:
+    struct Row {
+        std::int64_t fileBytes = 0;
+        std::int64_t fetched = 0;  // by the transfer under way
+        bool running = false;
+        bool finished = false;
+    };
+    Row* rowAt(int row);
+
     std::vector<std::optional<std::int64_t>> m_sizes;
-    int m_row = 0;  // the row started last; 0 before the first
-    bool m_running = false;
-    std::int64_t m_rowStartMs = 0;
-    std::int64_t m_fileBytes = 0;   // of row m_row
-    std::int64_t m_rowFetched = 0;  // by the transfer under way
-    std::int64_t m_fetched = 0;     // by the pass's ended transfers
-    std::int64_t m_fetchingMs = 0;  // the time they ran
+    std::vector<Row> m_rows;
+    int m_running = 0;               // transfers under way
+    std::int64_t m_busySinceMs = 0;  // when the first of them started
+    std::int64_t m_fetched = 0;      // by the pass's ended transfers
+    std::int64_t m_busyMs = 0;       // the time during which at least one transfer ran, before
+                                     // m_busySinceMs
 };
 
 }  // namespace upd::wizard

@@ -97,7 +97,7 @@ TEST(UpdtoolFetch, ReaderOfTheOutputGoingAwayIsAFailureNotADeath) {
 TEST(UpdtoolFetch, BadInputExitsWith2OrWith1ForAnUnusableUrl) {
     // clang-format off
     const std::vector<std::vector<std::string>> usageErrors = {
-        {}, {"--id"}, {"http://a/", "http://b/"}, {"--bogus", "http://h/"},
+        {}, {"--id"}, {"-o", "f", "http://a/", "http://b/"}, {"--bogus", "http://h/"},
         {"--proxy", "ftp", "http://h/"}, {"-o", "f", "--memory", "http://h/"},
         {"--packet-size", "0", "http://h/"}, {"--proxy-port", "70000", "http://h/"},
         {"--proxy-auth", "1", "http://h/"}, {"--resume-from", "-5", "http://h/"},

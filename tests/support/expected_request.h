@@ -1,12 +1,14 @@
 // The requests the download engine sends, written out here from their layout, not by the
 // engine's own builder, so that a wire test compares the bytes with an independent statement:
-//   GET <target> HTTP/1.0         HTTP/1.1 when resuming        (RFC 1945, RFC 7233)
+//   GET <target> HTTP/1.0         HTTP/1.1 when resuming or keeping the connection
+//                                 (RFC 1945, RFC 7233, RFC 9112)
 //   Accept: */*
 //   User-Agent: <product name> (<vendor host>)
 //   Host: <host>
 //   Range: bytes=<from>-          resuming
 //   If-Range: <validator>         resuming, when given
-//   Connection: close             resuming
+//   Connection: close             resuming without keeping the connection
+//   Connection: keep-alive        keeping the connection
 //   Proxy-Connection: Keep-Alive  to an HTTP proxy
 //   Proxy-Authorization: <value>  to an HTTP proxy, when given
 //   Pragma: no-cache              unless the cache is allowed
@@ -35,6 +37,7 @@ struct RequestShape {
     std::string proxyAuthorization = {};  // "Basic <token>"
     bool allowCache = false;
     std::string authorization = {};  // "Basic <token>", the token written out by the test
+    bool keepAlive = false;          // `host` then has the port unless it is the default
 };
 
 inline std::string expectedUserAgent() {
@@ -45,7 +48,7 @@ inline std::string expectedRequest(const RequestShape& r) {
     const std::string range =
         r.rangeFrom ? "Range: bytes=" + std::to_string(*r.rangeFrom) + "-\r\n" +
                           (r.ifRange.empty() ? "" : "If-Range: " + r.ifRange + "\r\n") +
-                          "Connection: close\r\n"
+                          (r.keepAlive ? "" : "Connection: close\r\n")
                     : "";
     const std::string proxy =
         r.viaHttpProxy ? "Proxy-Connection: Keep-Alive\r\n" +
@@ -53,9 +56,9 @@ inline std::string expectedRequest(const RequestShape& r) {
                                   ? ""
                                   : "Proxy-Authorization: " + r.proxyAuthorization + "\r\n")
                        : "";
-    return "GET " + r.target + (r.rangeFrom ? " HTTP/1.1" : " HTTP/1.0") +
+    return "GET " + r.target + (r.rangeFrom || r.keepAlive ? " HTTP/1.1" : " HTTP/1.0") +
            "\r\nAccept: */*\r\nUser-Agent: " + expectedUserAgent() + "\r\nHost: " + r.host +
-           "\r\n" + range + proxy +
+           "\r\n" + range + (r.keepAlive ? "Connection: keep-alive\r\n" : "") + proxy +
            (r.allowCache ? "" : "Pragma: no-cache\r\nCache-Control: no-cache\r\n") +
            (r.authorization.empty() ? "" : "Authorization: " + r.authorization + "\r\n") + "\r\n";
 }

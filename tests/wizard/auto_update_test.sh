@@ -239,7 +239,8 @@ while IFS='|' read -r -u 3 sets routes setup arguments want_status want_out want
         for word in $after; do expect "$word"; done
     done; done
 done 3< <(sed 's/^ *//; s/ *$//; /^#/d; /^$/d; s/ *| */|/g' <<'EOF'
-files          | direct socks5 http       |             |            | 0 | | | pages bytes kept-mode new-modes emptied
+# One file at a time: the files finish in the plan's order (other rows fetch several at once).
+files          | direct socks5 http       |             | --parallel 1 | 0 | | | pages bytes kept-mode new-modes emptied
 updater        | direct socks5 http       |             |            | 3 | result: reupdate.exe started | | started mover no-update-exe
 package        | direct socks5 http       |             |            | 4 | | | opened package
 current        | direct socks5 http       |             |            | 0 | result: nothing to do | |
@@ -276,6 +277,7 @@ signed         | direct                   | small-disk  |            | 1 | | not
 # Usage errors; a second run while one holds the folder (its lock file: the newest one).
 current        | solo                     |             | --server 2 | 2 | | server 2 does not exist |
 current        | solo                     |             | --bogus 1  | 2 | | |
+current        | solo                     |             | --parallel 17 | 2 | | --parallel takes a number from 1 to 16 |
 current        | solo                     | running     |            | 1 | | running |
 # Another wizard of the folder (the new updater) or user: the folder's lock keeps it out first.
 files          | other-name               | renamed     |            | 1 | | Another update wizard is updating this application | untouched

@@ -1,7 +1,9 @@
 // Pages 4 and 5 on the engine, against scripted servers: every row fetched and installed, a
 // connection dropped halfway and the retry (resumed or whole), a stall, Back and a second
-// pass, and a failed installation that changes nothing; every failure in Chinese.
+// pass, and a failed installation that changes nothing; every failure in Chinese; several
+// files at once, a failed one among them, and the labels that follow the whole update.
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -37,6 +39,27 @@ const std::string kPlanIni =
 const std::string kMain(30000, 'M');
 const std::string kData = "data file";
 
+// Files f1.dat to f<count>.dat by date, 4096 bytes each, with their sizes when `sizes`.
+std::string filesIni(int count, bool sizes) {
+    std::string ini = "[Update]\r\nForceUp=0\r\nUpdate=0\r\n[Ver]\r\nNum=0\r\n[Time]\r\nNum=" +
+                      std::to_string(count) + "\r\n";
+    for (int n = 1; n <= count; ++n) {
+        const std::string i = std::to_string(n);
+        ini += "File" + i + "=f" + i + ".dat\r\nDate" + i + "=2030-01-01\r\n" +
+               (sizes ? "Size" + i + "=4096\r\n" : "");
+    }
+    return ini;
+}
+
+// The order in which the rows of filesIni finished: "124" for f1.dat, f2.dat, f4.dat.
+struct FinishOrder final : WizardObserver {
+    std::string rows;
+    void pageShown(PageId) override {}
+    void fileFinished(const std::string& name) override { rows += name.substr(1, 1); }
+    void failed(const std::string&) override {}
+    void finished(FinishOutcome) override {}
+};
+
 class DownloadPages : public test::EnginePagesTest {
   protected:
     void SetUp() override {
@@ -45,14 +68,15 @@ class DownloadPages : public test::EnginePagesTest {
     }
     ~DownloadPages() override { wizard.reset(); }  // before the advertisement's server
 
-    // From page 1 to page 4 with the plan of kPlanIni; the first download has started.
-    frmUpdate4* planFrom(const std::string& url) {
+    // From page 1 to page 4 with the plan the server gives first, `parallel` files at once;
+    // the first download starts from the loop.
+    frmUpdate4* planFrom(const std::string& url, int parallel = 1) {
         fetchFrom(url);
         EXPECT_TRUE(QTest::qWaitFor([&] { return wizard->visiblePage() == Analysis; }));
         wizard->pageAs<frmUpdate3>(Analysis)->Check1->setChecked(false);
         wizard->pageAs<frmUpdate3>(Analysis)->Next_Button_Click();
         auto* page = wizard->pageAs<frmUpdate4>(FileDownload);
-        page->Timer1_Timer();  // the one-second tick that sees StartPending
+        page->setParallel(parallel);
         return page;
     }
     bool settled(frmUpdate4* page) {
@@ -69,6 +93,7 @@ class DownloadPages : public test::EnginePagesTest {
     }
 
     ScriptedServer advert{serving("<html><body><p>Buy now</p></body></html>")};
+    FinishOrder finishOrder;  // outlives the wizard
 };
 
 TEST_F(DownloadPages, EveryRowIsFetchedThenInstalled) {
@@ -76,8 +101,14 @@ TEST_F(DownloadPages, EveryRowIsFetchedThenInstalled) {
     frmUpdate4* page = planFrom(server.url("/"));
     ASSERT_TRUE(settled(page));
     ASSERT_EQ(wizard->visiblePage(), Finish);
-    EXPECT_EQ(server.received(1), test::expectedRequest({.target = "/Main.exe"}));
-    EXPECT_EQ(server.received(2), test::expectedRequest({.target = "/sub/data.dat"}));
+    EXPECT_EQ(server.received(1),
+              test::expectedRequest({.target = "/Main.exe",
+                                     .host = "127.0.0.1:" + std::to_string(server.port()),
+                                     .keepAlive = true}));
+    EXPECT_EQ(server.received(2),
+              test::expectedRequest({.target = "/sub/data.dat",
+                                     .host = "127.0.0.1:" + std::to_string(server.port()),
+                                     .keepAlive = true}));
     EXPECT_EQ(finishedFiles(), (QStringList{"Main.exe", "sub\\data.dat"}));
     EXPECT_EQ(page->trelListViewCtl1->stateIcon(1), 2);
     EXPECT_EQ(page->trelListViewCtl1->stateIcon(2), 2);
@@ -241,6 +272,91 @@ TEST_F(DownloadPages, AFailedInstallationChangesNothing) {
     EXPECT_NE(text.find("sub\\data.dat"), std::string::npos) << text;
     EXPECT_EQ(test::readFile(dir.file("update/Main.exe")), kMain);
     EXPECT_EQ(process.ended, 0);
+}
+
+// Six files, f3.dat missing at first and served on the retry, from a server that serves one
+// connection after the other (`served`: the file of each connection, x the 404): the rows
+// start in order, at most `parallel` at once (`started`: the state icons right after the
+// start), finish in the order they are served, and all reach page 5 in the list's order.
+struct ParallelCase {
+    int parallel;
+    const char* served;
+    const char* started;
+    const char* finished;
+};
+void PrintTo(const ParallelCase& c, std::ostream* os) {
+    *os << "N" << c.parallel;
+}
+class ParallelDownloads : public DownloadPages,
+                          public ::testing::WithParamInterface<ParallelCase> {};
+
+TEST_P(ParallelDownloads, AFailedRowIsRetriedAndTheListStaysInOrder) {
+    const ParallelCase& c = GetParam();
+    std::vector<Script> scripts{serving(filesIni(6, false))};
+    for (const char file : std::string(c.served)) {
+        scripts.push_back(file == 'x' ? serving("gone", "404 Not Found")
+                                      : serving(std::string(4096, file)));
+    }
+    ScriptedServer server(scripts);
+    wizard->setObserver(&finishOrder);
+    frmUpdate4* page = planFrom(server.url("/"), c.parallel);
+    page->StartDownloads();  // before the loop can serve a reply
+    std::string started;
+    for (int row = 1; row <= 6; ++row) {
+        started += page->trelListViewCtl1->stateIcon(row) == 1 ? '1' : '0';
+    }
+    EXPECT_EQ(started, c.started);
+    ASSERT_TRUE(settled(page));
+    EXPECT_EQ(page->failedRow(), 3);
+    page->Retry_Click();
+    ASSERT_TRUE(settled(page));
+    ASSERT_EQ(wizard->visiblePage(), Finish);
+    EXPECT_EQ(finishOrder.rows, c.finished);
+    EXPECT_EQ(finishedFiles(),
+              (QStringList{"f1.dat", "f2.dat", "f3.dat", "f4.dat", "f5.dat", "f6.dat"}));
+    EXPECT_EQ(test::readFile(dir.file("f3.dat")), std::string(4096, '3'));
+}
+
+INSTANTIATE_TEST_SUITE_P(AtOnce, ParallelDownloads,
+                         ::testing::Values(ParallelCase{6, "12x4563", "111111", "124563"},
+                                           ParallelCase{4, "12x4563", "111100", "124563"},
+                                           ParallelCase{1, "12x3456", "100000", "123456"}),
+                         [](const auto& each) {
+                             return "N" + std::to_string(each.param.parallel);
+                         });
+
+// Two files in flight, half of the first there (the server holds it and the second waits): the
+// labels follow the whole update, by its sizes or, without them, by its files. The first
+// request comes as soon as the page is shown, not at Timer1's first second.
+TEST_F(DownloadPages, SeveralFilesAtOnceShowTheWholeUpdate) {
+    const struct {
+        bool sizes;
+        QStringList labels;
+        int bar;
+    } cases[] = {
+        {true, {"Downloaded:2KB", "Size:8KB", "Percent:25%"}, 25},
+        {false, {"Downloaded:2KB", "Files done:0 of 2", ""}, 0},
+    };
+    for (const auto& c : cases) {
+        ScriptedServer server(
+            {serving(filesIni(2, c.sizes)),
+             Script()
+                 .readRequest()
+                 .send("HTTP/1.0 200 OK\r\nContent-Length: 4096\r\n\r\n" + std::string(2048, 'h'))
+                 .readBytes(1)});
+        frmUpdate4* page = planFrom(server.url("/"), 6);
+        QElapsedTimer shown;
+        shown.start();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !server.received(1).empty(); }, 900));
+        EXPECT_LT(shown.elapsed(), 500);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return page->Label4[0]->text() == c.labels[0]; }));
+        EXPECT_EQ(page->Label2->text(), "Downloading 2 files at once; the whole update:");
+        EXPECT_EQ((QStringList{page->Label4[0]->text(), page->Label4[1]->text(),
+                               page->Label4[2]->text()}),
+                  c.labels);
+        EXPECT_EQ(page->SmallBar1->PercentValue(), c.bar);
+        restart();
+    }
 }
 
 TEST(Advertisement, AddressByLanguage) {

@@ -80,7 +80,10 @@ TEST_F(InformationPages, Page2EndsOnPage3OrShowsWhyNot) {
         QObject::connect(page->SmallBar1, &controls::SmallBar::propertyChanged, page,
                          [&] { percents.push_back(page->SmallBar1->PercentValue()); });
         ASSERT_TRUE(settled());
-        EXPECT_EQ(server.received(0), test::expectedRequest({.target = "/update.ini"}));
+        EXPECT_EQ(server.received(0),
+                  test::expectedRequest({.target = "/update.ini",
+                                         .host = "127.0.0.1:" + std::to_string(server.port()),
+                                         .keepAlive = true}));
         EXPECT_EQ(wizard->visiblePage(), c.movesOn ? Analysis : InfoDownload);
         EXPECT_EQ(page->SmallBar1->PercentValue(), c.finalPercent);
         EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
@@ -123,7 +126,7 @@ TEST_F(InformationPages, Page2GoesThroughTheProxyInForce) {
     dir.write("proxy.ini", "[Proxy]\r\nType=1\r\nServer=127.0.0.1\r\nPort=" +
                                std::to_string(proxy.port()) + " (the office proxy)\r\n");
     ASSERT_TRUE(fetched("http://updates.invalid:81/"));
-    EXPECT_TRUE(proxy.received(0).starts_with("GET http://updates.invalid:81/update.ini HTTP/1.0"));
+    EXPECT_TRUE(proxy.received(0).starts_with("GET http://updates.invalid:81/update.ini HTTP/1.1"));
 }
 
 TEST_F(InformationPages, Page3RefusesInformationItCannotUse) {

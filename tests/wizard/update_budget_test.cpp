@@ -85,19 +85,38 @@ TEST(WholeProgress, CountsTheFilesThereAndTheTimeLeftAtThePassRate) {
     WholeProgressMeter meter;
     meter.startPass({kMB, 3 * kMB});
     meter.startRow(1, 0);
-    meter.rowProgress(kMB / 2, kMB / 2);
+    meter.rowProgress(1, kMB / 2, kMB / 2);
     EXPECT_EQ(meter.figures(500)->values(), (Texts{"0.5", "4.0"}));  // too soon for a rate
     EXPECT_EQ(meter.figures(1000)->values(), (Texts{"0.5", "4.0", "0", "7"}));
-    meter.rowProgress(kMB, kMB);
-    meter.endRow(2000);
+    meter.rowProgress(1, kMB, kMB);
+    meter.finishRow(1, 2000);
     // A minute waiting at a failure is no time fetching; 1.5 MB resumed from disk were not
     // fetched.
     meter.startRow(2, 62'000);
-    meter.rowProgress(2 * kMB, kMB / 2);
+    meter.rowProgress(2, 2 * kMB, kMB / 2);
     EXPECT_EQ(meter.figures(63'000)->values(), (Texts{"3.0", "4.0", "0", "2"}));
     EXPECT_EQ((WholeProgress{0, 0, 125}.values()), (Texts{"0.0", "0.0", "2", "5"}));
     meter.startPass({kMB, std::nullopt});
     EXPECT_FALSE(meter.figures(0));
+}
+
+// Two rows fetched together for a second took a second, not two; a failed row's bytes stay
+// there.
+TEST(WholeProgress, RowsInFlightTogetherShareTheirTime) {
+    WholeProgressMeter meter;
+    meter.startPass({2 * kMB, 2 * kMB});
+    meter.startRow(1, 0);
+    meter.startRow(2, 0);
+    meter.rowProgress(1, kMB, kMB);
+    meter.rowProgress(2, kMB, kMB);
+    EXPECT_EQ(meter.figures(1000)->values(), (std::vector<std::string>{"2.0", "4.0", "0", "1"}));
+    meter.endRow(2, 1000);
+    meter.rowProgress(1, 2 * kMB, 2 * kMB);
+    meter.finishRow(1, 1000);
+    const PassTotals t = meter.totals(61'000);
+    EXPECT_EQ((std::vector<std::int64_t>{t.done, t.fetched, t.fetchingMs, t.filesDone}),
+              (std::vector<std::int64_t>{3 * kMB, 3 * kMB, 1000, 1}));
+    EXPECT_EQ(t.percent(), 75);
 }
 
 }  // namespace

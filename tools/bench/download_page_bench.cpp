@@ -89,9 +89,7 @@ int main(int argc, char** argv) {
     auto* analysis = wizard.pageAs<upd::wizard::frmUpdate3>(PageId::Analysis);
     analysis->Check1->setChecked(false);
     analysis->Next_Button_Click();
-    auto* download = wizard.pageAs<upd::wizard::frmUpdate4>(PageId::FileDownload);
     stopwatch.clock.start();
-    download->Timer1_Timer();  // the tick that starts the downloads, without waiting for it
     if (!waitFor([&] { return stopwatch.arrivedAfter >= 0 || stopwatch.failure; }) ||
         stopwatch.failure) {
         return 1;

@@ -20,6 +20,7 @@ build/tools/bench/update_plan_bench
 bash tools/bench/throughput.sh --short
 bash tools/bench/https_throughput.sh --short
 bash tools/bench/download_page.sh
+bash tools/bench/far_link.sh --short
 
 echo "== sanitizer build =="
 cmake --preset asan

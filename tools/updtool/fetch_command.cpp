@@ -37,7 +37,10 @@ constexpr const char* kFetchUsage =
     "                     [--proxy-host H] [--proxy-port N] [--proxy-user U] [--proxy-pass P]\n"
     "                     [--remote-dns] [--proxy-auth 0|2] [--user U] [--password P]\n"
     "                     [--resume-from N] [--max N] [--no-redirect] [--packet-size N]\n"
-    "                     [--allow-cache] [--id N] [--timeout SECONDS] [--trace] URL\n";
+    "                     [--allow-cache] [--id N] [--timeout SECONDS] [--trace]\n"
+    "                     [--keep-alive] URL [URL...]\n"
+    "Several URLs are fetched one after the other, into standard output or --memory;\n"
+    "with --keep-alive they share persistent connections.\n";
 
 enum class Output { Stream, File, Temp, Memory };
 
@@ -61,7 +64,8 @@ struct FetchOptions {
     std::int32_t id = 0;
     std::optional<double> timeoutSeconds;
     bool trace = false;
-    std::string url;
+    bool keepAlive = false;
+    std::vector<std::string> urls;
 };
 
 template <typename T>
@@ -89,7 +93,6 @@ std::string parseOptions(const std::vector<std::string>& args, FetchOptions& o) 
     constexpr auto kInt32Min = std::numeric_limits<std::int32_t>::min();
     constexpr auto kInt64Max = std::numeric_limits<std::int64_t>::max();
     int outputs = 0;
-    bool haveUrl = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
         std::optional<std::string> inlineValue;
@@ -160,13 +163,14 @@ std::string parseOptions(const std::vector<std::string>& args, FetchOptions& o) 
              : name == "--user"       ? o.user
                                       : o.password) = *v;
         } else if (name == "--remote-dns" || name == "--no-redirect" || name == "--allow-cache" ||
-                   name == "--trace") {
+                   name == "--trace" || name == "--keep-alive") {
             if (!flag()) {
                 return name + " takes no value";
             }
             (name == "--remote-dns"    ? o.remoteDns
              : name == "--no-redirect" ? o.noRedirect
              : name == "--allow-cache" ? o.allowCache
+             : name == "--keep-alive"  ? o.keepAlive
                                        : o.trace) = true;
         } else if (name == "--proxy-auth") {
             const auto v = value();
@@ -203,18 +207,17 @@ std::string parseOptions(const std::vector<std::string>& args, FetchOptions& o) 
         } else if (name.starts_with("-") && name != "-") {
             return "unknown option " + args[i];
         } else {
-            if (haveUrl) {
-                return "only one URL can be fetched";
-            }
-            o.url = args[i];
-            haveUrl = true;
+            o.urls.push_back(args[i]);
         }
     }
     if (outputs > 1) {
         return "-o, --temp and --memory exclude each other";
     }
-    if (!haveUrl) {
+    if (o.urls.empty()) {
         return "no URL given";
+    }
+    if (o.urls.size() > 1 && (o.output == Output::File || o.output == Output::Temp)) {
+        return "several URLs go to standard output or --memory, not into one file";
     }
     return {};
 }
@@ -291,6 +294,12 @@ upd::net::DataConnectionEvents traceEvents(Run& run) {
     events.QuerySent = [&run](std::int32_t id) {
         run.activity();
         run.trace("QuerySent", id);
+        if (run.connection != nullptr && run.connection->ConnectionReused()) {
+            run.trace("ConnectionReused", id);
+        }
+        if (run.connection != nullptr && run.connection->TlsResumed()) {
+            run.trace("TlsResumed", id);
+        }
     };
     events.ObjectMoved = [&run](const std::string& url, std::int32_t id) {
         run.activity();
@@ -350,44 +359,22 @@ void applyOptions(const FetchOptions& o, upd::net::DataConnection& c) {
         c.setPacketSize(*o.packetSize);
     }
     c.setAllowCache(o.allowCache);
+    c.setKeepAlive(o.keepAlive);
 }
 
-}  // namespace
-
-int runFetch(const std::vector<std::string>& args) {
-    FetchOptions options;
-    if (const std::string problem = parseOptions(args, options); !problem.empty()) {
-        return usageError("fetch", problem, kFetchUsage);
-    }
-    // A reader that goes away (`updtool fetch URL | head`) is a failed write, reported with
-    // status 1, not a silent death by SIGPIPE.
-    std::signal(SIGPIPE, SIG_IGN);
-    // A streamed body leaves in large writes, not one system call per packet.
-    static std::vector<char> outputBuffer(256 * 1024);
-    std::setvbuf(stdout, outputBuffer.data(), _IOFBF, outputBuffer.size());
-    // One thread writes it: the lock that stdio takes on each packet's write would cost
-    // more than the copy.
-    __fsetlocking(stdout, FSETLOCKING_BYCALLER);
-    std::string description;
-    upd::net::WinsockStartup(description);
-    std::optional<std::int64_t> timeoutMs;
-    if (options.timeoutSeconds) {
-        timeoutMs =
-            std::max<std::int64_t>(1, static_cast<std::int64_t>(*options.timeoutSeconds * 1000));
-        upd::net::setConnectTimeoutMs(std::min(*timeoutMs, upd::net::connectTimeoutMs()));
-    }
-
+// One URL with the options; true when it arrived whole and was written.
+bool fetchOne(const FetchOptions& options, const std::string& url,
+              std::optional<std::int64_t> timeoutMs, upd::net::Reactor& reactor) {
     Run run;
     run.options = &options;
     run.activity();
-    upd::net::Reactor& reactor = upd::net::mainReactor();
     std::string tempName;
     {
         upd::net::DataConnection connection(traceEvents(run));
         if (!run.finished) {
             run.connection = &connection;
             applyOptions(options, connection);
-            connection.FetchURLString(options.url);
+            connection.FetchURLString(url);
         }
         upd::net::Reactor::TimerId watchdog = 0;
         if (timeoutMs && !run.finished) {
@@ -425,7 +412,6 @@ int runFetch(const std::vector<std::string>& args) {
         }
         run.connection = nullptr;
     }
-    upd::net::WinsockCleanup();
 
     if (!tempName.empty()) {
         std::cout << tempName << '\n';
@@ -445,8 +431,8 @@ int runFetch(const std::vector<std::string>& args) {
         }
         std::string reason;
         if (why == upd::net::toWhy(upd::net::FailureCode::BadUrl) &&
-            !upd::net::splitUrl(upd::net::UrlEncode(options.url), &reason)) {
-            std::cerr << "updtool: " << reason << ": " << options.url << '\n';
+            !upd::net::splitUrl(upd::net::UrlEncode(url), &reason)) {
+            std::cerr << "updtool: " << reason << ": " << url << '\n';
         }
     }
     if (run.timedOut) {
@@ -456,6 +442,42 @@ int runFetch(const std::vector<std::string>& args) {
     if (run.outputFailed) {
         std::cerr << "updtool: cannot write to standard output\n";
     }
-    const bool ok = run.disconnected && run.failures.empty() && !run.timedOut && !run.outputFailed;
+    return run.disconnected && run.failures.empty() && !run.timedOut && !run.outputFailed;
+}
+
+}  // namespace
+
+int runFetch(const std::vector<std::string>& args) {
+    FetchOptions options;
+    if (const std::string problem = parseOptions(args, options); !problem.empty()) {
+        return usageError("fetch", problem, kFetchUsage);
+    }
+    // A reader that goes away (`updtool fetch URL | head`) is a failed write, reported with
+    // status 1, not a silent death by SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
+    // A streamed body leaves in large writes, not one system call per packet.
+    static std::vector<char> outputBuffer(256 * 1024);
+    std::setvbuf(stdout, outputBuffer.data(), _IOFBF, outputBuffer.size());
+    // One thread writes it: the lock that stdio takes on each packet's write would cost
+    // more than the copy.
+    __fsetlocking(stdout, FSETLOCKING_BYCALLER);
+    std::string description;
+    upd::net::WinsockStartup(description);
+    std::optional<std::int64_t> timeoutMs;
+    if (options.timeoutSeconds) {
+        timeoutMs =
+            std::max<std::int64_t>(1, static_cast<std::int64_t>(*options.timeoutSeconds * 1000));
+        upd::net::setConnectTimeoutMs(std::min(*timeoutMs, upd::net::connectTimeoutMs()));
+    }
+
+    upd::net::Reactor& reactor = upd::net::mainReactor();
+    bool ok = true;
+    for (const std::string& url : options.urls) {
+        ok = fetchOne(options, url, timeoutMs, reactor);
+        if (!ok) {
+            break;
+        }
+    }
+    upd::net::WinsockCleanup();
     return ok ? kExitOk : kExitFailure;
 }

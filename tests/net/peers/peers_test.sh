@@ -149,20 +149,25 @@ trace_adds_up() {
     fail "$1: events" "${lines[@]}"
 }
 run_case() { # CHECK ROUTE SERVER MODE PATH TOOL CURL EXPECTED
-    local check=$1 route=$2 server=$3 mode=$4 path=$5 tool=$6 curl=$7 want=$8 url=$5 at=@$3
+    local check=$1 route=$2 server=$3 mode=$4 path=$5 tool=$6 curl=$7 want=$8 at=@$3
     local peer=${route_peer[$2]} body=$work/stdout seen=0 curl_pid="" said_all=1 text name
-    local log=$PEERS_DIR/$peer/output.log tool_options curl_options wants
+    local log=$PEERS_DIR/$peer/output.log tool_options curl_options wants urls=() paths each
     [[ $server == nginx ]] && at=""
     name="$check $route$at $mode $path${tool:+ $tool}"
     [[ (-z $peer || -n ${port[$peer]:-}) && -n ${port[$server]:-} ]] || return 0
     [[ $route != *6 ]] || ((PEERS_IPV6)) || return 0
-    [[ $path == /* ]] && url=${server_scheme[$server]:-http}://${route_host[$route]}:${port[$server]}$path
+    # Several paths, joined by commas, are fetched one after the other by one run of each.
+    IFS=, read -r -a paths <<<"$path"
+    for each in "${paths[@]}"; do
+        [[ $each == /* ]] && each=${server_scheme[$server]:-http}://${route_host[$route]}:${port[$server]}$each
+        urls+=("$each")
+    done
     read -r -a tool_options <<<"${route_tool[$route]} $tool"
     read -r -a curl_options <<<"${route_curl[$route]} $curl --cacert $SSL_CERT_FILE"
     # curl runs alongside updtool: the cases take half the time on two cores.
     if [[ $check == curl || ($check == fail && -n $curl) ]]; then
         timeout "$run_limit" curl -sS --max-time "$curl_limit" "${curl_options[@]}" \
-            "${url// /%20}" >"$work/curl" 2>"$work/curl.err" &
+            "${urls[@]// /%20}" >"$work/curl" 2>"$work/curl.err" &
         curl_pid=$!
     fi
     rm -f "$work/body"
@@ -178,7 +183,7 @@ run_case() { # CHECK ROUTE SERVER MODE PATH TOOL CURL EXPECTED
     seen) seen=$(wc -l <"$log") ;;
     esac
     TMPDIR=$work/tmp timeout "$run_limit" "$updtool" fetch "${tool_options[@]}" \
-        --timeout "$idle_limit" "$url" >"$work/stdout" 2>"$work/stderr"
+        --timeout "$idle_limit" "${urls[@]}" >"$work/stdout" 2>"$work/stderr"
     status=$?
     [[ -z $curl_pid ]] || wait "$curl_pid"
     case $check:${curl_pid:+$?} in # curl's status, when it ran
@@ -286,6 +291,14 @@ fail   | socks4a | nginx | stream | /small.txt || -f | $refused
 fail   | direct | nginx | stream | http://127.0.0.1:${port[closed]}/small.txt || -f | $no_host
 fail   | closed-proxy | nginx | stream | /small.txt || -f | Unable to connect to the proxy or unable to send data to it.
 trace  | direct | nginx | stream file | /medium.bin ||
+# --keep-alive: several files over one connection, on every kind of route and inside TLS, as
+# curl gets them; the second request goes over the first's connection. Without it a second
+# https connection resumes the first's TLS session.
+curl   | direct squid socks4 socks5-user microsocks-user ssh-socks5 | nginx | stream | /small.txt,/medium.bin,/large.bin | --keep-alive ||
+curl   | direct http-proxy squid socks5 | tls | stream | /small.txt,/medium.bin,/large.bin | --keep-alive ||
+traced | direct squid socks4 microsocks-user | nginx | stream | /small.txt,/medium.bin | --keep-alive || ConnectionReused 0
+traced | direct http-proxy squid socks5-user | tls | stream | /small.txt,/medium.bin | --keep-alive || ConnectionReused 0
+traced | direct http-proxy | tls | stream | /small.txt,/medium.bin ||| TlsResumed 0
 trace  | socks5-user | nginx | memory | /medium.bin ||
 # Who resolves the name: the peer is handed the host name only with --remote-dns.
 seen   | microsocks-user-remote-dns | nginx | stream | /small.txt ||| connected to localhost:$origin

@@ -176,7 +176,8 @@ nginx_tls_conf() { # DIR ROOT CERTS USER PASSWORD
   server { listen 127.0.0.1:${PEER_PORTS[k]} ssl;
     ssl_certificate $3/${names[k]}.pem;  ssl_certificate_key $3/${names[k]}.key; }"
     done
-    nginx_write "$1" "$4" "$5" "  ssl_protocols TLSv1.2 TLSv1.3;
+    # A session cache, as servers in production have: resumed handshakes can be told.
+    nginx_write "$1" "$4" "$5" "  ssl_protocols TLSv1.2 TLSv1.3;  ssl_session_cache shared:tls:1m;
   root $2;
   server {
 $(nginx_listen "${PEER_PORTS[0]}" ssl)
