@@ -299,7 +299,7 @@ void DataConnection::FetchURL() {
         raiseConnected();
     }
     // A kept connection is open and idle: the request goes now, not a turn of the loop later.
-    if (m_transfer.reused && stillCurrent(this, s)) {
+    if (stillCurrent(this, s) && m_transfer.reused) {
         writeHandling();
     }
 }
