@@ -434,8 +434,11 @@ void DataConnection::receiveLoop() {
         }
         bool current = true;
         for (std::int64_t at = 0; current && at < n; at += static_cast<std::int64_t>(packet)) {
-            current = handleChunk(buffer.data() + at,
-                                  std::min(static_cast<std::int64_t>(packet), n - at));
+            const std::int64_t length = std::min(static_cast<std::int64_t>(packet), n - at);
+            // Bytes of this receive after the piece: a body that ends before them is followed
+            // by bytes nobody asked for, and its connection is not kept.
+            m_transfer.bytesAfterPiece = n - at - length;
+            current = handleChunk(buffer.data() + at, length);
         }
         if (!current) {
             break;
@@ -818,7 +821,8 @@ bool DataConnection::keepConnection() {
                                : m_transfer.ReceivedCount == m_transfer.DownloadLength;
     const bool tlsClean = !m_transfer.tls || (m_transfer.tls->state() == TlsSession::State::Open &&
                                               !m_transfer.tls->holdsBytes());
-    if (!m_KeepAlive || !m_transfer.persistent || m_transfer.surplus || !wholeBody || !tlsClean ||
+    if (!m_KeepAlive || !m_transfer.persistent || m_transfer.surplus ||
+        m_transfer.bytesAfterPiece > 0 || !wholeBody || !tlsClean ||
         m_Redirecting || m_transfer.InHeader || m_transfer.UserAborted || m_transfer.CloseHandled ||
         m_transfer.closeInProgress || m_transfer.connectionBroken ||
         !m_transfer.pendingOutput.empty() || m_socket < 0) {
@@ -867,6 +871,10 @@ bool DataConnection::retryOnNewConnection() {
 std::string DataConnection::routeKey() const {
     std::string key = (m_transfer.secure ? "https://" : "http://") +
                       asciiLower(bracketed(m_Hostname)) + ":" + std::to_string(m_Port);
+    if (m_transfer.secure) {
+        // A connection checked under another trust store is no connection to reuse.
+        key += "\nt" + std::to_string(TlsSession::trustGeneration());
+    }
     key += "\n" + std::to_string(static_cast<std::int32_t>(m_ProxyType));
     if (m_ProxyType != ProxyKind::None) {
         // Another proxy login is another route: the proxy may grant the other one less.
@@ -881,9 +889,10 @@ void DataConnection::ParseHeaders(const ResponseHeader& header) {
     m_transfer.chunked = header.chunked;
     m_transfer.persistent = header.persistent;
     m_transfer.validator = rangeValidator(header);
+    // The length of this reply's body; only a range (206) continues the bytes kept, and is
+    // counted on from them below.
     if (header.contentLength != -1 && !header.chunked) {
-        m_transfer.DownloadLength =
-            saturatingAdd(header.contentLength, m_UseResume ? m_ResumeFrom : 0);
+        m_transfer.DownloadLength = header.contentLength;
     }
     if (header.location) {
         m_LocationValue = platform::fromAnsi(*header.location, platform::systemCodePage());
@@ -897,6 +906,10 @@ void DataConnection::ParseHeaders(const ResponseHeader& header) {
     m_transfer.HTTPReply = *header.status;
     switch (m_transfer.HTTPReply) {
         case 206:
+            if (m_transfer.DownloadLength >= 0) {
+                m_transfer.DownloadLength =
+                    saturatingAdd(m_transfer.DownloadLength, m_UseResume ? m_ResumeFrom : 0);
+            }
             m_transfer.ReceivedCount = m_ResumeFrom;
             if (m_DownloadType == DownloadKind::File && m_file.isOpen()) {
                 const std::int64_t size = m_file.size();
@@ -912,12 +925,8 @@ void DataConnection::ParseHeaders(const ResponseHeader& header) {
             }
             return;
         case 200:
-            // The server ignored the range and sends the whole file: its length is the
-            // plain content-length, counted from 0, written from byte 0 over whatever was
-            // there.
-            if (m_UseResume && header.contentLength != -1 && !header.chunked) {
-                m_transfer.DownloadLength = header.contentLength;
-            }
+            // The server ignored the range and sends the whole file: counted from 0, written
+            // from byte 0 over whatever was there.
             m_UseResume = false;
             if (m_DownloadType == DownloadKind::File && m_file.isOpen()) {
                 m_file.setPosition(0);
@@ -942,6 +951,12 @@ void DataConnection::ParseHeaders(const ResponseHeader& header) {
         default:
             // An error page must not overwrite the start of a partial file being resumed.
             m_transfer.discardBody = m_UseResume;
+            // These have no body, whatever the header says: on a kept connection the next
+            // byte is the next reply's.
+            if (m_transfer.HTTPReply == 204 || m_transfer.HTTPReply == 304) {
+                m_transfer.DownloadLength = 0;
+                m_transfer.chunked = false;
+            }
             raiseDownloadFailed(toWhy(FailureCode::BadReply));
             return;
     }

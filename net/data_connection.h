@@ -329,6 +329,7 @@ class DataConnection {
         bool reused = false;        // the connection came from the pool
         bool persistent = false;    // the reply's peer keeps the connection open
         bool surplus = false;       // bytes came after the end of the body
+        std::int64_t bytesAfterPiece = 0;  // of the receive being handled, after its piece
         std::string pendingOutput;  // what a send that would block left over
         std::int32_t pendingFailure = 0;
         std::int64_t ReceivedCount = 0;

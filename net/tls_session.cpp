@@ -110,11 +110,15 @@ int sessionKeyIndex() {
     return index;
 }
 
+SSL_CTX* clientContext();
+
 // OpenSSL hands over each new session (TLS 1.3 sends its tickets after the handshake); 1
 // takes the reference.
 int keepSession(SSL* ssl, SSL_SESSION* session) {
     const auto* key = static_cast<const std::string*>(SSL_get_ex_data(ssl, sessionKeyIndex()));
-    if (key == nullptr || SSL_SESSION_is_resumable(session) != 1) {
+    // A ticket that comes late to a connection made under an earlier trust store stays out.
+    if (key == nullptr || SSL_SESSION_is_resumable(session) != 1 ||
+        SSL_get_SSL_CTX(ssl) != clientContext()) {
         return 0;
     }
     sessions()[*key].reset(session);
@@ -131,6 +135,8 @@ std::string environment(const char* name) {
     const char* value = std::getenv(name);
     return value == nullptr ? std::string("\x01unset") : std::string(value);
 }
+
+std::uint64_t contextGeneration = 0;
 
 SSL_CTX* clientContext() {
     static std::unique_ptr<SSL_CTX, ContextDeleter> context;
@@ -163,6 +169,7 @@ SSL_CTX* clientContext() {
     SSL_CTX_sess_set_new_cb(made.get(), keepSession);
     // A session says its certificate was verified under the store it was made with.
     sessions().clear();
+    ++contextGeneration;
     context = std::move(made);
     trustKey = key;
     return context.get();
@@ -241,6 +248,11 @@ TlsSession::~TlsSession() {
     if (m_state == State::Open || m_state == State::Closed) {
         SSL_set_shutdown(m_ssl.get(), SSL_get_shutdown(m_ssl.get()) | SSL_SENT_SHUTDOWN);
     }
+}
+
+std::uint64_t TlsSession::trustGeneration() {
+    (void)clientContext();  // made again when the store's variables have changed
+    return contextGeneration;
 }
 
 bool TlsSession::resumed() const {

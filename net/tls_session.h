@@ -63,6 +63,9 @@ class TlsSession {
 
     // In Open: the handshake resumed an earlier session with the same host and port.
     bool resumed() const;
+    // Changes whenever the trust store (SSL_CERT_FILE, SSL_CERT_DIR) does: what was verified
+    // under another generation is not taken again.
+    static std::uint64_t trustGeneration();
 
     // In Open: decrypted bytes into `buffer`, all that are there up to `size`. Returns the
     // count; 0 once the peer has ended the stream; -1 when nothing is waiting; or

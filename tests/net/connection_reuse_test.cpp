@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <ostream>
 
 #include "net/connection_pool.h"
@@ -40,6 +41,7 @@ struct ReuseCase {
     std::vector<std::string> bodies;   // what each kept in memory
     std::vector<std::string> carried;  // the paths each connection received, joined
     std::function<void(Download&, int)> setup = {};
+    std::optional<std::int64_t> resumeFirst = {};  // transfer 1 asks for the rest from there
 };
 
 void PrintTo(const ReuseCase& row, std::ostream* os) {
@@ -71,6 +73,14 @@ std::vector<ReuseCase> reuseCases() {
         {"CutBeforeTheReplyIsSentAgainOnce",
          {answer(Script(), keep("a")).readRequest().close(), answer(Script(), keep("b"))},
          {kDone, kDone}, {"a", "b"}, {"/1/2", "/2"}},
+        // Replies that end without a close: an error page to a range, one without a body.
+        {"AnErrorPageToARangeEndsAtItsLength",
+         {answer(answer(Script(), "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Length: 4\r\n\r\nnope"),
+                 keep("b"))},
+         {kDone, kDone}, {"nope", "b"}, {"/1/2"}, {}, 3},
+        {"NoContentHasNoBody",
+         {answer(answer(Script(), "HTTP/1.1 204 No Content\r\n\r\n"), keep("b"))},
+         {kDone, kDone}, {"", "b"}, {"/1/2"}},
         {"CutAfterTheReplyStartedFails",
          {answer(Script(), keep("a")).readRequest().send("HTTP/1.1 2").close()},
          {kDone, kCut}, {"a", ""}, {"/1/2"}},
@@ -96,6 +106,10 @@ TEST_P(ConnectionReuse, Case) {
         if (row.setup) {
             row.setup(d, transfer);
         }
+        if (row.resumeFirst && transfer == 1) {
+            d->setUseResume(true);
+            d->setResumeFrom(*row.resumeFirst);
+        }
         d->FetchURLString(server.url("/" + std::to_string(transfer)));
         ASSERT_TRUE(d.runToEnd());
         EXPECT_EQ(d.lines.back(), row.ends[k]);
@@ -110,10 +124,11 @@ TEST_P(ConnectionReuse, Case) {
         std::string requests;
         std::string paths;
         for (char path = '1'; path <= '9'; ++path) {
-            const std::string request =
-                upd::test::expectedRequest({.target = std::string("/") + path,
-                                            .host = "127.0.0.1:" + std::to_string(server.port()),
-                                            .keepAlive = true});
+            const std::string request = upd::test::expectedRequest(
+                {.target = std::string("/") + path,
+                 .host = "127.0.0.1:" + std::to_string(server.port()),
+                 .rangeFrom = path == '1' ? row.resumeFirst : std::nullopt,
+                 .keepAlive = true});
             if (server.received(c).find(request) != std::string::npos) {
                 requests += request;
                 paths += std::string("/") + path;
