@@ -186,6 +186,10 @@ void UnattendedRun::fileFinished(const std::string& name) {
     writeLine(stdout, "file: ", name);
 }
 
+void UnattendedRun::fileFallback(const std::string& name) {
+    writeLine(stdout, "fallback: ", name);
+}
+
 void UnattendedRun::failed(const std::string& text) {
     writeLine(stderr, "", text);
     if (m_status) {

@@ -63,6 +63,7 @@ class UnattendedRun final : public wizard::WizardObserver, public MessageBoxes, 
     // WizardObserver
     void pageShown(wizard::PageId page) override;
     void fileFinished(const std::string& name) override;
+    void fileFallback(const std::string& name) override;
     void failed(const std::string& text) override;
     void finished(wizard::FinishOutcome outcome) override;
     // MessageBoxes

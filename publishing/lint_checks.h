@@ -29,6 +29,10 @@ void checkVersionWidths(LintContext& ctx);
 void checkUpdate(LintContext& ctx);
 void checkDigestCoverage(LintContext& ctx);
 
+// lint_forms.cpp: the compressed forms and patches of [Ver], [Time] and [Update]'s files,
+// written and, with a release folder, rebuilt.
+void checkForms(LintContext& ctx);
+
 // lint_release.cpp: against the release folder (options().releaseFolder).
 // `digest` of `key` against the file at `path`, `name` as the finding gives it; nothing when
 // the digest is empty or malformed (reported where it is read).

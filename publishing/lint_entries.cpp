@@ -70,8 +70,12 @@ std::optional<std::int64_t> indexPastNum(LintContext& ctx, const ProfileDocument
 // Keys numbered past Num are never read; keys numbered "01" never match either.
 void checkIndexes(LintContext& ctx, const FileSection& section, std::int64_t count) {
     const std::string filePrefix = net::asciiLower(kFilePrefix);
-    const std::string prefixes[] = {filePrefix, net::asciiLower(section.valuePrefix),
-                                    net::asciiLower(kSha256Prefix), net::asciiLower(kSizePrefix)};
+    const std::string prefixes[] = {filePrefix,
+                                    net::asciiLower(section.valuePrefix),
+                                    net::asciiLower(kSha256Prefix),
+                                    net::asciiLower(kSizePrefix),
+                                    net::asciiLower(kZstSha256Prefix),
+                                    net::asciiLower(kZstSizePrefix)};
     const std::vector<ProfileDocument::KeyLine> keys = ctx.document().keyLines(section.name);
     std::int64_t highest = 0;
     std::vector<const ProfileDocument::KeyLine*> beyond;

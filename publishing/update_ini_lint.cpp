@@ -26,6 +26,7 @@ std::vector<LintFinding> lintUpdateIni(std::string_view bytes, const LintOptions
     lint::checkEntries(ctx, ctx.ini().ver);
     lint::checkEntries(ctx, ctx.ini().time);
     lint::checkUpdate(ctx);
+    lint::checkForms(ctx);
     lint::checkDigestCoverage(ctx);
     lint::checkVersionWidths(ctx);
     lint::checkUnannounced(ctx);

@@ -16,6 +16,10 @@
 //
 // With a release folder (the files as they will be served) it also finds files that are not
 // there, digests and versions that do not match them, and files nobody is offered.
+//
+// The smaller forms of a file (ZstSha256<n>, PatchBase<n>_<k>, ...; update_ini_schema.h) need
+// the whole file's Sha256<n> and Size<n>; with a release folder each is found beside its file
+// and rebuilt into a temporary file, which must come out as the announced whole file.
 #pragma once
 
 #include <cstdint>
@@ -44,6 +48,9 @@ struct LintOptions {
     std::optional<std::int64_t> now;
     // The set is signed: a missing digest is an error (see above).
     bool signedSet = false;
+    // Folders of earlier releases, as installed: a patch in the release folder is rebuilt
+    // from the file of its name there whose digest is its PatchBase<n>_<k>.
+    std::vector<std::string> baseFolders{};
 };
 
 // The findings in line order; `bytes` is the whole file.

@@ -154,6 +154,11 @@ class Lister {
             m_out.leftOut.push_back(shown + ": a signature file");
             return;
         }
+        // make-ini's own outputs: announced as forms of their files, never as files.
+        if (leaf.ends_with(kZstSuffix) || leaf.ends_with(kPatchSuffix)) {
+            m_out.leftOut.push_back(shown + ": a compressed file or a patch");
+            return;
+        }
         ReleaseEntry entry{name, path.string()};
         if (top && leaf == kUpdaterFileName) {
             m_out.updater = entry;
@@ -348,6 +353,17 @@ void writeEntries(Writer& out, std::string_view sectionName, std::string_view va
                 valuePrefix == kVersionPrefix ? file.version : announcedDateText(file.writeTime));
         out.key(sha256Key(n), file.sha256);
         out.key(sizeKey(n), std::to_string(file.size));
+        if (file.zst) {
+            out.key(numberedKey(kZstSha256Prefix, n), file.zst->sha256);
+            out.key(numberedKey(kZstSizePrefix, n), std::to_string(file.zst->size));
+        }
+        for (std::size_t k = 1; k <= file.patches.size(); ++k) {
+            const ServedPatch& patch = file.patches[k - 1];
+            out.key(patchKey(kPatchBasePrefix, n, static_cast<int>(k)), patch.baseSha256);
+            out.key(patchKey(kPatchSha256Prefix, n, static_cast<int>(k)), patch.form.sha256);
+            out.key(patchKey(kPatchSizePrefix, n, static_cast<int>(k)),
+                    std::to_string(patch.form.size));
+        }
     }
 }
 
@@ -385,6 +401,7 @@ ReleaseListing listReleaseFiles(const std::string& folder) {
 std::optional<ReleaseFile> readReleaseFile(const ReleaseEntry& entry, bool byVersion,
                                            std::string& failure) {
     ReleaseFile file{entry.name, {}, 0, {}};
+    file.path = entry.path;
     std::string error;
     const auto digest = sha256FileHex(entry.path, &error);
     if (!digest) {
@@ -523,10 +540,18 @@ UpdateIniText makeUpdateIni(const ReleaseFolder& folder, const UpdateIniOptions&
     if (folder.updater) {
         out.key(kUpdateSha256Key, folder.updater->sha256);
         out.key(kUpdateSizeKey, std::to_string(folder.updater->size));
+        if (folder.updater->zst) {
+            out.key(kUpdateZstSha256Key, folder.updater->zst->sha256);
+            out.key(kUpdateZstSizeKey, std::to_string(folder.updater->zst->size));
+        }
     }
     if (folder.mover) {
         out.key(kMoveSha256Key, folder.mover->sha256);
         out.key(kMoveSizeKey, std::to_string(folder.mover->size));
+        if (folder.mover->zst) {
+            out.key(kMoveZstSha256Key, folder.mover->zst->sha256);
+            out.key(kMoveZstSizeKey, std::to_string(folder.mover->zst->size));
+        }
     }
     writeEntries(out, kVerSection, kVersionPrefix, folder.byVersion);
     writeEntries(out, kTimeSection, kDatePrefix, folder.byDate);

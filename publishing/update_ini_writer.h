@@ -54,9 +54,22 @@ struct ReleaseListing {
     std::vector<std::string> refused;
 };
 
-// Lists `folder` recursively. Left out: update.ini at the top, *.sig files, names starting
-// with "." (hidden files and folders), links to folders, and anything but regular files.
+// Lists `folder` recursively. Left out: update.ini at the top, *.sig files, the smaller forms
+// make-ini writes beside the files (*.zst, *.zpatch), names starting with "." (hidden files
+// and folders), links to folders, and anything but regular files.
 ReleaseListing listReleaseFiles(const std::string& folder);
+
+// A smaller form of a file, served beside it (publishing/release_forms.h).
+struct ServedForm {
+    std::string sha256;  // of the form's own bytes, lower-case hex
+    std::int64_t size{};
+};
+
+// The file as a patch against the installed file of `baseSha256`.
+struct ServedPatch {
+    std::string baseSha256;
+    ServedForm form;
+};
 
 struct ReleaseFile {
     std::string name;
@@ -64,6 +77,12 @@ struct ReleaseFile {
     std::int64_t writeTime{};  // local standard time, calendar seconds (for [Time])
     std::string sha256;        // lower-case hex
     std::int64_t size{};       // bytes
+    std::string path{};        // the file that was read
+    // Announced right after Size<n>: ZstSha256<n> and ZstSize<n> (UpdateZst*, MoveZst* for the
+    // updater and its helper), then each patch k = index + 1 as PatchBase<n>_<k>,
+    // PatchSha256<n>_<k> and PatchSize<n>_<k>.
+    std::optional<ServedForm> zst{};
+    std::vector<ServedPatch> patches{};
 };
 
 struct ReleaseFolder {

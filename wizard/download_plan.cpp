@@ -153,12 +153,16 @@ DownloadPlan makeDownloadPlan(const UpdateInformation& info, const PlanRequest& 
         const std::string base = updaterBase(request.serverAddress);
         const std::string updater(kUpdaterFileName);
         const std::string mover(kMoverFileName);
-        plan.rows.push_back(
-            {base + "/" + updater, updater, text(kUpdater), 0, updateSha256, updateSize});
+        plan.rows.push_back({base + "/" + updater, updater, text(kUpdater), 0, updateSha256,
+                             updateSize,
+                             readCompressedForm(ini.updateSha256, ini.updateSize,
+                                                ini.updateZstSha256, ini.updateZstSize)});
         const std::string moveKey = GetFileVersionText(request.appFolder + mover, "ProductVersion");
         if (isOlderVersion(moveKey, RemoveChar(moveVer, "."))) {
-            plan.rows.push_back(
-                {base + "/" + mover, mover, text(kUpdateAssistant), 0, moveSha256, moveSize});
+            plan.rows.push_back({base + "/" + mover, mover, text(kUpdateAssistant), 0, moveSha256,
+                                 moveSize,
+                                 readCompressedForm(ini.moveSha256, ini.moveSize, ini.moveZstSha256,
+                                                    ini.moveZstSize)});
         }
         plan.next = PlanNext::Download;
         return plan;
@@ -167,27 +171,31 @@ DownloadPlan makeDownloadPlan(const UpdateInformation& info, const PlanRequest& 
     // A file out of date by version and by date is planned once, as its version entry.
     std::set<std::string, std::less<>> planned;
     const auto addFile = [&](const controls::ListModel& list,
-                             const std::vector<std::string>& digests, const Sizes& sizes, int row) {
+                             const std::vector<std::string>& digests, const Sizes& sizes,
+                             const FileSection& section, int row) {
         const std::string& name = list.row(row).text;
         if (planned.insert(name).second) {
             const auto index = static_cast<std::size_t>(row - 1);
             plan.rows.push_back({name, name, list.subItem(row, 2), 0,
                                  index < digests.size() ? digests[index] : std::string(),
-                                 index < sizes.size() ? sizes[index] : std::nullopt});
+                                 index < sizes.size() ? sizes[index] : std::nullopt,
+                                 index < section.entries.size()
+                                     ? readFileForms(section.entries[index])
+                                     : std::vector<FileForm>{}});
         }
     };
     for (int row = 1; row <= info.VersionList.rowCount(); ++row) {
         const std::string localKey = GetFileVersionText(
             localPath(request.appFolder, info.VersionList.row(row).text), "ProductVersion");
         if (isOlderVersion(localKey, RemoveChar(info.VersionList.subItem(row, 1), "."))) {
-            addFile(info.VersionList, info.VersionDigests, versionSizes, row);
+            addFile(info.VersionList, info.VersionDigests, versionSizes, info.ini.ver, row);
         }
     }
     for (int row = 1; row <= info.DateList.rowCount(); ++row) {
         const auto local =
             localStandardWriteTime(localPath(request.appFolder, info.DateList.row(row).text));
         if (!local) {
-            addFile(info.DateList, info.DateDigests, dateSizes, row);
+            addFile(info.DateList, info.DateDigests, dateSizes, info.ini.time, row);
             continue;
         }
         const std::string& announcedText = info.DateList.subItem(row, 1);
@@ -197,7 +205,7 @@ DownloadPlan makeDownloadPlan(const UpdateInformation& info, const PlanRequest& 
                           "] date \"" + announcedText + "\" of " + info.DateList.row(row).text);
         }
         if (*announced - *local > 0) {
-            addFile(info.DateList, info.DateDigests, dateSizes, row);
+            addFile(info.DateList, info.DateDigests, dateSizes, info.ini.time, row);
         }
     }
     plan.next = plan.rows.empty() ? PlanNext::Finish : PlanNext::Download;

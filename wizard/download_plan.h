@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/language.h"
+#include "wizard/file_forms.h"
 #include "wizard/update_info.h"
 
 namespace upd::wizard {
@@ -37,6 +38,8 @@ struct PlanRow {
     // The announced length in bytes (announced_size.h): Size<n>, UpSize, UpdateSize or
     // MoveSize; nothing for none. The download never grows past it.
     std::optional<std::int64_t> size{};
+    // The smaller forms it may be fetched in (file_forms.h); none for the full package.
+    std::vector<FileForm> forms{};
 };
 
 struct DownloadPlan {

@@ -17,8 +17,10 @@
 #include "controls/image_list.h"
 #include "controls/list_control.h"
 #include "controls/small_bar.h"
+#include "net/connection_pool.h"
 #include "net/data_connection.h"
 #include "platform/monotonic_clock.h"
+#include "platform/update_path.h"
 #include "product_config.h"
 #include "wizard/artwork.h"
 #include "wizard/frm_update1.h"
@@ -156,6 +158,16 @@ RowDownloadEvents frmUpdate4::downloadEvents(Slot& slot) {
     events.Arrived = [this, &slot] { rowArrived(slot); };
     events.Finished = [this, &slot] { rowFinished(slot); };
     events.Failed = [this, &slot](const RowFailure& failure) { rowFailed(slot, failure); };
+    events.Slices = [&slot] { slot.digestTimer.start(); };
+    // A patch or a compressed file is fetched for the row: the whole update counts its bytes.
+    events.Fetching = [this, &slot](std::optional<std::int64_t> size) {
+        m_whole.resizeRow(slot.row, size);
+    };
+    events.Fallback = [this, &slot](const std::string&) {
+        if (WizardObserver* observer = wizard().observer()) {
+            observer->fileFallback(trelListViewCtl1->rowText(slot.row).toStdString());
+        }
+    };
     return events;
 }
 
@@ -176,8 +188,12 @@ frmUpdate4::Slot& frmUpdate4::freeSlot() {
         }
     });
     slot.digestTimer.setInterval(0);
-    connect(&slot.digestTimer, &QTimer::timeout, this,
-            [&slot] { slot.download.checkDigestSlice(); });
+    connect(&slot.digestTimer, &QTimer::timeout, this, [&slot] {
+        slot.download.checkDigestSlice();
+        if (!slot.download.needsSlices()) {
+            slot.digestTimer.stop();
+        }
+    });
     return slot;
 }
 
@@ -223,6 +239,8 @@ void frmUpdate4::Form_Unload() {
     m_unloaded = true;
     m_timer1.stop();
     releaseDownloads();
+    // The server's connections are of no more use: nothing holds them open meanwhile.
+    net::connectionPool().clear();
 }
 
 void frmUpdate4::Timer1_Timer() {
@@ -253,8 +271,10 @@ void frmUpdate4::setParallel(int transfers) {
 
 void frmUpdate4::setPlanSizes(const std::vector<PlanRow>& rows) {
     m_planSizes.clear();
+    m_planForms.clear();
     for (const PlanRow& row : rows) {
         m_planSizes.push_back(row.size);
+        m_planForms.push_back(row.forms);
     }
 }
 
@@ -324,6 +344,15 @@ void frmUpdate4::DownloadFile(Slot& slot, int row, bool resume) {
     request.digest = analysis->planDigest(row);
     request.size = planSize(row);
     request.resume = resume;
+    if (const auto index = static_cast<std::size_t>(row - 1); index < m_planForms.size()) {
+        request.forms = m_planForms[index];
+        // A patch applies to the installed file of the row's name.
+        const std::string& appFolder = wizard().environment().appFolder;
+        if (const platform::UpdatePath installed = platform::hostPathUnder(
+                appFolder.substr(0, appFolder.size() - 1), request.listedName)) {
+            request.installedPath = installed.path;
+        }
+    }
     (void)trelListViewCtl1->setStateIcon(row, kIconFetching);
     m_whole.startRow(row, platform::monotonicMs());
     slot.download.start(request);
@@ -517,12 +546,12 @@ void frmUpdate4::rowArrived(Slot& slot) {
     slot.stallTimer.stop();
     showProgress();
     showAverage();
-    if (slot.download.state() == RowState::Checking) {
+    if (slot.download.needsSlices()) {
         // The first slice at once: a small file is checked, and the next row asked for, without
         // waiting for a turn of the loop (on a far link each turn holds up a request).
         const QPointer<frmUpdate4> page(this);
         slot.download.checkDigestSlice();
-        if (page && slot.download.state() == RowState::Checking) {
+        if (page && slot.download.needsSlices()) {
             slot.digestTimer.start();
         }
     }

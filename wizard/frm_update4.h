@@ -196,6 +196,7 @@ class frmUpdate4 : public Page {
     bool m_waitingShown = false;      // the average's label counts the wait
     bool m_spaceShort = false;
     std::vector<std::optional<std::int64_t>> m_planSizes;  // at row - 1
+    std::vector<std::vector<FileForm>> m_planForms;        // at row - 1
     WholeProgressMeter m_whole;
 };
 

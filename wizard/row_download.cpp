@@ -15,6 +15,7 @@
 #include "platform/monotonic_clock.h"
 #include "platform/update_path.h"
 #include "publishing/file_digest_pass.h"
+#include "publishing/zstd_codec.h"
 #include "wizard/resume_record.h"
 
 namespace upd::wizard {
@@ -22,6 +23,24 @@ namespace {
 
 // About a tenth of a second of hashing per turn of the event loop.
 constexpr std::int64_t kDigestSliceBytes = 32 << 20;
+// Of a form's bytes decoded per turn: a patch may decode to many times its size.
+constexpr std::int64_t kApplySliceBytes = 4 << 20;
+
+// Where a form of the row's file `target` is fetched: a name the installer keeps for itself,
+// so no update set can announce it.
+std::string formPath(const std::string& target) {
+    const std::size_t slash = target.rfind('/');
+    return target.substr(0, slash + 1) + ".upd-form-" + target.substr(slash + 1);
+}
+
+bool regularFileAt(const std::string& path, std::int64_t& size) {
+    struct stat info {};
+    if (path.empty() || ::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return false;
+    }
+    size = static_cast<std::int64_t>(info.st_size);
+    return true;
+}
 
 bool isCompleteUrl(const std::string& source) {
     return net::startsWithNoCase(source, "http");
@@ -53,13 +72,12 @@ void RowDownload::makeUpdateFolder() const {
 
 void RowDownload::start(const RowRequest& request) {
     release();
+    m_request = request;
+    m_form.reset();
+    m_decoded = false;
     m_state = RowState::Fetching;
     m_failureWhy = -1;
     m_lastBytes = 0;
-    m_expectedDigest = request.digest;
-    m_expectedSize = request.size;
-    std::string description;
-    m_socketsStarted = net::WinsockStartup(description);
     m_startMs = platform::monotonicMs();
 
     const bool isHttp = isCompleteUrl(request.source);
@@ -67,6 +85,7 @@ void RowDownload::start(const RowRequest& request) {
     // The name comes from the server: it must stay inside the update folder.
     const platform::UpdatePath target = platform::hostPathUnder(m_appFolder + "update", name);
     m_target = target ? target.path : std::string();
+    m_rowTarget = m_target;
     if (!target) {
         fail({.kind = RowFailureKind::BadName,
               .name = name,
@@ -84,6 +103,42 @@ void RowDownload::start(const RowRequest& request) {
         (void)platform::createFoldersUnder(m_appFolder, relative.substr(0, slash), 0755,
                                            platform::LinkPolicy::NoFollow);
     }
+    // Which patch applies depends on the installed file's bytes: read first, a slice a turn.
+    std::int64_t installedSize = 0;
+    if (offersPatch(request.forms) && regularFileAt(request.installedPath, installedSize) &&
+        installedSize <= publishing::kMaxPatchedFileBytes) {
+        m_digestPass = std::make_unique<FileDigestPass>(request.installedPath);
+        m_state = RowState::Preparing;
+        if (m_events.Slices) {
+            m_events.Slices();
+        }
+        return;
+    }
+    beginTransfer(chooseForm(request.forms, {}));
+}
+
+void RowDownload::beginTransfer(std::optional<FileForm> form) {
+    const RowRequest& request = m_request;
+    m_form = std::move(form);
+    m_state = RowState::Fetching;
+    m_failureWhy = -1;
+    m_lastBytes = 0;
+    m_startMs = platform::monotonicMs();
+    m_expectedDigest = m_form ? m_form->sha256 : request.digest;
+    m_expectedSize = m_form ? std::optional<std::int64_t>(m_form->size) : request.size;
+    m_target = m_form ? formPath(m_rowTarget) : m_rowTarget;
+    if (m_form && platform::linkAlong(m_appFolder, m_target.substr(m_appFolder.size())) == ELOOP) {
+        fail({.kind = RowFailureKind::LinkInPath, .name = request.listedName, .detail = m_target});
+        return;
+    }
+    std::string description;
+    if (!m_socketsStarted) {
+        m_socketsStarted = net::WinsockStartup(description);
+    }
+    if (m_events.Fetching) {
+        m_events.Fetching(m_expectedSize);
+    }
+    const bool isHttp = isCompleteUrl(request.source);
 
     const app::ProxyConnection proxy = m_proxySettings ? m_proxySettings() : app::ProxyConnection{};
     net::DataConnectionEvents events;
@@ -103,7 +158,7 @@ void RowDownload::start(const RowRequest& request) {
     }
     net::DataConnection& file = *m_connection;
     file.setDownloadType(0);
-    file.setFilename(target.path);
+    file.setFilename(m_target);
     file.setUseTempFile(false);
     app::applyProxy(proxy, file);
     file.setAutoRedirect(true);
@@ -114,24 +169,24 @@ void RowDownload::start(const RowRequest& request) {
     file.setHttpPass("");
     file.setUseHttpAuthorization(true);
     // Names use "\" between folders; in a URL every web server reads "/" as the separator.
-    std::string url = request.source;
+    std::string url = m_form ? formSource(request.source, *m_form) : request.source;
     if (!isHttp) {
         std::replace(url.begin(), url.end(), '\\', '/');
         url = (request.serverAddress ? request.serverAddress() : std::string()) + url;
     }
-    m_identity = rowIdentity(url, request.digest);
+    m_identity = rowIdentity(url, m_expectedDigest);
     m_recordKept = false;
     std::int64_t from = 0;
     std::string validator;
     if (request.resume) {
         struct stat info {};
-        const std::optional<ResumeRecord> record = readResumeRecord(target.path);
+        const std::optional<ResumeRecord> record = readResumeRecord(m_target);
         // Without a validator nothing tells whether the server's file is still the one the
         // bytes came from: only an announced digest, checked at the end, can, or the bytes
         // come from this object's own transfer a moment ago (a Retry).
-        const bool checkable = record && (!record->validator.empty() || !request.digest.empty() ||
+        const bool checkable = record && (!record->validator.empty() || !m_expectedDigest.empty() ||
                                           m_keptHere.contains(m_identity));
-        if (checkable && record->row == m_identity && ::lstat(target.path.c_str(), &info) == 0 &&
+        if (checkable && record->row == m_identity && ::lstat(m_target.c_str(), &info) == 0 &&
             S_ISREG(info.st_mode)) {
             from = info.st_size;
             validator = record->validator;
@@ -145,7 +200,7 @@ void RowDownload::start(const RowRequest& request) {
     }
     if (from == 0) {
         // Bytes of another update, another server or an unknown transfer are no start.
-        removePartialDownload(target.path);
+        removePartialDownload(m_target);
     }
     file.setResumeFrom(from);
     file.setIfRange(validator);
@@ -160,6 +215,7 @@ void RowDownload::start(const RowRequest& request) {
 
 void RowDownload::release() {
     m_digestPass.reset();
+    m_applier.reset();
     m_connection.reset();
     if (m_socketsStarted) {
         net::WinsockCleanup();
@@ -181,6 +237,10 @@ std::int64_t RowDownload::checkStall(std::int64_t nowMs) {
     const std::int64_t quiet = nowMs - m_lastActivityMs;
     if (quiet < m_stallTimeoutMs) {
         return m_stallTimeoutMs - quiet;
+    }
+    if (m_form) {
+        fallBack("no data came for " + std::to_string(m_stallTimeoutMs / 1000) + " s");
+        return 0;
     }
     release();
     m_restartWhole = false;  // what arrived is the file's start: a retry resumes from it
@@ -246,6 +306,12 @@ void RowDownload::RemoteFile_DownloadFailed(std::int32_t Why) {
 }
 
 void RowDownload::failRow() {
+    if (m_form) {
+        const std::int32_t status = m_connection ? m_connection->HTTPReply() : 0;
+        fallBack(status != 0 ? "the server answered " + std::to_string(status)
+                             : "the transfer failed (" + std::to_string(m_failureWhy) + ")");
+        return;
+    }
     const std::int32_t reply = m_connection ? m_connection->HTTPReply() : 0;
     const bool resumed = m_connection && m_connection->UseResume();
     // Released like any other, but destroyed only after the report, which reads its detail.
@@ -304,10 +370,43 @@ void RowDownload::RemoteFile_Disconnected() {
 }
 
 void RowDownload::checkDigestSlice() {
+    if (m_state == RowState::Applying) {
+        if (!m_applier || !m_applier->step(kApplySliceBytes)) {
+            return;
+        }
+        const std::unique_ptr<publishing::ZstdApplier> applier = std::move(m_applier);
+        removePartialDownload(m_target);  // the form: done with, whatever came of it
+        if (applier->failed()) {
+            fallBack("the " + formWord(m_form) + " could not be applied: " + applier->error());
+            return;
+        }
+        // The decoded file counts only with the whole file's digest.
+        m_decoded = true;
+        m_target = m_rowTarget;
+        m_expectedDigest = m_request.digest;
+        m_expectedSize = m_request.size;
+        m_digestPass = std::make_unique<FileDigestPass>(m_target);
+        m_state = RowState::Checking;
+        return;
+    }
     if (!m_digestPass || !m_digestPass->step(kDigestSliceBytes)) {
         return;
     }
     const std::unique_ptr<FileDigestPass> pass = std::move(m_digestPass);
+    if (m_state == RowState::Preparing) {
+        beginTransfer(chooseForm(m_request.forms, pass->failed() ? std::string() : pass->hex()));
+        return;
+    }
+    const bool matches = !pass->failed() && pass->hex() == m_expectedDigest;
+    if (matches && m_form && !m_decoded) {
+        startApplying();
+        return;
+    }
+    if (!matches && m_form) {
+        fallBack(m_decoded ? "the " + formWord(m_form) + " did not give the announced file"
+                           : "the " + formWord(m_form) + " is not the announced one");
+        return;
+    }
     if (!pass->failed() && pass->hex() == m_expectedDigest) {
         m_state = RowState::Finished;
         if (m_events.Finished) {
@@ -334,12 +433,44 @@ bool RowDownload::lengthDiffers() const {
 }
 
 void RowDownload::failSize(std::string detail) {
+    if (m_form) {
+        fallBack("the " + formWord(m_form) + " is not the announced size: " + detail);
+        return;
+    }
     const std::int64_t size = m_expectedSize.value_or(-1);
     release();
     // Never installed, and no start for a retry, which fetches the file whole.
     removePartialDownload(m_target);
     m_restartWhole = true;
     fail({.kind = RowFailureKind::SizeMismatch, .detail = std::move(detail), .size = size});
+}
+
+void RowDownload::startApplying() {
+    // A partial whole file of an earlier attempt is no part of the result.
+    removePartialDownload(m_rowTarget);
+    const bool patch = m_form->kind == FileForm::Kind::Patch;
+    m_applier = std::make_unique<publishing::ZstdApplier>(
+        m_target, patch ? m_request.installedPath : std::string(), m_rowTarget,
+        m_request.size.value_or(0));
+    m_state = RowState::Applying;
+}
+
+void RowDownload::fallBack(std::string why) {
+    const std::string formFile = m_form ? formPath(m_rowTarget) : std::string();
+    const bool wroteRow = m_decoded || m_state == RowState::Applying;
+    RowRequest whole = m_request;
+    whole.forms.clear();
+    release();
+    if (!formFile.empty()) {
+        removePartialDownload(formFile);
+    }
+    if (wroteRow) {
+        removePartialDownload(m_rowTarget);
+    }
+    if (m_events.Fallback) {
+        m_events.Fallback(why);
+    }
+    start(whole);
 }
 
 void RowDownload::fail(RowFailure failure) {

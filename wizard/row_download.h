@@ -28,7 +28,14 @@
 // row (a retry comes later: from the user, or posted to the loop).
 //
 // Ownership: the object owns the download object of the current row (RemoteFile) and the
-// digest pass, and releases them on release(), on the next start() and when destroyed. After
+// digest pass, and releases them on release(), on the next start() and when destroyed.
+//
+// Smaller forms (file_forms.h): when the row offers a patch, the installed file's digest is
+// read first, a slice at a time (state Preparing); the patch made against it is fetched, else
+// the compressed form, else the whole file. A form is fetched into "<folder>/.upd-form-<name>"
+// and checked against its own digest and size, decoded into the row's file a slice at a time
+// (Applying), and the result checked against the whole file's digest (Checking). A form that
+// fails anywhere on the way is dropped and the whole file fetched instead, once (Fallback). After
 // Finished the download object stays, ended, until then (its counts still read). Not copyable
 // or movable: the download object's events refer to it by address.
 #pragma once
@@ -41,9 +48,14 @@
 #include <string>
 
 #include "app/proxy_settings.h"
+#include "wizard/file_forms.h"
 
 namespace upd::net {
 class DataConnection;
+}
+
+namespace upd::publishing {
+class ZstdApplier;
 }
 
 namespace upd::wizard {
@@ -67,14 +79,20 @@ struct RowRequest {
     // says they are this row's, asking with "If-Range" for the rest of the same file; a
     // partial file that is not is removed first. False: any partial file is removed first.
     bool resume = false;
+    // The smaller forms it may be fetched in, and the installed file a patch applies to ("":
+    // none). Forms need `digest` and `size`.
+    std::vector<FileForm> forms{};
+    std::string installedPath{};
 };
 
 enum class RowState {
-    Idle,      // nothing started, or released
-    Fetching,  // the request is under way
-    Checking,  // the file has arrived; its digest is being checked (checkDigestSlice)
-    Finished,  // arrived and, when announced, with the announced digest
-    Failed,    // see RowFailure
+    Idle,       // nothing started, or released
+    Preparing,  // the installed file's digest is being read (checkDigestSlice)
+    Fetching,   // the request is under way
+    Checking,   // the file has arrived; its digest is being checked (checkDigestSlice)
+    Applying,   // a fetched form is being decoded into the file (checkDigestSlice)
+    Finished,   // arrived and, when announced, with the announced digest
+    Failed,     // see RowFailure
 };
 
 enum class RowFailureKind {
@@ -115,6 +133,14 @@ struct RowDownloadEvents {
     std::function<void()> Arrived{};
     std::function<void()> Finished{};
     std::function<void(const RowFailure& failure)> Failed{};
+    // The row needs checkDigestSlice() each turn of the loop (needsSlices()); Arrived says so
+    // too for the digest of what arrived.
+    std::function<void()> Slices{};
+    // A request starts for `size` bytes (announced; nothing for none): the whole file or the
+    // form chosen.
+    std::function<void(std::optional<std::int64_t> size)> Fetching{};
+    // A form failed (`why`, in English) and the whole file is fetched instead.
+    std::function<void(const std::string& why)> Fallback{};
 };
 
 class RowDownload {
@@ -151,8 +177,15 @@ class RowDownload {
     // in any other state.
     int waitingSeconds(std::int64_t nowMs) const;
 
-    // Hashes the next slice while Checking; at the end of the pass reports Finished or Failed.
+    // Hashes or decodes the next slice while Preparing, Checking or Applying; at the end of the
+    // last pass reports Finished or Failed.
     void checkDigestSlice();
+    bool needsSlices() const {
+        return m_state == RowState::Preparing || m_state == RowState::Checking ||
+               m_state == RowState::Applying;
+    }
+    // The form being fetched or decoded; nothing: the whole file.
+    const std::optional<FileForm>& form() const { return m_form; }
 
     // The download object's events.
     void RemoteFile_BytesReceived(std::int64_t lByteCount);
@@ -175,6 +208,11 @@ class RowDownload {
     bool restartsWhole() const { return m_restartWhole; }
 
   private:
+    // Requests the whole file (no form) or `form` of the row.
+    void beginTransfer(std::optional<FileForm> form);
+    // Drops the form under way and fetches the whole file.
+    void fallBack(std::string why);
+    void startApplying();
     // Ends the row's transfer as failed.
     void failRow();
     // Drops the transfer and the file that is not the announced size, and reports it.
@@ -193,7 +231,12 @@ class RowDownload {
     std::string m_expectedDigest;
     std::optional<std::int64_t> m_expectedSize;
     bool m_socketsStarted = false;
-    std::string m_target;  // the row's file in the update folder
+    std::string m_target;     // the file being fetched: the row's, or its form's
+    std::string m_rowTarget;  // the row's file in the update folder
+    RowRequest m_request;     // of the row under way
+    std::optional<FileForm> m_form;
+    bool m_decoded = false;  // Checking the result of a decoded form
+    std::unique_ptr<publishing::ZstdApplier> m_applier;
     std::int64_t m_startMs = 0;
     std::int64_t m_lastActivityMs = 0;
     int m_stallTimeoutMs = kStallTimeoutMs;

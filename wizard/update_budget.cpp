@@ -164,6 +164,12 @@ void WholeProgressMeter::endRow(int row, std::int64_t nowMs) {
     }
 }
 
+void WholeProgressMeter::resizeRow(int row, std::optional<std::int64_t> size) {
+    if (row >= 1 && static_cast<std::size_t>(row) <= m_sizes.size()) {
+        m_sizes[static_cast<std::size_t>(row - 1)] = size;
+    }
+}
+
 void WholeProgressMeter::finishRow(int row, std::int64_t nowMs) {
     endRow(row, nowMs);
     if (Row* state = rowAt(row)) {

@@ -107,6 +107,9 @@ class WholeProgressMeter {
     void endRow(int row, std::int64_t nowMs);
     // The row's file is whole at `nowMs`.
     void finishRow(int row, std::int64_t nowMs);
+    // The row is fetched in a form of `size` bytes (a patch, a compressed file), or whole
+    // again: the whole update counts the bytes actually fetched.
+    void resizeRow(int row, std::optional<std::int64_t> size);
     PassTotals totals(std::int64_t nowMs) const;
     // Nothing when a row of the pass has no announced size, or before a pass.
     std::optional<WholeProgress> figures(std::int64_t nowMs) const;

@@ -39,10 +39,24 @@ FileSection readFileSection(const ProfileDocument& document, std::string_view na
     const std::int64_t last = std::min(*section.count, kMaxFileEntries);
     section.entries.reserve(static_cast<std::size_t>(last));
     for (std::int64_t n = 1; n <= last; ++n) {
-        section.entries.push_back({readValue(document, name, fileKey(n)),
-                                   readValue(document, name, numberedKey(valuePrefix, n)),
-                                   readValue(document, name, sha256Key(n)),
-                                   readValue(document, name, sizeKey(n))});
+        FileEntry& entry = section.entries.emplace_back(
+            FileEntry{readValue(document, name, fileKey(n)),
+                      readValue(document, name, numberedKey(valuePrefix, n)),
+                      readValue(document, name, sha256Key(n)),
+                      readValue(document, name, sizeKey(n)),
+                      readValue(document, name, numberedKey(kZstSha256Prefix, n)),
+                      readValue(document, name, numberedKey(kZstSizePrefix, n)),
+                      {}});
+        // Patches are numbered from 1 without gaps: the first k with none of its keys ends them.
+        for (int k = 1; k <= kMaxPatches; ++k) {
+            PatchEntry patch{readValue(document, name, patchKey(kPatchBasePrefix, n, k)),
+                             readValue(document, name, patchKey(kPatchSha256Prefix, n, k)),
+                             readValue(document, name, patchKey(kPatchSizePrefix, n, k))};
+            if (!patch.base.present && !patch.sha256.present && !patch.size.present) {
+                break;
+            }
+            entry.patches.push_back(std::move(patch));
+        }
     }
     return section;
 }
@@ -91,6 +105,10 @@ UpdateIniFile readUpdateIni(const ProfileDocument& document) {
     update.upSize = readKey(kUpSizeKey);
     update.updateSize = readKey(kUpdateSizeKey);
     update.moveSize = readKey(kMoveSizeKey);
+    update.updateZstSha256 = readKey(kUpdateZstSha256Key);
+    update.updateZstSize = readKey(kUpdateZstSizeKey);
+    update.moveZstSha256 = readKey(kMoveZstSha256Key);
+    update.moveZstSize = readKey(kMoveZstSizeKey);
     update.serial = readKey(kSerialKey);
     update.expires = readKey(kExpiresKey);
     update.ver = readKey(kReleaseVersionKey);

@@ -29,6 +29,8 @@ struct UpdateSection {
     int line = 0;  // of the [Update] header; 0 when there is none
     IniValue forceUp, upUrl, update, updateVer, moveVer, upSha256, updateSha256, moveSha256;
     IniValue upSize, updateSize, moveSize;
+    // The updater and its helper compressed: the digest and size of "<name>.zst".
+    IniValue updateZstSha256, updateZstSize, moveZstSha256, moveZstSize;
     IniValue serial, expires;          // of signed information
     IniValue ver, time;                // the release's version and date, shown in What's new
     IniValue contentsEn, contentsChs;  // Contents<tag> of the two languages
@@ -38,11 +40,19 @@ struct UpdateSection {
     const IniValue& contents(std::string_view tag) const;
 };
 
+// One patch of an entry: PatchBase<n>_<k>, PatchSha256<n>_<k>, PatchSize<n>_<k>.
+struct PatchEntry {
+    IniValue base, sha256, size;
+};
+
 struct FileEntry {
-    IniValue file;    // File<n>
-    IniValue value;   // Ver<n> in [Ver], Date<n> in [Time]
-    IniValue sha256;  // Sha256<n>
-    IniValue size;    // Size<n>
+    IniValue file;                // File<n>
+    IniValue value;               // Ver<n> in [Ver], Date<n> in [Time]
+    IniValue sha256;              // Sha256<n>
+    IniValue size;                // Size<n>
+    IniValue zstSha256, zstSize;  // ZstSha256<n>, ZstSize<n>
+    // k = 1 .. kMaxPatches at index k - 1; an absent patch has none of its keys present.
+    std::vector<PatchEntry> patches;
 };
 
 struct FileSection {

@@ -6,8 +6,10 @@
 //   [Update]   Ver, Time, Contents<tag>, ForceUp, UpURL, Update, UpdateVer, MoveVer,
 //              UpSha256, UpdateSha256, MoveSha256, UpSize, UpdateSize, MoveSize,
 //              Serial, Expires
-//   [Ver]      Num, File<n>, Ver<n>, Sha256<n>, Size<n>
-//   [Time]     Num, File<n>, Date<n>, Sha256<n>, Size<n>
+//              UpdateZstSha256, UpdateZstSize, MoveZstSha256, MoveZstSize
+//   [Ver]      Num, File<n>, Ver<n>, Sha256<n>, Size<n>, ZstSha256<n>, ZstSize<n>,
+//              PatchBase<n>_<k>, PatchSha256<n>_<k>, PatchSize<n>_<k>
+//   [Time]     the same with Date<n> for Ver<n>
 //   [Descript] <EXT><tag>, <EXT>
 //   (<tag>: the language's, platform::languageProfile; <n> from 1, without leading zeros)
 //
@@ -43,6 +45,11 @@ inline constexpr std::string_view kMoveSha256Key = "MoveSha256";
 inline constexpr std::string_view kUpSizeKey = "UpSize";
 inline constexpr std::string_view kUpdateSizeKey = "UpdateSize";
 inline constexpr std::string_view kMoveSizeKey = "MoveSize";
+// The updater and its helper offered zstd-compressed ("update.exe.zst" beside update.exe).
+inline constexpr std::string_view kUpdateZstSha256Key = "UpdateZstSha256";
+inline constexpr std::string_view kUpdateZstSizeKey = "UpdateZstSize";
+inline constexpr std::string_view kMoveZstSha256Key = "MoveZstSha256";
+inline constexpr std::string_view kMoveZstSizeKey = "MoveZstSize";
 // Of signed information: a number the vendor raises with every release, and the UTC time
 // ("YYYY-MM-DD HH:MM:SS") after which it is no longer taken.
 inline constexpr std::string_view kSerialKey = "Serial";
@@ -62,6 +69,20 @@ inline constexpr std::string_view kVersionPrefix = "Ver";    // Ver<n>, in [Ver]
 inline constexpr std::string_view kDatePrefix = "Date";      // Date<n>, in [Time]
 inline constexpr std::string_view kSha256Prefix = "Sha256";  // Sha256<n>, in both
 inline constexpr std::string_view kSizePrefix = "Size";      // Size<n>, in both
+// A file on the server may also be offered smaller, each form with its own digest and size:
+//   zstd-compressed, as "<File<n>>.zst" beside it: ZstSha256<n>, ZstSize<n>;
+//   as a patch against an installed file whose SHA-256 is PatchBase<n>_<k> (k from 1 to
+//   kMaxPatches), as "<File<n>>.<the first 16 hex digits of that digest>.zpatch" beside it
+//   (zstd with the installed file as its prefix): PatchSha256<n>_<k>, PatchSize<n>_<k>.
+// Either form, decompressed, is the file of Sha256<n> and Size<n>, which it needs.
+inline constexpr std::string_view kZstSha256Prefix = "ZstSha256";
+inline constexpr std::string_view kZstSizePrefix = "ZstSize";
+inline constexpr std::string_view kPatchBasePrefix = "PatchBase";
+inline constexpr std::string_view kPatchSha256Prefix = "PatchSha256";
+inline constexpr std::string_view kPatchSizePrefix = "PatchSize";
+inline constexpr int kMaxPatches = 5;
+inline constexpr std::string_view kZstSuffix = ".zst";
+inline constexpr std::string_view kPatchSuffix = ".zpatch";
 
 // The most entries a section may announce (a 16-bit count): a larger Num refuses the whole
 // file, so nothing reads past it.
@@ -87,6 +108,15 @@ inline std::string sizeKey(std::int64_t n) {
     return numberedKey(kSizePrefix, n);
 }
 
+// A patch's key: patchKey("PatchBase", 3, 2) is "PatchBase3_2".
+inline std::string patchKey(std::string_view prefix, std::int64_t n, int k) {
+    return numberedKey(prefix, n) + "_" + std::to_string(k);
+}
+// The name on the server of the patch of `file` against the installed file of `baseDigest`.
+inline std::string patchName(std::string_view file, std::string_view baseDigest) {
+    return std::string(file) + "." + std::string(baseDigest.substr(0, 16)) +
+           std::string(kPatchSuffix);
+}
 // "ContentsEN", "ContentsCHS".
 inline std::string contentsKey(std::string_view tag) {
     return std::string(kContentsPrefix) + std::string(tag);

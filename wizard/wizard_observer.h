@@ -23,6 +23,8 @@ class WizardObserver {
     virtual void pageShown(PageId page) = 0;
     // `name` as the plan gives it ("plugins\Report.dll").
     virtual void fileFinished(const std::string& name) = 0;
+    // A patch or compressed form of `name` failed; the whole file is fetched instead.
+    virtual void fileFallback(const std::string& name) { (void)name; }
     // A failure shown on a page (not in a message box), in the user's language.
     virtual void failed(const std::string& text) = 0;
     virtual void finished(FinishOutcome outcome) = 0;

@@ -109,4 +109,17 @@ sed 's/^Expires=.*/Expires=2001-01-01 00:00:00\r/' "$stamped" > "$work/expired.i
 check "verify, expired" "it expired at 2001-01-01 00:00:00 UTC" \
   "$(signed "$work/expired.ini" 2>&1 >/dev/null | sed 's/^.*: //')"
 check "make-ini --serial 0" 2 "$(status "$tool" make-ini "$rel" --serial 0)"
+# Compressed files and patches: made beside the file, rebuilt by lint from the given base.
+new=$work/forms/new old=$work/forms/old
+mkdir -p "$new/d" "$old/d" && seq 30000 > "$old/d/n.txt" && sed 's/^15000$/x/' "$old/d/n.txt" > "$new/d/n.txt"
+check "make-ini, six bases" 2 "$(status "$tool" make-ini "$new" --base 1 --base 2 --base 3 --base 4 --base 5 --base 6)"
+check "lint --base without --release" 2 "$(status "$tool" lint "$ini" --base "$old")"
+check "make-ini --compress --base" 0 "$(status "$tool" make-ini "$new" --ver 1 --compress --base "$old" -o "$new/update.ini")"
+patch=$new/d/n.txt.$(sha256sum < "$old/d/n.txt" | cut -c1-16).zpatch
+check "forms beside the file" 2 "$(ls "$new/d/n.txt.zst" "$patch" | wc -l | tr -d ' ')"
+lint_forms() { "$tool" lint "$new/update.ini" --release "$new" "$@"; }
+check "lint rebuilds them" 0 "$(status lint_forms --base "$old")"
+check "lint without the base" 1 "$(lint_forms | grep -c 'n.txt.*zpatch not rebuilt: no base with digest')"
+printf 'x' >> "$patch"
+check "lint rebuilds a spoiled patch" 1 "$(lint_forms --base "$old" | grep -c 'does not rebuild the announced d\\n.txt: there is more input')"
 checks_done

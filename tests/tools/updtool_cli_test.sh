@@ -50,13 +50,13 @@ check "sample has both languages" 2 \
 # plan: the demo's update set against an empty folder plans every file, in plan order; a
 # server address of scheme and host keeps the updater's sources full URLs on that host.
 ini=$src/resources/demo/server/update/update.ini
-check "plan of the demo set" "$(printf 'Main.exe\tMain.exe\tProgram
-plugins\\Report.dll\tplugins\\Report.dll\tLibrary
-data\\Templates.dat\tdata\\Templates.dat\tData file
+check "plan of the demo set" "$(printf 'Main.exe\tMain.exe\tProgram\tfull\t-
+plugins\\Report.dll\tplugins\\Report.dll\tLibrary\tfull\t-
+data\\Templates.dat\tdata\\Templates.dat\tData file\tfull\t-
 next\tdownload')" "$(LANG=C "$tool" plan --info "$ini" --self "$tool" "$work")"
 sed 's/^UpdateVer=.*/UpdateVer=9.0/' "$ini" > "$work/update.ini"
-check "plan of an older updater" "$(printf 'http://h:81/update.exe\tupdate.exe\tUpdate
-http://h:81/FileMove.exe\tFileMove.exe\tUpdate Assistant
+check "plan of an older updater" "$(printf 'http://h:81/update.exe\tupdate.exe\tUpdate\tfull\t-
+http://h:81/FileMove.exe\tFileMove.exe\tUpdate Assistant\tfull\t-
 next\tdownload')" "$(LANG=C "$tool" plan --server http://h:81/ --self "$tool" "$work")"
 check "plan deletes nothing" 1 "$(ls "$work" | grep -c '^update.ini$')"
 checks_done

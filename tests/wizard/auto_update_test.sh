@@ -89,6 +89,24 @@ for name in signed tampered-file grown-file tampered-ini other-key unsigned bad-
         mv "$work/update.ini" "$set/update/update.ini" &&
         "$updtool" sign --key "$work/vendor.key" "$set/update/update.ini" || echo "signing $name failed"
 done
+# Signed sets with patches against the release before (sub/data.dat changed in a few places)
+# and compressed files; in corrupt-patch the patch is damaged on the server after signing.
+mkdir -p "$work/release-1/sub"
+cp "$www/files/set/sub/data.dat" "$work/release-1/sub/data.dat"
+echo "old keep" >"$work/release-1/keep.txt"
+for name in patched corrupt-patch; do
+    set=$www/$name/set
+    mkdir -p "$set/sub"
+    cp "$www/files/set/run.sh" "$www/files/set/keep.txt" "$set/"
+    cp "$work/release-1/sub/data.dat" "$set/sub/data.dat"
+    printf 'a new block of data' | dd of="$set/sub/data.dat" bs=1 seek=150000 conv=notrunc status=none
+    "$updtool" make-ini "$set" -o "$work/update.ini" --ver 2.0 --base "$work/release-1" --compress &&
+        mkdir -p "$set/update" && mv "$work/update.ini" "$set/update/update.ini" &&
+        "$updtool" sign --key "$work/vendor.key" "$set/update/update.ini" || echo "making $name failed"
+done
+for patch in "$www/corrupt-patch/set/sub/"*.zpatch; do
+    printf 'XXXX' | dd of="$patch" bs=1 seek=40 conv=notrunc status=none
+done
 # The same length with other bytes (the digest tells), and longer (the announced size tells).
 printf changed | dd of="$www/tampered-file/set/sub/data.dat" conv=notrunc status=none
 echo "changed" >>"$www/grown-file/set/sub/data.dat"
@@ -161,6 +179,12 @@ after() {
     is "$1 installed first" "$?" 0
     mv "$work/update.svr" "$app/update.svr"
 }
+# release-1: the folder holds the release the patches were made against.
+release-1() {
+    pub vendor
+    cp -r "$work/release-1/sub" "$app/"
+    touch -d 2020-01-01 "$app/sub/data.dat"
+}
 # small-disk: the update folder on a file system of 200 KiB (a tmpfs), too small for the set;
 # under the vendor's key, as a set of announced sizes is.
 small-disk() {
@@ -211,6 +235,10 @@ expect() {
     nothing-ran) is "nothing ran, the link's target is whole" \
         "$(ls "$work/pwned" 2>&1 >/dev/null | wc -l) $(<"$work/victim")" "1 victim" ;;
     no-escape) is "no escape byte printed" "$(grep -c $'\e' "$work/out" "$work/err" | grep -vc ':0$')" 0 ;;
+    patch-fetched) is "the patch was fetched, not the file" \
+        "$(grep -c "GET /$set/set/sub/data.dat.[0-9a-f]*.zpatch " "$PEERS_DIR/nginx/access.log") $(grep -c "GET /$set/set/sub/data.dat " "$PEERS_DIR/nginx/access.log")" "1 0"
+        is "no fallback" "$(grep -c '^fallback:' <<<"$out")" 0 ;;
+    fell-back) is "the whole file after the patch" "$(grep -c '^fallback: sub\\data.dat$' <<<"$out")" 1 ;;
     resumed) ok "only the rest was fetched ($kept kept)" fetched 206 $((600000 - kept))
         ok "its bytes" cmp -s "$app/big.dat" "$www/resume/set/big.dat" ;;
     refetched) ok "fetched whole" fetched 200 250000
@@ -250,6 +278,10 @@ files          | https-direct https-socks5 https-http | |   | 0 | | | bytes
 secure-package | https-direct             |             |            | 4 | | | package
 # Signed sets, with the vendor's key as update.pub.
 signed         | direct                   | pub vendor  |            | 0 | | | bytes
+# Patches against the installed release, verified by the signed digests; a damaged one falls
+# back to the whole file.
+patched        | direct                   | release-1   |            | 0 | | | bytes patch-fetched
+corrupt-patch  | direct                   | release-1   |            | 0 | | | bytes fell-back
 tampered-file  | direct                   | pub vendor  |            | 1 | | does not match its SHA-256 | untouched
 grown-file     | direct                   | pub vendor  |            | 1 | | not the size | untouched
 tampered-ini other-key | direct           | pub vendor  |            | 1 | | does not match | untouched

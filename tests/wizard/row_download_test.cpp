@@ -8,6 +8,8 @@
 
 #include <optional>
 
+#include "publishing/file_digest.h"
+#include "publishing/zstd_codec.h"
 #include "tests/net/net_test_support.h"
 #include "tests/support/scripted_server.h"
 #include "tests/support/temp_dir.h"
@@ -123,6 +125,87 @@ TEST(RowDownload, HoldsTheFileToItsAnnouncedSize) {
         struct stat info {};
         EXPECT_NE(::lstat(partial.c_str(), &info), 0) << "the file stays";
         EXPECT_NE(::lstat(resumeRecordPath(partial).c_str(), &info), 0) << "its record stays";
+    }
+}
+
+// The smaller forms: the patch made against the installed file's bytes, else the compressed
+// file, else the whole file; a form that fails anywhere falls back to the whole file, once, and
+// the row's file is the new one in every case.
+TEST(RowDownload, FetchesTheFormThatAppliesAndFallsBackToTheWholeFile) {
+    const test::TempDir work;
+    const std::string oldBytes = net::test::patternBytes(200'000, 1);
+    std::string newBytes = oldBytes;
+    newBytes.replace(1000, 64, std::string(64, 'x'));
+    const std::string oldFile = work.write("old", oldBytes), newFile = work.write("new", newBytes);
+    ASSERT_TRUE(publishing::makePatch(oldFile, newFile, work.file("patch")).ok);
+    ASSERT_TRUE(publishing::compressFile(newFile, work.file("zst")).ok);
+    const std::string patch = test::readFile(work.file("patch"));
+    const std::string zst = test::readFile(work.file("zst"));
+    const auto digest = [](const std::string& bytes) { return sha256Hex(bytes); };
+    const FileForm patchForm{FileForm::Kind::Patch, digest(oldBytes), digest(patch),
+                             static_cast<std::int64_t>(patch.size())};
+    const FileForm zstForm{
+        FileForm::Kind::Compressed, {}, digest(zst), static_cast<std::int64_t>(zst.size())};
+    const std::string patchPath = "/f.bin." + digest(oldBytes).substr(0, 16) + ".zpatch";
+    std::string corrupted = patch;
+    corrupted[corrupted.size() / 2] ^= 0x55;
+    // clang-format off
+    const struct { const char* name; std::string installed; std::vector<std::string> served;
+                   std::vector<std::string> asked; bool fallback; } cases[] = {
+        {"the patch of the installed file", oldBytes, {patch}, {patchPath}, false},
+        {"a file the user changed: compressed", oldBytes + "!", {zst}, {"/f.bin.zst"}, false},
+        {"no installed file: compressed", "", {zst}, {"/f.bin.zst"}, false},
+        {"a corrupted patch", oldBytes, {corrupted, newBytes}, {patchPath, "/f.bin"}, true},
+        {"a patch missing on the server", oldBytes, {"", newBytes}, {patchPath, "/f.bin"}, true},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const test::TempDir app;
+        if (!c.installed.empty()) {
+            app.write("f.bin", c.installed);
+        }
+        std::vector<test::Script> scripts;
+        for (const std::string& body : c.served) {
+            scripts.push_back(
+                test::Script()
+                    .readRequest()
+                    .send(body.empty() ? httpReply(404, "gone") : httpReply(200, body))
+                    .close());
+        }
+        test::ScriptedServer server(scripts);
+        bool finished = false;
+        std::optional<RowFailure> failure;
+        int fallbacks = 0;
+        std::string why;
+        RowDownload row(app.path(), nullptr,
+                        {.Finished = [&] { finished = true; },
+                         .Failed = [&](const RowFailure& f) { failure = f; },
+                         .Fallback =
+                             [&](const std::string& w) {
+                                 ++fallbacks;
+                                 why = w;
+                             }});
+        row.start({.source = "f.bin",
+                   .listedName = "f.bin",
+                   .serverAddress = [&] { return server.url("/"); },
+                   .digest = digest(newBytes),
+                   .size = static_cast<std::int64_t>(newBytes.size()),
+                   .forms = {patchForm, zstForm},
+                   .installedPath = app.file("f.bin")});
+        ASSERT_TRUE(test::pumpUntil([&] {
+            row.checkDigestSlice();
+            return finished || failure;
+        }));
+        EXPECT_FALSE(failure) << failure->detail;
+        EXPECT_TRUE(test::readFile(app.file("update/f.bin")) == newBytes);
+        EXPECT_EQ(fallbacks, c.fallback ? 1 : 0) << why;
+        ASSERT_EQ(server.connections(), c.asked.size());
+        for (std::size_t k = 0; k < c.asked.size(); ++k) {
+            EXPECT_TRUE(server.received(k).starts_with("GET " + c.asked[k] + " "))
+                << server.received(k);
+        }
+        EXPECT_EQ(::access(app.file("update/.upd-form-f.bin").c_str(), F_OK), -1);
     }
 }
 

@@ -8,6 +8,7 @@ packages=(
   g++ cmake ninja-build pkg-config clang-14 libclang-rt-14-dev clang-format binutils
   libsodium-dev
   libssl-dev openssl
+  libzstd-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev fonts-wqy-microhei
   nginx-light dante-server tinyproxy microsocks squid lighttpd openssh-server openssh-client curl

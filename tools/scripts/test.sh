@@ -21,6 +21,7 @@ bash tools/bench/throughput.sh --short
 bash tools/bench/https_throughput.sh --short
 bash tools/bench/download_page.sh
 bash tools/bench/far_link.sh --short
+bash tools/bench/patch_updates.sh --short
 
 echo "== sanitizer build =="
 cmake --preset asan

@@ -21,8 +21,11 @@ using updtool::kExitOk;
 using updtool::usageError;
 
 constexpr const char* kLintUsage =
-    "usage: updtool lint UPDATE_INI [--release RELEASE_DIR] [--signed]\n"
-    "  --release  compare with the files as they will be served\n"
+    "usage: updtool lint UPDATE_INI [--release RELEASE_DIR [--base OLD_DIR ...]] [--signed]\n"
+    "  --release  compare with the files as they will be served, and rebuild each compressed\n"
+    "             file and patch there to check that it gives the announced file\n"
+    "  --base     an earlier release, as installed: a patch against one of its files is\n"
+    "             rebuilt from it (repeatable; a patch whose base is not given is a warning)\n"
     "  --signed   judge it as a signed set (implied by UPDATE_INI.sig beside it): a file the\n"
     "             wizard may download without its digest is an error, not a warning\n";
 
@@ -49,6 +52,11 @@ int runLint(const std::vector<std::string>& args) {
                 return usageError("lint", "--release needs a folder", kLintUsage);
             }
             options.releaseFolder = args[++i];
+        } else if (args[i] == "--base") {
+            if (i + 1 >= args.size() || args[i + 1].empty()) {
+                return usageError("lint", "--base needs a folder", kLintUsage);
+            }
+            options.baseFolders.push_back(args[++i]);
         } else if (args[i] == "--signed") {
             options.signedSet = true;
         } else if (args[i].starts_with("-") && args[i].size() > 1) {
@@ -61,6 +69,9 @@ int runLint(const std::vector<std::string>& args) {
     }
     if (!file || file->empty()) {
         return usageError("lint", "UPDATE_INI is missing", kLintUsage);
+    }
+    if (!options.baseFolders.empty() && !options.releaseFolder) {
+        return usageError("lint", "--base needs --release", kLintUsage);
     }
     const updtool::ReadResult ini =
         updtool::readWholeFile(*file, upd::wizard::kMaxProfileFileBytes);

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "platform/printable_text.h"
+#include "publishing/release_forms.h"
 #include "publishing/update_ini_lint.h"
 #include "publishing/update_ini_writer.h"
 #include "tools/updtool/exit_status.h"
@@ -31,6 +32,7 @@ constexpr const char* kMakeIniUsage =
     "                        [--update-ver V] [--move-ver V] [--force-up URL]\n"
     "                        [--update-exe FILE] [--move-exe FILE] [--package FILE]\n"
     "                        [--serial N] [--expires DAYS]\n"
+    "                        [--compress] [--base OLD_DIR ...]\n"
     "  -o              write FILE (beside, then renamed) instead of standard output\n"
     "  --ver           the release's version (default: the highest of [Ver])\n"
     "  --time          the release's date as shown (default: today)\n"
@@ -44,6 +46,9 @@ constexpr const char* kMakeIniUsage =
     "  --package       digest this file as the full package (default: RELEASE_DIR/Setup.zip)\n"
     "  --serial        Serial, raised with every release (default: the UTC time as YYYYMMDDHHMM)\n"
     "  --expires       Expires this many days from now, 1 to 36500 (default: 30)\n"
+    "  --compress      also offer each file as FILE.zst beside it, when that saves a tenth\n"
+    "  --base          also offer each file that differs from OLD_DIR's as a patch against\n"
+    "                  it, when that saves a tenth (up to 5 earlier releases)\n"
     "Every file offered is digested: --update-ver, --move-ver and --force-up fail without it.\n";
 
 // Every message goes out through here: names come from the release folder, and one holding an
@@ -107,10 +112,22 @@ int runMakeIni(const std::vector<std::string>& args) {
     std::optional<std::string> packageFile;
     std::optional<std::string> serial;
     std::optional<std::string> expiresDays;
+    upd::wizard::FormOptions forms;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         std::optional<std::string>* target = nullptr;
         std::string* text = nullptr;
+        if (arg == "--compress") {
+            forms.compress = true;
+            continue;
+        }
+        if (arg == "--base") {
+            if (i + 1 >= args.size() || args[i + 1].empty()) {
+                return usageError("make-ini", "--base needs a folder", kMakeIniUsage);
+            }
+            forms.baseFolders.push_back(args[++i]);
+            continue;
+        }
         if (arg == "-o") {
             target = &output;
         } else if (arg == "--ver") {
@@ -156,6 +173,9 @@ int runMakeIni(const std::vector<std::string>& args) {
     }
     if (!folder || folder->empty()) {
         return usageError("make-ini", "RELEASE_DIR is missing", kMakeIniUsage);
+    }
+    if (forms.baseFolders.size() > static_cast<std::size_t>(upd::wizard::kMaxPatches)) {
+        return usageError("make-ini", "at most 5 --base folders", kMakeIniUsage);
     }
     for (const auto* value :
          {&options.updateVer, &output, &updaterFile, &moverFile, &packageFile}) {
@@ -215,6 +235,18 @@ int runMakeIni(const std::vector<std::string>& args) {
     }
     if (!scan || unreadable) {
         return kExitFailure;
+    }
+    if (forms.compress || !forms.baseFolders.empty()) {
+        forms.compressUpdater = options.updateVer.has_value();
+        const upd::wizard::FormsMade made =
+            upd::wizard::makeReleaseForms(*folder, scan.folder, forms);
+        for (const std::string& formNote : made.notes) {
+            note(formNote);
+        }
+        if (!made) {
+            printLines(*made.failure);
+            return kExitFailure;
+        }
     }
     const upd::wizard::UpdateIniText ini = upd::wizard::makeUpdateIni(scan.folder, options);
     if (!ini) {
