@@ -822,8 +822,8 @@ bool DataConnection::keepConnection() {
     const bool tlsClean = !m_transfer.tls || (m_transfer.tls->state() == TlsSession::State::Open &&
                                               !m_transfer.tls->holdsBytes());
     if (!m_KeepAlive || !m_transfer.persistent || m_transfer.surplus ||
-        m_transfer.bytesAfterPiece > 0 || !wholeBody || !tlsClean ||
-        m_Redirecting || m_transfer.InHeader || m_transfer.UserAborted || m_transfer.CloseHandled ||
+        m_transfer.bytesAfterPiece > 0 || !wholeBody || !tlsClean || m_Redirecting ||
+        m_transfer.InHeader || m_transfer.UserAborted || m_transfer.CloseHandled ||
         m_transfer.closeInProgress || m_transfer.connectionBroken ||
         !m_transfer.pendingOutput.empty() || m_socket < 0) {
         return false;
