@@ -326,11 +326,11 @@ class DataConnection {
         bool secure = false;  // the URL is https: TLS once any proxy exchange is done
         std::unique_ptr<TlsSession> tls;
         bool requestSent = false;
-        bool reused = false;        // the connection came from the pool
-        bool persistent = false;    // the reply's peer keeps the connection open
-        bool surplus = false;       // bytes came after the end of the body
+        bool reused = false;               // the connection came from the pool
+        bool persistent = false;           // the reply's peer keeps the connection open
+        bool surplus = false;              // bytes came after the end of the body
         std::int64_t bytesAfterPiece = 0;  // of the receive being handled, after its piece
-        std::string pendingOutput;  // what a send that would block left over
+        std::string pendingOutput;         // what a send that would block left over
         std::int32_t pendingFailure = 0;
         std::int64_t ReceivedCount = 0;
         std::int64_t DownloadLength = -1;
