@@ -13,6 +13,7 @@
 #include <QShowEvent>
 
 #include "app/design_fonts.h"
+#include "app/environment_proxy.h"
 #include "app/label_fit.h"
 #include "app/mnemonic.h"
 #include "app/string_table.h"
@@ -20,6 +21,10 @@
 
 namespace upd::app {
 namespace {
+
+// The line under the fields while they show the system's settings.
+constexpr int kSystemSettingsNote = 218;
+constexpr int kSystemProxyIgnoredNote = 219;
 
 // A check box that the user can only clear or check. A greyed value (2) read from the
 // file is shown as such until the user clicks the box.
@@ -169,19 +174,51 @@ void frmProxy::Form_Load() {
         button->setAccessibleName(spoken(button->text()));
     }
 
-    const ProxySettings stored = readProxySettings(m_proxyIniPath);
-    if (cmbProxyServer->currentIndex() == stored.type) {
+    const std::optional<ProxySettings> stored = readSavedProxySettings(m_proxyIniPath);
+    m_saved = stored.has_value();
+    m_loaded = true;
+    showSettings(m_saved ? *stored : systemSettings());
+    fitLabelsToText(*this);
+}
+
+void frmProxy::showSettings(const ProxySettings& shown) {
+    if (cmbProxyServer->currentIndex() == shown.type) {
         cmbProxyServer_Click();  // setting the same index raises no change
     } else {
-        cmbProxyServer->setCurrentIndex(stored.type);
+        cmbProxyServer->setCurrentIndex(shown.type);
     }
-    txtProxy->setText(QString::fromStdString(stored.server));
-    txtProxyPort->setText(QString::fromStdString(stored.port));
-    txtUsername->setText(QString::fromStdString(stored.username));
-    txtPassword->setText(QString::fromStdString(stored.password));
-    chkRemoteDNS->setCheckState(checkState(stored.remoteDns));
+    txtProxy->setText(QString::fromStdString(shown.server));
+    txtProxyPort->setText(QString::fromStdString(shown.port));
+    txtUsername->setText(QString::fromStdString(shown.username));
+    txtPassword->setText(QString::fromStdString(shown.password));
+    chkRemoteDNS->setCheckState(checkState(shown.remoteDns));
     checkInput();
-    fitLabelsToText(*this);
+}
+
+ProxySettings frmProxy::systemSettings() {
+    const ProxyInForce inForce = proxyInForce(std::nullopt, m_serverUrl, processEnvironment);
+    m_systemNote = inForce.source == ProxySource::System    ? kSystemSettingsNote
+                   : inForce.source == ProxySource::Ignored ? kSystemProxyIgnoredNote
+                                                            : 0;
+    m_systemSettings = proxySettingsShowing(inForce.connection);
+    return m_systemSettings;
+}
+
+void frmProxy::setServerUrl(std::string url) {
+    m_serverUrl = std::move(url);
+    if (m_loaded && !m_saved) {
+        showSettings(systemSettings());
+    }
+}
+
+ProxyConnection frmProxy::connectionFor(const std::string& url,
+                                        const std::function<void(const std::string&)>& warn) {
+    const ProxyInForce inForce = proxyInForce(
+        m_saved ? std::optional<ProxySettings>(settings()) : std::nullopt, url, processEnvironment);
+    if (!inForce.warning.empty() && warn && m_warned.insert(inForce.warning).second) {
+        warn(inForce.warning);
+    }
+    return inForce.connection;
 }
 
 void frmProxy::cmbProxyServer_Click() {
@@ -195,9 +232,12 @@ void frmProxy::cmbProxyServer_Click() {
 }
 
 void frmProxy::checkInput() {
-    const int problem = proxySettingsProblem(settings());
+    const ProxySettings shown = settings();
+    const int problem = proxySettingsProblem(shown);
     OK->setEnabled(problem == 0);
-    Hint->setText(problem == 0 ? QString() : text(problem));
+    // Until something is changed, the fields are the system's, and the line says so.
+    const int line = problem == 0 && !m_saved && shown == m_systemSettings ? m_systemNote : problem;
+    Hint->setText(line == 0 ? QString() : text(line));
 }
 
 ProxySettings frmProxy::settings() const {

@@ -27,7 +27,7 @@ namespace {
 
 bool wantsUnattended(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
-        if (std::string_view(argv[i]) == "--auto") {
+        if (std::string_view(argv[i]) == "--auto" || std::string_view(argv[i]) == "--check") {
             return true;
         }
     }

@@ -1,8 +1,12 @@
 #include "app/proxy_settings.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <optional>
 
+#include "app/environment_proxy.h"
 #include "app/number_text.h"
 #include "net/data_connection.h"
 #include "wizard/profile_file.h"
@@ -38,6 +42,14 @@ ProxySettings readProxySettings(const std::string& file) {
     settings.remoteDns =
         storedChoice(wizard::ReadIniValue(kSection, "RemoteDNS", file), kCheckGreyed);
     return settings;
+}
+
+std::optional<ProxySettings> readSavedProxySettings(const std::string& file) {
+    struct stat info {};
+    if (::lstat(file.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
+        return std::nullopt;
+    }
+    return readProxySettings(file);
 }
 
 bool writeProxySettings(const ProxySettings& settings, const std::string& file) {
@@ -116,6 +128,36 @@ ProxyConnection proxyConnectionFrom(const ProxySettings& settings) {
     };
 }
 
+ProxySettings proxySettingsShowing(const ProxyConnection& proxy) {
+    if (proxy.type == static_cast<int>(ProxyKind::None)) {
+        return {};
+    }
+    return {
+        .type = proxy.type,
+        .server = proxy.hostname,
+        .port = proxy.port > 0 ? std::to_string(proxy.port) : std::string(),
+        .username = proxy.username,
+        .password = proxy.password,
+        .remoteDns = proxy.useRemoteDns ? kCheckChecked : kCheckCleared,
+    };
+}
+
+ProxyInForce proxyInForce(const std::optional<ProxySettings>& saved, std::string_view url,
+                          const std::function<const char*(const char*)>& getenv) {
+    if (saved) {
+        return {.connection = proxyConnectionFrom(*saved), .source = ProxySource::Saved};
+    }
+    EnvironmentProxyChoice choice = environmentProxyChoice(url, getenv);
+    if (choice.variable.empty()) {
+        return {};
+    }
+    if (choice.error != ProxyUrlError::None) {
+        return {.source = ProxySource::Ignored, .warning = ignoredProxyWarning(choice)};
+    }
+    return {.connection = std::move(choice.proxy).value_or(ProxyConnection{}),
+            .source = ProxySource::System};
+}
+
 void applyProxy(const ProxyConnection& proxy, net::DataConnection& connection) {
     connection.setProxyType(proxy.type);
     connection.setProxyHostname(proxy.hostname);
@@ -123,6 +165,7 @@ void applyProxy(const ProxyConnection& proxy, net::DataConnection& connection) {
     connection.setProxyUsername(proxy.username);
     connection.setProxyPassword(proxy.password);
     connection.setProxyUseRemoteDNS(proxy.useRemoteDns);
+    connection.setProxyAuthentication(proxy.authentication);
 }
 
 }  // namespace upd::app

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -42,6 +44,12 @@ std::string proxyIniPath(const std::string& appFolder);
 // outside 0-3 or a box value outside 0-2 reads as 0. Texts come back as stored, at most
 // 254 bytes of the system code page each.
 ProxySettings readProxySettings(const std::string& file);
+
+// proxy.ini's settings, or nothing when the application folder has no proxy.ini at all:
+// nothing was ever chosen in the dialog, and the system's settings apply. Anything at the
+// path counts as a choice (a saved "No proxy", a file that cannot be read, a link), so the
+// system's proxy never overrides what was put there.
+std::optional<ProxySettings> readSavedProxySettings(const std::string& file);
 
 // Writes the six keys in the dialog's order (`Type`, `Server`, `Port`, `Username`,
 // `Password`, `RemoteDNS`) in one replacement of the file (a new file renamed over it),
@@ -89,12 +97,39 @@ struct ProxyConnection {
     std::string username{};
     std::string password{};
     bool useRemoteDns = false;  // true only for a checked box (1), not for a greyed one (2)
+    // The SOCKS5 method offered besides none: 2 user/password. The dialog's settings leave
+    // it 0; the system's set it for a SOCKS5 proxy with a user.
+    std::int32_t authentication = 0;
 
     bool operator==(const ProxyConnection&) const = default;
 };
 ProxyConnection proxyConnectionFrom(const ProxySettings& settings);
 
-// Gives a download object these settings, as each page does before its transfer.
+// How the dialog shows a proxy that comes from the system: its type, server, port as text
+// ("" for none), user, password, and the remote-DNS box checked or cleared. No proxy shows
+// as the defaults, as a missing proxy.ini does.
+ProxySettings proxySettingsShowing(const ProxyConnection& proxy);
+
+// Where the settings in force for a download come from.
+enum class ProxySource {
+    Saved,    // proxy.ini, a saved "No proxy" included: the environment is not read
+    Direct,   // no proxy.ini and no system variable for the URL: no proxy
+    System,   // no proxy.ini: a system variable decided (its proxy, or `no_proxy`)
+    Ignored,  // no proxy.ini: the system's variable cannot be used; no proxy
+};
+struct ProxyInForce {
+    ProxyConnection connection{};
+    ProxySource source = ProxySource::Direct;
+    // Ignored: one line that names the variable and why, never its value.
+    std::string warning{};
+};
+// The settings for a download of `url`: `saved` when there is a saved choice, otherwise
+// those of the environment (app/environment_proxy.h) read through `getenv`.
+ProxyInForce proxyInForce(const std::optional<ProxySettings>& saved, std::string_view url,
+                          const std::function<const char*(const char*)>& getenv);
+
+// Gives a download object these settings (all seven), as each page does before its
+// transfer.
 void applyProxy(const ProxyConnection& proxy, net::DataConnection& connection);
 
 }  // namespace upd::app

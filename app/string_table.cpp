@@ -134,6 +134,9 @@ constexpr std::array<StringRow, kLastStringId - kFirstStringId + 1> kStrings = {
     {215, "Downloading %1 files at once; the whole update:", "正在同时下载 %1 个文件，整个升级进度："},
     {216, "Downloading one file; the whole update:", "正在下载一个文件，整个升级进度："},
     {217, "Files done:%1 of %2", "已完成文件：%1/%2"},
+    {218, "From the system's proxy settings.", "来自系统的代理设置。"},
+    {219, "Cannot use the system's proxy; choose one.", "无法使用系统的代理，请另行选择。"},
+    {220, "Try the next server", "尝试下一个服务器"},
 }};
 // clang-format on
 

@@ -10,7 +10,7 @@
 namespace upd::app {
 
 inline constexpr int kFirstStringId = 100;
-inline constexpr int kLastStringId = 217;
+inline constexpr int kLastStringId = 220;
 
 // The text of `id` in the language of `language`: Simplified Chinese where the language's
 // profile is Chinese (2052), English for every other id (1028 included). An id outside

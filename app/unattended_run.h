@@ -11,15 +11,35 @@
 //   2 a usage error, a server number that does not exist included.
 // Each page change and each finished file is a line on standard output as it happens;
 // each text a message box would show is a line on standard error.
+//
+// A server that fails (no connection, an error status, a stall, a file failing its digest or
+// size after its retry, information the signature rules refuse) is left for the next server of
+// the list, wrapping round, each at most kMaxTriesPerServer times, with a pause of 1, 2, 4 s
+// (at most 30 s, plus up to half again at random) before each new round; a 503 or 429 with
+// Retry-After is waited for (at most 10 minutes) when no other server is left to try. Files
+// already whole in the update folder are kept when their digest is announced again. Standard
+// output says `server: NAME` at each switch and `wait: SECONDS` before each pause; status 1
+// only when every server failed, each one's last reason on standard error. `--no-failover`:
+// the first failure ends the run, as before.
+//
+// `--check`: the same pages up to the plan, which is printed as `updtool plan` prints its rows,
+// then `total: BYTES` when every size is announced; nothing is downloaded or recorded and the
+// information file is removed again. Status 0 when the application is current, 10 when an
+// update is available.
 #pragma once
 
 #include <QString>
+#include <QTimer>
+#include <cstdio>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "app/message_boxes.h"
 #include "app/process_exit.h"
+#include "app/progress_line.h"
 #include "wizard/wizard_observer.h"
 
 namespace upd::wizard {
@@ -29,7 +49,11 @@ class Wizard;
 namespace upd::app {
 
 struct UnattendedOptions {
+    bool check = false;           // --check: the plan only
     int server = 1;               // 1-based row of the server list
+    bool failover = true;         // --no-failover clears it
+    int randomDelaySeconds = 0;   // --random-delay: the most to wait before starting
+    bool quiet = false;           // --quiet: no progress line on a terminal
     std::optional<int> parallel;  // files fetched at once; nothing: page 4's default
     QString screenshotFolder;     // a PNG of each page when not empty
 };
@@ -40,7 +64,17 @@ enum UnattendedStatus : int {
     kUsage = 2,
     kUpdaterStarted = 3,
     kPackageOpened = 4,
+    kUpdateAvailable = 10,  // --check
 };
+
+inline constexpr int kMaxTriesPerServer = 3;
+inline constexpr int kMaxBackoffSeconds = 30;
+inline constexpr int kMaxRetryAfterSeconds = 600;
+inline constexpr int kMaxRandomDelaySeconds = 86400;
+
+// The pause before round `round` (1 for the second round): 1, 2, 4 ... s, at most
+// kMaxBackoffSeconds, then `jitter` (0 to 1) times half of it added.
+double backoffSeconds(int round, double jitter);
 
 // The options after `--auto`, or the usage error's text.
 struct ParsedArguments {
@@ -80,6 +114,14 @@ class UnattendedRun final : public wizard::WizardObserver, public MessageBoxes, 
     void retryFailedRows();
     // Ends the run with `status` (the first one set counts).
     void end(int code, const std::string& why = {});
+    // The server in use has failed for `why`: the next one, after a pause when due; or the end.
+    void failOver(const std::string& why);
+    // Goes back to page 1 and on with server row `row`.
+    void switchTo(int row);
+    void checkPlan();
+    // A line of the run on `stream`, after clearing the progress line.
+    void say(std::FILE* stream, std::string_view prefix, std::string_view text);
+    void showProgress();
 
     UnattendedOptions m_options;
     wizard::Wizard* m_wizard = nullptr;
@@ -87,6 +129,13 @@ class UnattendedRun final : public wizard::WizardObserver, public MessageBoxes, 
     int m_shots = 0;
     std::set<int> m_retriedRows;  // of page 4's pass
     bool m_retryPosted = false;
+    int m_row = 0;                             // the server row in use (from 1)
+    int m_attempt = 0;                         // 0 for the first server's first try
+    int m_servers = 0;                         // rows of the user's language
+    std::vector<std::string> m_lastReasons;    // at row - 1
+    std::string m_lastMessage;                 // the last message box's text
+    std::unique_ptr<ProgressLine> m_progress;  // on standard output, when it is a terminal
+    QTimer* m_progressTimer = nullptr;
 };
 
 }  // namespace upd::app

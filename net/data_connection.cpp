@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <ctime>
 #include <limits>
 
 #include "net/ascii_case.h"
@@ -889,6 +890,11 @@ void DataConnection::ParseHeaders(const ResponseHeader& header) {
     m_transfer.chunked = header.chunked;
     m_transfer.persistent = header.persistent;
     m_transfer.validator = rangeValidator(header);
+    if (header.retryAfter) {
+        m_transfer.retryAfter =
+            retryAfterSeconds(*header.retryAfter, static_cast<std::int64_t>(std::time(nullptr)))
+                .value_or(-1);
+    }
     // The length of this reply's body; only a range (206) continues the bytes kept, and is
     // counted on from them below.
     if (header.contentLength != -1 && !header.chunked) {

@@ -139,6 +139,9 @@ class DataConnection {
     // file is written whole. "" for none.
     const std::string& IfRange() const { return m_IfRange; }
     void setIfRange(std::string v) { m_IfRange = std::move(v); }
+    // The seconds the last reply's "Retry-After" asks to wait (a 503 or 429 says when to come
+    // back); -1 for none.
+    std::int64_t RetryAfterSeconds() const { return m_transfer.retryAfter; }
     // The validator of the last reply (rangeValidator), for a later IfRange; "" for none.
     const std::string& ReplyValidator() const { return m_transfer.validator; }
     bool AutoRedirect() const { return m_AutoRedirect; }
@@ -335,8 +338,9 @@ class DataConnection {
         std::int64_t ReceivedCount = 0;
         std::int64_t DownloadLength = -1;
         std::int32_t HTTPReply = 0;
-        std::string validator;  // rangeValidator of the reply
-        bool chunked = false;   // the reply's body is in chunks
+        std::string validator;         // rangeValidator of the reply
+        std::int64_t retryAfter = -1;  // of the reply, in seconds
+        bool chunked = false;          // the reply's body is in chunks
         ChunkedDecoder chunks;
         bool discardBody = false;       // an error page must not overwrite a resumed file
         bool connectionBroken = false;  // a receive met a reset

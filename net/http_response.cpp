@@ -1,6 +1,8 @@
 #include "net/http_response.h"
 
+#include <time.h>
 #include <algorithm>
+#include <ctime>
 
 #include "net/ascii_case.h"
 #include "net/numeric_value.h"
@@ -105,6 +107,8 @@ ResponseHeader parseResponseHeader(std::string headerText) {
         } else if (name == "transfer-encoding") {
             result.chunked = asciiLower(trimBlanks(std::string_view(line).substr(colon + 1)))
                                  .ends_with("chunked");
+        } else if (name == "retry-after") {
+            result.retryAfter = trimBlanks(std::string_view(line).substr(colon + 1));
         } else if (name == "connection" || name == "proxy-connection") {
             const std::string_view value = std::string_view(line).substr(colon + 1);
             closes = closes || hasToken(value, "close");
@@ -124,6 +128,23 @@ ResponseHeader parseResponseHeader(std::string headerText) {
         }
     }
     return result;
+}
+
+std::optional<std::int64_t> retryAfterSeconds(std::string_view value, std::int64_t nowUnix) {
+    if (value.empty() || value.size() > 64) {
+        return std::nullopt;
+    }
+    if (std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        // Beyond ten digits no wait makes sense; the caller caps it anyway.
+        return value.size() > 10 ? std::int64_t{9'999'999'999} : std::stoll(std::string(value));
+    }
+    std::tm date{};
+    const std::string text(value);
+    const char* end = ::strptime(text.c_str(), "%a, %d %b %Y %H:%M:%S GMT", &date);
+    if (end == nullptr || *end != '\0') {
+        return std::nullopt;
+    }
+    return std::max<std::int64_t>(0, static_cast<std::int64_t>(::timegm(&date)) - nowUnix);
 }
 
 bool isCarriableValidator(std::string_view value) {

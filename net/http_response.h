@@ -57,7 +57,14 @@ struct ResponseHeader {
     // The peer keeps the connection open after this reply: an HTTP/1.1 (or later) status line
     // without "close" among the "connection" tokens, or HTTP/1.0 with "keep-alive" among them.
     bool persistent = false;
+    // Last "retry-after" header, trimmed: seconds, or an HTTP date (retryAfterSeconds).
+    std::optional<std::string> retryAfter;
 };
+
+// The wait a "retry-after" value asks for, in seconds from `nowUnix`: a number of seconds, or
+// an HTTP date ("Sun, 06 Nov 1994 08:49:37 GMT"; a date already past is 0). Nothing for
+// anything else.
+std::optional<std::int64_t> retryAfterSeconds(std::string_view value, std::int64_t nowUnix);
 
 // Parses a header as HeaderCollector returns it (status line first).
 ResponseHeader parseResponseHeader(std::string headerText);

@@ -1,5 +1,7 @@
 #include "wizard/frm_update1.h"
 
+#include "app/frm_proxy.h"
+
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -107,12 +109,15 @@ bool frmUpdate1::addServer(const QString& name, const QString& address) {
 }
 
 void frmUpdate1::trelListViewCtl1_ItemClick(int row) {
+    m_chosenRow = row;
     const QListWidgetItem* entry = List1->item(row - 1);
     Text1->setText(entry != nullptr ? entry->text() : QString());
     Next_Button->setEnabled(true);
 }
 
 void frmUpdate1::Proxy_Button_Click() {
+    // Without a saved choice the dialog shows the system's proxy for this server's scheme.
+    wizard().proxyDialog().setServerUrl(chosenAddress());
     wizard().showProxyDialog();
 }
 
@@ -122,6 +127,17 @@ void frmUpdate1::Next_Button_Click() {
 
 void frmUpdate1::Back_Button_Click() {
     wizard().navigate(PageId::Server, PageId::Welcome);
+}
+
+std::string frmUpdate1::chosenName() const {
+    return m_chosenRow > 0 ? trelListViewCtl1->rowText(m_chosenRow).toStdString() : std::string();
+}
+
+void frmUpdate1::chooseNextServer() {
+    const int rows = trelListViewCtl1->rowCount();
+    if (rows > 0) {
+        trelListViewCtl1_ItemClick(m_chosenRow % rows + 1);
+    }
 }
 
 std::string frmUpdate1::chosenAddress() const {

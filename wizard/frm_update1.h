@@ -46,6 +46,10 @@ class frmUpdate1 : public Page {
     // The chosen server's address (Text1), the prefix of the information file's URL and of
     // the updater's sources.
     std::string chosenAddress() const;
+    // The chosen server's name as the list shows it; "" before a choice.
+    std::string chosenName() const;
+    // The row after the chosen one, wrapping round, chosen as a click would.
+    void chooseNextServer();
 
     // Controls, named as the page's design names them.
     controls::ListControl* trelListViewCtl1 = nullptr;  // the server list
@@ -62,6 +66,7 @@ class frmUpdate1 : public Page {
 
   private:
     QString m_columnHeader;  // string 109, the server list's column key and caption
+    int m_chosenRow = 0;
 };
 
 }  // namespace upd::wizard

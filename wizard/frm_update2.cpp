@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "app/twips.h"
+#include "controls/list_control.h"
 #include "controls/small_bar.h"
 #include "net/data_connection.h"
 #include "net/failure_code.h"
@@ -23,6 +24,7 @@ namespace {
 constexpr int kInformationFailed = 157;
 constexpr int kNoDataFor30Seconds = 158;
 constexpr int kUnusableKey = 169;
+constexpr int kNextServerText = 220;
 // A signature line is under 100 bytes; a server sending more is not sending one.
 constexpr std::int64_t kMaxSignatureBytes = 4096;
 
@@ -63,6 +65,11 @@ frmUpdate2::frmUpdate2(Wizard& wizard) : Page(wizard, PageId::InfoDownload) {
             [this] { showFailure(kNoDataFor30Seconds, QString()); });
     connect(Back_Button, &QPushButton::clicked, this, [this] { Back_Button_Click(); });
     connect(Server_Button, &QPushButton::clicked, this, [this] { Back_Button_Click(); });
+    NextServer_Button = new QPushButton(this);
+    NextServer_Button->setObjectName("NextServer_Button");
+    NextServer_Button->setGeometry(app::twipsRect(3480, 4560, 1695, 315));
+    NextServer_Button->setVisible(false);
+    connect(NextServer_Button, &QPushButton::clicked, this, [this] { NextServer_Button_Click(); });
     connect(Next_Button, &QPushButton::clicked, this, [this] { Next_Button_Click(); });
     connect(Cancel, &QPushButton::clicked, this, [this] { Cancel_Click(); });
 }
@@ -78,6 +85,7 @@ void frmUpdate2::Form_Load() {
     Cancel->setText(text(107));
     Back_Button->setText(text(113));
     Server_Button->setText(text(kChooseServerText));
+    NextServer_Button->setText(text(kNextServerText));
     Label1->setText(text(115));
     Frame1->setTitle(text(115));
     Label2->setText(text(116));
@@ -101,8 +109,12 @@ void frmUpdate2::Form_Load() {
 void frmUpdate2::startDownload() {
     std::string description;
     m_socketsStarted = net::WinsockStartup(description);
+    const auto* servers = wizard().pageAs<frmUpdate1>(PageId::Server);
+    wizard().log().event("server", {{"name", servers->chosenName()},
+                                    {"address", app::redactedUrl(servers->chosenAddress())}});
 
-    const app::ProxyConnection proxy = wizard().proxySettingsInForce();
+    const app::ProxyConnection proxy = wizard().proxySettingsInForce(
+        wizard().pageAs<frmUpdate1>(PageId::Server)->chosenAddress() + wizard().state().InfoFile);
     net::DataConnectionEvents events;
     events.BytesReceived = [this](std::int64_t n, std::int32_t) { RemoteFile_BytesReceived(n); };
     events.Disconnected = [this](std::int32_t) { RemoteFile_Disconnected(); };
@@ -190,6 +202,7 @@ void frmUpdate2::RemoteFile_Disconnected() {
         startSignatureDownload();
         return;
     }
+    wizard().log().event("info", {{"result", "ok"}});
     Next_Button_Click();
     Next_Button->setEnabled(true);
 }
@@ -215,7 +228,9 @@ void frmUpdate2::startSignatureDownload() {
     events.QuerySent = [this](std::int32_t) { m_stallTimer.start(); };
     m_signatureStage = true;
     m_remoteFile = std::make_unique<net::DataConnection>(events);
-    const app::ProxyConnection proxy = wizard().proxySettingsInForce();
+    const app::ProxyConnection proxy =
+        wizard().proxySettingsInForce(wizard().pageAs<frmUpdate1>(PageId::Server)->chosenAddress() +
+                                      wizard().state().InfoFile + ".sig");
     net::DataConnection& file = *m_remoteFile;
     file.setDownloadType(1);
     app::applyProxy(proxy, file);
@@ -235,11 +250,14 @@ void frmUpdate2::signatureDone() {
     }
     m_signatureStage = false;
     releaseDownload();
+    wizard().log().event("info", {{"result", "ok"}, {"signature", "fetched"}});
     Next_Button_Click();
     Next_Button->setEnabled(true);
 }
 
 void frmUpdate2::showFailure(int reasonId, const QString& detail) {
+    // Before the object goes: a busy server may have said when to come back.
+    m_retryAfter = m_remoteFile ? m_remoteFile->RetryAfterSeconds() : -1;
     m_stallTimer.stop();
     releaseDownload();
     m_failed = true;
@@ -259,9 +277,14 @@ void frmUpdate2::showFailure(int reasonId, const QString& detail) {
     }
     FailureText->setText(message);
     FailureText->setVisible(true);
+    wizard().log().event("info", {{"result", "failed"}, {"why", message.toStdString()}});
     Label3[0]->setVisible(false);  // "Downloading ... now" no longer holds
     // Every failure of the download says to choose another server; an unusable key does not.
     Server_Button->setVisible(reasonId != kUnusableKey);
+    // Another server of the list may have what this one did not.
+    NextServer_Button->setVisible(
+        reasonId != kUnusableKey &&
+        wizard().pageAs<frmUpdate1>(PageId::Server)->trelListViewCtl1->rowCount() > 1);
     Next_Button->setEnabled(false);
     if (WizardObserver* observer = wizard().observer()) {
         observer->failed(message.toStdString());
@@ -290,6 +313,13 @@ void frmUpdate2::Next_Button_Click() {
 
 void frmUpdate2::Back_Button_Click() {
     wizard().navigate(PageId::InfoDownload, PageId::Server);
+}
+
+void frmUpdate2::NextServer_Button_Click() {
+    auto* servers = wizard().pageAs<frmUpdate1>(PageId::Server);
+    Back_Button_Click();
+    servers->chooseNextServer();
+    servers->Next_Button_Click();
 }
 
 void frmUpdate2::Form_Unload() {

@@ -39,6 +39,10 @@ class frmUpdate2 : public Page {
     void Form_Unload() override;
     void Next_Button_Click();
     void Back_Button_Click();
+    // After a failure: the next server of page 1's list, and its information.
+    void NextServer_Button_Click();
+    // What the last failed reply's Retry-After asked for, in seconds; -1 for none.
+    std::int64_t retryAfterSeconds() const { return m_retryAfter; }
 
     void RemoteFile_BytesReceived(std::int64_t lByteCount);
     void RemoteFile_Disconnected();
@@ -57,6 +61,7 @@ class frmUpdate2 : public Page {
     controls::SmallBar* SmallBar1 = nullptr;
     QLabel* FailureText = nullptr;         // in the frame, below the bar; hidden until a failure
     QPushButton* Server_Button = nullptr;  // under the frame; shown with a download's failure
+    QPushButton* NextServer_Button = nullptr;  // beside it: the next server of the list
     QPushButton* Back_Button = nullptr;
     QPushButton* Next_Button = nullptr;
     QPushButton* Cancel = nullptr;
@@ -77,6 +82,7 @@ class frmUpdate2 : public Page {
     std::int32_t m_failureWhy = -1;
     QTimer m_stallTimer;
     bool m_signatureStage = false;  // fetching the information's signature
+    std::int64_t m_retryAfter = -1;
 };
 
 }  // namespace upd::wizard

@@ -131,7 +131,9 @@ void frmUpdate3::Form_Load() {
         Next_Button->setEnabled(false);
         return;
     }
-    recordAcceptedSerial(record, serialFile);
+    if (!state.CheckOnly) {
+        recordAcceptedSerial(record, serialFile);
+    }
     if (!record) {
         refuse(record);
         Next_Button->setEnabled(false);
@@ -187,13 +189,7 @@ void frmUpdate3::refuse(const LoadedInformation& loaded) {
                                  app::MessageIcon::Critical);
 }
 
-void frmUpdate3::Next_Button_Click() {
-    // Each press starts from empty plan lists, so a press after a failure plans afresh.
-    auto* download = wizard().pageAs<frmUpdate4>(PageId::FileDownload);
-    m_planList.clear();
-    m_planDigests.clear();
-    download->trelListViewCtl1->clear();
-
+DownloadPlan frmUpdate3::makePlan() {
     const WizardEnvironment& environment = wizard().environment();
     PlanRequest request;
     request.appFolder = environment.appFolder;
@@ -204,7 +200,16 @@ void frmUpdate3::Next_Button_Click() {
         return wizard().messageBoxes().show(question, app::MessageButtons::YesNo,
                                             app::MessageIcon::Question) == app::MessageAnswer::Yes;
     };
-    const DownloadPlan plan = makeDownloadPlan(m_info, request);
+    return makeDownloadPlan(m_info, request);
+}
+
+void frmUpdate3::Next_Button_Click() {
+    // Each press starts from empty plan lists, so a press after a failure plans afresh.
+    auto* download = wizard().pageAs<frmUpdate4>(PageId::FileDownload);
+    m_planList.clear();
+    m_planDigests.clear();
+    download->trelListViewCtl1->clear();
+    const DownloadPlan plan = makePlan();
     if (!plan) {
         wizard().messageBoxes().show(*plan.failure, app::MessageButtons::Ok,
                                      app::MessageIcon::None);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "controls/list_model.h"
+#include "wizard/download_plan.h"
 #include "wizard/information_file.h"
 #include "wizard/page.h"
 #include "wizard/update_info.h"
@@ -27,6 +28,9 @@ class frmUpdate3 : public Page {
     explicit frmUpdate3(Wizard& wizard);
 
     void Form_Load() override;
+    // The download plan of the information analysed, as Next makes it (asking the full
+    // package's question through the message boxes).
+    DownloadPlan makePlan();
     void Next_Button_Click();
     void Back_Button_Click();
 

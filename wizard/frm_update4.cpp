@@ -72,7 +72,7 @@ struct frmUpdate4::Slot {
     explicit Slot(frmUpdate4& page)
         : download(
               page.wizard().environment().appFolder,
-              [&page] { return page.wizard().proxySettingsInForce(); },
+              [&page](const std::string& url) { return page.wizard().proxySettingsInForce(url); },
               page.downloadEvents(*this)) {}
 
     RowDownload download;
@@ -163,7 +163,10 @@ RowDownloadEvents frmUpdate4::downloadEvents(Slot& slot) {
     events.Fetching = [this, &slot](std::optional<std::int64_t> size) {
         m_whole.resizeRow(slot.row, size);
     };
-    events.Fallback = [this, &slot](const std::string&) {
+    events.Fallback = [this, &slot](const std::string& why) {
+        wizard().log().event(
+            "fallback",
+            {{"name", trelListViewCtl1->rowText(slot.row).toStdString()}, {"why", why}});
         if (WizardObserver* observer = wizard().observer()) {
             observer->fileFallback(trelListViewCtl1->rowText(slot.row).toStdString());
         }
@@ -558,11 +561,16 @@ void frmUpdate4::rowArrived(Slot& slot) {
 }
 
 void frmUpdate4::rowFailed(Slot& slot, const RowFailure& failure) {
+    // A busy server may have said when to come back (a 503 or 429 with Retry-After).
+    m_retryAfter = failure.connection != nullptr ? failure.connection->RetryAfterSeconds() : -1;
     m_whole.endRow(slot.row, platform::monotonicMs());
     stopTransferTimers(slot);
     slot.failed = true;
     (void)trelListViewCtl1->setStateIcon(slot.row, kIconFailed);
     const FailureDescription shown = describeRowFailure(failure);
+    wizard().log().event("file", {{"name", trelListViewCtl1->rowText(slot.row).toStdString()},
+                                  {"result", "failed"},
+                                  {"why", failureSentence(shown).toStdString()}});
     if (m_failed) {
         // The frame keeps the failure it shows; this row waits for the same Retry.
         if (WizardObserver* observer = wizard().observer()) {
@@ -582,6 +590,13 @@ void frmUpdate4::rowFinished(Slot& slot) {
     ++m_fileIndex;
     const QString name = trelListViewCtl1->rowText(row);
     (void)trelListViewCtl1->setStateIcon(row, kIconDone);
+    wizard().log().event(
+        "file",
+        {{"name", name.toStdString()},
+         {"bytes", planSize(row).value_or(slot.download.receivedBytes())},
+         {"form", formWord(slot.download.form())},
+         {"digest",
+          wizard().pageAs<frmUpdate3>(PageId::Analysis)->planDigest(row).empty() ? "none" : "ok"}});
     if (WizardObserver* observer = wizard().observer()) {
         observer->fileFinished(name.toStdString());
     }
@@ -616,6 +631,8 @@ void frmUpdate4::Retry_Click() {
     }
     hideFailure();
     for (Slot* slot : failed) {
+        wizard().log().event("retry",
+                             {{"name", trelListViewCtl1->rowText(slot->row).toStdString()}});
         DownloadFile(*slot, slot->row, !slot->download.restartsWhole() && resumeAllowed());
     }
     fillSlots();
@@ -715,6 +732,10 @@ void frmUpdate4::releaseDownloads() {
 void frmUpdate4::stopTransferTimers(Slot& slot) {
     slot.digestTimer.stop();
     slot.stallTimer.stop();
+}
+
+PassTotals frmUpdate4::wholeTotals() const {
+    return m_whole.totals(platform::monotonicMs());
 }
 
 void frmUpdate4::setStallTimeoutMs(int ms) {

@@ -113,6 +113,10 @@ class frmUpdate4 : public Page {
     // downloaded, and Retry weighs again. Not a failure of a row: retrying without making room
     // cannot help.
     bool spaceShort() const { return m_spaceShort; }
+    // The whole pass's figures now (for a progress line on a terminal).
+    PassTotals wholeTotals() const;
+    // What the last failed row's reply asked to wait with Retry-After, in seconds; -1 for none.
+    std::int64_t retryAfterSeconds() const { return m_retryAfter; }
     // The failure shown, in the user's language; empty when none.
     QString failureText() const;
     // The frame's text for `shown` at failedRow(): the row, what happened, what to do.
@@ -195,6 +199,7 @@ class frmUpdate4 : public Page {
     WayOut m_wayOut = WayOut::Retry;  // of the failure shown
     bool m_waitingShown = false;      // the average's label counts the wait
     bool m_spaceShort = false;
+    std::int64_t m_retryAfter = -1;
     std::vector<std::optional<std::int64_t>> m_planSizes;  // at row - 1
     std::vector<std::vector<FileForm>> m_planForms;        // at row - 1
     WholeProgressMeter m_whole;

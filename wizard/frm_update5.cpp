@@ -104,7 +104,8 @@ void frmUpdate5::Form_Activate() {
 }
 
 void frmUpdate5::showAdvertisement() {
-    const app::ProxyConnection proxy = wizard().proxySettingsInForce();
+    const app::ProxyConnection proxy = wizard().proxySettingsInForce(
+        advertisementUrl(wizard().environment().vendorHost, wizard().state().LangID));
     net::DataConnectionEvents events;
     // The engine's cap ends a longer reply quietly, as if it were whole: one byte more than
     // the limit tells a cut page from a whole one, and that byte ends the transfer at once,
@@ -201,6 +202,8 @@ void frmUpdate5::finishUpdate() {
     if (!*m_result) {
         reportFailure(*m_result);
     }
+    wizard().log().event("install", {{"outcome", *m_result ? "done" : "failed"},
+                                     {"files", static_cast<std::int64_t>(rows.size())}});
     // Before the observer hears of the end: an unattended run takes its picture then.
     showSummary();
     if (WizardObserver* observer = wizard().observer()) {

@@ -56,7 +56,8 @@ std::int64_t byteLimit(std::int64_t size) {
 
 }  // namespace
 
-RowDownload::RowDownload(std::string appFolder, std::function<app::ProxyConnection()> proxySettings,
+RowDownload::RowDownload(std::string appFolder,
+                         std::function<app::ProxyConnection(const std::string& url)> proxySettings,
                          RowDownloadEvents events)
     : m_appFolder(std::move(appFolder)),
       m_proxySettings(std::move(proxySettings)),
@@ -73,6 +74,7 @@ void RowDownload::makeUpdateFolder() const {
 void RowDownload::start(const RowRequest& request) {
     release();
     m_request = request;
+    m_checkingKept = false;
     m_form.reset();
     m_decoded = false;
     m_state = RowState::Fetching;
@@ -103,6 +105,26 @@ void RowDownload::start(const RowRequest& request) {
         (void)platform::createFoldersUnder(m_appFolder, relative.substr(0, slash), 0755,
                                            platform::LinkPolicy::NoFollow);
     }
+    // A file already whole here (from another server, or a pass before Back) is taken when its
+    // bytes are the announced ones, without a transfer; a partial one has its resume record.
+    std::int64_t kept = 0;
+    struct stat record {};
+    if (!request.digest.empty() && request.size && regularFileAt(m_rowTarget, kept) &&
+        kept == *request.size && ::lstat(resumeRecordPath(m_rowTarget).c_str(), &record) != 0) {
+        m_checkingKept = true;
+        m_expectedDigest = request.digest;
+        m_digestPass = std::make_unique<FileDigestPass>(m_rowTarget);
+        m_state = RowState::Checking;
+        if (m_events.Slices) {
+            m_events.Slices();
+        }
+        return;
+    }
+    chooseForm();
+}
+
+void RowDownload::chooseForm() {
+    const RowRequest& request = m_request;
     // Which patch applies depends on the installed file's bytes: read first, a slice a turn.
     std::int64_t installedSize = 0;
     if (offersPatch(request.forms) && regularFileAt(request.installedPath, installedSize) &&
@@ -114,7 +136,7 @@ void RowDownload::start(const RowRequest& request) {
         }
         return;
     }
-    beginTransfer(chooseForm(request.forms, {}));
+    beginTransfer(wizard::chooseForm(request.forms, {}));
 }
 
 void RowDownload::beginTransfer(std::optional<FileForm> form) {
@@ -140,7 +162,6 @@ void RowDownload::beginTransfer(std::optional<FileForm> form) {
     }
     const bool isHttp = isCompleteUrl(request.source);
 
-    const app::ProxyConnection proxy = m_proxySettings ? m_proxySettings() : app::ProxyConnection{};
     net::DataConnectionEvents events;
     events.BytesReceived = [this](std::int64_t n, std::int32_t) { RemoteFile_BytesReceived(n); };
     events.Disconnected = [this](std::int32_t) { RemoteFile_Disconnected(); };
@@ -160,7 +181,6 @@ void RowDownload::beginTransfer(std::optional<FileForm> form) {
     file.setDownloadType(0);
     file.setFilename(m_target);
     file.setUseTempFile(false);
-    app::applyProxy(proxy, file);
     file.setAutoRedirect(true);
     file.setAllowCache(false);
     // The update information and the files after it share connections to the server.
@@ -174,6 +194,7 @@ void RowDownload::beginTransfer(std::optional<FileForm> form) {
         std::replace(url.begin(), url.end(), '\\', '/');
         url = (request.serverAddress ? request.serverAddress() : std::string()) + url;
     }
+    app::applyProxy(m_proxySettings ? m_proxySettings(url) : app::ProxyConnection{}, file);
     m_identity = rowIdentity(url, m_expectedDigest);
     m_recordKept = false;
     std::int64_t from = 0;
@@ -394,10 +415,16 @@ void RowDownload::checkDigestSlice() {
     }
     const std::unique_ptr<FileDigestPass> pass = std::move(m_digestPass);
     if (m_state == RowState::Preparing) {
-        beginTransfer(chooseForm(m_request.forms, pass->failed() ? std::string() : pass->hex()));
+        beginTransfer(
+            wizard::chooseForm(m_request.forms, pass->failed() ? std::string() : pass->hex()));
         return;
     }
     const bool matches = !pass->failed() && pass->hex() == m_expectedDigest;
+    if (std::exchange(m_checkingKept, false) && !matches) {
+        removePartialDownload(m_rowTarget);  // another file's bytes: fetched after all
+        chooseForm();
+        return;
+    }
     if (matches && m_form && !m_decoded) {
         startApplying();
         return;

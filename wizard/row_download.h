@@ -13,13 +13,13 @@
 //
 // What it does for a row: turns the plan's name into a path under <appFolder>update/ (a name
 // that would leave it, or a symbolic link anywhere along the path, fails the row before any
-// request), makes the row's sub-folders, resumes from the bytes on disk when asked, fetches
-// with the proxy settings in force, keeps the resume record of the bytes fetched, counts a row
-// without data for the stall time as failed, holds the file to its announced size (the
-// transfer stops one byte past it, and a file longer or shorter fails before its digest is
-// read), and checks an announced digest a slice at a time. A failed row never reports
-// Finished, so nothing it wrote is installed; the file is removed when a retry could not build
-// on it.
+// request), makes the row's sub-folders, takes a whole file already there when its digest is
+// the announced one (fetched from another server, or before Back), resumes from the bytes on disk
+// when asked, fetches with the proxy settings in force, keeps the resume record of the bytes
+// fetched, counts a row without data for the stall time as failed, holds the file to its announced
+// size (the transfer stops one byte past it, and a file longer or shorter fails before its digest
+// is read), and checks an announced digest a slice at a time. A failed row never reports Finished,
+// so nothing it wrote is installed; the file is removed when a retry could not build on it.
 //
 // Every start ends with exactly one of Finished or Failed, unless release() comes first,
 // provided the owner calls checkStall and checkDigestSlice when asked. Events are raised from
@@ -149,9 +149,9 @@ class RowDownload {
     // After this long without data the row's display says it is waiting for the server.
     static constexpr int kWaitingNoticeMs = 5'000;
 
-    // `appFolder` ends with '/'; `proxySettings` is asked once per request, just before its
-    // download object is made.
-    RowDownload(std::string appFolder, std::function<app::ProxyConnection()> proxySettings,
+    // `appFolder` ends with '/'; `proxySettings` is asked once per request, with its URL.
+    RowDownload(std::string appFolder,
+                std::function<app::ProxyConnection(const std::string& url)> proxySettings,
                 RowDownloadEvents events);
     ~RowDownload();
     RowDownload(const RowDownload&) = delete;
@@ -208,6 +208,8 @@ class RowDownload {
     bool restartsWhole() const { return m_restartWhole; }
 
   private:
+    // Reads the installed file's digest when a patch is offered, else requests the row.
+    void chooseForm();
     // Requests the whole file (no form) or `form` of the row.
     void beginTransfer(std::optional<FileForm> form);
     // Drops the form under way and fetches the whole file.
@@ -222,7 +224,7 @@ class RowDownload {
     void fail(RowFailure failure);
 
     std::string m_appFolder;
-    std::function<app::ProxyConnection()> m_proxySettings;
+    std::function<app::ProxyConnection(const std::string& url)> m_proxySettings;
     RowDownloadEvents m_events;
 
     RowState m_state = RowState::Idle;
@@ -235,7 +237,8 @@ class RowDownload {
     std::string m_rowTarget;  // the row's file in the update folder
     RowRequest m_request;     // of the row under way
     std::optional<FileForm> m_form;
-    bool m_decoded = false;  // Checking the result of a decoded form
+    bool m_decoded = false;       // Checking the result of a decoded form
+    bool m_checkingKept = false;  // Checking a whole file found in the update folder
     std::unique_ptr<publishing::ZstdApplier> m_applier;
     std::int64_t m_startMs = 0;
     std::int64_t m_lastActivityMs = 0;

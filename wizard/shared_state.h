@@ -27,6 +27,8 @@ struct SharedState {
     // uses only information that one of the keys verifies.
     std::vector<PublicKey> InfoKey;
     std::optional<std::string> InfoSignature;
+    // `--check`: the information is judged and planned, never recorded as accepted.
+    bool CheckOnly = false;
 };
 
 }  // namespace upd::wizard

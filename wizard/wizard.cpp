@@ -1,6 +1,7 @@
 #include "wizard/wizard.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "app/frm_proxy.h"
 #include "app/label_fit.h"
@@ -219,8 +220,25 @@ void Wizard::showProxyDialog() {
     proxyDialog().exec();
 }
 
-app::ProxyConnection Wizard::proxySettingsInForce() {
-    return app::proxyConnectionFrom(proxyDialog().settings());
+app::UpdateLog& Wizard::log() {
+    if (!m_log) {
+        m_log = app::UpdateLog::open(m_environment.appFolder);
+        const app::ProxySettings saved =
+            app::readProxySettings(app::proxyIniPath(m_environment.appFolder));
+        m_log->setSecrets({saved.password});
+        m_log->event("start", {{"mode", m_observer != nullptr ? "unattended" : "window"},
+                               {"version", std::string(product::kProductVersion)}});
+    }
+    return *m_log;
+}
+
+app::ProxyConnection Wizard::proxySettingsInForce(const std::string& url) {
+    // A window shows an ignored system setting in the dialog; an unattended run has none.
+    return proxyDialog().connectionFor(url, [this](const std::string& line) {
+        if (m_observer != nullptr) {
+            std::fprintf(stderr, "%s\n", line.c_str());
+        }
+    });
 }
 
 void Wizard::proxyDialogUnloaded() {

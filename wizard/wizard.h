@@ -12,7 +12,7 @@
 //     (its Form_Load runs), as reading a control of an unloaded page does;
 //   - navigate(from, to): Next and Back by the navigation table (navigation.h);
 //   - state(): LangID, InfoFile, StartPending;
-//   - proxySettingsInForce(): the proxy settings for a new download object;
+//   - proxySettingsInForce(url): the proxy settings for a new download object;
 //   - confirm(id), messageBoxes(): questions and messages with the program's title;
 //   - CloseSub(force), endProcess(): the exit routine.
 #pragma once
@@ -28,6 +28,7 @@
 #include "app/close_rules.h"
 #include "app/close_sub.h"
 #include "app/proxy_settings.h"
+#include "app/update_log.h"
 #include "platform/language.h"
 #include "product_config.h"
 #include "wizard/navigation.h"
@@ -116,9 +117,11 @@ class Wizard final : private app::ExitHost {
     app::frmProxy& proxyDialog();
     // Shows the dialog modally over the wizard; returns when it has been closed.
     void showProxyDialog();
-    // The settings for a new download object: those of the loaded dialog, or of proxy.ini
-    // through a dialog loaded hidden. So they are always the ones last saved with OK.
-    app::ProxyConnection proxySettingsInForce();
+    // The settings for a new download object that fetches `url`: those of the loaded
+    // dialog, or of proxy.ini through a dialog loaded hidden, so always the ones last saved
+    // with OK. Without a proxy.ini, the system's proxy for `url` (app/environment_proxy.h);
+    // an unattended run says once on stderr why a system setting is ignored.
+    app::ProxyConnection proxySettingsInForce(const std::string& url);
 
     // ---- Exit ----
     // The exit routine over the wizard's windows (app/close_sub.h).
@@ -131,6 +134,11 @@ class Wizard final : private app::ExitHost {
     // The program is being closed from outside (a signal, the session ending): every
     // window closes for a reason other than the user's, without a question.
     void closeForOtherReason();
+
+    // The support desk's log of this application folder (update_log.h), opened on first use:
+    // by page 2, so a run that never reached it leaves no line. Addresses go in through
+    // app::redactedUrl; the proxy's password is never written.
+    app::UpdateLog& log();
 
   private:
     struct OpenWindow {
@@ -173,6 +181,7 @@ class Wizard final : private app::ExitHost {
     std::optional<PageId> m_visible;
     bool m_ended = false;
     WizardObserver* m_observer = nullptr;
+    std::optional<app::UpdateLog> m_log;
 };
 
 }  // namespace upd::wizard

@@ -151,7 +151,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(Exit, TheProxyDialogIsClosedFirstWithoutSaving) {
     goTo(InfoDownload);
-    static_cast<void>(m_wizard->proxySettingsInForce());  // page 2 reads it: loaded hidden
+    static_cast<void>(
+        m_wizard->proxySettingsInForce("http://s.example/"));  // page 2 reads it: loaded hidden
     m_wizard->proxyDialog().txtProxy->setText("never.saved");
     m_boxes.answers.push_back(MessageAnswer::Ok);
     leave(Way::CancelButton);

@@ -11,8 +11,11 @@
 #include <QTest>
 #include <array>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "app/frm_proxy.h"
+#include "app/string_table.h"
 #include "tests/support/env_guard.h"
 #include "tests/support/temp_dir.h"
 
@@ -21,6 +24,14 @@ namespace {
 
 class ProxyDialog : public ::testing::Test {
   protected:
+    // The machine's own proxy would show in a dialog without proxy.ini.
+    ProxyDialog() {
+        for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy",
+                                 "ALL_PROXY", "no_proxy", "NO_PROXY"}) {
+            m_env.set(name, nullptr);
+        }
+    }
+
     std::unique_ptr<frmProxy> load() {
         auto dialog = std::make_unique<frmProxy>(m_ini, 1033);
         dialog->Form_Load();
@@ -34,6 +45,7 @@ class ProxyDialog : public ::testing::Test {
     }
 
     test::LocaleGuard m_locale{"en_US.UTF-8"};
+    test::EnvGuard m_env;
     test::TempDir m_dir;
     std::string m_ini = m_dir.file("proxy.ini");
 };
@@ -134,6 +146,32 @@ TEST_F(ProxyDialog, CancelWritesNothing) {
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_EQ(dialog->result(), QDialog::Rejected);
     EXPECT_EQ(test::readFile(m_ini), before);
+}
+
+// Without proxy.ini the dialog shows the system's proxy for the server's scheme and says so,
+// or says that it cannot be used (once to an unattended run); a change drops the line, and
+// what OK saves wins from then on.
+TEST_F(ProxyDialog, ShowsTheSystemsProxyUntilAChoiceIsSaved) {
+    m_env.set("http_proxy", "http://bob:pw@p.example:3128").set("https_proxy", "https://p.example");
+    const auto dialog = load();
+    EXPECT_EQ(dialog->settings(), (ProxySettings{1, "p.example", "3128", "bob", "pw", 0}));
+    EXPECT_EQ(dialog->Hint->text().toStdString(), LoadResString(218, 1033));
+    dialog->setServerUrl("https://s.example/");
+    EXPECT_EQ(dialog->settings(), ProxySettings{});
+    EXPECT_EQ(dialog->Hint->text().toStdString(), LoadResString(219, 1033));
+    std::vector<std::string> warned;
+    for (int i = 0; i < 2; ++i) {
+        dialog->connectionFor("https://s.example/",
+                              [&](const std::string& l) { warned.push_back(l); });
+    }
+    EXPECT_EQ(warned.size(), 1u);
+    dialog->setServerUrl("http://s.example/");
+    dialog->show();
+    QTest::keyClicks(dialog->txtProxyPort, "0");
+    EXPECT_TRUE(dialog->Hint->text().isEmpty());
+    QTest::mouseClick(dialog->OK, Qt::LeftButton);
+    EXPECT_EQ(load()->connectionFor("http://s.example/").port, 31280);
+    EXPECT_FALSE(LoadResString(218, 1033).empty() || LoadResString(219, 1033).empty());
 }
 
 TEST_F(ProxyDialog, AFileThatCannotBeWrittenClosesTheDialogSilently) {

@@ -7,6 +7,8 @@ usage="usage: auto_update_test.sh UPDATE_WIZARD UPDTOOL"
 wizard=${1:?$usage} updtool=${2:?$usage}
 # shellcheck source=SCRIPTDIR/../support/peers/peers.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../support/peers/peers.sh"
+# The machine's proxy is not the test's: the wizard and updtool read these without a proxy.ini.
+unset http_proxy https_proxy HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
 # shellcheck source=SCRIPTDIR/../support/checks.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../support/checks.sh"
 for need in nginx danted tinyproxy; do
@@ -39,6 +41,8 @@ for peer in "nginx 2 nginx_conf user password" "danted 1 danted_conf none" \
     port[${args[0]}]=${PEER_PORTS[0]}
 done
 origin=http://127.0.0.1:${port[nginx]} secure=https://127.0.0.1:${port[nginx-tls]}
+# Picked as free and never bound: nothing listens there.
+peers_free_port && port[closed]=$REPLY
 "$updtool" keygen "$work/vendor" >/dev/null && "$updtool" keygen "$work/other" >/dev/null ||
     { echo "keygen failed"; exit 1; }
 echo "not a key" >"$work/garbage.pub"
@@ -109,6 +113,8 @@ for patch in "$www/corrupt-patch/set/sub/"*.zpatch; do
 done
 # The same length with other bytes (the digest tells), and longer (the announced size tells).
 printf changed | dd of="$www/tampered-file/set/sub/data.dat" conv=notrunc status=none
+# The same without its signature: only the digests count where no update.pub is installed.
+cp -r "$www/tampered-file" "$www/mismatch" && rm "$www/mismatch/set/update/update.ini.sig"
 echo "changed" >>"$www/grown-file/set/sub/data.dat"
 sed -i 's/Signed/Signed and changed/' "$www/tampered-ini/set/update/update.ini"
 "$updtool" sign --key "$work/other.key" "$www/other-key/set/update/update.ini"
@@ -179,6 +185,27 @@ after() {
     is "$1 installed first" "$?" 0
     mv "$work/update.svr" "$app/update.svr"
 }
+# mirrors SERVER...: update.svr lists these before the set's own server, in order: closed (no
+# one listens), busy (503, Retry-After: 2), or a set's name.
+mirrors() {
+    local at line servers=""
+    for at in "$@"; do
+        case $at in
+        closed) line=$("$updtool" server-line "Closed" "http://127.0.0.1:${port[closed]}/" "update/update.ini" EN) ;;
+        busy) line=$("$updtool" server-line "Busy" "$origin/busy/" "update/update.ini" EN) ;;
+        *) line=$("$updtool" server-line "Mirror $at" "$origin/$at/set/" "update/update.ini" EN) ;;
+        esac
+        servers+=$line$'\n'
+    done
+    printf '%s%s' "$servers" "$(cat "$app/update.svr")" >"$app/update.svr"
+}
+# only closed|busy: update.svr lists that server alone.
+only() {
+    case $1 in
+    closed) "$updtool" server-line "Closed" "http://127.0.0.1:${port[closed]}/" "update/update.ini" EN ;;
+    busy) "$updtool" server-line "Busy" "$origin/busy/" "update/update.ini" EN ;;
+    esac >"$app/update.svr"
+}
 # release-1: the folder holds the release the patches were made against.
 release-1() {
     pub vendor
@@ -238,6 +265,9 @@ expect() {
     patch-fetched) is "the patch was fetched, not the file" \
         "$(grep -c "GET /$set/set/sub/data.dat.[0-9a-f]*.zpatch " "$PEERS_DIR/nginx/access.log") $(grep -c "GET /$set/set/sub/data.dat " "$PEERS_DIR/nginx/access.log")" "1 0"
         is "no fallback" "$(grep -c '^fallback:' <<<"$out")" 0 ;;
+    switched) is "went on with the next server" "$(grep -c '^server: ' <<<"$out")" 1 ;;
+    waited) ok "waited before the same server again" says "$out" "wait: " ;;
+    no-ini) ok "no information left" test ! -e "$app/update.ini" ;;
     fell-back) is "the whole file after the patch" "$(grep -c '^fallback: sub\\data.dat$' <<<"$out")" 1 ;;
     resumed) ok "only the rest was fetched ($kept kept)" fetched 206 $((600000 - kept))
         ok "its bytes" cmp -s "$app/big.dat" "$www/resume/set/big.dat" ;;
@@ -306,6 +336,18 @@ resume         | direct                   | killed      |            | 0 | | | r
 resume         | direct                   | killed changed |         | 0 | | | refetched
 # A disk without room for the update: nothing is fetched, the run ends at once.
 signed         | direct                   | small-disk  |            | 1 | | not enough free space | untouched no-retry
+# Another server after a refused connection, a busy one (503), a file failing its digest; the
+# last reason of every server when all fail; --no-failover stops at the first.
+files          | direct                   | mirrors closed |         | 0 | server: Test server | | bytes switched
+files          | direct                   | mirrors busy   |         | 0 | server: Test server | | bytes switched
+files          | direct                   | mirrors mismatch |       | 0 | server: Test server | does not match its SHA-256 | bytes switched
+files          | direct                   | mirrors missing |        | 0 | server: Test server | gone.dat | bytes switched
+files          | direct                   | only closed |            | 1 | wait: | Closed: | untouched waited
+files          | direct                   | only busy   |            | 1 | wait: 2 | Busy: | untouched waited
+files          | direct                   | mirrors closed | --no-failover | 1 | | | untouched
+# --check: the plan, nothing downloaded or kept; 10 with an update, 0 without.
+files          | direct                   |             | --check    | 10 | total: | | untouched no-ini
+current        | direct                   |             | --check    | 0 | | | untouched no-ini
 # Usage errors; a second run while one holds the folder (its lock file: the newest one).
 current        | solo                     |             | --server 2 | 2 | | server 2 does not exist |
 current        | solo                     |             | --bogus 1  | 2 | | |

@@ -85,7 +85,7 @@ TEST_F(ServerPage, KeepsTheChosenServerWhereverTheUserGoes) {
 TEST_F(ServerPage, TheProxyDialogChangesTheSettingsOnlyWithOk) {
     const std::string stored = "[Proxy]\r\nType=1\r\nServer=http.example\r\nPort=3128\r\n";
     m_dir.write("proxy.ini", stored);
-    ASSERT_EQ(m_wizard->proxySettingsInForce().type, 1);
+    ASSERT_EQ(m_wizard->proxySettingsInForce("http://one.example/").type, 1);
     goTo(Server);
     clickRow(1);
     const auto editAndPress = [this](Qt::Key key) {
@@ -106,10 +106,10 @@ TEST_F(ServerPage, TheProxyDialogChangesTheSettingsOnlyWithOk) {
     };
     editAndPress(Qt::Key_Escape);
     EXPECT_EQ(test::readFile(m_dir.file("proxy.ini")), stored);
-    EXPECT_EQ(m_wizard->proxySettingsInForce(),
+    EXPECT_EQ(m_wizard->proxySettingsInForce("http://one.example/"),
               (app::ProxyConnection{.type = 1, .hostname = "http.example", .port = 3128}));
     editAndPress(Qt::Key_Return);
-    EXPECT_EQ(m_wizard->proxySettingsInForce(),
+    EXPECT_EQ(m_wizard->proxySettingsInForce("http://one.example/"),
               (app::ProxyConnection{.type = 3, .hostname = "socks5.example", .port = 1081}));
 }
 

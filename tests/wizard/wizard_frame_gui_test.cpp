@@ -122,14 +122,14 @@ TEST_F(WizardFrame, EveryPageAndIconFindsItsArtwork) {
 
 TEST_F(WizardFrame, ProxySettingsAreReadFromTheFileThroughAHiddenDialog) {
     m_dir.write("proxy.ini", "[Proxy]\nType=2\nServer=socks.example\nPort= 1080\nRemoteDNS=1\n");
-    EXPECT_EQ(m_wizard->proxySettingsInForce(),
+    EXPECT_EQ(m_wizard->proxySettingsInForce("http://s.example/"),
               (app::ProxyConnection{
                   .type = 2, .hostname = "socks.example", .port = 1080, .useRemoteDns = true}));
     EXPECT_TRUE(m_wizard->isProxyDialogLoaded());
     EXPECT_FALSE(m_wizard->proxyDialog().isVisible());
     // Loaded, the dialog is not read again.
     m_dir.write("proxy.ini", "[Proxy]\nType=1\n");
-    EXPECT_EQ(m_wizard->proxySettingsInForce().type, 2);
+    EXPECT_EQ(m_wizard->proxySettingsInForce("http://s.example/").type, 2);
 }
 
 }  // namespace

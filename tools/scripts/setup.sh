@@ -13,6 +13,7 @@ packages=(
   qt6-base-dev fonts-wqy-microhei
   nginx-light dante-server tinyproxy microsocks squid lighttpd openssh-server openssh-client curl
   time strace
+  dpkg-dev file lintian groff-base
   win32-loader
 )
 

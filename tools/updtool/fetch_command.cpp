@@ -5,6 +5,7 @@
 
 #include <stdio_ext.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <charconv>
 #include <csignal>
@@ -18,6 +19,8 @@
 #include <string_view>
 #include <vector>
 
+#include "app/environment_proxy.h"
+#include "app/progress_line.h"
 #include "net/data_connection.h"
 #include "net/failure_code.h"
 #include "net/mdl_data_connection.h"
@@ -38,9 +41,13 @@ constexpr const char* kFetchUsage =
     "                     [--remote-dns] [--proxy-auth 0|2] [--user U] [--password P]\n"
     "                     [--resume-from N] [--max N] [--no-redirect] [--packet-size N]\n"
     "                     [--allow-cache] [--id N] [--timeout SECONDS] [--trace]\n"
-    "                     [--keep-alive] URL [URL...]\n"
+    "                     [--keep-alive] [--quiet] URL [URL...]\n"
     "Several URLs are fetched one after the other, into standard output or --memory;\n"
-    "with --keep-alive they share persistent connections.\n";
+    "with --keep-alive they share persistent connections.\n"
+    "With -o the progress is shown on standard error when it is a terminal (not with\n"
+    "--quiet or --trace).\n"
+    "Without proxy options the proxy is the system's: http_proxy, https_proxy, all_proxy\n"
+    "and no_proxy, as other command-line tools read them.\n";
 
 enum class Output { Stream, File, Temp, Memory };
 
@@ -65,7 +72,9 @@ struct FetchOptions {
     std::optional<double> timeoutSeconds;
     bool trace = false;
     bool keepAlive = false;
+    bool quiet = false;  // no progress line
     std::vector<std::string> urls;
+    bool proxyOption = false;  // else the environment names the proxy
 };
 
 template <typename T>
@@ -112,6 +121,9 @@ std::string parseOptions(const std::vector<std::string>& args, FetchOptions& o) 
             return std::nullopt;
         };
         auto flag = [&]() { return !inlineValue.has_value(); };
+        if (name.starts_with("--proxy") || name == "--remote-dns") {
+            o.proxyOption = true;
+        }
 
         if (name == "-o") {
             const auto v = value();
@@ -172,6 +184,11 @@ std::string parseOptions(const std::vector<std::string>& args, FetchOptions& o) 
              : name == "--allow-cache" ? o.allowCache
              : name == "--keep-alive"  ? o.keepAlive
                                        : o.trace) = true;
+        } else if (name == "--quiet") {
+            if (!flag()) {
+                return name + " takes no value";
+            }
+            o.quiet = true;
         } else if (name == "--proxy-auth") {
             const auto v = value();
             if (!v || (*v != "0" && *v != "2")) {
@@ -236,6 +253,8 @@ struct Run {
     bool outputFailed = false;
     std::int64_t lastActivityMs = monotonicMs();
     bool active = false;
+    // Set only when the line is drawn, so that a transfer without it reads no clock per packet.
+    upd::app::ProgressLine* progress = nullptr;
 
     // One trace line of the parts, separated by blanks; built only when tracing, since a
     // fast transfer raises two events per packet.
@@ -277,6 +296,15 @@ upd::net::DataConnectionEvents traceEvents(Run& run) {
     events.BytesReceived = [&run](std::int64_t count, std::int32_t id) {
         run.activity();
         run.trace("BytesReceived", count, id);
+        if (run.progress != nullptr && run.connection != nullptr) {
+            // The length counts from byte 0 when resuming; --max ends the transfer early.
+            std::int64_t total = run.connection->DownloadLength();
+            if (const std::int64_t limit = run.connection->MaxDownload();
+                limit >= 0 && total > limit) {
+                total = limit;
+            }
+            run.progress->update(count, total, monotonicMs());
+        }
     };
     events.StreamBytes = [&run](std::int64_t count, std::span<const std::uint8_t> bytes,
                                 std::int32_t id) {
@@ -368,6 +396,12 @@ bool fetchOne(const FetchOptions& options, const std::string& url,
     Run run;
     run.options = &options;
     run.activity();
+    // Trace lines would break the line up, and into a pipe it is never drawn.
+    upd::app::ProgressLine progress(
+        STDERR_FILENO, options.output == Output::File && !options.quiet && !options.trace);
+    if (progress.active()) {
+        run.progress = &progress;
+    }
     std::string tempName;
     {
         upd::net::DataConnection connection(traceEvents(run));
@@ -412,6 +446,8 @@ bool fetchOne(const FetchOptions& options, const std::string& url,
         }
         run.connection = nullptr;
     }
+    // The messages below start on a clean line.
+    progress.finish();
 
     if (!tempName.empty()) {
         std::cout << tempName << '\n';
@@ -445,6 +481,33 @@ bool fetchOne(const FetchOptions& options, const std::string& url,
     return run.disconnected && run.failures.empty() && !run.timedOut && !run.outputFailed;
 }
 
+// The options for one URL: without proxy options, the environment's proxy for its scheme
+// and host. An unusable variable is named once, never with its value (it may hold a
+// password), and the URL is fetched without a proxy.
+FetchOptions withEnvironmentProxy(const FetchOptions& options, const std::string& url,
+                                  std::set<std::string>& warned) {
+    if (options.proxyOption) {
+        return options;
+    }
+    const upd::app::EnvironmentProxyChoice choice =
+        upd::app::environmentProxyChoice(url, upd::app::processEnvironment);
+    if (const std::string warning = upd::app::ignoredProxyWarning(choice);
+        !warning.empty() && warned.insert(warning).second) {
+        std::cerr << "updtool: " << warning << '\n';
+    }
+    FetchOptions o = options;
+    if (const auto& proxy = choice.proxy) {
+        o.proxyType = proxy->type;
+        o.proxyHost = proxy->hostname;
+        o.proxyPort = proxy->port;
+        o.proxyUser = proxy->username;
+        o.proxyPass = proxy->password;
+        o.remoteDns = proxy->useRemoteDns;
+        o.proxyAuth = proxy->authentication;
+    }
+    return o;
+}
+
 }  // namespace
 
 int runFetch(const std::vector<std::string>& args) {
@@ -472,8 +535,9 @@ int runFetch(const std::vector<std::string>& args) {
 
     upd::net::Reactor& reactor = upd::net::mainReactor();
     bool ok = true;
+    std::set<std::string> warned;
     for (const std::string& url : options.urls) {
-        ok = fetchOne(options, url, timeoutMs, reactor);
+        ok = fetchOne(withEnvironmentProxy(options, url, warned), url, timeoutMs, reactor);
         if (!ok) {
             break;
         }

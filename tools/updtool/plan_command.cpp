@@ -9,14 +9,12 @@
 #include "app/string_table.h"
 #include "platform/language.h"
 #include "platform/printable_text.h"
-#include "platform/update_path.h"
-#include "publishing/file_digest.h"
 #include "tools/updtool/exit_status.h"
 #include "tools/updtool/usage_error.h"
 #include "wizard/download_plan.h"
-#include "wizard/file_forms.h"
 #include "wizard/file_version.h"
 #include "wizard/information_file.h"
+#include "wizard/plan_text.h"
 #include "wizard/update_info.h"
 
 namespace {
@@ -123,22 +121,9 @@ int runPlan(const std::vector<std::string>& args) {
     }
     // Sources and descriptions come from the server: a tab or an escape byte in them must not
     // forge a column or reach the terminal.
-    // Then the form the wizard would fetch (full, patch or compressed) and its size ("-" for
-    // none announced): a patch only when it was made against the installed file's bytes.
+    // Then the form the wizard would fetch and its size.
     for (const auto& row : plan.rows) {
-        std::string installed;
-        if (upd::wizard::offersPatch(row.forms)) {
-            if (const upd::platform::UpdatePath path = upd::platform::hostPathUnder(
-                    appFolder.substr(0, appFolder.size() - 1), row.target)) {
-                installed = upd::wizard::sha256FileHex(path.path).value_or("");
-            }
-        }
-        const std::optional<upd::wizard::FileForm> form =
-            upd::wizard::chooseForm(row.forms, installed);
-        const std::optional<std::int64_t> size = form ? std::optional(form->size) : row.size;
-        std::cout << printableText(row.source) << '\t' << printableText(row.target) << '\t'
-                  << printableText(row.description) << '\t' << upd::wizard::formWord(form) << '\t'
-                  << (size ? std::to_string(*size) : std::string("-")) << '\n';
+        std::cout << upd::wizard::planRowText(row, appFolder).line << '\n';
     }
     std::cout << "next\t" << nextName(plan.next) << '\n';
     return kExitOk;

@@ -7,6 +7,8 @@ umask 022
 updtool=${1:?usage: peers_test.sh UPDTOOL}
 # shellcheck source=SCRIPTDIR/../../support/peers/peers.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../../support/peers/peers.sh"
+# The machine's proxy is not the test's: the wizard and updtool read these without a proxy.ini.
+unset http_proxy https_proxy HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
 # shellcheck source=SCRIPTDIR/../../support/checks.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../../support/checks.sh"
 finish() { checks_done; exit; }

@@ -124,6 +124,7 @@ nginx_locations() {
     location = /chain2      { return 302 /redir; }
     location /private/      { auth_basic "tests"; auth_basic_user_file $1/htpasswd; }
     location /resume/       { limit_rate_after 300k; limit_rate 20k; }  # a run is killed in it
+    location /busy/         { add_header Retry-After 2 always; return 503; }  # come back in 2 s
 EOF
 }
 # nginx: DIR/www on PEER_PORTS[0] (redirects, /private/), DIR/www2 on [1]; workers as nobody.
