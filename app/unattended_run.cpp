@@ -267,7 +267,9 @@ void UnattendedRun::failed(const std::string& text) {
         }
         return;
     }
-    failOver(text);
+    // A page may fail while it is being shown (a refused connection at once): the move to it
+    // ends first, then the run goes on from the page on screen.
+    QTimer::singleShot(0, QCoreApplication::instance(), [this, text] { failOver(text); });
 }
 
 void UnattendedRun::retryFailedRows() {
