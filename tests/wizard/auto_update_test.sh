@@ -347,6 +347,8 @@ files          | direct                   | mirrors missing |        | 0 | serve
 files          | direct                   | only closed |            | 1 | wait: | Closed: | untouched waited
 files          | direct                   | only busy   |            | 1 | wait: 2 | Busy: | untouched waited
 files          | direct                   | mirrors closed | --no-failover | 1 | | | untouched
+# A random delay of at most a second before the run.
+current        | direct                   |             | --random-delay 1 | 0 | wait: | |
 # --check: the plan, nothing downloaded or kept; 10 with an update, 0 without.
 signed         | direct                   | pub vendor  | --check    | 10 | total: | | untouched no-ini no-serial
 current        | direct                   |             | --check    | 0 | | | untouched no-ini
