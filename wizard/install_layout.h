@@ -21,6 +21,9 @@ inline constexpr std::string_view kBackupFolderName = ".install-backup";
 // Taken by a running installation (see installerOwnsName); reserved now so that no update set
 // can ever announce it.
 inline constexpr std::string_view kLockName = "install.lock";
+// The support desk's log and its older copy (app/update_log.h): in the update folder, where a
+// file of that name would be downloaded into it.
+inline constexpr std::string_view kLogName = "update.log";
 // Copies made beside a target while it is replaced: ".upd-<token>-<n>.part".
 inline constexpr std::string_view kCopyPartPrefix = ".upd-";
 inline constexpr std::string_view kUpdateFolderName = "update";

@@ -32,6 +32,7 @@ using install_detail::kBackupFolderName;
 using install_detail::kCopyPartPrefix;
 using install_detail::kJournalName;
 using install_detail::kLockName;
+using install_detail::kLogName;
 using install_detail::Layout;
 using install_detail::LoadedJournal;
 using install_detail::loadJournal;
@@ -410,9 +411,11 @@ bool installerOwnsName(std::string_view name) {
         }
         // Folded: on a folder without case, "Install.Journal" is the journal itself.
         // Prefixes: journals and backups set aside carry a date after the name.
-        if (first && (net::startsWithNoCase(part, kJournalName) ||
-                      net::startsWithNoCase(part, kBackupFolderName) ||
-                      sameNoCase(part, kLockName) || sameNoCase(part, kSerialFileName))) {
+        if (first &&
+            (net::startsWithNoCase(part, kJournalName) ||
+             net::startsWithNoCase(part, kBackupFolderName) || sameNoCase(part, kLockName) ||
+             sameNoCase(part, kSerialFileName) || sameNoCase(part, kLogName) ||
+             sameNoCase(part, std::string(kLogName) + ".1"))) {
             return true;
         }
         if (net::startsWithNoCase(part, kCopyPartPrefix)) {

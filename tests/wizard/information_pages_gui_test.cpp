@@ -13,6 +13,7 @@
 #include "tests/support/expected_request.h"
 #include "tests/support/scripted_server.h"
 #include "tests/wizard/wizard_test_support.h"
+#include "wizard/frm_update1.h"
 #include "wizard/frm_update2.h"
 #include "wizard/frm_update3.h"
 #include "wizard/frm_update4.h"
@@ -52,6 +53,24 @@ class InformationPages : public test::EnginePagesTest {
         return wizard->pageAs<frmUpdate4>(FileDownload)->trelListViewCtl1;
     }
 };
+
+// A failed server offers the next one of the list, which page 1 then holds and page 2 fetches.
+TEST_F(InformationPages, AFailureOffersTheNextServer) {
+    ScriptedServer missing(serving("gone", "404 Not Found"));
+    ScriptedServer good(serving(kUpdateIni));
+    auto* servers = wizard->pageAs<frmUpdate1>(Server);
+    ASSERT_TRUE(servers->addServer("Missing", QString::fromStdString(missing.url("/"))));
+    ASSERT_TRUE(servers->addServer("Good", QString::fromStdString(good.url("/"))));
+    servers->trelListViewCtl1_ItemClick(1);
+    wizard->navigate(Server, InfoDownload);
+    ASSERT_TRUE(settled());
+    auto* page = wizard->pageAs<frmUpdate2>(InfoDownload);
+    ASSERT_TRUE(page->NextServer_Button->isVisible());
+    page->NextServer_Button->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return wizard->visiblePage() == Analysis; }, 10'000));
+    EXPECT_EQ(servers->chosenName(), "Good");
+    EXPECT_EQ(good.connections(), 1u);
+}
 
 TEST_F(InformationPages, Page2EndsOnPage3OrShowsWhyNot) {
     // Update information of 30000 bytes: three packets.

@@ -106,7 +106,8 @@ TEST(UpdateInformation, AnalysesTheFileOrRefusesIt) {
         // Names the installer keeps for itself, and control bytes that reach terminals.
         {"the journal", head + "[Ver]\nNum=0\n[Time]\nNum=1\nFile1=Install.Journal\n"},
         {"in the backups", oneVer(".install-backup\\files\\a")}, {"the lock", oneVer(".\\install.lock")},
-        {"a copy part", oneVer("sub\\.upd-x-1.part")}, {"an escape byte", oneVer("a\x1b[2J.exe")},
+        {"a copy part", oneVer("sub\\.upd-x-1.part")}, {"the log", oneVer("Update.Log")},
+        {"an escape byte", oneVer("a\x1b[2J.exe")},
         {"DEL", oneVer("a\x7f.exe")}, {"a tab", oneVer("a\tb.exe")},
         {"not reserved deeper", oneVer("sub\\install.journal") + "[Time]\nNum=0\n", true,
          "sub\\install.journal||Unknown type"},
