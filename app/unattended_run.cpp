@@ -274,7 +274,7 @@ void UnattendedRun::failed(const std::string& text) {
 
 void UnattendedRun::retryFailedRows() {
     m_retryPosted = false;
-    if (m_status || m_wizard->visiblePage() != PageId::FileDownload) {
+    if (m_status || m_switchPending || m_wizard->visiblePage() != PageId::FileDownload) {
         return;
     }
     auto* download = m_wizard->pageAs<wizard::frmUpdate4>(PageId::FileDownload);
@@ -350,7 +350,8 @@ MessageAnswer UnattendedRun::show(std::string_view text, MessageButtons buttons,
 }
 
 void UnattendedRun::failOver(const std::string& why) {
-    if (m_status) {
+    // Rows still in flight may fail while the switch waits: the server has failed already.
+    if (m_status || m_switchPending) {
         return;
     }
     if (m_row >= 1 && static_cast<std::size_t>(m_row) <= m_lastReasons.size()) {
@@ -402,6 +403,7 @@ void UnattendedRun::failOver(const std::string& why) {
                           {{"from", servers->trelListViewCtl1->rowText(m_row).toStdString()},
                            {"to", servers->trelListViewCtl1->rowText(next).toStdString()},
                            {"why", why}});
+    m_switchPending = true;
     if (pause <= 0) {
         switchTo(next);
         return;
@@ -413,6 +415,7 @@ void UnattendedRun::failOver(const std::string& why) {
 }
 
 void UnattendedRun::switchTo(int row) {
+    m_switchPending = false;
     if (m_status) {
         return;
     }

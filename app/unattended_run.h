@@ -129,9 +129,10 @@ class UnattendedRun final : public wizard::WizardObserver, public MessageBoxes, 
     int m_shots = 0;
     std::set<int> m_retriedRows;  // of page 4's pass
     bool m_retryPosted = false;
-    int m_row = 0;                             // the server row in use (from 1)
-    int m_attempt = 0;                         // 0 for the first server's first try
-    int m_servers = 0;                         // rows of the user's language
+    int m_row = 0;                 // the server row in use (from 1)
+    bool m_switchPending = false;  // failover decided: the pages' further failures are its own
+    int m_attempt = 0;             // 0 for the first server's first try
+    int m_servers = 0;             // rows of the user's language
     std::vector<std::string> m_lastReasons;    // at row - 1
     std::string m_lastMessage;                 // the last message box's text
     std::unique_ptr<ProgressLine> m_progress;  // on standard output, when it is a terminal

@@ -33,7 +33,8 @@ int openLogFileAt(int folderFd) {
         return -1;
     }
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    // A hard link planted at the name would make our lines land in another file.
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1) {
         ::close(fd);
         return -1;
     }

@@ -2,6 +2,7 @@
 
 #include <time.h>
 #include <algorithm>
+#include <cstdio>
 #include <ctime>
 
 #include "net/ascii_case.h"
@@ -138,12 +139,31 @@ std::optional<std::int64_t> retryAfterSeconds(std::string_view value, std::int64
         // Beyond ten digits no wait makes sense; the caller caps it anyway.
         return value.size() > 10 ? std::int64_t{9'999'999'999} : std::stoll(std::string(value));
     }
+    // "Sun, 06 Nov 1994 08:49:37 GMT", read by hand: the names are English whatever the
+    // process's locale says.
+    static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     std::tm date{};
+    char month[4] = {};
+    char zone[4] = {};
+    int consumed = 0;
     const std::string text(value);
-    const char* end = ::strptime(text.c_str(), "%a, %d %b %Y %H:%M:%S GMT", &date);
-    if (end == nullptr || *end != '\0') {
+    if (std::sscanf(text.c_str(), "%*3[A-Za-z], %2d %3[A-Za-z] %4d %2d:%2d:%2d %3[A-Z]%n",
+                    &date.tm_mday, month, &date.tm_year, &date.tm_hour, &date.tm_min, &date.tm_sec,
+                    zone, &consumed) != 7 ||
+        static_cast<std::size_t>(consumed) != text.size() || std::string_view(zone) != "GMT") {
         return std::nullopt;
     }
+    date.tm_mon = -1;
+    for (int m = 0; m < 12; ++m) {
+        if (std::string_view(month) == kMonths[m]) {
+            date.tm_mon = m;
+        }
+    }
+    if (date.tm_mon < 0) {
+        return std::nullopt;
+    }
+    date.tm_year -= 1900;
     return std::max<std::int64_t>(0, static_cast<std::int64_t>(::timegm(&date)) - nowUnix);
 }
 

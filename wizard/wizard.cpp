@@ -1,5 +1,7 @@
 #include "wizard/wizard.h"
 
+#include "app/environment_proxy.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -225,7 +227,13 @@ app::UpdateLog& Wizard::log() {
         m_log = app::UpdateLog::open(m_environment.appFolder);
         const app::ProxySettings saved =
             app::readProxySettings(app::proxyIniPath(m_environment.appFolder));
-        m_log->setSecrets({saved.password});
+        std::vector<std::string> secrets{saved.password};
+        for (const char* url : {"http://h/", "https://h/"}) {
+            if (const auto proxy = app::environmentProxy(url, app::processEnvironment)) {
+                secrets.push_back(proxy->password);
+            }
+        }
+        m_log->setSecrets(std::move(secrets));
         m_log->event("start", {{"mode", m_observer != nullptr ? "unattended" : "window"},
                                {"version", std::string(product::kProductVersion)}});
     }

@@ -95,5 +95,24 @@ TEST(ChunkedDecoder, DecodesWholeOrByteByByteAndRefusesBrokenFraming) {
     }
 }
 
+// A busy server's Retry-After: seconds, or a date counted from now; nothing for anything else.
+TEST(RetryAfterSeconds, SecondsOrADateFromNow) {
+    const std::int64_t now = 784111777;  // Sun, 06 Nov 1994 08:49:37 GMT
+    const struct {
+        const char* value;
+        std::optional<std::int64_t> seconds;
+    } cases[] = {{"120", 120},
+                 {"Sun, 06 Nov 1994 08:51:37 GMT", 120},
+                 {"Sun, 06 Nov 1994 08:00:00 GMT", 0},
+                 {"Sun, 06 Nov 1994 08:51:37 CET", std::nullopt},
+                 {"Sun, 06 Noz 1994 08:51:37 GMT", std::nullopt},
+                 {"6 Nov 1994", std::nullopt},
+                 {"-5", std::nullopt},
+                 {"", std::nullopt}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(retryAfterSeconds(c.value, now), c.seconds) << c.value;
+    }
+}
+
 }  // namespace
 }  // namespace upd::net
