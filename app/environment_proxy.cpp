@@ -33,19 +33,6 @@ bool isControl(char c) {
     return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // "p%40ss" -> "p@ss". Nothing for a '%' without two hex digits, or for a control byte: a
 // NUL would cut the login short and a line break would end the header that carries it.
 std::optional<std::string> percentDecoded(std::string_view text) {
@@ -53,8 +40,8 @@ std::optional<std::string> percentDecoded(std::string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         char c = text[i];
         if (c == '%') {
-            const int high = i + 2 < text.size() ? hexValue(text[i + 1]) : -1;
-            const int low = i + 2 < text.size() ? hexValue(text[i + 2]) : -1;
+            const int high = i + 2 < text.size() ? net::hexDigitValue(text[i + 1]) : -1;
+            const int low = i + 2 < text.size() ? net::hexDigitValue(text[i + 2]) : -1;
             if (high < 0 || low < 0) {
                 return std::nullopt;
             }

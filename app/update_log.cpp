@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "net/ascii_case.h"
 #include "platform/app_folder.h"
 #include "platform/create_folders.h"
 #include "platform/link_policy.h"
@@ -41,28 +42,16 @@ int openLogFileAt(int folderFd) {
     return fd;
 }
 
-int logHexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // "p%40ss" gives "p@ss": a password inside a URL is percent-encoded, and must be found there
 // too. A '%' not followed by two hex digits stays as it is.
 std::string percentDecodedForLog(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && logHexDigit(text[i + 1]) >= 0 &&
-            logHexDigit(text[i + 2]) >= 0) {
-            out += static_cast<char>(logHexDigit(text[i + 1]) * 16 + logHexDigit(text[i + 2]));
+        if (text[i] == '%' && i + 2 < text.size() && net::hexDigitValue(text[i + 1]) >= 0 &&
+            net::hexDigitValue(text[i + 2]) >= 0) {
+            out += static_cast<char>(net::hexDigitValue(text[i + 1]) * 16 +
+                                     net::hexDigitValue(text[i + 2]));
             i += 2;
         } else {
             out += text[i];

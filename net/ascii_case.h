@@ -28,6 +28,20 @@ inline std::string asciiUpper(std::string_view text) {
     return out;
 }
 
+// The value of a hexadecimal digit of either case; -1 for any other byte.
+inline int hexDigitValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
 // `prefix` must be lower case: "HTTP://host" starts with "http://".
 inline bool startsWithNoCase(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && asciiLower(text.substr(0, prefix.size())) == prefix;

@@ -2,34 +2,21 @@
 
 #include <algorithm>
 
+#include "net/ascii_case.h"
+
 namespace upd::net {
-namespace {
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 // "1a;name=value" -> 26. At least one hex digit, at most 15 (no overflow), then nothing or
 // blanks and extensions.
 bool ChunkedDecoder::takeSizeLine() {
     std::uint64_t size = 0;
     std::size_t i = 0;
-    for (; i < m_line.size() && hexValue(m_line[i]) >= 0; ++i) {
+    for (; i < m_line.size() && hexDigitValue(m_line[i]) >= 0; ++i) {
         if (i == 15) {
             return false;
         }
-        size = size * 16 + static_cast<std::uint64_t>(hexValue(m_line[i]));
+        size = size * 16 + static_cast<std::uint64_t>(hexDigitValue(m_line[i]));
     }
     if (i == 0 ||
         (i < m_line.size() && m_line[i] != ';' && m_line[i] != ' ' && m_line[i] != '\t')) {

@@ -42,14 +42,7 @@ export QT_QPA_PLATFORM=offscreen
 one_way_ms=25 files=200 file_bytes=20000 parallel=6 runs=3 mib=256
 ((short)) && runs=1 mib=64
 started=$SECONDS
-for stale in /dev/shm/upd-far.*; do
-    [[ -r $stale/owner ]] && ! kill -0 "$(<"$stale/owner")" 2>/dev/null && rm -rf "$stale"
-done
-PEERS_DIR=$(mktemp -d /dev/shm/upd-far.XXXXXX) || exit 1
-trap 'peers_cleanup; rm -rf "$PEERS_DIR"' EXIT
-trap 'exit 130' INT TERM HUP
-chmod 755 "$PEERS_DIR"
-echo $$ >"$PEERS_DIR/owner"
+peers_scratch far || exit 1
 www=$PEERS_DIR/www work=$PEERS_DIR/work certs=$PEERS_DIR/certs
 mkdir -p "$www/many" "$www/big" "$work"
 # The single-instance lock of the wizard, kept inside this run.

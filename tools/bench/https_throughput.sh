@@ -32,14 +32,7 @@ unset SSL_CERT_DIR
 pairs=5 mib=256
 ((short)) && pairs=3 mib=64
 started=$SECONDS
-for stale in /dev/shm/upd-https-bench.*; do
-    [[ -r $stale/owner ]] && ! kill -0 "$(<"$stale/owner")" 2>/dev/null && rm -rf "$stale"
-done
-PEERS_DIR=$(mktemp -d /dev/shm/upd-https-bench.XXXXXX) || exit 1
-trap 'peers_cleanup; rm -rf "$PEERS_DIR"' EXIT
-trap 'exit 130' INT TERM HUP
-chmod 755 "$PEERS_DIR"
-echo $$ >"$PEERS_DIR/owner"
+peers_scratch https-bench || exit 1
 www=$PEERS_DIR/www work=$PEERS_DIR/work out=$PEERS_DIR/work/out src=$PEERS_DIR/www/$mib.bin
 mkdir -p "$www" "$work"
 head -c $((mib << 20)) /dev/urandom >"$src"

@@ -46,14 +46,7 @@ one_way_ms=25 runs=3 mib=4 places=4 link_mbit=10
 ((short)) && runs=1 mib=2
 sets=(whole compressed patches)
 names=(Main.exe plugins/Report.dll data/catalog.bin)
-for stale in /dev/shm/upd-patch.*; do
-    [[ -r $stale/owner ]] && ! kill -0 "$(<"$stale/owner")" 2>/dev/null && rm -rf "$stale"
-done
-PEERS_DIR=$(mktemp -d /dev/shm/upd-patch.XXXXXX) || exit 1
-trap 'peers_cleanup; rm -rf "$PEERS_DIR"' EXIT
-trap 'exit 130' INT TERM HUP
-chmod 755 "$PEERS_DIR"
-echo $$ >"$PEERS_DIR/owner"
+peers_scratch patch || exit 1
 www=$PEERS_DIR/www work=$PEERS_DIR/work
 release_a=$work/release-a release_b=$work/release-b
 mkdir -p "$www" "$work/tmp" || exit 1

@@ -30,15 +30,7 @@ pairs=5 sizes=(256 1024)
 ((short)) && pairs=3 sizes=(64)
 started=$SECONDS
 
-# A run killed outright leaves its folder, a GiB and more of memory; the next run removes it.
-for stale in /dev/shm/upd-bench.*; do
-    [[ -r $stale/owner ]] && ! kill -0 "$(<"$stale/owner")" 2>/dev/null && rm -rf "$stale"
-done
-PEERS_DIR=$(mktemp -d /dev/shm/upd-bench.XXXXXX) || exit 1
-trap 'peers_cleanup; rm -rf "$PEERS_DIR"' EXIT
-trap 'exit 130' INT TERM HUP
-chmod 755 "$PEERS_DIR"
-echo $$ >"$PEERS_DIR/owner"
+peers_scratch bench || exit 1
 www=$PEERS_DIR/nginx/www work=$PEERS_DIR/work out=$PEERS_DIR/work/out
 mkdir -p "$www" "$work"
 for mib in "${sizes[@]}"; do head -c $((mib << 20)) /dev/urandom >"$www/$mib.bin"; done

@@ -87,6 +87,21 @@ peers_cleanup() {
     if [[ -n $PEERS_USER ]]; then userdel "$PEERS_USER"; fi
     PEERS_USER=""
 }
+# peers_scratch NAME: PEERS_DIR, a new folder /dev/shm/upd-NAME.XXXXXX (tmpfs: the disk is not
+# what a benchmark measures) that the exit removes with the peers. A run killed outright
+# leaves its folder, sometimes a GiB and more of memory: the next run removes those whose
+# owner has gone.
+peers_scratch() { # NAME
+    local stale
+    for stale in /dev/shm/upd-"$1".*; do
+        [[ -r $stale/owner ]] && ! kill -0 "$(<"$stale/owner")" 2>/dev/null && rm -rf "$stale"
+    done
+    PEERS_DIR=$(mktemp -d /dev/shm/upd-"$1".XXXXXX) || return 1
+    trap 'peers_cleanup; rm -rf "$PEERS_DIR"' EXIT
+    trap 'exit 130' INT TERM HUP
+    chmod 755 "$PEERS_DIR"
+    echo $$ >"$PEERS_DIR/owner"
+}
 # nginx_write DIR USER PASSWORD SERVERS: nginx.conf (both origins' settings, SERVERS), htpasswd.
 nginx_write() {
     mkdir -p "$1/tmp"
