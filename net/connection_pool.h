@@ -53,7 +53,6 @@ class ConnectionPool {
     std::optional<IdleConnection> take(const std::string& route);
     // Closes every idle connection.
     void clear();
-    std::size_t idleCount() const { return m_idle.size(); }
 
   private:
     struct Entry {

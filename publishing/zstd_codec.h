@@ -6,8 +6,8 @@
 // Applying writes the result into a file of the exact size the update announces, a slice at a
 // time (the window keeps painting between slices). Memory stays bounded whatever the file: the
 // decoder writes straight into the output file mapped in memory and reads the installed file
-// mapped too, so its own buffers are only its context and one input slice (kApplyHeapBytes),
-// never a window of the file's size. The result's digest is its owner's to check.
+// mapped too, so its own buffers are only its context and one input slice of 1 MiB (about
+// 1.3 MiB in all), never a window of the file's size. The result's digest is its owner's to check.
 //
 // Errors are values: every failure says what happened, in English. Input is hostile: a frame
 // that decodes to more or fewer bytes than announced, or does not decode, fails.
@@ -24,9 +24,6 @@ namespace upd::publishing {
 inline constexpr std::int64_t kMaxPatchedFileBytes = std::int64_t{1} << 31;
 // A form is worth offering only when it saves at least a tenth of the file.
 inline constexpr int kWorthPercent = 90;
-// What applying takes from the heap besides the mapped files: the decoder's context and one
-// input slice.
-inline constexpr std::int64_t kApplyHeapBytes = std::int64_t{4} << 20;
 
 struct CodecResult {
     bool ok = false;

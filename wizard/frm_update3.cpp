@@ -238,7 +238,7 @@ void frmUpdate3::Next_Button_Click() {
         (void)download->trelListViewCtl1->setSubItem(download->trelListViewCtl1->rowCount(), 1,
                                                      QString::fromStdString(row.description));
     }
-    download->setPlanSizes(plan.rows);
+    download->setPlanRows(plan.rows);
     if (plan.next == PlanNext::Download) {
         wizard().navigate(PageId::Analysis, PageId::FileDownload);
         wizard().state().StartPending = true;

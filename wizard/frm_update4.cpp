@@ -272,7 +272,7 @@ void frmUpdate4::setParallel(int transfers) {
     fillSlots();
 }
 
-void frmUpdate4::setPlanSizes(const std::vector<PlanRow>& rows) {
+void frmUpdate4::setPlanRows(const std::vector<PlanRow>& rows) {
     m_planSizes.clear();
     m_planForms.clear();
     for (const PlanRow& row : rows) {

@@ -86,9 +86,9 @@ class frmUpdate4 : public Page {
     // way starts more rows at once when it may.
     void setParallel(int transfers);
     int parallel() const { return m_parallel; }
-    // The announced sizes of the plan's rows, in the order of the file list: page 3 hands them
-    // over with the rows.
-    void setPlanSizes(const std::vector<PlanRow>& rows);
+    // The announced sizes and smaller forms of the plan's rows, in the order of the file list:
+    // page 3 hands them over with the rows.
+    void setPlanRows(const std::vector<PlanRow>& rows);
     void Next_Button_Click();
     void Back_Button_Click();
     // Fetches every failed row again (each resumed when page 1 allows it and its file can be
